@@ -1,0 +1,93 @@
+// The dialog templates as data: every control's identifier, name, kind,
+// caption, position (dialog units), group and visibility. The Qt front end
+// builds its windows from these tables, the script runner resolves control
+// names with them, and the tests check both against them.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace kt {
+
+enum class ControlKind {
+    DefPushButton,  // default push button (Enter)
+    PushButton,
+    DropDownList,  // combo box, list only, no typing
+    OutputPane,    // multi-line read-only edit, no wrapping, both scroll bars
+    Edit,          // single-line edit, horizontal auto-scroll
+    GroupBox,
+    StaticText,
+    Icon,
+};
+
+enum ControlStyle : std::uint32_t {
+    kStyleNone = 0,
+    kStyleUpperCase = 1u << 0,  // edit: typed letters become upper case
+    kStyleNoPrefix = 1u << 1,   // static: '&' is shown, not a mnemonic
+    kStyleNumber = 1u << 2,     // edit: decimal field
+};
+
+struct DluRect {
+    int x, y, width, height;
+};
+
+struct PixelRect {
+    int x, y, width, height;
+    bool operator==(const PixelRect&) const = default;
+};
+
+struct ControlSpec {
+    int id;            // IDC_STATIC (-1) for anonymous controls
+    const char* name;  // identifier name, "" for anonymous controls
+    ControlKind kind;
+    const char* caption;  // template caption (UTF-8), "" when none
+    DluRect rect;
+    const char* group;  // caption of the enclosing group box, "" for none
+    bool shown;
+    std::uint32_t style;
+
+    bool TabStop() const {
+        return kind != ControlKind::GroupBox && kind != ControlKind::StaticText && kind != ControlKind::Icon;
+    }
+};
+
+struct DialogSpec {
+    int templateId;
+    const char* title;  // template title (the main dialog replaces it)
+    const char* fontFace;
+    int fontPoints;
+    int width, height;                      // dialog units
+    std::span<const ControlSpec> controls;  // template order = tab order
+};
+
+// The main dialog IDD_MAIN_DIALOG, in template order.
+const DialogSpec& MainDialogTemplate();
+// The About box IDD_ABOUTBOX.
+const DialogSpec& AboutDialogTemplate();
+
+// Items the DME type list receives when the dialog is created.
+inline constexpr const char* kDmeTypeItems[] = {"DME_GET", "DME_PEER_GET"};
+
+// Commands that have a name but no control in the main dialog.
+struct CommandName {
+    int id;
+    const char* name;
+};
+std::span<const CommandName> CommandOnlyNames();
+
+// Control of the main dialog by identifier or by identifier name.
+const ControlSpec* FindControl(int id);
+const ControlSpec* FindControl(std::string_view name);
+// Command identifier for a name: a control's, a command-only name's, or a
+// decimal number. nullopt when the text is none of these.
+std::optional<int> ResolveCommandId(std::string_view nameOrNumber);
+
+// Dialog units to pixels with the dialog font's base units, rounding as
+// the platform's MulDiv does.
+PixelRect DluToPixels(DluRect r, int baseUnitX, int baseUnitY);
+int MulDiv(int number, int numerator, int denominator);
+
+}  // namespace kt
