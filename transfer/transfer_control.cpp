@@ -5,7 +5,7 @@
 #include "app/KT6200DemoDlg.h"
 #include "app/control_ids.h"
 #include "app/platform.h"
-#include "app/text_format.h"
+#include "transfer/throughput.h"
 
 namespace kt {
 namespace {
@@ -57,11 +57,7 @@ void CKT6200DemoDlg::OnTimer(std::uintptr_t nIDEvent) {
 }
 
 void CKT6200DemoDlg::ReportThroughput(const std::int64_t& start, std::uint32_t totalMB) {
-    const std::int64_t elapsed = QueryPerformanceCounter() - start;
-    const auto ms = static_cast<std::uint32_t>(elapsed * 1000 / m_liFrequency);
-    // A first chunk done within a millisecond has no measurable rate yet.
-    const double rate = ms == 0 ? 0.0 : totalMB * 1000.0 / ms;
-    AppendLog(Format("Takes %u.%03us to trans %uMB(%.3lfMB/Sec)", ms / 1000, ms % 1000, totalMB, rate));
+    AppendLog(ThroughputText(ElapsedMs(start, QueryPerformanceCounter(), m_liFrequency), totalMB));
 }
 
 void CKT6200DemoDlg::OnReadSectors() {}

@@ -11,6 +11,8 @@ FakeUiPort::FakeUiPort() {
     for (const ControlSpec& c : MainDialogTemplate().controls)
         if (c.id != -1) controls_[c.id].text = c.caption;
     for (const char* item : kDmeTypeItems) controls_[1024].items.emplace_back(item);
+    // The transfer controls, whatever the template holds.
+    for (int id : {1006, 1007, 1019, 1020, 1021}) controls_.try_emplace(id);
 }
 
 FakeUiPort::Control& FakeUiPort::At(int id) {
