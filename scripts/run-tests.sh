@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Sets up what is missing, builds, and runs every test: the normal build with
+# warnings as errors, the same tests under AddressSanitizer and
+# UndefinedBehaviorSanitizer, and the formatting check.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh
+
+jobs=$(nproc)
+export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$(mktemp -d)}"
+# The tests never touch the user's own emulated programmer.
+export XDG_DATA_HOME="$(mktemp -d)"
+
+echo "== formatting"
+scripts/check-format.sh
+
+echo "== build and tests"
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKT_WERROR=ON >/dev/null
+cmake --build build -j"$jobs"
+(cd build && ctest --output-on-failure -j"$jobs")
+
+echo "== build and tests under AddressSanitizer + UndefinedBehaviorSanitizer"
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKT_WERROR=ON -DKT_SANITIZE=address,undefined >/dev/null
+cmake --build build-asan -j"$jobs"
+(cd build-asan && ctest --output-on-failure -j"$jobs")
