@@ -1,0 +1,79 @@
+// Descriptor read (with the dump and the save of the configuration
+// descriptor) and descriptor write from a file.
+#include <array>
+#include <cstring>
+
+#include "app/KT6200DemoDlg.h"
+#include "app/text_format.h"
+#include "ufs/config_lock.h"
+#include "ufs/descriptor_file.h"
+#include "ufs/hex_field.h"
+#include "ufs/query_text.h"
+
+namespace kt {
+
+void CKT6200DemoDlg::OnDescriptorRead() {
+    const auto a = ReadQueryAddress(*this);
+    if (!a) return;
+    const KT62_HANDLE h = m_hDevice.load();
+    // Zeroed, so that a read the device answers short never shows stale bytes.
+    std::array<std::uint8_t, kDescriptorBufferSize> buffer{};
+
+    std::int32_t r =
+        kt62UfsReadDescriptor(h, Low8(a->idn), Low8(a->index), Low8(a->selector), buffer.data(), 2);
+    if (r != 0) {
+        ShowLog(ReportStatusText("UFS Read Descriptor", r));
+        return;
+    }
+    const std::uint8_t lengthByte0 = buffer[0];
+    const std::uint32_t n = std::min<std::uint32_t>(lengthByte0, kDescriptorReadLimit);
+    r = kt62UfsReadDescriptor(h, Low8(a->idn), Low8(a->index), Low8(a->selector), buffer.data(), n);
+    if (r != 0) {
+        ShowLog(Format("Fail to ufs read decriptor %d.", r));
+        return;
+    }
+    ShowLog("ufs descriptor read done.");
+
+    const DescriptorOutputPlan plan = PlanDescriptorOutput(lengthByte0, buffer[0], a->idn == 1);
+    for (const std::string& line : HexDumpLines(std::span(buffer.data(), plan.dumpBytes))) AppendLog(line);
+    for (const std::string& note : plan.notes) AppendLog(note);
+    if (!plan.save) return;
+
+    const std::string path = Format("%s%s", m_strAppDir.c_str(), kConfigurationFileName);
+    const int err = SaveDescriptorFile(path, std::span(buffer.data(), buffer[0]));
+    AppendLog(err == 0 ? std::string("Saved.")
+                       : Format("Fail to save %s: %s.", path.c_str(), std::strerror(err)));
+}
+
+void CKT6200DemoDlg::OnDescriptorWrite() {
+    const auto a = ReadQueryAddress(*this);
+    if (!a) return;
+    const KT62_HANDLE h = m_hDevice.load();
+    if (a->idn == 1 && ConfigDescriptorLockedOnDevice(h)) {
+        ShowLog(kConfigLockedText);
+        return;
+    }
+    const auto path = m_ui.ChooseFile(FileChooserMode::Open, kDescriptorFileFilter);
+    if (!path) return;
+
+    const DescriptorFileContent file = ReadDescriptorFile(*path);
+    if (file.status == DescriptorFileContent::Status::OpenFailed) {
+        ShowLog("Fail to open file.");
+        return;
+    }
+    if (file.status == DescriptorFileContent::Status::ReadFailed) {
+        ShowLog(Format("Fail to read file: %s.", std::strerror(file.error)));
+        return;
+    }
+    if (!DescriptorFileAccepted(file.head, file.length, a->idn)) {
+        ShowLog("Invalid idn or length with your setting.");
+        return;
+    }
+    const std::int32_t r = kt62UfsWriteDescriptor(h, Low8(a->idn), Low8(a->index), Low8(a->selector),
+                                                  file.head.data(), static_cast<std::uint32_t>(file.length));
+    ShowLog(QueryOutcomeText(r, "UFS Write Descriptor", [] {
+        return "write descriptor done. Press \"Reset\" button to make it effective.";
+    }));
+}
+
+}  // namespace kt
