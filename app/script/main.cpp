@@ -1,0 +1,73 @@
+// kt6200-script [--appdir DIR] [SCRIPT]: runs the main dialog behind a
+// scripted user interface (docs/scripting.md).
+#include <cstring>
+#include <exception>
+#include <fstream>
+#include <iostream>
+#include <string>
+
+#include "app/platform.h"
+#include "app/script/runner.h"
+
+namespace {
+
+constexpr const char* kUsage = "usage: kt6200-script [--appdir DIR] [SCRIPT]\n";
+
+int UsageError(const std::string& message) {
+    std::cerr << "kt6200-script: " << message << '\n' << kUsage;
+    return kt::script::kExitBadLine;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string appDir;
+    bool haveAppDir = false;
+    std::string scriptPath = "-";
+    bool haveScript = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--appdir") {
+            if (i + 1 >= argc) return UsageError("--appdir needs a directory");
+            appDir = argv[++i];
+            haveAppDir = true;
+        } else if (arg == "-h" || arg == "--help") {
+            std::cout << kUsage;
+            return 0;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return UsageError("unknown option " + arg);
+        } else if (haveScript) {
+            return UsageError("only one script");
+        } else {
+            scriptPath = arg;
+            haveScript = true;
+        }
+    }
+
+    std::string exePath;
+    if (haveAppDir) {
+        exePath = kt::script::ExePathInDir(appDir);
+    } else {
+        exePath = kt::ExecutablePath();
+        if (exePath.empty()) exePath = argv[0];
+    }
+
+    std::ifstream file;
+    std::istream* script = &std::cin;
+    if (scriptPath != "-") {
+        file.open(scriptPath, std::ios::binary);
+        if (!file) {
+            std::cerr << "kt6200-script: cannot open script " << scriptPath << ": " << std::strerror(errno)
+                      << '\n';
+            return kt::script::kExitBadLine;
+        }
+        script = &file;
+    }
+
+    try {
+        return kt::script::RunScript(*script, exePath, std::cout, std::cerr);
+    } catch (const std::exception& e) {
+        std::cerr << "kt6200-script: " << e.what() << '\n';
+        return 1;
+    }
+}
