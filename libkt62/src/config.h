@@ -1,0 +1,64 @@
+// Where the emulated programmers come from: KT62_EMULATOR's profile, or the
+// built-in single programmer. Knows when to read the profile again.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "emu/programmer.h"
+#include "faults.h"
+#include "profile.h"
+
+namespace kt62 {
+
+// One load of the configuration: the programmers it describes and the top-level fault rules,
+// with their counters fresh.
+struct Emulation {
+    explicit Emulation(const std::vector<FaultRule>& rules = {}) : faults(rules) {}
+    std::vector<std::shared_ptr<emu::Programmer>> programmers;
+    FaultSet faults;
+};
+
+// "<file>: <key>: <reason>", or "<file>: <reason>" for the file as a whole.
+std::string ProfileMessage(const std::string& file, const ProfileError& error);
+
+// The state folder of the built-in programmer: $XDG_DATA_HOME/kt6200/emulator, else
+// ~/.local/share/kt6200/emulator. Empty when neither can be found.
+std::filesystem::path DefaultStateDir();
+
+// A profile's state folder: its state_dir relative to the profile's folder, by default the
+// profile's file name with ".state" appended, beside it.
+std::filesystem::path ProfileStateDir(const std::filesystem::path& profile_file,
+                                      const std::optional<std::string>& state_dir);
+
+// Not thread-safe: the registry calls it under its own lock.
+class ConfigSource {
+public:
+    // The emulation in force. Reads the configuration when nothing is loaded yet; with
+    // check_for_change also when KT62_EMULATOR, the profile file (its identity, size, times or
+    // bytes) or the default state folder changed since the last read.
+    std::shared_ptr<Emulation> Get(bool check_for_change);
+
+private:
+    struct Snapshot {
+        std::string env;
+        std::filesystem::path default_state_dir;
+        int error = 0;  // errno of reading the profile
+        bool regular = true;
+        bool too_big = false;
+        uint64_t dev = 0, ino = 0, size = 0;
+        int64_t mtime_ns = 0, ctime_ns = 0;
+        std::string content;
+        bool operator==(const Snapshot&) const = default;
+    };
+    static Snapshot Take();
+    static std::shared_ptr<Emulation> Build(const Snapshot& snap);
+
+    std::shared_ptr<Emulation> current_;
+    Snapshot last_;
+};
+
+}  // namespace kt62

@@ -1,0 +1,70 @@
+#include "emu/lock_file.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+
+namespace kt62::emu {
+
+LockFile::~LockFile() { Release(); }
+
+LockFile::LockFile(LockFile&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+
+LockFile& LockFile::operator=(LockFile&& other) noexcept {
+    if (this != &other) {
+        Release();
+        fd_ = other.fd_;
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+void LockFile::Release() {
+    if (fd_ < 0) return;
+    ::flock(fd_, LOCK_UN);
+    ::close(fd_);
+    fd_ = -1;
+}
+
+LockFile::Outcome LockFile::Acquire(const std::filesystem::path& file, LockFile& out, std::string& why) {
+    std::error_code ec;
+    std::filesystem::create_directories(file.parent_path(), ec);
+    if (ec) {
+        why = "cannot create " + file.parent_path().string() + ": " + ec.message();
+        return Outcome::Failed;
+    }
+    const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        why = "cannot open " + file.string() + ": " + std::strerror(errno);
+        return Outcome::Failed;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int err = errno;
+        if (err == EWOULDBLOCK) {
+            // The holder wrote its process id: name it, it is what the user needs to find.
+            char buf[32] = {};
+            const ssize_t n = ::pread(fd, buf, sizeof buf - 1, 0);
+            std::string pid = n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+            while (!pid.empty() && (pid.back() == '\n' || pid.back() == ' ')) pid.pop_back();
+            why = pid.empty() ? std::string() : " by process " + pid;
+            ::close(fd);
+            return Outcome::InUse;
+        }
+        why = "cannot lock " + file.string() + ": " + std::strerror(err);
+        ::close(fd);
+        return Outcome::Failed;
+    }
+    const std::string pid = std::to_string(::getpid()) + "\n";
+    if (::ftruncate(fd, 0) == 0) {
+        [[maybe_unused]] const ssize_t n = ::pwrite(fd, pid.data(), pid.size(), 0);
+    }
+    out = LockFile();
+    out.fd_ = fd;
+    return Outcome::Locked;
+}
+
+}  // namespace kt62::emu

@@ -1,0 +1,45 @@
+// One emulated programmer of a loaded profile: its identity, its fault rules
+// and the UFS device it holds. Open handles share it with the profile that
+// made it, and keep it after a reload replaced that profile.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include <kt62/apiKT6200.h>
+
+#include "emu/ufs_device.h"
+#include "faults.h"
+#include "profile.h"
+
+namespace kt62::emu {
+
+class Programmer {
+public:
+    Programmer(int position, const ProgrammerProfile& profile, std::filesystem::path state_dir);
+
+    int Position() const { return position_; }
+    const std::filesystem::path& StateDir() const { return state_dir_; }
+    std::filesystem::path LockPath() const;
+
+    FaultSet& Faults() { return faults_; }
+    UfsDevice& Device() { return *device_; }
+
+    int32_t GetVersion(uint8_t* version) const;
+    int32_t GetProduct(uint8_t* version, uint8_t* name, uint8_t* extra) const;
+    int32_t Update(const kt62_char16* path);
+
+    // "KT000001" for position 0: eight characters, so it fills the extra bytes exactly.
+    static std::string SerialFor(int position);
+
+private:
+    int position_;
+    ProgrammerProfile profile_;
+    std::filesystem::path state_dir_;
+    FaultSet faults_;
+    std::unique_ptr<UfsDevice> device_;
+};
+
+}  // namespace kt62::emu

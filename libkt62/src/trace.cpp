@@ -1,0 +1,131 @@
+#include "trace.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <mutex>
+
+namespace kt62 {
+namespace {
+
+std::mutex& TraceMutex() {
+    static std::mutex m;
+    return m;
+}
+
+// One open-append-close per line: the file may be removed or replaced between calls (tests
+// start a fresh trace per case), and O_APPEND keeps lines of several processes whole.
+void AppendLine(const std::string& path, const std::string& line) {
+    std::lock_guard lock(TraceMutex());
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return;
+    size_t done = 0;
+    while (done < line.size()) {
+        const ssize_t n = ::write(fd, line.data() + done, line.size() - done);
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    ::close(fd);
+}
+
+// Unpaired surrogates become U+FFFD; a path is shown, not used, here.
+std::string Utf16ToUtf8(const kt62_char16* text) {
+    std::string out;
+    auto put = [&out](uint32_t cp) {
+        if (cp < 0x80) {
+            out += static_cast<char>(cp);
+        } else if (cp < 0x800) {
+            out += static_cast<char>(0xC0 | (cp >> 6));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            out += static_cast<char>(0xE0 | (cp >> 12));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (cp >> 18));
+            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        }
+    };
+    for (size_t i = 0; text[i] != 0; ++i) {
+        const uint32_t u = text[i];
+        if (u >= 0xD800 && u < 0xDC00 && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
+            put(0x10000 + ((u - 0xD800) << 10) + (text[i + 1] - 0xDC00));
+            ++i;
+        } else if (u >= 0xD800 && u < 0xE000) {
+            put(0xFFFD);
+        } else {
+            put(u);
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+TraceLine::TraceLine(const char* function) {
+    const char* path = std::getenv("KT62_TRACE");
+    if (path == nullptr || *path == '\0') return;
+    path_ = path;
+    line_ = function;
+}
+
+int64_t TraceLine::HandleNumber(KT62_HANDLE h) { return static_cast<int64_t>(reinterpret_cast<intptr_t>(h)); }
+
+TraceLine& TraceLine::Handle(KT62_HANDLE h) { return Arg("h", HandleNumber(h)); }
+
+TraceLine& TraceLine::Arg(const char* name, int64_t value) {
+    if (path_.empty()) return *this;
+    line_ += ' ';
+    line_ += name;
+    line_ += '=';
+    line_ += std::to_string(value);
+    return *this;
+}
+
+TraceLine& TraceLine::Quoted(const char* name, std::string_view text) {
+    if (path_.empty()) return *this;
+    static const char kHex[] = "0123456789abcdef";
+    line_ += ' ';
+    line_ += name;
+    line_ += "=\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            line_ += '\\';
+            line_ += static_cast<char>(c);
+        } else if (c < 0x20 || c == 0x7F) {
+            line_ += "\\x";
+            line_ += kHex[c >> 4];
+            line_ += kHex[c & 0xF];
+        } else {
+            line_ += static_cast<char>(c);
+        }
+    }
+    line_ += '"';
+    return *this;
+}
+
+TraceLine& TraceLine::Utf16(const char* name, const kt62_char16* text) {
+    if (path_.empty()) return *this;
+    if (text == nullptr) {
+        line_ += std::string(" ") + name + "=null";
+        return *this;
+    }
+    return Quoted(name, Utf16ToUtf8(text));
+}
+
+int32_t TraceLine::Finish(int32_t result) {
+    if (path_.empty()) return result;
+    AppendLine(path_, line_ + " -> " + std::to_string(result) + "\n");
+    return result;
+}
+
+KT62_HANDLE TraceLine::Finish(KT62_HANDLE h) {
+    if (path_.empty()) return h;
+    AppendLine(path_, line_ + " -> " + std::to_string(HandleNumber(h)) + "\n");
+    return h;
+}
+
+}  // namespace kt62
