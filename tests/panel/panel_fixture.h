@@ -1,0 +1,109 @@
+// A dialog wired to an emulated programmer whose answers come from fault
+// rules, with the library's call trace to see what reached the device.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <kt62/apiKT6200.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/KT6200DemoDlg.h"
+#include "app/control_ids.h"
+#include "tests/support/fake_ui_port.h"
+#include "tests/support/temp_dir.h"
+
+namespace kt::test {
+
+// The library may read KT62_TRACE once, at its first call: point it at one
+// file for the whole process before any test runs, removed at exit.
+inline char gTracePath[64];
+inline const char* TraceFile() {
+    static const bool ready = [] {
+        std::snprintf(gTracePath, sizeof gTracePath, "/tmp/kt6200-panel-trace-%ld.log",
+                      static_cast<long>(::getpid()));
+        std::remove(gTracePath);
+        setenv("KT62_TRACE", gTracePath, 1);
+        std::atexit([] { std::remove(gTracePath); });
+        return true;
+    }();
+    return ready ? gTracePath : "";
+}
+
+class PanelTest : public testing::Test {
+protected:
+    void SetUp() override {
+        TraceFile();
+        // What dialog initialisation leaves in the panel.
+        ui_.SetText(IDC_EDIT_IDN, "0");
+        ui_.SetText(IDC_EDIT_INDEX, "0");
+        ui_.SetText(IDC_EDIT_SELECTOR, "0");
+        ui_.SetText(IDC_EDIT_VALUE, "0");
+        ui_.SetText(IDC_EDIT_DME_REG, "0100");
+        ui_.ListSelect(IDC_COMBO_DME_TYPE, 1);
+        dlg_.m_strAppDir = dir_.Path() + "/";
+    }
+    void TearDown() override {
+        if (handle_ != KT62_INVALID_HANDLE) kt62Close(handle_);
+        unsetenv("KT62_EMULATOR");
+    }
+
+    // Opens the one programmer of a profile with these fault rules (a JSON
+    // array) and hands it to the dialog.
+    void OpenWithFaults(const std::string& faults) {
+        if (handle_ != KT62_INVALID_HANDLE) kt62Close(handle_);
+        const std::string profile = dir_.Write("profile" + std::to_string(profiles_++) + ".json",
+                                               R"({"programmers": [{"faults": )" + faults + "}]}");
+        setenv("KT62_EMULATOR", profile.c_str(), 1);
+        ASSERT_EQ(kt62Search(), 1) << "emulated programmer with profile " << profile;
+        handle_ = kt62Open(0);
+        ASSERT_NE(handle_, KT62_INVALID_HANDLE);
+        dlg_.m_hDevice = handle_;
+    }
+
+    // Runs a command and returns the UFS calls it made, as the trace shows
+    // them without the handle: "kt62UfsReadFlag idn=5 -> 0".
+    std::vector<std::string> Click(int id) {
+        const std::size_t mark = TraceText().size();
+        dlg_.Dispatch(DialogMessage::Command, static_cast<std::uintptr_t>(id));
+        std::vector<std::string> calls;
+        const std::string added = TraceText().substr(mark);
+        const std::string handle = " h=" + std::to_string(reinterpret_cast<std::intptr_t>(handle_));
+        std::size_t start = 0;
+        while (start < added.size()) {
+            std::size_t end = added.find('\n', start);
+            if (end == std::string::npos) end = added.size();
+            std::string line = added.substr(start, end - start);
+            start = end + 1;
+            if (line.rfind("kt62Ufs", 0) != 0) continue;
+            if (const auto at = line.find(handle); at != std::string::npos) line.erase(at, handle.size());
+            calls.push_back(line);
+        }
+        return calls;
+    }
+
+    static std::string TraceText() { return TempDir::Read(TraceFile()); }
+
+    // The file chooser's request as the port recorded it, if one was made:
+    // "ChooseFile open FILTER -> ANSWER".
+    std::optional<std::string> Chooser() {
+        for (const std::string& entry : ui_.Log())
+            if (entry.rfind("ChooseFile", 0) == 0) return entry;
+        return std::nullopt;
+    }
+    bool ChooserOpened() { return Chooser().has_value(); }
+
+    TempDir dir_;
+    FakeUiPort ui_;
+    CKT6200DemoDlg dlg_{ui_, dir_.Path() + "/prog"};
+    KT62_HANDLE handle_ = KT62_INVALID_HANDLE;
+    int profiles_ = 0;
+};
+
+}  // namespace kt::test
