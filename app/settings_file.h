@@ -1,0 +1,40 @@
+// The settings file: sections of key=value lines, read and written the way
+// INI files behave on Windows, so a Config.ini made there works here as is.
+//
+// Rules: section and key names match without regard to ASCII letter case;
+// blanks around names and values are dropped; a value in matching quotes
+// ('...' or "...") loses them; lines starting with ';' or '#' are comments.
+// Text is UTF-8 with or without a byte-order mark, or UTF-16 (LE or BE)
+// with one. A write changes the one line it must and keeps every other
+// byte, the encoding and the line endings; it goes through a temporary file
+// and a rename, so a failed write leaves the old file as it was.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace kt {
+
+// The integer of a key: leading blanks, an optional sign and decimal digits
+// up to the first other character (no digits: 0; wraps like a 32-bit
+// value). A missing file, section or key, or an empty value, gives
+// defaultValue.
+int ReadSettingInt(const std::string& path, std::string_view section, std::string_view key, int defaultValue);
+
+// The value of a key, or defaultValue when the file, section or key is
+// missing, as a buffer of bufferChars UTF-16 characters would hold it: at
+// most bufferChars - 1 code units, never ending inside a surrogate pair.
+// The result is valid UTF-8 (bytes that are not become U+FFFD).
+std::string ReadSettingString(const std::string& path, std::string_view section, std::string_view key,
+                              std::string_view defaultValue, std::size_t bufferChars);
+
+// Sets a key, creating the file, the section or the key when missing. A new
+// key goes after the last entry of its section, a new section at the end of
+// the file. False when nothing could be written (names that cannot be
+// stored, a file that cannot be read, a directory that cannot be written, a
+// full disk); the file is then unchanged.
+bool WriteSettingString(const std::string& path, std::string_view section, std::string_view key,
+                        std::string_view value);
+
+}  // namespace kt
