@@ -83,19 +83,5 @@ TEST(DescriptorFileRead, TellsAFileThatCannotBeOpenedFromOneThatCannotBeRead) {
     EXPECT_TRUE(folder.head.empty());
 }
 
-TEST(DescriptorFile, ASavedDescriptorIsAcceptedUnchangedByTheWrite) {
-    test::TempDir dir;
-    std::vector<std::uint8_t> d(0x90);
-    for (std::size_t i = 0; i < d.size(); ++i) d[i] = static_cast<std::uint8_t>(i * 7);
-    d[0] = 0x90;
-    d[1] = 0x01;
-    const std::string path = dir.Path() + "/configuration.descr";
-    ASSERT_EQ(SaveDescriptorFile(path, d), 0);
-    const DescriptorFileContent f = ReadDescriptorFile(path);
-    ASSERT_EQ(f.status, DescriptorFileContent::Status::Ok);
-    EXPECT_EQ(f.head, d);
-    EXPECT_TRUE(DescriptorFileAccepted(f.head, f.length, 1));
-}
-
 }  // namespace
 }  // namespace kt
