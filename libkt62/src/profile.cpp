@@ -425,7 +425,7 @@ ParsedProfile ParseProfile(std::string_view text) {
         out.profile = ParseRoot(j);
     } catch (const Refusal& r) {
         out.error = r.error;
-    } catch (const json::parse_error& e) {
+    } catch (const json::exception& e) {
         out.error = ProfileError{"", "not valid JSON: " + ParseErrorText(e.what())};
     } catch (const std::exception& e) {
         out.error = ProfileError{"", std::string("cannot be read: ") + e.what()};
