@@ -168,7 +168,7 @@ struct Line {
     std::size_t begin = 0, end = 0;  // the text without the line break
     std::size_t next = 0;            // where the following line starts
     LineKind kind = LineKind::Other;
-    std::string_view name;                     // section or key name, trimmed
+    std::string_view name;  // section or key name, trimmed
     // The part of an entry that a write replaces: the value without outer
     // blanks, or everything after "=" when the value is empty.
     std::size_t valueBegin = 0, valueEnd = 0;

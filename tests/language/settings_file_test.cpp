@@ -236,17 +236,6 @@ TEST_F(SettingsFile, NamesAndValuesThatWouldNotReadBackAreRefused) {
     EXPECT_FALSE(fs::exists(Path()));
 }
 
-TEST_F(SettingsFile, SameValueLeavesTheFileAlone) {
-    Put("[S]\nk = 1\n");
-    struct stat before {};
-    ASSERT_EQ(stat(Path().c_str(), &before), 0);
-    EXPECT_TRUE(WriteSettingString(Path(), "s", "K", "1"));
-    struct stat after {};
-    ASSERT_EQ(stat(Path().c_str(), &after), 0);
-    EXPECT_EQ(after.st_ino, before.st_ino);
-    EXPECT_EQ(TempDir::Read(Path()), "[S]\nk = 1\n");
-}
-
 TEST_F(SettingsFile, WriteKeepsPermissionsAndWritesThroughSymbolicLinks) {
     const std::string target = dir_.Write("real/settings.ini", "[S]\nk=0\n");
     fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
