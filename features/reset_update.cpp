@@ -1,0 +1,33 @@
+// "Reset" and "Update".
+#include "features/reset_update.h"
+
+#include <string>
+#include <thread>
+
+#include "app/KT6200DemoDlg.h"
+#include "app/control_ids.h"
+#include "app/text_format.h"
+
+namespace kt {
+
+// A failing reset is not reported: the next command shows whether the
+// device answers.
+void CKT6200DemoDlg::OnBnClickedButtonReset() {
+    kt62UfsReset(m_hDevice.load(), kHardwareReset);
+    std::this_thread::sleep_for(kResetPause);
+}
+
+void CKT6200DemoDlg::OnBnClickedButtonUpdate() {
+    const auto path = m_ui.ChooseFile(FileChooserMode::Open, kFirmwareFileFilter);
+    if (!path) return;
+    ShowLog(kUpdatingText);
+    const std::u16string wide = Utf8ToUtf16(*path);  // zero-terminated by c_str()
+    static_assert(sizeof(char16_t) == sizeof(kt62_char16));
+    const std::int32_t r = kt62Update(m_hDevice.load(), reinterpret_cast<const kt62_char16*>(wide.c_str()));
+    // The raw code, negative ones included: a firmware failure is not a SCSI status.
+    ShowLog(r == 0 ? std::string(kUpdateDoneText) : Format("Command fail err %d.", static_cast<int>(r)));
+    // The programmer restarts: the user picks it again once it is back.
+    m_ui.ListSelect(IDC_COMBO_DEVICE, -1);
+}
+
+}  // namespace kt
