@@ -1,5 +1,6 @@
 // kt6200-script [--appdir DIR] [SCRIPT]: runs the main dialog behind a
 // scripted user interface (docs/scripting.md).
+#include <cerrno>
 #include <cstring>
 #include <exception>
 #include <fstream>
