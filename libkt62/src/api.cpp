@@ -36,9 +36,10 @@ void PutPadded(const std::vector<uint8_t>& bytes, uint8_t* out, size_t size) {
 const auto kNoOutputs = [](const FaultOutputs&) {};
 
 // A bad handle or a bad argument never reaches the rules, so it never uses one up.
+// Bookkeeping (closing) still happens under a rule that answers 0 without outputs.
 template <class FromRule, class FromDevice>
 int32_t OnHandle(KT62_HANDLE h, bool args_ok, const CallArgs& call, FromRule&& from_rule,
-                 FromDevice&& from_device) {
+                 FromDevice&& from_device, bool bookkeeping = false) {
     int32_t error = KT62_OK;
     const std::shared_ptr<Session> session = Registry::Instance().Find(h, error);
     if (!session) return error;
@@ -52,7 +53,7 @@ int32_t OnHandle(KT62_HANDLE h, bool args_ok, const CallArgs& call, FromRule&& f
             from_rule(action->outputs);
             return action->result.value_or(KT62_OK);
         }
-        if (action->result) return *action->result;
+        if (action->result && !(bookkeeping && *action->result == KT62_OK)) return *action->result;
     }
     return from_device(*session);
 }
@@ -97,10 +98,13 @@ KT62_API KT62_HANDLE kt62Open(int32_t position) {
 KT62_API int32_t kt62Close(KT62_HANDLE h) {
     TraceLine trace("kt62Close");
     trace.Handle(h);
-    return trace.Finish(OnHandle(h, true, CallArgs(Fn::Close), kNoOutputs, [](Session& s) {
-        Registry::Close(s);
-        return KT62_OK;
-    }));
+    return trace.Finish(OnHandle(
+        h, true, CallArgs(Fn::Close), kNoOutputs,
+        [](Session& s) {
+            Registry::Close(s);
+            return KT62_OK;
+        },
+        true));
 }
 
 KT62_API int32_t kt62GetVersion(KT62_HANDLE h, uint8_t* version) {

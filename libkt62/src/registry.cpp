@@ -6,9 +6,11 @@ namespace kt62 {
 
 std::atomic<uint32_t> Registry::packet_size_{0};
 
+// Never destroyed: a handle closed from another static object's destructor at exit must still find
+// the registry. The kernel drops the locks with the process.
 Registry& Registry::Instance() {
-    static Registry registry;
-    return registry;
+    static Registry* registry = new Registry;
+    return *registry;
 }
 
 std::shared_ptr<Emulation> Registry::Current(bool check_for_change) {

@@ -162,12 +162,13 @@ TEST_F(FaultsTest, SearchAndOpenRulesStandAtTheTopLevel) {
 }
 
 TEST_F(FaultsTest, CloseRuleKeepsTheHandleOpen) {
-    UseFaults(R"([{"call":"kt62Close","times":1,"result":4}])");
+    UseFaults(R"([{"call":"kt62Close","times":1,"result":4},{"call":"kt62Close","result":0}])");
     KT62_HANDLE h = OpenAfterSearch(0);
     EXPECT_EQ(kt62Close(h), KT62_E_TRANSPORT);
     uint8_t v[4];
     EXPECT_EQ(kt62GetVersion(h, v), KT62_OK);
     EXPECT_EQ(kt62Close(h), KT62_OK);
+    EXPECT_EQ(kt62GetVersion(h, v), KT62_E_NOT_OPEN) << "a rule answering 0 lets the close happen";
 }
 
 TEST_F(FaultsTest, DelayMakesTheCallTakeLonger) {
