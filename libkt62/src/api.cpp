@@ -60,6 +60,10 @@ int32_t OnHandle(KT62_HANDLE h, bool args_ok, const CallArgs& call, FromRule&& f
 
 kt62::emu::UfsDevice& Device(Session& s) { return s.programmer->Device(); }
 
+CallArgs QueryCall(Fn fn, uint8_t idn, uint8_t index, uint8_t selector) {
+    return CallArgs(fn).Set(MatchKey::Idn, idn).Set(MatchKey::Index, index).Set(MatchKey::Selector, selector);
+}
+
 // Set, clear and toggle differ only in name and device call.
 template <class Op>
 int32_t FlagOp(const char* name, Fn fn, KT62_HANDLE h, uint8_t idn, Op&& op) {
@@ -211,10 +215,7 @@ KT62_API int32_t kt62UfsReadAttribute(KT62_HANDLE h, uint8_t idn, uint8_t index,
                                       uint32_t* value) {
     TraceLine trace("kt62UfsReadAttribute");
     trace.Handle(h).Arg("idn", idn).Arg("index", index).Arg("selector", selector);
-    const CallArgs call = CallArgs(Fn::UfsReadAttribute)
-                              .Set(MatchKey::Idn, idn)
-                              .Set(MatchKey::Index, index)
-                              .Set(MatchKey::Selector, selector);
+    const CallArgs call = QueryCall(Fn::UfsReadAttribute, idn, index, selector);
     return trace.Finish(OnHandle(
         h, value != nullptr, call,
         [&](const FaultOutputs& o) {
@@ -227,10 +228,7 @@ KT62_API int32_t kt62UfsWriteAttribute(KT62_HANDLE h, uint8_t idn, uint8_t index
                                        uint32_t value) {
     TraceLine trace("kt62UfsWriteAttribute");
     trace.Handle(h).Arg("idn", idn).Arg("index", index).Arg("selector", selector).Arg("value", value);
-    const CallArgs call = CallArgs(Fn::UfsWriteAttribute)
-                              .Set(MatchKey::Idn, idn)
-                              .Set(MatchKey::Index, index)
-                              .Set(MatchKey::Selector, selector);
+    const CallArgs call = QueryCall(Fn::UfsWriteAttribute, idn, index, selector);
     return trace.Finish(OnHandle(h, true, call, kNoOutputs, [&](Session& s) {
         return Device(s).WriteAttribute(idn, index, selector, value);
     }));
@@ -240,10 +238,7 @@ KT62_API int32_t kt62UfsReadDescriptor(KT62_HANDLE h, uint8_t idn, uint8_t index
                                        uint8_t* buffer, uint32_t length) {
     TraceLine trace("kt62UfsReadDescriptor");
     trace.Handle(h).Arg("idn", idn).Arg("index", index).Arg("selector", selector).Arg("length", length);
-    const CallArgs call = CallArgs(Fn::UfsReadDescriptor)
-                              .Set(MatchKey::Idn, idn)
-                              .Set(MatchKey::Index, index)
-                              .Set(MatchKey::Selector, selector);
+    const CallArgs call = QueryCall(Fn::UfsReadDescriptor, idn, index, selector);
     return trace.Finish(OnHandle(
         h, buffer != nullptr || length == 0, call,
         [&](const FaultOutputs& o) {
@@ -256,10 +251,7 @@ KT62_API int32_t kt62UfsWriteDescriptor(KT62_HANDLE h, uint8_t idn, uint8_t inde
                                         const uint8_t* buffer, uint32_t length) {
     TraceLine trace("kt62UfsWriteDescriptor");
     trace.Handle(h).Arg("idn", idn).Arg("index", index).Arg("selector", selector).Arg("length", length);
-    const CallArgs call = CallArgs(Fn::UfsWriteDescriptor)
-                              .Set(MatchKey::Idn, idn)
-                              .Set(MatchKey::Index, index)
-                              .Set(MatchKey::Selector, selector);
+    const CallArgs call = QueryCall(Fn::UfsWriteDescriptor, idn, index, selector);
     return trace.Finish(OnHandle(h, buffer != nullptr || length == 0, call, kNoOutputs, [&](Session& s) {
         return Device(s).WriteDescriptor(idn, index, selector, buffer, length);
     }));
