@@ -1,6 +1,7 @@
 #include "app/script/script_ui_port.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <type_traits>
 
 #include "app/control_ids.h"
@@ -264,17 +265,22 @@ void ScriptUiPort::ListSelect(int id, int position) {
     });
 }
 
+bool ScriptUiPort::Answer(const std::string& text, const std::string& caption) {
+    bool yes = false;
+    {
+        std::lock_guard lock(state_);
+        if (!answers_.empty()) {
+            yes = answers_.front();
+            answers_.pop_front();
+        }
+    }
+    Emit("? yesno " + JsonString(caption) + " " + JsonString(text) + " -> " + (yes ? "yes" : "no"));
+    return yes;
+}
+
 bool ScriptUiPort::AskYesNo(const std::string& text, const std::string& caption) {
     return OnUiThread([&] {
-        bool yes = false;
-        {
-            std::lock_guard lock(state_);
-            if (!answers_.empty()) {
-                yes = answers_.front();
-                answers_.pop_front();
-            }
-        }
-        Emit("? yesno " + JsonString(caption) + " " + JsonString(text) + " -> " + (yes ? "yes" : "no"));
+        const bool yes = Answer(text, caption);
         RunPending();  // a modal box keeps serving other threads' calls
         return yes;
     });
@@ -292,6 +298,12 @@ std::optional<std::string> ScriptUiPort::ChooseFile(FileChooserMode mode, const 
         }
         Emit(std::string("? file ") + (mode == FileChooserMode::Open ? "open " : "save ") +
              JsonString(filter) + " -> " + (path ? JsonString(*path) : std::string("cancel")));
+        // The save chooser confirms replacing an existing file, as the
+        // platform's does; with no queued answer the file is kept.
+        std::error_code ec;
+        if (path && mode == FileChooserMode::Save && std::filesystem::exists(*path, ec) &&
+            !Answer(*path + " already exists.\nDo you want to replace it?", "Confirm Save As"))
+            path.reset();
         RunPending();
         return path;
     });

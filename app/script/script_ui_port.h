@@ -112,6 +112,8 @@ private:
     bool RunOneQueued();
     void FireDueTimers();
     void Emit(const std::string& line);
+    // Takes the next queued answer (no when none) and reports the question.
+    bool Answer(const std::string& text, const std::string& caption);
     Control* Find(int id);  // state_ held; nullptr for an id the dialog has no control for
 
     const std::thread::id uiThread_;

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -229,6 +231,45 @@ TEST(ScriptUiPort, AfterShutdownAWorkersCallsNeedNoProcessing) {
     port.Shutdown();  // runs what is queued and releases the worker
     worker.join();
     EXPECT_EQ("queued before the shutdown; run at once after it", port.GetText(IDC_EDIT_LOG));
+}
+
+}  // namespace
+}  // namespace kt::script
+
+namespace kt::script {
+namespace {
+
+TEST(ScriptUiPort, SaveChooserConfirmsReplacingAnExistingFile) {
+    const auto file = std::filesystem::temp_directory_path() / "kt-script-port-existing.bin";
+    std::ofstream(file) << "data";
+    const std::string path = file.string();
+    const std::string question =
+        R"(? yesno "Confirm Save As" ")" + path + R"( already exists.\nDo you want to replace it?" -> )";
+    struct Case {
+        FileChooserMode mode;
+        std::optional<bool> answer;  // queued before the chooser
+        bool chosen;
+        bool asked;
+    };
+    const Case cases[] = {
+        {FileChooserMode::Save, std::nullopt, false, true},  // nothing queued: the file is kept
+        {FileChooserMode::Save, true, true, true},
+        {FileChooserMode::Save, false, false, true},
+        {FileChooserMode::Open, std::nullopt, true, false},  // opening asks nothing
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> events;
+        ScriptUiPort port([&](const std::string& line) { events.push_back(line); });
+        port.QueueFile(path);
+        if (c.answer) port.QueueAnswer(*c.answer);
+        const auto chosen = port.ChooseFile(c.mode, "All|*.*||");
+        EXPECT_EQ(c.chosen, chosen.has_value());
+        ASSERT_EQ(c.asked ? 2u : 1u, events.size());
+        if (c.asked) {
+            EXPECT_EQ(question + (c.answer.value_or(false) ? "yes" : "no"), events[1]);
+        }
+    }
+    std::filesystem::remove(file);
 }
 
 }  // namespace
