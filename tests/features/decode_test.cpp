@@ -13,7 +13,6 @@
 #include "features/one_step_text.h"
 #include "features/provisioning.h"
 #include "features/swap_bytes.h"
-#include "features/work_mode.h"
 
 namespace kt {
 namespace {
@@ -102,9 +101,7 @@ TEST_P(DensityLinesTest, DecimalHexAndGigabytes) {
 const IcLinesCase kDensityCases[] = {
     {"Units255", 255, {"    255, 0xFF", "      0.000GB"}},
     {"OneGiB", 1ull << 21, {"    2097152, 0x200000", "      1.000GB"}},
-    {"EightGiB", 1ull << 24, {"    16777216, 0x1000000", "      8.000GB"}},
     {"WideFigure", 0x7A3800000ull, {"    32807845888, 0x7A3800000", "    15644.000GB"}},
-    {"Zero", 0, {"    0, 0x0", "      0.000GB"}},
     // The decimal figure is signed; the gigabytes are not.
     {"TopBitSet", 1ull << 63, {"    -9223372036854775808, 0x8000000000000000", "    4398046511104.000GB"}},
 };
@@ -168,41 +165,21 @@ const LunCase kLunCases[] = {
     {"OneBlockLessThanOneGiB", {.blocks = (1ull << 18) - 1},
      "LUN0, 1023.996MB, Not boot, Normal Memory, No Write Protect."},
     {"ThirtyTwoMiB", {.blocks = 8192}, "LUN0,  32.000MB, Not boot, Normal Memory, No Write Protect."},
-    {"Boot2WriteProtect2", {.boot = 2, .writeProtect = 2, .blocks = 8192},
-     "LUN0,  32.000MB, Boot2, Normal Memory, Write Protect 2."},
-    {"EnhancedType4", {.memoryType = 6, .blocks = 8192},
-     "LUN0,  32.000MB, Not boot, Enhanced type 4 Memory, No Write Protect."},
-    {"MemoryType7Unknown", {.memoryType = 7, .blocks = 8192},
+    {"Boot2WriteProtect2Type6OwnIndex", {.index = 5, .boot = 2, .writeProtect = 2, .memoryType = 6, .blocks = 8192},
+     "LUN5,  32.000MB, Boot2, Enhanced type 4 Memory, Write Protect 2."},
+    {"Type7UnknownAnyEnable", {.enable = 2, .memoryType = 7, .blocks = 8192},
      "LUN0,  32.000MB, Not boot, Unknown Memory, No Write Protect."},
-    {"MemoryType255Unknown", {.memoryType = 255, .blocks = 8192},
-     "LUN0,  32.000MB, Not boot, Unknown Memory, No Write Protect."},
-    {"OwnUnitIndexPrinted", {.index = 5, .blocks = 8192},
-     "LUN5,  32.000MB, Not boot, Normal Memory, No Write Protect."},
-    {"AnyNonZeroEnableListed", {.enable = 2, .blocks = 8192},
-     "LUN0,  32.000MB, Not boot, Normal Memory, No Write Protect."},
     {"Disabled", {.enable = 0, .blocks = 8192}, std::nullopt},
     // Block sizes of 2^31 bytes and beyond still scale exactly.
     {"BlockSize2Pow31", {.blockSize = 31, .blocks = 3}, "LUN0,   6.000GB, Not boot, Normal Memory, No Write Protect."},
-    {"BlockSize2Pow32", {.blockSize = 32, .blocks = 1}, "LUN0,   4.000GB, Not boot, Normal Memory, No Write Protect."},
     {"BlockSize2Pow40", {.blockSize = 40, .blocks = 5}, "LUN0, 5120.000GB, Not boot, Normal Memory, No Write Protect."},
     {"FullCount", {.blocks = std::numeric_limits<std::uint64_t>::max()},
      "LUN0, 70368744177664.000GB, Not boot, Normal Memory, No Write Protect."},
-    {"SmallBlocks", {.blockSize = 9, .blocks = 3}, "LUN0,   0.001MB, Not boot, Normal Memory, No Write Protect."},
-    {"Empty", {.blocks = 0}, "LUN0,   0.000MB, Not boot, Normal Memory, No Write Protect."},
 };
 // clang-format on
 
 INSTANTIATE_TEST_SUITE_P(Table, LunLines, testing::ValuesIn(kLunCases),
                          [](const auto& i) { return std::string(i.param.name); });
-
-TEST(LunLines, MemoryTypeNamesAndHeader) {
-    const char* names[] = {"Normal Memory, ",          "System code Memory, ",     "Non-Persistent Memory, ",
-                           "Enhanced type 1 Memory, ", "Enhanced type 2 Memory, ", "Enhanced type 3 Memory, ",
-                           "Enhanced type 4 Memory, ", "Unknown Memory, "};
-    for (int t = 0; t < 8; ++t) EXPECT_STREQ(MemoryTypeName(static_cast<std::uint8_t>(t)), names[t]) << t;
-    EXPECT_EQ(LunHeaderText(1, 4), "NumberLU: 1, NumberWLU: 4\r\n");
-    EXPECT_EQ(LunHeaderText(255, 0), "NumberLU: 255, NumberWLU: 0\r\n");
-}
 
 struct AllocCase {
     const char* name;
@@ -239,20 +216,6 @@ const AllocCase kAllocCases[] = {
 INSTANTIATE_TEST_SUITE_P(Table, AllocUnits, testing::ValuesIn(kAllocCases),
                          [](const auto& i) { return std::string(i.param.name); });
 
-TEST(Provisioning, GeometryFieldsAreBigEndian) {
-    std::array<std::uint8_t, kGeometryReadLength> g{};
-    g[0] = 0x48;
-    g[1] = 0x07;
-    const std::uint8_t capacity[] = {0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00};
-    std::copy(std::begin(capacity), std::end(capacity), g.begin() + 4);
-    g[0x0C] = 0xAA;  // bMaxNumberLU between the two fields
-    g[0x0F] = 0x20;
-    g[0x11] = 0x07;  // bAllocationUnitSize is not consulted
-    const RawGeometry geometry = DecodeGeometry(g);
-    EXPECT_EQ(geometry.totalRawCapacity, 1ull << 24);
-    EXPECT_EQ(geometry.segmentSize, 0x2000u);
-}
-
 TEST(Provisioning, DescriptorBytes) {
     const auto enabled = SingleLunConfiguration(0x800, true);
     std::array<std::uint8_t, 0x90> expected{};
@@ -271,40 +234,6 @@ TEST(Provisioning, DescriptorBytes) {
     const auto wide = SingleLunConfiguration(0xA1B2C3D4, true);
     EXPECT_EQ(std::vector<std::uint8_t>(wide.begin() + 0x14, wide.begin() + 0x18),
               (std::vector<std::uint8_t>{0xA1, 0xB2, 0xC3, 0xD4}));
-}
-
-struct WorkModeCase {
-    const char* name;
-    LinkState tx;
-    LinkState rx;
-    std::string text;
-};
-
-class WorkModeTextTest : public testing::TestWithParam<WorkModeCase> {};
-
-TEST_P(WorkModeTextTest, ThreeLines) {
-    EXPECT_EQ(WorkModeText(GetParam().tx, GetParam().rx), GetParam().text);
-}
-
-// clang-format off
-const WorkModeCase kWorkModeCases[] = {
-    {"BothHsG3B", {2, 2, 3}, {2, 2, 3}, "Power Mode:\r\n    Tx: HS-G3B\r\n    Rx: HS-G3B"},
-    {"PwmG1A", {1, 1, 1}, {2, 1, 4}, "Power Mode:\r\n    Tx: PWM-G1A\r\n    Rx: HS-G4A"},
-    {"RateZeroIsB", {1, 0, 2}, {1, 2, 0}, "Power Mode:\r\n    Tx: PWM-G2B\r\n    Rx: PWM-G0B"},
-    {"OtherModesAreHs", {0, 1, 1}, {3, 1, 2}, "Power Mode:\r\n    Tx: HS-G1A\r\n    Rx: HS-G2A"},
-    {"GearSigned", {2, 2, 0xFFFFFFFF}, {2, 2, 3}, "Power Mode:\r\n    Tx: HS-G-1B\r\n    Rx: HS-G3B"},
-};
-// clang-format on
-
-INSTANTIATE_TEST_SUITE_P(Table, WorkModeTextTest, testing::ValuesIn(kWorkModeCases),
-                         [](const auto& i) { return std::string(i.param.name); });
-
-TEST(WorkMode, GearAttributeFollowsTheMode) {
-    EXPECT_EQ(GearAttribute(kTxAttributes, 1), 0x24u);
-    EXPECT_EQ(GearAttribute(kTxAttributes, 2), 0x23u);
-    EXPECT_EQ(GearAttribute(kTxAttributes, 0), 0x23u);
-    EXPECT_EQ(GearAttribute(kRxAttributes, 1), 0xA4u);
-    EXPECT_EQ(GearAttribute(kRxAttributes, 3), 0xA3u);
 }
 
 TEST(OneStepText, FailureLine) {
