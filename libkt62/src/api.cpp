@@ -47,6 +47,12 @@ int32_t OnHandle(KT62_HANDLE h, bool args_ok, const CallArgs& call, FromRule&& f
     if (!args_ok) return KT62_E_BAD_ARGUMENT;
     std::lock_guard lock(session->mutex);
     if (session->closed) return KT62_E_NOT_OPEN;
+    // The programmer restarted under this handle: nothing to ask, only the handle to close.
+    if (session->gone) {
+        if (!bookkeeping) return KT62_E_NO_PROGRAMMER;
+        Registry::Close(*session);
+        return KT62_OK;
+    }
     if (const auto action = session->programmer->Faults().Apply(call)) {
         Pause(action->delay_ms);
         if (action->outputs.Any()) {
@@ -80,7 +86,10 @@ extern "C" {
 KT62_API int32_t kt62Search(void) {
     TraceLine trace("kt62Search");
     const auto emulation = Registry::Instance().Current(true);
-    auto count = static_cast<int32_t>(emulation->programmers.size());
+    // Restarting programmers are not attached.
+    const auto count_attached = std::count_if(emulation->programmers.begin(), emulation->programmers.end(),
+                                              [](const auto& p) { return !p->Restarting(); });
+    auto count = static_cast<int32_t>(count_attached);
     if (const auto action = emulation->faults.Apply(CallArgs(Fn::Search))) {
         Pause(action->delay_ms);
         if (action->outputs.value) count = static_cast<int32_t>(*action->outputs.value);
@@ -283,8 +292,11 @@ KT62_API int32_t kt62UfsReset(KT62_HANDLE h, uint8_t kind) {
 KT62_API int32_t kt62Update(KT62_HANDLE h, const kt62_char16* path) {
     TraceLine trace("kt62Update");
     trace.Handle(h).Utf16("path", path);
-    return trace.Finish(OnHandle(h, path != nullptr, CallArgs(Fn::Update), kNoOutputs,
-                                 [&](Session& s) { return s.programmer->Update(path); }));
+    return trace.Finish(OnHandle(h, path != nullptr, CallArgs(Fn::Update), kNoOutputs, [&](Session& s) {
+        const int32_t r = s.programmer->Update(path);
+        if (r == KT62_OK) Registry::Detach(s);
+        return r;
+    }));
 }
 
 }  // extern "C"

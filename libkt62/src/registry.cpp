@@ -19,9 +19,17 @@ std::shared_ptr<Emulation> Registry::Current(bool check_for_change) {
 }
 
 KT62_HANDLE Registry::Open(const Emulation& emulation, int32_t position) {
-    if (position < 0 || static_cast<size_t>(position) >= emulation.programmers.size())
-        return KT62_INVALID_HANDLE;
-    const std::shared_ptr<emu::Programmer>& programmer = emulation.programmers[static_cast<size_t>(position)];
+    // A restarting programmer is not attached: the ones after it move up, as on a bus.
+    std::shared_ptr<emu::Programmer> programmer;
+    int32_t seen = 0;
+    for (const auto& p : emulation.programmers) {
+        if (p->Restarting()) continue;
+        if (seen++ == position) {
+            programmer = p;
+            break;
+        }
+    }
+    if (!programmer) return KT62_INVALID_HANDLE;
     const std::string name = "programmer " + std::to_string(position);
     if (programmer->StateDir().empty()) {
         Complain(name + " cannot be opened: no state folder (neither XDG_DATA_HOME nor HOME is set)");
@@ -40,6 +48,7 @@ KT62_HANDLE Registry::Open(const Emulation& emulation, int32_t position) {
             Complain(name + " cannot be opened: " + why);
             return KT62_INVALID_HANDLE;
     }
+    programmer->Attach();
     session->programmer = programmer;
 
     std::lock_guard lock(mutex_);
@@ -61,6 +70,12 @@ std::shared_ptr<Session> Registry::Find(KT62_HANDLE h, int32_t& error) {
 
 void Registry::Close(Session& session) {
     session.closed = true;
+    session.lock.Release();
+    session.programmer.reset();
+}
+
+void Registry::Detach(Session& session) {
+    session.gone = true;
     session.lock.Release();
     session.programmer.reset();
 }

@@ -20,6 +20,7 @@ namespace kt62 {
 struct Session {
     std::mutex mutex;                 // serialises every call on this handle
     std::atomic<bool> closed{false};  // set under mutex; read without it for an early answer
+    bool gone = false;                // under mutex: the programmer restarted under this handle
     std::shared_ptr<emu::Programmer> programmer;
     emu::LockFile lock;
 };
@@ -31,8 +32,9 @@ public:
     // The configuration in force; see ConfigSource::Get.
     std::shared_ptr<Emulation> Current(bool check_for_change);
 
-    // Opens the programmer at `position` of `emulation`: KT62_INVALID_HANDLE when there is
-    // none or when it is open already, here or in another process (with a line on stderr).
+    // Opens the programmer at `position` among those of `emulation` attached now (not
+    // restarting): KT62_INVALID_HANDLE when there is none or when it is open already, here or in
+    // another process (with a line on stderr).
     KT62_HANDLE Open(const Emulation& emulation, int32_t position);
 
     // The session of a handle ever issued, closed or not; nullptr and KT62_E_INVALID_HANDLE
@@ -41,6 +43,9 @@ public:
 
     // Ends a session; the caller holds its mutex. The programmer's lock is released at once.
     static void Close(Session& session);
+    // The programmer left under an open session (it restarts after an update): the session
+    // answers KT62_E_NO_PROGRAMMER until closed, and the lock is released for the next open.
+    static void Detach(Session& session);
 
     static void SetPacketSize(uint32_t bytes) { packet_size_.store(bytes); }
     // 0 = the default.

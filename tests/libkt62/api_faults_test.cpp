@@ -23,7 +23,9 @@ TEST_F(FaultsTest, EveryFunctionTakesARuleResultInsteadOfTheDevice) {
     UseProfile(R"({"programmers":[{}]})");
     KT62_HANDLE h = OpenAfterSearch(0);
     for (const HandleCall& c : AllHandleCalls()) {
-        if (c.name == "kt62Close" || c.name == "kt62GetVersion" || c.name == "kt62GetProduct") continue;
+        if (c.name == "kt62Close" || c.name == "kt62GetVersion" || c.name == "kt62GetProduct" ||
+            c.name == "kt62Update")  // answers for its image file: tests/kt62emu
+            continue;
         EXPECT_EQ(c.call(h), KT62_E_NOT_SUPPORTED) << c.name;
     }
 }

@@ -62,7 +62,7 @@ TEST_F(TraceTest, EveryCallWritesOneLineWithItsArgumentsAndResult) {
         "kt62UfsWriteDescriptor h=" + n + " idn=1 index=0 selector=0 length=144 -> 6",
         "kt62UfsGetDME h=" + n + " attr_id=5472 selector=4 kind=3 -> 6",
         "kt62UfsReset h=" + n + " kind=1 -> 6",
-        "kt62Update h=" + n + " path=\"C:\\\\fw \\\"1\\\"\xC3\xA9\\x0a\" -> 6",
+        "kt62Update h=" + n + " path=\"C:\\\\fw \\\"1\\\"\xC3\xA9\\x0a\" -> 11",
         "kt62Update h=" + n + " path=null -> 3",
         "kt62Close h=" + n + " -> 0",
         "kt62Close h=" + n + " -> 2",

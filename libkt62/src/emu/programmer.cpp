@@ -4,6 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "diag.h"
+#include "emu/programmer_state.h"
+
 namespace kt62::emu {
 namespace {
 
@@ -19,7 +22,8 @@ Programmer::Programmer(int position, const ProgrammerProfile& profile, std::file
       profile_(profile),
       state_dir_(std::move(state_dir)),
       faults_(profile.faults),
-      device_(MakeUfsDevice(profile.ufs, DeviceContext{state_dir_, position})) {}
+      device_(MakeUfsDevice(profile.ufs, DeviceContext{state_dir_, position})),
+      running_version_(profile.firmware_version) {}
 
 std::filesystem::path Programmer::LockPath() const {
     return state_dir_ / ("programmer" + std::to_string(position_) + ".lock");
@@ -33,9 +37,10 @@ std::string Programmer::SerialFor(int position) {
 
 int32_t Programmer::GetVersion(uint8_t* version) const {
     if (!profile_.get_version_supported) return KT62_E_NOT_SUPPORTED;
-    version[0] = profile_.firmware_version[0];
-    version[1] = profile_.firmware_version[1];
-    version[2] = profile_.firmware_version[2];
+    if (firmware_state_failed_) return KT62_E_STATE_IO;
+    version[0] = running_version_[0];
+    version[1] = running_version_[1];
+    version[2] = running_version_[2];
     version[3] = 0;
     return KT62_OK;
 }
@@ -47,6 +52,45 @@ int32_t Programmer::GetProduct(uint8_t* version, uint8_t* name, uint8_t* extra) 
     return KT62_OK;
 }
 
-int32_t Programmer::Update(const kt62_char16*) { return KT62_E_NOT_SUPPORTED; }
+void Programmer::Attach() {
+    ProgrammerState state;
+    std::string why;
+    switch (LoadProgrammerState(FirmwareStatePath(state_dir_, position_), state, why)) {
+        case StateLoad::Absent:
+            running_version_ = profile_.firmware_version;
+            firmware_state_failed_ = false;
+            break;
+        case StateLoad::Loaded:
+            running_version_ = state.Active().version;
+            firmware_state_failed_ = false;
+            break;
+        case StateLoad::Failed:
+            Complain("programmer " + std::to_string(position_) + " firmware state: " + why);
+            firmware_state_failed_ = true;
+            break;
+    }
+}
+
+bool Programmer::Restarting() const {
+    return Restarts::Active(FirmwareStatePath(state_dir_, position_).string());
+}
+
+int32_t Programmer::Update(const kt62_char16* path) {
+    const std::optional<std::filesystem::path> file = PathFromUtf16(path);
+    if (!file) return KT62_E_FW_MISSING;
+    FirmwareImage image;
+    if (const int32_t r = ReadFirmwareImage(*file, image); r != KT62_OK) return r;
+    const std::filesystem::path state_file = FirmwareStatePath(state_dir_, position_);
+    ProgrammerState installed;
+    std::string why;
+    if (InstallFirmware(state_file, profile_.firmware_version, image, installed, why) != KT62_OK) {
+        Complain("programmer " + std::to_string(position_) + " firmware update: " + why);
+        return KT62_E_STATE_IO;
+    }
+    running_version_ = installed.Active().version;
+    firmware_state_failed_ = false;
+    Restarts::Begin(state_file.string());
+    return KT62_OK;
+}
 
 }  // namespace kt62::emu

@@ -10,6 +10,7 @@
 
 #include <kt62/apiKT6200.h>
 
+#include "emu/firmware.h"
 #include "emu/ufs_device.h"
 #include "faults.h"
 #include "profile.h"
@@ -27,8 +28,14 @@ public:
     FaultSet& Faults() { return faults_; }
     UfsDevice& Device() { return *device_; }
 
+    // Reads the firmware state this programmer keeps; called by whoever just took its lock.
+    void Attach();
+    // True while the programmer restarts after an update: it is not attached then.
+    bool Restarting() const;
+
     int32_t GetVersion(uint8_t* version) const;
     int32_t GetProduct(uint8_t* version, uint8_t* name, uint8_t* extra) const;
+    // Checks the image, installs it and starts the restart; the caller then drops its session.
     int32_t Update(const kt62_char16* path);
 
     // "KT000001" for position 0: eight characters, so it fills the extra bytes exactly.
@@ -40,6 +47,9 @@ private:
     std::filesystem::path state_dir_;
     FaultSet faults_;
     std::unique_ptr<UfsDevice> device_;
+    // The running firmware: the profile's until an update is stored, then the stored one.
+    FirmwareVersion running_version_;
+    bool firmware_state_failed_ = false;
 };
 
 }  // namespace kt62::emu
