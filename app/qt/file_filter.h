@@ -1,0 +1,15 @@
+// File chooser filters: the dialog logic writes them as
+// "Description|*.pat;*.alt|All files|*.*||"; Qt's file dialogs take
+// "Description (*.pat *.alt);;All files (*.*)".
+#pragma once
+
+#include <QString>
+#include <string_view>
+
+namespace kt::qt {
+
+// A description without a pattern (an odd last part) is dropped, as the
+// Windows chooser ignores it; an empty filter gives an empty string (every file).
+QString ToQtFileFilter(std::string_view filter);
+
+}  // namespace kt::qt

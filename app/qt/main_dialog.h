@@ -1,0 +1,70 @@
+// The main dialog's window: the controls of the main dialog template, the
+// keyboard rules of a Windows dialog (Enter = default command, Escape =
+// Exit), the window close routed through the dialog logic, and the About
+// entry in a context menu. Every user action becomes a message for the
+// dialog logic; the window itself decides nothing.
+#pragma once
+
+#include <QDialog>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <vector>
+
+#include "app/KT6200DemoDlg.h"
+#include "app/qt/dialog_units.h"
+#include "app/qt/template_widgets.h"
+
+class QAction;
+
+namespace kt::qt {
+
+// The item of the About entry (IDS_ABOUTBOX).
+inline constexpr const char* kAboutMenuText = "About KT6200Demo(&A)...";
+
+class MainDialog : public QDialog {
+    Q_OBJECT
+public:
+    // Receives every message the window raises; wparam as the dialog takes it.
+    using MessageSink = std::function<void(DialogMessage message, std::uintptr_t wparam)>;
+
+    explicit MainDialog(QWidget* parent = nullptr);
+
+    void SetMessageSink(MessageSink sink) { sink_ = std::move(sink); }
+    void Send(DialogMessage message, std::uintptr_t wparam = 0);
+
+    // Control by identifier; nullptr for an identifier without a control.
+    QWidget* Control(int id) const;
+    // Every control in template order, anonymous ones included.
+    std::span<QWidget* const> TemplateControls() const { return controls_; }
+    OutputPane* Pane() const { return pane_; }
+    BaseUnits Units() const { return units_; }
+    QAction* AboutAction() const { return aboutAction_; }
+
+    // Ends the modal run with result (the window goes away).
+    void End(int result);
+    bool HasEnded() const { return ended_; }
+    // Runs modally until End; returns End's result.
+    int RunModal();
+
+    // Enter: the default command, when its button is enabled.
+    void accept() override;
+    // Escape and every other rejection: the Exit command; the logic decides.
+    void reject() override;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    MessageSink sink_;
+    BaseUnits units_{};
+    std::vector<QWidget*> controls_;
+    OutputPane* pane_ = nullptr;
+    QAction* aboutAction_ = nullptr;
+    bool ended_ = false;
+    int result_ = 0;
+};
+
+}  // namespace kt::qt
