@@ -1,6 +1,5 @@
 // The UI port over the Qt dialog: its operations from the GUI thread and
 // from workers, lists, timers, and the pure helpers behind the window.
-#include <QComboBox>
 #include <QFontDatabase>
 #include <QPushButton>
 #include <QtTest>
@@ -76,8 +75,6 @@ private slots:
         // 52 letters; twice the average, plus one, halved: 6.5 rounds down
         // (truncated 13/26 first), 7.4 and 7.0 give 7.
         QTest::newRow("tahoma-like") << 312 << 13 << 6 << 13;
-        QTest::newRow("just below 7") << 337 << 13 << 6 << 13;
-        QTest::newRow("exactly 7 average") << 364 << 14 << 7 << 14;
         QTest::newRow("dejavu 9pt") << 385 << 14 << 7 << 14;
         QTest::newRow("odd double average rounds up") << 390 << 15 << 8 << 15;
     }
@@ -87,15 +84,6 @@ private slots:
         QFETCH(int, x);
         QFETCH(int, y);
         QCOMPARE(kt::qt::BaseUnitsFromMetrics(alphabetWidth, height), (kt::qt::BaseUnits{x, y}));
-    }
-
-    void dialogBaseUnitsMeasureTheDialogFont() {
-        const QFont font = dialog_->font();
-        const QFontMetrics m(font);
-        const int alphabet =
-            m.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-        QCOMPARE(kt::qt::DialogBaseUnits(font), kt::qt::BaseUnitsFromMetrics(alphabet, m.height()));
-        QCOMPARE(dialog_->Units(), kt::qt::DialogBaseUnits(font));
     }
 
     void fileFilterConversion_data() {
@@ -151,6 +139,13 @@ private slots:
         port_->ListSelect(id, 7);
         QCOMPARE(port_->ListSelection(id), -1);
         QVERIFY(messages_.empty());
+        // The DME type list comes with its items, none selected.
+        QCOMPARE(port_->ListCount(kt::IDC_COMBO_DME_TYPE), 2);
+        QCOMPARE(port_->ListSelection(kt::IDC_COMBO_DME_TYPE), -1);
+        // Commands without a control (switched by the transfer lock) have no list or state.
+        port_->EnableControl(kt::IDC_BTN_READ_SECTORS, false);
+        QVERIFY(!port_->IsControlEnabled(kt::IDC_BTN_READ_SECTORS));
+        QCOMPARE(port_->ListCount(kt::IDC_BTN_READ_SECTORS), 0);
     }
 
     void aUserPickRaisesSelectionChange() {
@@ -160,15 +155,6 @@ private slots:
         QTest::keyClick(dialog_->Control(kt::IDC_COMBO_DEVICE), Qt::Key_Down);
         QCOMPARE(port_->ListSelection(kt::IDC_COMBO_DEVICE), 1);
         QCOMPARE(messages_, (std::vector<Message>{{DialogMessage::SelChange, kt::IDC_COMBO_DEVICE}}));
-    }
-
-    void theDmeTypeListStartsWithItsTwoItemsAndNoSelection() {
-        QCOMPARE(port_->ListCount(kt::IDC_COMBO_DME_TYPE), 2);
-        auto* types = qobject_cast<QComboBox*>(dialog_->Control(kt::IDC_COMBO_DME_TYPE));
-        QVERIFY(types);
-        QCOMPARE(types->itemText(0), QStringLiteral("DME_GET"));
-        QCOMPARE(types->itemText(1), QStringLiteral("DME_PEER_GET"));
-        QCOMPARE(port_->ListSelection(kt::IDC_COMBO_DME_TYPE), -1);
     }
 
     void buttonsSendTheirCommandOnlyWhileEnabled() {
@@ -185,16 +171,6 @@ private slots:
             QTest::mouseClick(button, Qt::LeftButton);
             QCOMPARE(messages_, (std::vector<Message>{{DialogMessage::Command, c.id}}));
         }
-    }
-
-    void commandsWithoutAControlAreIgnored() {
-        // The transfer lock switches commands that have no control.
-        port_->EnableControl(kt::IDC_BTN_READ_SECTORS, false);
-        QVERIFY(!port_->IsControlEnabled(kt::IDC_BTN_READ_SECTORS));
-        QCOMPARE(port_->GetText(kt::IDC_BTN_READ_SECTORS), std::string());
-        port_->SetText(kt::IDC_BTN_READ_SECTORS, "x");
-        QCOMPARE(port_->ListCount(kt::IDC_BTN_READ_SECTORS), 0);
-        QCOMPARE(port_->ListSelection(kt::IDC_BTN_READ_SECTORS), -1);
     }
 
     void timersTickAsDialogMessagesUntilStopped() {
