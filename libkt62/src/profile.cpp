@@ -3,6 +3,8 @@
 #include <initializer_list>
 #include <nlohmann/json.hpp>
 
+#include "emu/device_state.h"
+
 namespace kt62 {
 namespace {
 
@@ -329,6 +331,9 @@ UfsProfile ParseUfs(const json& j, const std::string& path) {
             ufs.logical_units->push_back(ParseLogicalUnit((*v)[i], Item(key_path, i)));
     }
     if (const json* v = Find(j, "link")) ufs.link = ParseLink(*v, Child(path, "link"));
+    // Keys that are each fine may still describe no device: units beyond the capacity, two boot
+    // units A, a gear the spec version lacks.
+    if (const auto problem = emu::CheckUfsProfile(ufs)) Refuse(path + "." + problem->key, problem->reason);
     return ufs;
 }
 

@@ -51,6 +51,8 @@ KT62_HANDLE Registry::Open(const Emulation& emulation, int32_t position) {
     programmer->Attach();
     session->programmer = programmer;
 
+    programmer->Device().OnOpen();
+
     std::lock_guard lock(mutex_);
     const intptr_t id = next_id_++;
     sessions_.emplace(id, std::move(session));
@@ -69,12 +71,14 @@ std::shared_ptr<Session> Registry::Find(KT62_HANDLE h, int32_t& error) {
 }
 
 void Registry::Close(Session& session) {
+    if (session.programmer) session.programmer->Device().OnClose();
     session.closed = true;
     session.lock.Release();
     session.programmer.reset();
 }
 
 void Registry::Detach(Session& session) {
+    if (session.programmer) session.programmer->Device().OnClose();
     session.gone = true;
     session.lock.Release();
     session.programmer.reset();

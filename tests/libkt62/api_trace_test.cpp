@@ -31,7 +31,7 @@ TEST_F(TraceTest, EveryCallWritesOneLineWithItsArgumentsAndResult) {
     kt62UfsWriteAttribute(h, 11, 1, 2, 4294967295u);
     kt62UfsReadDescriptor(h, 1, 0, 0, buf, 144);
     kt62UfsWriteDescriptor(h, 1, 0, 0, buf, 144);
-    kt62UfsGetDME(h, 0x1560, 4, 3, &a);
+    kt62UfsGetDME(h, 0x1560, 4, 3, &a);  // selector 4 on a lane-less attribute: UIC bad index
     kt62UfsReset(h, 1);
     kt62Update(h, path);
     kt62Update(h, nullptr);
@@ -47,21 +47,21 @@ TEST_F(TraceTest, EveryCallWritesOneLineWithItsArgumentsAndResult) {
         "kt62Open position=1 -> " + n,
         "kt62GetVersion h=" + n + " -> 0",
         "kt62GetProduct h=" + n + " -> 0",
-        "kt62ScsiInquiry h=" + n + " -> 6",
-        "kt62ScsiReadCapacity h=" + n + " -> 6",
-        "kt62ScsiRead10 h=" + n + " lba=7 bytes_per_sector=4096 count=0 -> 6",
-        "kt62ScsiWrite10 h=" + n + " lba=4294967295 bytes_per_sector=512 count=0 -> 6",
+        "kt62ScsiInquiry h=" + n + " -> 0",
+        "kt62ScsiReadCapacity h=" + n + " -> 0",
+        "kt62ScsiRead10 h=" + n + " lba=7 bytes_per_sector=4096 count=0 -> 0",
+        "kt62ScsiWrite10 h=" + n + " lba=4294967295 bytes_per_sector=512 count=0 -> 3",
         "kt62SetPacketSize packet_bytes=65536 -> 0",
-        "kt62UfsReadFlag h=" + n + " idn=5 -> 6",
-        "kt62UfsSetFlag h=" + n + " idn=6 -> 6",
-        "kt62UfsClearFlag h=" + n + " idn=7 -> 6",
-        "kt62UfsToggleFlag h=" + n + " idn=255 -> 6",
-        "kt62UfsReadAttribute h=" + n + " idn=11 index=0 selector=0 -> 6",
-        "kt62UfsWriteAttribute h=" + n + " idn=11 index=1 selector=2 value=4294967295 -> 6",
-        "kt62UfsReadDescriptor h=" + n + " idn=1 index=0 selector=0 length=144 -> 6",
-        "kt62UfsWriteDescriptor h=" + n + " idn=1 index=0 selector=0 length=144 -> 6",
-        "kt62UfsGetDME h=" + n + " attr_id=5472 selector=4 kind=3 -> 6",
-        "kt62UfsReset h=" + n + " kind=1 -> 6",
+        "kt62UfsReadFlag h=" + n + " idn=5 -> 0",
+        "kt62UfsSetFlag h=" + n + " idn=6 -> 0",
+        "kt62UfsClearFlag h=" + n + " idn=7 -> -3",
+        "kt62UfsToggleFlag h=" + n + " idn=255 -> -3",
+        "kt62UfsReadAttribute h=" + n + " idn=11 index=0 selector=0 -> 0",
+        "kt62UfsWriteAttribute h=" + n + " idn=11 index=1 selector=2 value=4294967295 -> -6",
+        "kt62UfsReadDescriptor h=" + n + " idn=1 index=0 selector=0 length=144 -> 0",
+        "kt62UfsWriteDescriptor h=" + n + " idn=1 index=0 selector=0 length=144 -> 0",
+        "kt62UfsGetDME h=" + n + " attr_id=5472 selector=4 kind=3 -> -196603",
+        "kt62UfsReset h=" + n + " kind=1 -> 0",
         "kt62Update h=" + n + " path=\"C:\\\\fw \\\"1\\\"\xC3\xA9\\x0a\" -> 11",
         "kt62Update h=" + n + " path=null -> 3",
         "kt62Close h=" + n + " -> 0",

@@ -69,8 +69,9 @@ struct DeviceView {
     std::filesystem::path state_file;
 };
 
-// Each returns KT62_OK, or KT62_E_STATE_IO with a one-line reason in `error` (a corrupt or
-// unreadable state file, a folder that cannot be written).
+// Each returns KT62_OK, or with a one-line reason in `error`: KT62_E_STATE_IO (a corrupt or
+// unreadable state file, a folder that cannot be written) or KT62_E_BAD_ARGUMENT (ufs keys that
+// do not fit together, as CheckUfsProfile says).
 
 // Discards whatever the folder holds for this device (state and logical-unit data) and stores a
 // factory-fresh device built from `profile`.

@@ -32,6 +32,11 @@ public:
                                     uint32_t length) = 0;
     virtual int32_t GetDme(uint32_t attr_id, uint8_t selector, uint8_t kind, uint32_t* value) = 0;
     virtual int32_t Reset(uint8_t kind) = 0;
+
+    // kt62Open and kt62Close of the programmer: it powers its socket up and down. The next call
+    // after an open finds the device as stored then (another process may have changed it).
+    virtual void OnOpen() {}
+    virtual void OnClose() {}
 };
 
 // Where a device keeps what survives power loss, and which programmer holds it.

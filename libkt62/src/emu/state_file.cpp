@@ -1,0 +1,161 @@
+#include "emu/state_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include <kt62/apiKT6200.h>
+#include <nlohmann/json.hpp>
+
+namespace kt62::emu {
+namespace {
+
+using json = nlohmann::json;
+
+constexpr int kFormat = 1;
+constexpr size_t kMaxStateBytes = 1 << 20;
+
+std::string Hex(const std::vector<uint8_t>& bytes) {
+    std::string out;
+    char buf[4];
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        std::snprintf(buf, sizeof buf, i ? " %02X" : "%02X", bytes[i]);
+        out += buf;
+    }
+    return out;
+}
+
+std::vector<uint8_t> Bytes(const std::string& hex) {
+    const std::optional<std::vector<uint8_t>> b = ParseHexBytes(hex);
+    if (!b) throw std::runtime_error("not a hex string");
+    return *b;
+}
+
+std::string SysError(const std::filesystem::path& file, const char* what) {
+    return file.string() + ": " + what + ": " + std::strerror(errno);
+}
+
+bool WriteAll(int fd, const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+int32_t SaveState(const std::filesystem::path& file, const StoredState& s, std::string& error) {
+    json j;
+    j["format"] = kFormat;
+    j["identity"] = s.identity;
+    j["sequence"] = s.sequence;
+    j["configuration_written"] = Hex(s.config_written);
+    j["configuration_active"] = Hex(s.config_active);
+    json flags = json::object(), attributes = json::object();
+    for (const auto& [idn, value] : s.flags) flags[std::to_string(idn)] = value;
+    for (const auto& [idn, value] : s.attributes) attributes[std::to_string(idn)] = value;
+    j["flags"] = flags;
+    j["attributes"] = attributes;
+    j["unit_generations"] = s.unit_generation;
+    const std::string text = j.dump(1) + "\n";
+
+    std::error_code ec;
+    std::filesystem::create_directories(file.parent_path(), ec);
+    if (ec) {
+        error = file.parent_path().string() + ": cannot create: " + ec.message();
+        return KT62_E_STATE_IO;
+    }
+    const std::filesystem::path tmp = file.string() + ".tmp";
+    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        error = SysError(tmp, "cannot create");
+        return KT62_E_STATE_IO;
+    }
+    const bool written = WriteAll(fd, text) && ::fsync(fd) == 0;
+    const int saved_errno = errno;
+    ::close(fd);
+    if (!written) {
+        errno = saved_errno;
+        error = SysError(tmp, "cannot write");
+        ::unlink(tmp.c_str());
+        return KT62_E_STATE_IO;
+    }
+    if (::rename(tmp.c_str(), file.c_str()) != 0) {
+        error = SysError(file, "cannot replace");
+        ::unlink(tmp.c_str());
+        return KT62_E_STATE_IO;
+    }
+    // The rename itself must reach the disk before the change counts as made.
+    const int dir = ::open(file.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return KT62_OK;
+}
+
+LoadOutcome LoadState(const std::filesystem::path& file, StoredState& s, std::string& error) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        if (errno == ENOENT) return LoadOutcome::Missing;
+        error = SysError(file, "cannot be read");
+        return LoadOutcome::Failed;
+    }
+    std::string text;
+    struct stat st {};
+    bool ok =
+        ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<size_t>(st.st_size) <= kMaxStateBytes;
+    if (!ok) {
+        ::close(fd);
+        error = file.string() + ": not a state file (not a regular file, or too large)";
+        return LoadOutcome::Failed;
+    }
+    char buf[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            error = SysError(file, "cannot be read");
+            ::close(fd);
+            return LoadOutcome::Failed;
+        }
+        if (n == 0) break;
+        text.append(buf, static_cast<size_t>(n));
+        if (text.size() > kMaxStateBytes) break;
+    }
+    ::close(fd);
+    try {
+        const json j = json::parse(text);
+        if (j.at("format").get<int>() != kFormat) throw std::runtime_error("unknown format");
+        s = StoredState{};
+        s.identity = j.at("identity").get<std::string>();
+        s.sequence = j.at("sequence").get<uint64_t>();
+        s.config_written = Bytes(j.at("configuration_written").get<std::string>());
+        s.config_active = Bytes(j.at("configuration_active").get<std::string>());
+        for (const auto& [key, value] : j.at("flags").items())
+            s.flags.emplace_back(static_cast<uint8_t>(std::stoi(key)), value.get<uint32_t>());
+        for (const auto& [key, value] : j.at("attributes").items())
+            s.attributes.emplace_back(static_cast<uint8_t>(std::stoi(key)), value.get<uint32_t>());
+        const json& gens = j.at("unit_generations");
+        if (!gens.is_array() || gens.size() != s.unit_generation.size())
+            throw std::runtime_error("unit_generations: not 8 numbers");
+        for (size_t i = 0; i < s.unit_generation.size(); ++i) s.unit_generation[i] = gens[i].get<uint32_t>();
+    } catch (const std::exception& e) {
+        const std::string what = e.what();
+        const auto tag_end = what.find("] ");
+        error = file.string() + ": not a valid state file: " +
+                (tag_end == std::string::npos ? what : what.substr(tag_end + 2));
+        return LoadOutcome::Failed;
+    }
+    return LoadOutcome::Loaded;
+}
+
+}  // namespace kt62::emu

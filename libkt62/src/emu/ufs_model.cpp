@@ -1,0 +1,630 @@
+#include "emu/ufs_model.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include <kt62/apiKT6200.h>
+
+#include "emu/byte_order.h"
+
+namespace kt62::emu {
+namespace {
+
+// Choices where devices and sources disagree or say nothing; docs/emulator.md lists them.
+// A device-level attribute ignores INDEX and SELECTOR (hosts send 0); true would answer FCh / FBh.
+constexpr bool kStrictDeviceLevelAddressing = false;
+// Contexts per unit (geometry bMaxContexIDNumber): wContextConf selectors 1..kContextIds.
+constexpr uint8_t kContextIds = 5;
+constexpr uint8_t kDeviceRttCap = 2;
+constexpr uint16_t kManufacturerId = 0x0A5A;  // a test value, no maker's JEDEC code
+constexpr uint16_t kManufactureDate = 0x0124;
+constexpr uint64_t kRpmbBlocks = 0x4000;       // 4 MiB of 256-byte RPMB frames
+constexpr uint8_t kUfsFeaturesSupport = 0x01;  // field firmware update only
+// Exception event bits a host may enable: 2.x has three, 3.x adds four.
+constexpr uint32_t kExceptionMask2x = 0x0007;
+constexpr uint32_t kExceptionMask3x = 0x007F;
+
+enum : uint8_t { kPurgeStatusCompleted = 3 };
+enum : uint8_t {
+    kFlagPermanentWp = 0x02,
+    kFlagPowerOnWp = 0x03,
+    kFlagPurge = 0x06,
+    kAttrActiveIcc = 0x03,
+    kAttrPurgeStatus = 0x06,
+    kAttrConfigLock = 0x0B,
+    kAttrExceptionControl = 0x0D,
+};
+
+constexpr uint32_t kU8 = 0xFF, kU16 = 0xFFFF, kU32 = 0xFFFFFFFF;
+
+using A = Access;
+using I = Indexing;
+
+const std::vector<FlagInfo> kFlags = {
+    {0x01, "fDeviceInit", A::SetOnly, false, 0, 0x0200},
+    {0x02, "fPermanentWPEn", A::WriteOnce, true, 0, 0x0200},
+    {0x03, "fPowerOnWPEn", A::PowerOnReset, false, 0, 0x0200},
+    {0x04, "fBackgroundOpsEn", A::ReadWrite, false, 1, 0x0200},
+    {0x05, "fDeviceLifeSpanModeEn", A::ReadWrite, false, 0, 0x0210},
+    {0x06, "fPurgeEnable", A::WriteOnly, false, 0, 0x0200},
+    {0x07, "fRefreshEnable", A::WriteOnly, false, 0, 0x0300},
+    {0x08, "fPhyResourceRemoval", A::ReadWrite, true, 0, 0x0200},
+    {0x09, "fBusyRTC", A::ReadOnly, false, 0, 0x0200},
+    {0x0B, "fPermanentlyDisableFwUpdate", A::WriteOnce, true, 0, 0x0210},
+    {0x0E, "fWriteBoosterEn", A::ReadWrite, false, 0, 0x0310},
+    {0x0F, "fWriteBoosterBufferFlushEn", A::ReadWrite, false, 0, 0x0310},
+    {0x10, "fWriteBoosterBufferFlushDuringHibernate", A::ReadWrite, false, 0, 0x0310},
+};
+
+// factory/min/max: the value of a new device and the values a write may give.
+const std::vector<AttributeInfo> kAttributes = {
+    {0x00, "bBootLunEn", 1, A::ReadWrite, true, I::Device, 0x0200, 0, 0, 2},
+    {0x02, "bCurrentPowerMode", 1, A::ReadOnly, false, I::Device, 0x0200, 0x11, 0, kU8},
+    {0x03, "bActiveICCLevel", 1, A::ReadWrite, false, I::Device, 0x0200, 0, 0, 0x0F},
+    {0x04, "bOutOfOrderDataEn", 1, A::WriteOnce, true, I::Device, 0x0200, 0, 0, 1},
+    {0x05, "bBackgroundOpStatus", 1, A::ReadOnly, false, I::Device, 0x0200, 0, 0, kU8},
+    {0x06, "bPurgeStatus", 1, A::ReadOnly, false, I::Device, 0x0200, 0, 0, kU8},
+    {0x07, "bMaxDataInSize", 1, A::ReadWrite, true, I::Device, 0x0200, 0x08, 1, 0x08},
+    {0x08, "bMaxDataOutSize", 1, A::ReadWrite, true, I::Device, 0x0200, 0x08, 1, 0x08},
+    {0x09, "dDynCapNeeded", 4, A::ReadOnly, false, I::PerUnit, 0x0200, 0, 0, kU32},
+    {0x0A, "bRefClkFreq", 1, A::ReadWrite, true, I::Device, 0x0200, 0x01, 0, 3},
+    {0x0B, "bConfigDescrLock", 1, A::WriteOnce, true, I::Device, 0x0200, 0, 0, 1},
+    {0x0C, "bMaxNumOfRTT", 1, A::ReadWrite, true, I::Device, 0x0200, 2, 2, kDeviceRttCap},
+    {0x0D, "wExceptionEventControl", 2, A::ReadWrite, false, I::Device, 0x0200, 0, 0, kU16},
+    {0x0E, "wExceptionEventStatus", 2, A::ReadOnly, false, I::Device, 0x0200, 0, 0, kU16},
+    {0x0F, "dSecondsPassed", 4, A::WriteOnly, false, I::Device, 0x0200, 0, 0, kU32},
+    {0x10, "wContextConf", 2, A::ReadWrite, false, I::PerUnitContext, 0x0200, 0, 0, kU16},
+    {0x11, "dCorrPrgBlkNum", 4, A::ReadOnly, false, I::Device, 0x0200, 0, 0, kU32},
+    {0x14, "bDeviceFFUStatus", 1, A::ReadOnly, false, I::Device, 0x0210, 0, 0, kU8},
+    {0x15, "bPSAState", 1, A::ReadWrite, true, I::Device, 0x0210, 0, 0, 2},
+    {0x16, "dPSADataSize", 4, A::ReadWrite, true, I::Device, 0x0210, 0, 0, 0},  // dPSAMaxDataSize is 0
+    {0x18, "bDeviceCaseRoughTemperature", 1, A::ReadOnly, false, I::Device, 0x0300, 80 + 25, 0, kU8},
+    {0x19, "bDeviceTooHighTempBoundary", 1, A::ReadOnly, false, I::Device, 0x0300, 80 + 85, 0, kU8},
+    {0x1A, "bDeviceTooLowTempBoundary", 1, A::ReadOnly, false, I::Device, 0x0300, 80 - 20, 0, kU8},
+    {0x1B, "bThrottlingStatus", 1, A::ReadOnly, false, I::Device, 0x0310, 0, 0, kU8},
+    {0x1C, "bWriteBoosterBufferFlushStatus", 1, A::ReadOnly, false, I::PerUnit, 0x0310, 0, 0, kU8},
+    {0x1D, "bAvailableWriteBoosterBufferSize", 1, A::ReadOnly, false, I::PerUnit, 0x0310, 0, 0, kU8},
+    {0x1E, "bWriteBoosterBufferLifeTimeEst", 1, A::ReadOnly, false, I::PerUnit, 0x0310, 0x01, 0, kU8},
+    {0x1F, "dCurrentWriteBoosterBufferSize", 4, A::ReadOnly, false, I::PerUnit, 0x0310, 0, 0, kU32},
+};
+
+void PutString(uint8_t* out, const std::string& text) {
+    const size_t n = std::min<size_t>(text.size(), 126);
+    out[0] = static_cast<uint8_t>(2 + 2 * n);
+    out[1] = 0x05;
+    for (size_t i = 0; i < n; ++i) PutBe16(out + 2 + 2 * i, static_cast<uint8_t>(text[i]));
+}
+
+bool SameLayout(const UnitConfig& a, const UnitConfig& b) {
+    if (a.enable != b.enable) return false;
+    if (!a.enable) return true;
+    return a.memory_type == b.memory_type && a.alloc_units == b.alloc_units &&
+           a.block_exponent == b.block_exponent;
+}
+
+}  // namespace
+
+const char* AccessName(Access access) {
+    switch (access) {
+        case Access::ReadOnly:
+            return "read only";
+        case Access::ReadWrite:
+            return "read/write";
+        case Access::WriteOnce:
+            return "write once";
+        case Access::SetOnly:
+            return "set only";
+        case Access::WriteOnly:
+            return "write only";
+        case Access::PowerOnReset:
+            return "set until reset";
+    }
+    return "?";
+}
+
+const std::vector<FlagInfo>& FlagTable() { return kFlags; }
+const std::vector<AttributeInfo>& AttributeTable() { return kAttributes; }
+
+UfsModel::UfsModel(std::shared_ptr<const DeviceSpec> spec) : spec_(std::move(spec)) {
+    const uint16_t version = spec_->layout->spec_bcd;
+    for (const FlagInfo& f : kFlags)
+        if (f.since <= version) flag_info_[f.idn] = &f;
+    for (const AttributeInfo& a : kAttributes)
+        if (a.since <= version) attr_info_[a.idn] = &a;
+    MakeFactoryFresh();
+}
+
+const FlagInfo* UfsModel::Flag(uint8_t idn) const { return flag_info_[idn]; }
+const AttributeInfo* UfsModel::Attribute(uint8_t idn) const { return attr_info_[idn]; }
+
+uint32_t UfsModel::PowerOnAttribute(const AttributeInfo& info) const {
+    if (info.idn == kAttrActiveIcc) return config_active_[0x08];  // bInitActiveICCLevel
+    return info.factory;
+}
+
+void UfsModel::MakeFactoryFresh() {
+    sequence_ = 0;
+    config_written_ = config_active_ = spec_->factory_config;
+    generation_ = {};
+    for (const FlagInfo* f : flag_info_)
+        if (f) flag_[f->idn] = f->power_on;
+    for (const AttributeInfo* a : attr_info_)
+        if (a) attr_[a->idn] = a->idn == kAttrConfigLock ? spec_->factory_lock : PowerOnAttribute(*a);
+    context_conf_ = {};
+    Rebuild();
+}
+
+StoredState UfsModel::Stored() const {
+    StoredState s;
+    s.identity = spec_->identity;
+    s.sequence = sequence_;
+    s.config_written = config_written_;
+    s.config_active = config_active_;
+    for (const FlagInfo* f : flag_info_)
+        if (f && f->persistent) s.flags.emplace_back(f->idn, flag_[f->idn]);
+    for (const AttributeInfo* a : attr_info_)
+        if (a && a->persistent) s.attributes.emplace_back(a->idn, attr_[a->idn]);
+    s.unit_generation = generation_;
+    return s;
+}
+
+std::optional<std::string> UfsModel::Restore(const StoredState& s) {
+    const size_t len = spec_->layout->config_len;
+    for (const auto* config : {&s.config_written, &s.config_active}) {
+        const char* which = config == &s.config_written ? "written configuration" : "configuration in effect";
+        if (config->size() != len) return std::string(which) + ": not " + std::to_string(len) + " bytes";
+        if (const auto problem = CheckConfig(*spec_, config->data()))
+            return std::string(which) + ": " +
+                   (problem->lun >= 0 ? "unit " + std::to_string(problem->lun) + " " : "") + problem->field +
+                   " " + problem->reason;
+    }
+    size_t flags = 0, attributes = 0;
+    for (const auto& [idn, value] : s.flags) {
+        const FlagInfo* f = Flag(idn);
+        if (!f || !f->persistent) return "flag " + std::to_string(idn) + " is not a persistent flag";
+        if (value > 1) return std::string("flag ") + f->name + " holds " + std::to_string(value);
+        ++flags;
+    }
+    for (const auto& [idn, value] : s.attributes) {
+        const AttributeInfo* a = Attribute(idn);
+        if (!a || !a->persistent)
+            return "attribute " + std::to_string(idn) + " is not a persistent attribute";
+        if (value < a->min || value > a->max)
+            return std::string("attribute ") + a->name + " holds " + std::to_string(value) + ", out of range";
+        ++attributes;
+    }
+    size_t want_flags = 0, want_attributes = 0;
+    for (const FlagInfo* f : flag_info_) want_flags += f && f->persistent;
+    for (const AttributeInfo* a : attr_info_) want_attributes += a && a->persistent;
+    if (flags != want_flags || attributes != want_attributes) return "persistent flags or attributes missing";
+
+    sequence_ = s.sequence;
+    config_written_ = s.config_written;
+    config_active_ = s.config_active;
+    generation_ = s.unit_generation;
+    for (const auto& [idn, value] : s.flags) flag_[idn] = static_cast<uint8_t>(value);
+    for (const auto& [idn, value] : s.attributes) attr_[idn] = value;
+    for (const FlagInfo* f : flag_info_)
+        if (f && !f->persistent) flag_[f->idn] = f->power_on;
+    for (const AttributeInfo* a : attr_info_)
+        if (a && !a->persistent) attr_[a->idn] = PowerOnAttribute(*a);
+    context_conf_ = {};
+    Rebuild();
+    return std::nullopt;
+}
+
+int32_t UfsModel::PowerOn() {
+    int32_t result = KT62_OK;
+    if (ConfigurationPending()) {
+        const std::vector<uint8_t> old_active = config_active_;
+        const std::array<uint32_t, kUnits> old_generation = generation_;
+        for (int lun = 0; lun < kUnits; ++lun)
+            if (!SameLayout(DecodeUnit(*spec_, config_active_.data(), lun),
+                            DecodeUnit(*spec_, config_written_.data(), lun)))
+                ++generation_[lun];
+        config_active_ = config_written_;
+        result = Persist();
+        if (result != KT62_OK) {
+            config_active_ = old_active;
+            generation_ = old_generation;
+        }
+    }
+    for (const FlagInfo* f : flag_info_)
+        if (f && !f->persistent) flag_[f->idn] = f->power_on;
+    for (const AttributeInfo* a : attr_info_)
+        if (a && !a->persistent) attr_[a->idn] = PowerOnAttribute(*a);
+    context_conf_ = {};
+    Rebuild();
+    return result;
+}
+
+int32_t UfsModel::Persist() {
+    if (!saver_) return KT62_OK;
+    ++sequence_;
+    const int32_t r = saver_(Stored());
+    if (r != KT62_OK) --sequence_;
+    return r;
+}
+
+// ---- flags -------------------------------------------------------------
+
+int32_t UfsModel::ReadFlag(uint8_t idn, uint8_t* value) const {
+    const FlagInfo* f = Flag(idn);
+    if (!f) return KT62_QUERY_INVALID_IDN;
+    if (f->access == Access::WriteOnly) return KT62_QUERY_NOT_READABLE;
+    *value = flag_[idn];
+    return KT62_OK;
+}
+
+int32_t UfsModel::SetFlag(uint8_t idn) { return ChangeFlag(idn, kSet); }
+int32_t UfsModel::ClearFlag(uint8_t idn) { return ChangeFlag(idn, kClear); }
+int32_t UfsModel::ToggleFlag(uint8_t idn) { return ChangeFlag(idn, kToggle); }
+
+int32_t UfsModel::ChangeFlag(uint8_t idn, FlagOp op) {
+    const FlagInfo* f = Flag(idn);
+    if (!f) return KT62_QUERY_INVALID_IDN;
+    const uint8_t now = flag_[idn];
+    uint8_t next = op == kSet ? 1 : op == kClear ? 0 : !now;
+    switch (f->access) {
+        case Access::ReadOnly:
+            return KT62_QUERY_NOT_WRITEABLE;
+        case Access::SetOnly:
+            // The device finishes what the flag starts (initialisation) before it answers.
+            if (op != kSet) return KT62_QUERY_NOT_WRITEABLE;
+            next = 0;
+            break;
+        case Access::WriteOnce:
+            if (now) return KT62_QUERY_ALREADY_WRITTEN;
+            break;
+        case Access::PowerOnReset:
+            if (now && next == 0) return KT62_QUERY_NOT_WRITEABLE;
+            break;
+        case Access::WriteOnly:
+            // Purge and refresh run to completion at once; the flag drops back to 0.
+            if (next && idn == kFlagPurge) attr_[kAttrPurgeStatus] = kPurgeStatusCompleted;
+            next = 0;
+            break;
+        case Access::ReadWrite:
+            break;
+    }
+    if (next == now) return KT62_OK;
+    flag_[idn] = next;
+    if (f->persistent) {
+        if (const int32_t r = Persist(); r != KT62_OK) {
+            flag_[idn] = now;
+            return r;
+        }
+    }
+    if (idn == kFlagPermanentWp || idn == kFlagPowerOnWp) BuildUnits();
+    return KT62_OK;
+}
+
+// ---- attributes ----------------------------------------------------------
+
+namespace {
+
+// FCh / FBh for an address the attribute does not have, else 0.
+int32_t CheckAddress(const AttributeInfo& a, uint8_t index, uint8_t selector) {
+    switch (a.indexing) {
+        case Indexing::Device:
+            if (kStrictDeviceLevelAddressing) {
+                if (index != 0) return KT62_QUERY_INVALID_INDEX;
+                if (selector != 0) return KT62_QUERY_INVALID_SELECTOR;
+            }
+            return KT62_OK;
+        case Indexing::PerUnit:
+            return index < kUnits ? KT62_OK : KT62_QUERY_INVALID_INDEX;
+        case Indexing::PerUnitContext:
+            if (index >= kUnits) return KT62_QUERY_INVALID_INDEX;
+            return selector >= 1 && selector <= kContextIds ? KT62_OK : KT62_QUERY_INVALID_SELECTOR;
+    }
+    return KT62_OK;
+}
+
+}  // namespace
+
+int32_t UfsModel::ReadAttribute(uint8_t idn, uint8_t index, uint8_t selector, uint32_t* value) const {
+    const AttributeInfo* a = Attribute(idn);
+    if (!a) return KT62_QUERY_INVALID_IDN;
+    if (const int32_t r = CheckAddress(*a, index, selector); r != KT62_OK) return r;
+    if (a->access == Access::WriteOnly) return KT62_QUERY_NOT_READABLE;
+    switch (a->indexing) {
+        case Indexing::Device:
+            *value = attr_[idn];
+            break;
+        case Indexing::PerUnit:
+            *value = a->factory;
+            break;
+        case Indexing::PerUnitContext:
+            *value = context_conf_[index][selector];
+            break;
+    }
+    return KT62_OK;
+}
+
+int32_t UfsModel::WriteAttribute(uint8_t idn, uint8_t index, uint8_t selector, uint32_t value) {
+    const AttributeInfo* a = Attribute(idn);
+    if (!a) return KT62_QUERY_INVALID_IDN;
+    if (const int32_t r = CheckAddress(*a, index, selector); r != KT62_OK) return r;
+    if (a->access == Access::ReadOnly) return KT62_QUERY_NOT_WRITEABLE;
+    if (a->access == Access::WriteOnce && attr_[idn] != 0) return KT62_QUERY_ALREADY_WRITTEN;
+    uint32_t max = a->max;
+    if (idn == kAttrExceptionControl)
+        max = spec_->layout->spec_bcd >= 0x0300 ? kExceptionMask3x : kExceptionMask2x;
+    if (value < a->min || value > max || (idn == kAttrExceptionControl && (value & ~max)))
+        return KT62_QUERY_INVALID_VALUE;
+    if (a->indexing == Indexing::PerUnitContext) {
+        context_conf_[index][selector] = static_cast<uint16_t>(value);
+        return KT62_OK;
+    }
+    const uint32_t old = attr_[idn];
+    if (old == value) return KT62_OK;
+    attr_[idn] = value;
+    if (a->persistent) {
+        if (const int32_t r = Persist(); r != KT62_OK) {
+            attr_[idn] = old;
+            return r;
+        }
+    }
+    return KT62_OK;
+}
+
+// ---- descriptors ---------------------------------------------------------
+
+int32_t UfsModel::ReadDescriptor(uint8_t idn, uint8_t index, uint8_t selector, uint8_t* buffer,
+                                 uint32_t length) const {
+    const uint8_t* data = nullptr;
+    size_t size = 0;
+    auto use = [&](const Desc& d) {
+        data = d.bytes.data();
+        size = d.len;
+    };
+    switch (idn) {
+        case 0x00:
+            if (index != 0) return KT62_QUERY_INVALID_INDEX;
+            use(device_);
+            break;
+        case 0x01:
+            if (index != 0) return KT62_QUERY_INVALID_INDEX;
+            data = config_written_.data();
+            size = config_written_.size();
+            break;
+        case 0x02:
+            if (index < kUnits)
+                use(unit_desc_[index]);
+            else if (index == kRpmbUnitIndex)
+                use(rpmb_);
+            else
+                return KT62_QUERY_INVALID_INDEX;
+            break;
+        case 0x04:
+            if (index != 0) return KT62_QUERY_INVALID_INDEX;
+            use(interconnect_);
+            break;
+        case 0x05:
+            if (index >= kStrings) return KT62_QUERY_INVALID_INDEX;
+            use(strings_[index]);
+            break;
+        case 0x07:
+            if (index != 0) return KT62_QUERY_INVALID_INDEX;
+            use(geometry_);
+            break;
+        case 0x08:
+            if (index != 0) return KT62_QUERY_INVALID_INDEX;
+            use(power_);
+            break;
+        case 0x09:
+            if (index != 0) return KT62_QUERY_INVALID_INDEX;
+            use(health_);
+            break;
+        default:
+            return KT62_QUERY_INVALID_IDN;
+    }
+    if (selector != 0) return KT62_QUERY_INVALID_SELECTOR;
+    std::memcpy(buffer, data, std::min<size_t>(length, size));
+    return KT62_OK;
+}
+
+std::optional<std::vector<uint8_t>> UfsModel::Descriptor(uint8_t idn, uint8_t index) const {
+    std::vector<uint8_t> out(255);
+    if (ReadDescriptor(idn, index, 0, out.data(), 255) != KT62_OK) return std::nullopt;
+    out.resize(idn == 0x01 ? config_written_.size() : out[0]);
+    return out;
+}
+
+int32_t UfsModel::WriteDescriptor(uint8_t idn, uint8_t index, uint8_t selector, const uint8_t* buffer,
+                                  uint32_t length) {
+    switch (idn) {
+        case 0x00:
+        case 0x02:
+        case 0x04:
+        case 0x05:
+        case 0x07:
+        case 0x08:
+        case 0x09:
+            return KT62_QUERY_NOT_WRITEABLE;
+        case 0x01:
+            break;
+        default:
+            return KT62_QUERY_INVALID_IDN;
+    }
+    if (index != 0) return KT62_QUERY_INVALID_INDEX;
+    if (selector != 0) return KT62_QUERY_INVALID_SELECTOR;
+    if (attr_[kAttrConfigLock] == 1) return KT62_QUERY_NOT_WRITEABLE;
+    const size_t len = spec_->layout->config_len;
+    if (length != len || buffer[0] != len) return KT62_QUERY_INVALID_LENGTH;
+    if (buffer[1] != 0x01 || CheckConfig(*spec_, buffer)) return KT62_QUERY_INVALID_VALUE;
+    std::vector<uint8_t> old(buffer, buffer + len);
+    if (old == config_written_) return KT62_OK;
+    config_written_.swap(old);
+    if (const int32_t r = Persist(); r != KT62_OK) {
+        config_written_.swap(old);
+        return r;
+    }
+    return KT62_OK;
+}
+
+void UfsModel::Inquiry(int lun, uint8_t* out) const {
+    std::memset(out, 0, 36);
+    // Peripheral qualifier 3 (no unit here) for a disabled unit, direct access otherwise.
+    out[0] = units_[lun].enabled ? 0x00 : 0x7F;
+    out[2] = 0x06;  // SPC-4
+    out[3] = 0x02;
+    out[4] = 36 - 5;
+    out[7] = 0x02;  // command queuing
+    std::memcpy(out + 8, spec_->strings[kManufacturer].data(), 8);
+    std::memcpy(out + 16, spec_->strings[kProduct].data(), 16);
+    std::memcpy(out + 32, spec_->strings[kRevision].data(), 4);
+}
+
+// ---- descriptor images -----------------------------------------------------
+
+void UfsModel::Rebuild() {
+    const DeviceSpec& s = *spec_;
+    const VersionLayout& l = *s.layout;
+    BuildUnits();
+    BuildDevice();
+
+    rpmb_ = Desc{};
+    rpmb_.len = 0x23;
+    uint8_t* r = rpmb_.bytes.data();
+    r[0] = 0x23;
+    r[1] = 0x02;
+    r[2] = kRpmbUnitIndex;
+    r[3] = 0x01;
+    r[8] = 0x0F;     // RPMB memory
+    r[0x0A] = 0x08;  // 256-byte blocks
+    PutBe64(r + 0x0B, kRpmbBlocks);
+    PutBe64(r + 0x18, kRpmbBlocks);
+
+    interconnect_ = Desc{};
+    interconnect_.len = 0x06;
+    interconnect_.bytes[0] = 0x06;
+    interconnect_.bytes[1] = 0x04;
+    PutBe16(interconnect_.bytes.data() + 2, l.unipro_bcd);
+    PutBe16(interconnect_.bytes.data() + 4, l.mphy_bcd);
+
+    for (int i = 0; i < kStrings; ++i) {
+        strings_[i] = Desc{};
+        PutString(strings_[i].bytes.data(), s.strings[i]);
+        strings_[i].len = strings_[i].bytes[0];
+    }
+
+    geometry_ = Desc{};
+    geometry_.len = l.geometry_len;
+    uint8_t* g = geometry_.bytes.data();
+    g[0] = l.geometry_len;
+    g[1] = 0x07;
+    PutBe64(g + 0x04, s.raw_capacity_bytes / 512);
+    PutBe32(g + 0x0D, static_cast<uint32_t>(s.segment_bytes / 512));
+    g[0x11] = s.au_segments;
+    g[0x12] = 0x08;  // bMinAddrBlockSize: 4 KiB
+    g[0x13] = 0x08;
+    g[0x14] = 0x08;
+    g[0x15] = 0x08;  // bMaxInBufferSize
+    g[0x16] = 0x08;  // bMaxOutBufferSize
+    g[0x17] = 0x40;  // bRPMB_ReadWriteSize
+    g[0x1A] = kContextIds;
+    g[0x1D] = 0x01;             // bSupportedSecRTypes: erase
+    PutBe16(g + 0x1E, 0x807F);  // every memory type, and RPMB
+    // System code, non-persistent, enhanced 1-4: dMaxNAllocU then wCapAdjFac, 6 bytes each.
+    for (int t = 1; t < kMemoryTypes; ++t) {
+        PutBe32(g + 0x20 + 6 * (t - 1), s.memory[t].max_alloc_units);
+        PutBe16(g + 0x24 + 6 * (t - 1), s.memory[t].cap_adj_factor);
+    }
+    PutBe32(g + 0x44, 0x0CCCCCCC);  // dOptimalLogicalBlockSize: 4 KiB for every type
+
+    power_ = Desc{};
+    power_.len = 0x62;
+    power_.bytes[0] = 0x62;
+    power_.bytes[1] = 0x08;
+    for (int level = 0; level < 16; ++level) {
+        // Unit mA (bits 15:14 = 2); currents rise with the level.
+        PutBe16(power_.bytes.data() + 0x02 + 2 * level, static_cast<uint16_t>(0x8000 | (100 + 16 * level)));
+        PutBe16(power_.bytes.data() + 0x22 + 2 * level, static_cast<uint16_t>(0x8000 | (50 + 8 * level)));
+        PutBe16(power_.bytes.data() + 0x42 + 2 * level, static_cast<uint16_t>(0x8000 | (150 + 16 * level)));
+    }
+
+    health_ = Desc{};
+    health_.len = l.health_len;
+    health_.bytes[0] = l.health_len;
+    health_.bytes[1] = 0x09;
+    health_.bytes[2] = 0x01;  // bPreEOLInfo: normal
+    health_.bytes[3] = 0x01;  // bDeviceLifeTimeEstA: 0-10 % used
+    health_.bytes[4] = 0x01;
+}
+
+void UfsModel::BuildUnits() {
+    const DeviceSpec& s = *spec_;
+    for (int lun = 0; lun < kUnits; ++lun) {
+        const UnitConfig u = DecodeUnit(s, config_active_.data(), lun);
+        UnitTarget& t = units_[lun];
+        t.enabled = u.enable == 1;
+        t.block_bytes = t.enabled ? uint32_t{1} << u.block_exponent : 0;
+        t.blocks = UnitBlocks(s, u);
+        t.generation = generation_[lun];
+        t.write_protected = (u.write_protect == 1 && flag_[kFlagPowerOnWp]) ||
+                            (u.write_protect == 2 && flag_[kFlagPermanentWp]);
+
+        Desc& d = unit_desc_[lun];
+        d = Desc{};
+        d.len = s.layout->unit_len;
+        uint8_t* p = d.bytes.data();
+        p[0] = s.layout->unit_len;
+        p[1] = 0x02;
+        p[2] = static_cast<uint8_t>(lun);
+        p[3] = u.enable;
+        p[4] = u.boot_lun_id;
+        p[5] = u.write_protect;
+        p[8] = u.memory_type;
+        p[9] = u.data_reliability;
+        p[0x0A] = u.block_exponent;
+        PutBe64(p + 0x0B, t.blocks);
+        // dEraseBlockSize: one allocation unit, in logical blocks.
+        if (t.enabled) PutBe32(p + 0x13, static_cast<uint32_t>(s.au_bytes >> u.block_exponent));
+        p[0x17] = u.provisioning_type;
+        PutBe64(p + 0x18, t.blocks);
+        PutBe16(p + 0x20, u.context_capabilities);
+    }
+}
+
+void UfsModel::BuildDevice() {
+    const DeviceSpec& s = *spec_;
+    const VersionLayout& l = *s.layout;
+    const uint8_t* c = config_active_.data();
+    device_ = Desc{};
+    device_.len = l.device_len;
+    uint8_t* d = device_.bytes.data();
+    d[0] = l.device_len;
+    int enabled = 0;
+    for (const UnitTarget& t : units_) enabled += t.enabled;
+    d[0x06] = static_cast<uint8_t>(enabled);  // bNumberLU
+    d[0x07] = 4;                              // bNumberWLU
+    d[0x08] = c[0x03];                        // bBootEnable ... from the configuration in effect
+    d[0x09] = c[0x04];
+    d[0x0A] = c[0x05];
+    d[0x0B] = c[0x06];
+    d[0x0C] = c[0x07];
+    d[0x0D] = 0x01;  // bSecurityLU: RPMB
+    d[0x0F] = c[0x08];
+    PutBe16(d + 0x10, l.spec_bcd);
+    PutBe16(d + 0x12, kManufactureDate);
+    d[0x14] = kManufacturer;
+    d[0x15] = kProduct;
+    d[0x16] = kSerial;
+    d[0x17] = kOem;
+    PutBe16(d + 0x18, kManufacturerId);
+    d[0x1A] = l.config_header_len;
+    d[0x1B] = l.config_unit_len;
+    d[0x1C] = kDeviceRttCap;
+    d[0x1D] = c[0x09];  // wPeriodicRTCUpdate
+    d[0x1E] = c[0x0A];
+    d[0x1F] = kUfsFeaturesSupport;
+    d[0x20] = 0x0A;  // bFFUTimeout, seconds
+    d[0x21] = 0x20;  // bQueueDepth
+    d[0x24] = 0x20;  // bNumSecureWPArea
+    d[0x2A] = kRevision;
+    if (l.device_len > 0x52) PutBe32(d + 0x4F, kUfsFeaturesSupport);  // dExtendedUFSFeaturesSupport
+}
+
+}  // namespace kt62::emu

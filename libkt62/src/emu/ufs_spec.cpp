@@ -1,0 +1,306 @@
+#include "emu/ufs_spec.h"
+
+#include <cstdio>
+#include <tuple>
+
+#include "emu/byte_order.h"
+
+namespace kt62::emu {
+namespace {
+
+// Sizes by spec version. 2.x and 3.0 share the 2.x layouts; 3.1 grows the device, configuration,
+// unit, geometry and health descriptors. Interconnect versions for 2.x (UniPro 1.6, M-PHY 3.0)
+// are our reading, not checked against a part: change them here.
+constexpr VersionLayout kLayouts[] = {
+    {"2.0", 0x0200, 0x40, 0x90, 0x10, 0x10, 0x23, 0x48, 0x25, 0x0160, 0x0300, 3, 3},
+    {"2.1", 0x0210, 0x40, 0x90, 0x10, 0x10, 0x23, 0x48, 0x25, 0x0160, 0x0300, 3, 3},
+    {"2.2", 0x0220, 0x40, 0x90, 0x10, 0x10, 0x23, 0x48, 0x25, 0x0160, 0x0300, 3, 3},
+    {"3.0", 0x0300, 0x40, 0x90, 0x10, 0x10, 0x23, 0x48, 0x25, 0x0180, 0x0410, 5, 4},
+    {"3.1", 0x0310, 0x59, 0xE6, 0x16, 0x1A, 0x2D, 0x57, 0x2D, 0x0180, 0x0410, 5, 4},
+};
+
+// Defaults of a device whose profile leaves a key out.
+constexpr const char* kDefaultSpecVersion = "2.1";
+constexpr uint64_t kDefaultRawCapacity = uint64_t{32} << 30;
+constexpr uint64_t kDefaultSegment = uint64_t{4} << 20;
+constexpr const char* kDefaultManufacturer = "EMUVEND";
+constexpr const char* kDefaultSerial = "EMU0000000000001";
+constexpr const char* kProductRevision = "0100";
+
+// Capacity adjustment factor (x 256) and the share of all allocation units each memory type may
+// take (divisor of the total). Every type is offered, so that every memory_type a profile may
+// name can be provisioned.
+constexpr struct {
+    uint16_t cap_adj;
+    uint32_t share_divisor;
+} kMemoryTypeTable[kMemoryTypes] = {
+    {0x0100, 1},   // normal
+    {0x0100, 8},   // system code
+    {0x0100, 8},   // non-persistent
+    {0x0300, 16},  // enhanced 1 (SLC in TLC)
+    {0x0200, 16},  // enhanced 2
+    {0x0200, 16},  // enhanced 3
+    {0x0200, 16},  // enhanced 4
+};
+
+// Configuration header offsets.
+enum : uint8_t {
+    kBootEnable = 0x03,
+    kDescrAccessEn = 0x04,
+    kInitPowerMode = 0x05,
+    kHighPriorityLun = 0x06,
+    kSecureRemovalType = 0x07,
+    kInitActiveIccLevel = 0x08,
+};
+constexpr uint8_t kSupportedSecureRemovalTypes = 0x01;  // geometry bSupportedSecRTypes
+
+std::string Padded(std::string text, size_t width) {
+    if (text.size() < width) text.append(width - text.size(), ' ');
+    return text;
+}
+
+// "EMU-UFS21-32G", so that a device's name tells its version and size.
+std::string DefaultProduct(const VersionLayout& layout, uint64_t raw_bytes) {
+    char buf[32];
+    const uint64_t gib = raw_bytes >> 30;
+    if (gib > 0)
+        std::snprintf(buf, sizeof buf, "EMU-UFS%c%c-%lluG", layout.name[0], layout.name[2],
+                      static_cast<unsigned long long>(gib));
+    else
+        std::snprintf(buf, sizeof buf, "EMU-UFS%c%c-%lluM", layout.name[0], layout.name[2],
+                      static_cast<unsigned long long>(raw_bytes >> 20));
+    return buf;
+}
+
+ProfileError Error(std::string key, std::string reason) {
+    return ProfileError{std::move(key), std::move(reason)};
+}
+
+std::string UnitKey(int lun, const std::string& field) {
+    return "logical_units[" + std::to_string(lun) + "]." + field;
+}
+
+void PutUnit(const DeviceSpec& spec, std::vector<uint8_t>& config, int lun, const UnitConfig& u) {
+    uint8_t* p = config.data() + spec.layout->config_header_len + lun * spec.layout->config_unit_len;
+    p[0] = u.enable;
+    p[1] = u.boot_lun_id;
+    p[2] = u.write_protect;
+    p[3] = u.memory_type;
+    PutBe32(p + 4, u.alloc_units);
+    p[8] = u.data_reliability;
+    p[9] = u.block_exponent;
+    p[10] = u.provisioning_type;
+    PutBe16(p + 11, u.context_capabilities);
+}
+
+}  // namespace
+
+UnitConfig DecodeUnit(const DeviceSpec& spec, const uint8_t* config, int lun) {
+    const uint8_t* p = config + spec.layout->config_header_len + lun * spec.layout->config_unit_len;
+    UnitConfig u;
+    u.enable = p[0];
+    u.boot_lun_id = p[1];
+    u.write_protect = p[2];
+    u.memory_type = p[3];
+    u.alloc_units = GetBe32(p + 4);
+    u.data_reliability = p[8];
+    u.block_exponent = p[9];
+    u.provisioning_type = p[10];
+    u.context_capabilities = GetBe16(p + 11);
+    return u;
+}
+
+uint64_t UnitBlocks(const DeviceSpec& spec, const UnitConfig& u) {
+    if (!u.enable || u.memory_type >= kMemoryTypes) return 0;
+    // alloc_units x au_bytes stays below 2^50 once CheckConfig has passed, so x 256 fits.
+    const uint64_t bytes = uint64_t{u.alloc_units} * spec.au_bytes;
+    return bytes * 256 / spec.memory[u.memory_type].cap_adj_factor >> u.block_exponent;
+}
+
+std::optional<ConfigProblem> CheckConfig(const DeviceSpec& spec, const uint8_t* c) {
+    auto problem = [](int lun, const char* field, std::string reason) {
+        return std::optional<ConfigProblem>(ConfigProblem{lun, field, std::move(reason)});
+    };
+    struct Flag {
+        uint8_t offset;
+        const char* name;
+    };
+    for (const Flag f : {Flag{kBootEnable, "bBootEnable"}, Flag{kDescrAccessEn, "bDescrAccessEn"},
+                         Flag{kInitPowerMode, "bInitPowerMode"}})
+        if (c[f.offset] > 1) return problem(-1, f.name, "must be 0 or 1");
+    if (c[kSecureRemovalType] > 7 || !(kSupportedSecureRemovalTypes >> c[kSecureRemovalType] & 1))
+        return problem(-1, "bSecureRemovalType", "not a secure removal type this device supports");
+    if (c[kInitActiveIccLevel] > 0x0F) return problem(-1, "bInitActiveICCLevel", "must be 0x00 to 0x0F");
+
+    uint64_t total = 0;
+    std::array<uint64_t, kMemoryTypes> per_type{};
+    int boot_a = -1, boot_b = -1;
+    for (int lun = 0; lun < kUnits; ++lun) {
+        const UnitConfig u = DecodeUnit(spec, c, lun);
+        if (u.enable > 1) return problem(lun, "enable", "must be 0 or 1");
+        if (u.boot_lun_id > 2) return problem(lun, "boot_lun_id", "must be 0, 1 (boot A) or 2 (boot B)");
+        if (u.write_protect > 2) return problem(lun, "write_protect", "must be 0, 1 or 2");
+        if (u.memory_type >= kMemoryTypes) return problem(lun, "memory_type", "must be 0 to 6");
+        if (u.data_reliability > 1) return problem(lun, "bDataReliability", "must be 0 or 1");
+        if (u.provisioning_type != 0 && u.provisioning_type != 2 && u.provisioning_type != 3)
+            return problem(lun, "bProvisioningType", "must be 0, 2 or 3");
+        // A disabled unit's block size and allocation units are ignored: a real device reads
+        // them back as written, and hosts leave either 0 or 0x0C there.
+        if (!u.enable) continue;
+        if (u.block_exponent < kMinBlockExponent || u.block_exponent > kMaxBlockExponent)
+            return problem(lun, "block_size_exponent", "must be 12 to 16 (4 KiB to 64 KiB blocks)");
+        if (u.boot_lun_id == 1) {
+            if (boot_a >= 0)
+                return problem(lun, "boot_lun_id", "boot unit A is unit " + std::to_string(boot_a));
+            boot_a = lun;
+        }
+        if (u.boot_lun_id == 2) {
+            if (boot_b >= 0)
+                return problem(lun, "boot_lun_id", "boot unit B is unit " + std::to_string(boot_b));
+            boot_b = lun;
+        }
+        total += u.alloc_units;
+        per_type[u.memory_type] += u.alloc_units;
+        if (total > spec.total_au)
+            return problem(lun, "alloc_units",
+                           "the enabled units take " + std::to_string(total) +
+                               " allocation units, the device has " + std::to_string(spec.total_au));
+        if (per_type[u.memory_type] > spec.memory[u.memory_type].max_alloc_units)
+            return problem(lun, "alloc_units",
+                           "memory type " + std::to_string(u.memory_type) + " may take at most " +
+                               std::to_string(spec.memory[u.memory_type].max_alloc_units) +
+                               " allocation units");
+    }
+    const uint8_t hp = c[kHighPriorityLun];
+    if (hp != 0x7F && (hp >= kUnits || !DecodeUnit(spec, c, hp).enable))
+        return problem(-1, "bHighPriorityLUN", "must be 0x7F or an enabled unit");
+    return std::nullopt;
+}
+
+SpecOrError MakeDeviceSpec(const UfsProfile& p) {
+    SpecOrError out;
+    auto spec = std::make_shared<DeviceSpec>();
+    const std::string version = p.spec_version.value_or(kDefaultSpecVersion);
+    for (const VersionLayout& l : kLayouts)
+        if (version == l.name) spec->layout = &l;
+    if (!spec->layout) {
+        out.error = Error("spec_version", "unknown version " + version);
+        return out;
+    }
+    const VersionLayout& layout = *spec->layout;
+    spec->raw_capacity_bytes = p.raw_capacity_bytes.value_or(kDefaultRawCapacity);
+    spec->segment_bytes = p.segment_size_bytes.value_or(kDefaultSegment);
+    spec->au_segments = p.allocation_unit_segments.value_or(1);
+    spec->au_bytes = spec->segment_bytes * spec->au_segments;
+    const uint64_t total_au = spec->raw_capacity_bytes / spec->au_bytes;
+    if (total_au == 0) {
+        out.error = Error("raw_capacity_bytes",
+                          "smaller than one allocation unit (segment_size_bytes x "
+                          "allocation_unit_segments = " +
+                              std::to_string(spec->au_bytes) + " bytes)");
+        return out;
+    }
+    if (total_au > UINT32_MAX) {
+        out.error =
+            Error("segment_size_bytes", "too small for this capacity: more than 2^32 - 1 allocation units");
+        return out;
+    }
+    spec->total_au = static_cast<uint32_t>(total_au);
+    for (int t = 0; t < kMemoryTypes; ++t)
+        spec->memory[t] = {kMemoryTypeTable[t].cap_adj, spec->total_au / kMemoryTypeTable[t].share_divisor};
+
+    spec->strings[kManufacturer] = Padded(p.manufacturer_name.value_or(kDefaultManufacturer), 8);
+    spec->strings[kProduct] =
+        Padded(p.product_name.value_or(DefaultProduct(layout, spec->raw_capacity_bytes)), 16);
+    spec->strings[kSerial] = p.serial_number.value_or(kDefaultSerial);
+    spec->strings[kOem] = "";
+    spec->strings[kRevision] = kProductRevision;
+    spec->factory_lock = p.config_descr_lock.value_or(0);
+
+    if (p.link) {
+        const LinkProfile& l = *p.link;
+        LinkSettings& s = spec->link;
+        s.tx_mode = l.tx_mode.value_or(s.tx_mode);
+        s.tx_gear = l.tx_gear.value_or(s.tx_gear);
+        s.tx_rate_series = l.tx_rate_series.value_or(s.tx_rate_series);
+        s.rx_mode = l.rx_mode.value_or(s.rx_mode);
+        s.rx_gear = l.rx_gear.value_or(s.rx_gear);
+        s.rx_rate_series = l.rx_rate_series.value_or(s.rx_rate_series);
+        s.lanes = l.lanes.value_or(s.lanes);
+    }
+    for (const auto& [mode, gear, key] :
+         {std::tuple{spec->link.tx_mode, spec->link.tx_gear, "link.tx_gear"},
+          std::tuple{spec->link.rx_mode, spec->link.rx_gear, "link.rx_gear"}}) {
+        if (mode == 2 && gear > layout.max_hs_gear) {
+            out.error = Error(
+                key, "UFS " + version + " links run HS gears 1 to " + std::to_string(layout.max_hs_gear));
+            return out;
+        }
+        if (mode == 1 && gear > kMaxPwmGear) {
+            out.error = Error(key, "this device's PWM gears go from 1 to " + std::to_string(kMaxPwmGear));
+            return out;
+        }
+    }
+
+    // The configuration a new device ships with: the profile's units, else unit 0 over everything.
+    std::vector<uint8_t>& config = spec->factory_config;
+    config.assign(layout.config_len, 0);
+    config[0] = layout.config_len;
+    config[1] = 0x01;
+    config[kBootEnable] = 0x01;
+    config[kInitPowerMode] = 0x01;
+    config[kHighPriorityLun] = 0x7F;
+    std::array<UnitConfig, kUnits> units{};
+    for (UnitConfig& u : units) u.block_exponent = kMinBlockExponent;
+    if (!p.logical_units) {
+        units[0].enable = 1;
+        units[0].alloc_units = spec->total_au;
+    } else {
+        const auto& list = *p.logical_units;
+        uint64_t claimed = 0;
+        for (const LogicalUnitProfile& lu : list)
+            if (lu.enable.value_or(1) && lu.alloc_units) claimed += *lu.alloc_units;
+        bool rest_given = false;
+        for (size_t i = 0; i < list.size(); ++i) {
+            const LogicalUnitProfile& lu = list[i];
+            UnitConfig& u = units[i];
+            u.enable = lu.enable.value_or(1);
+            u.boot_lun_id = lu.boot_lun_id.value_or(0);
+            u.write_protect = lu.write_protect.value_or(0);
+            u.memory_type = lu.memory_type.value_or(0);
+            u.block_exponent = lu.block_size_exponent.value_or(kMinBlockExponent);
+            if (lu.alloc_units) {
+                u.alloc_units = *lu.alloc_units;
+            } else if (u.enable && !rest_given) {
+                // The first enabled unit without a size takes what the others leave.
+                u.alloc_units =
+                    claimed < spec->total_au ? static_cast<uint32_t>(spec->total_au - claimed) : 0;
+                rest_given = true;
+            }
+        }
+    }
+    for (int lun = 0; lun < kUnits; ++lun) PutUnit(*spec, config, lun, units[lun]);
+    if (const auto problem = CheckConfig(*spec, config.data())) {
+        out.error = problem->lun < 0 ? Error("logical_units", problem->reason)
+                                     : Error(UnitKey(problem->lun, problem->field), problem->reason);
+        return out;
+    }
+
+    std::string& id = spec->identity;
+    id = std::string(layout.name) + "|" + std::to_string(spec->raw_capacity_bytes) + "|" +
+         std::to_string(spec->segment_bytes) + "|" + std::to_string(spec->au_segments) + "|" +
+         std::to_string(spec->factory_lock);
+    for (const std::string& s : spec->strings) id += "|" + s;
+    for (uint8_t b : config) {
+        char hex[3];
+        std::snprintf(hex, sizeof hex, "%02X", b);
+        id += hex;
+    }
+    const LinkSettings& s = spec->link;
+    for (int v : {s.tx_mode, s.tx_gear, s.tx_rate_series, s.rx_mode, s.rx_gear, s.rx_rate_series, s.lanes})
+        id += "|" + std::to_string(v);
+    out.spec = std::move(spec);
+    return out;
+}
+
+}  // namespace kt62::emu
