@@ -27,7 +27,9 @@ int main(int argc, char* argv[]) {
     desktop.Start();
     if (parser.isSet(screenshot)) {
         QCoreApplication::processEvents();
-        return desktop.Dialog().grab().save(parser.value(screenshot), "PNG") ? 0 : 1;
+        if (desktop.Dialog().grab().save(parser.value(screenshot), "PNG")) return 0;
+        qCritical("kt6200: cannot write %s", qPrintable(parser.value(screenshot)));
+        return 1;
     }
     (void)desktop.Run();  // the modal result means nothing to the program
     return 0;
