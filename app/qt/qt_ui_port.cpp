@@ -38,7 +38,7 @@ QString MessageText(const std::string& text) {
 QtUiPort::QtUiPort(MainDialog& dialog) : dialog_(dialog) {}
 
 QtUiPort::~QtUiPort() {
-    for (auto& [id, timer] : timers_) timer->stop();
+    for (auto& [id, timer] : timers_) delete timer.data();
 }
 
 template <class F>
@@ -189,11 +189,12 @@ std::optional<std::string> QtUiPort::ChooseFile(FileChooserMode mode, const std:
 
 void QtUiPort::StartTimer(int id, unsigned periodMs) {
     OnGuiThread([&] {
-        QTimer*& timer = timers_[id];
+        QPointer<QTimer>& timer = timers_[id];
         if (!timer) {
             timer = new QTimer(&dialog_);
-            QObject::connect(timer, &QTimer::timeout, &dialog_, [this, id] {
-                dialog_.Send(DialogMessage::Timer, static_cast<std::uintptr_t>(id));
+            MainDialog* dialog = &dialog_;
+            QObject::connect(timer, &QTimer::timeout, dialog, [dialog, id] {
+                dialog->Send(DialogMessage::Timer, static_cast<std::uintptr_t>(id));
             });
         }
         // Starting a running timer again restarts it with the new period.
@@ -204,13 +205,13 @@ void QtUiPort::StartTimer(int id, unsigned periodMs) {
 void QtUiPort::StopTimer(int id) {
     OnGuiThread([&] {
         auto it = timers_.find(id);
-        if (it != timers_.end()) it->second->stop();
+        if (it != timers_.end() && it->second) it->second->stop();
     });
 }
 
 bool QtUiPort::TimerActive(int id) const {
     auto it = timers_.find(id);
-    return it != timers_.end() && it->second->isActive();
+    return it != timers_.end() && it->second && it->second->isActive();
 }
 
 void QtUiPort::EndDialog(int result) {

@@ -8,12 +8,12 @@
 // read-append-write atomic against appends from any other thread.
 #pragma once
 
+#include <QPointer>
+#include <QTimer>
 #include <map>
 
 #include "app/qt/main_dialog.h"
 #include "app/ui_port.h"
-
-class QTimer;
 
 namespace kt::qt {
 
@@ -52,7 +52,7 @@ private:
     auto OnGuiThread(F&& operation);
 
     MainDialog& dialog_;
-    std::map<int, QTimer*> timers_;  // GUI thread only; owned by the dialog
+    std::map<int, QPointer<QTimer>> timers_;  // GUI thread only; children of the dialog
 };
 
 }  // namespace kt::qt
