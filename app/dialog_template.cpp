@@ -63,7 +63,7 @@ constexpr ControlSpec kMainControls[] = {
 constexpr ControlSpec kAboutControls[] = {
     {IDC_STATIC, "", K::Icon, "", {14, 14, 20, 20}, "", true, 0},
     {IDC_STATIC_VERSION, "IDC_STATIC_VERSION", K::StaticText, "Varnel Software Version: 1.0.0", {42, 14, 114, 8}, "", true, kStyleNoPrefix},
-    {IDC_STATIC, "", K::StaticText, "Copyright (C) KT6200 developers. Emulated programmer included.", {42, 26, 114, 8}, "", true, 0},
+    {IDC_STATIC, "", K::StaticText, "(C) 2026 KT6200 developers", {42, 26, 114, 8}, "", true, 0},
     {IDOK, "IDOK", K::DefPushButton, "OK", {113, 41, 50, 14}, "", true, 0},
 };
 
