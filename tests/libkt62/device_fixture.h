@@ -1,0 +1,94 @@
+// Black-box tests of the emulated UFS device: a programmer of a temporary
+// profile, opened through the C functions, with helpers for what a host does.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "emulator_fixture.h"
+
+namespace kt62test {
+
+inline constexpr uint32_t kBlock = 4096;
+
+class DeviceTest : public EmulatorTest {
+protected:
+    // Writes a profile of one programmer with these ufs keys and opens it.
+    KT62_HANDLE OpenDevice(const std::string& ufs_json = "{}") {
+        UseProfile(R"({"programmers":[{"ufs":)" + ufs_json + "}]}");
+        h_ = OpenAfterSearch(0);
+        return h_;
+    }
+    // Closes and opens the same programmer again: the programmer powers the device down and up.
+    KT62_HANDLE Reopen() {
+        kt62Close(h_);
+        h_ = OpenAfterSearch(0);
+        return h_;
+    }
+
+    std::vector<uint8_t> Descriptor(uint8_t idn, uint8_t index = 0) {
+        std::vector<uint8_t> buf(255, 0);
+        EXPECT_EQ(kt62UfsReadDescriptor(h_, idn, index, 0, buf.data(), 255), KT62_OK)
+            << int(idn) << "/" << int(index);
+        buf.resize(idn == 1 ? 0x90 : buf[0]);
+        return buf;
+    }
+    uint32_t Attribute(uint8_t idn, uint8_t index = 0, uint8_t selector = 0) {
+        uint32_t v = 0xDEADBEEF;
+        EXPECT_EQ(kt62UfsReadAttribute(h_, idn, index, selector, &v), KT62_OK) << int(idn);
+        return v;
+    }
+    uint8_t Flag(uint8_t idn) {
+        uint8_t v = 0xEE;
+        EXPECT_EQ(kt62UfsReadFlag(h_, idn, &v), KT62_OK) << int(idn);
+        return v;
+    }
+    uint64_t UnitBlocks(uint8_t lun) {
+        const std::vector<uint8_t> u = Descriptor(2, lun);
+        uint64_t n = 0;
+        for (int i = 0; i < 8; ++i) n = n << 8 | u[0x0B + i];
+        return n;
+    }
+    int32_t WriteConfig(const std::vector<uint8_t>& config) {
+        return kt62UfsWriteDescriptor(h_, 1, 0, 0, config.data(), static_cast<uint32_t>(config.size()));
+    }
+
+    // The 144 bytes "CFG 1 LUN" writes: unit 0 over `alloc_units`, units 1-7 all zero.
+    static std::vector<uint8_t> SingleUnitConfig(uint32_t alloc_units, uint8_t enable = 1) {
+        std::vector<uint8_t> c(0x90, 0);
+        c[0x00] = 0x90;
+        c[0x01] = 0x01;
+        c[0x05] = 0x01;
+        c[0x06] = 0x7F;
+        c[0x10] = enable;
+        c[0x14] = static_cast<uint8_t>(alloc_units >> 24);
+        c[0x15] = static_cast<uint8_t>(alloc_units >> 16);
+        c[0x16] = static_cast<uint8_t>(alloc_units >> 8);
+        c[0x17] = static_cast<uint8_t>(alloc_units);
+        c[0x19] = 0x0C;
+        return c;
+    }
+    // Sets unit `lun`'s block of a 2.x configuration descriptor.
+    static void SetUnit(std::vector<uint8_t>& c, int lun, uint8_t enable, uint8_t boot, uint8_t memory_type,
+                        uint32_t alloc_units, uint8_t block_exponent = 12, uint8_t write_protect = 0) {
+        uint8_t* p = c.data() + 0x10 + 16 * lun;
+        p[0] = enable;
+        p[1] = boot;
+        p[2] = write_protect;
+        p[3] = memory_type;
+        for (int i = 0; i < 4; ++i) p[4 + i] = static_cast<uint8_t>(alloc_units >> (24 - 8 * i));
+        p[9] = block_exponent;
+    }
+
+    std::vector<uint8_t> Pattern(uint32_t blocks, uint8_t seed) {
+        std::vector<uint8_t> b(size_t{blocks} * kBlock);
+        for (size_t i = 0; i < b.size(); ++i) b[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 12));
+        return b;
+    }
+
+    KT62_HANDLE h_ = KT62_INVALID_HANDLE;
+};
+
+}  // namespace kt62test

@@ -1,0 +1,249 @@
+// SCSI on unit 0 (ranges, protection, packet size) and the state folder:
+// unusable state is reported, never a crash, and a process killed while it
+// changes the state leaves one whole version.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <random>
+#include <thread>
+
+#include "device_fixture.h"
+#include "emu/device_state.h"
+#include "profile.h"
+
+namespace kt62test {
+namespace {
+
+using Scsi = DeviceTest;
+
+TEST_F(Scsi, RangeChecksUseTheWholeTransfer) {
+    ASSERT_NE(OpenDevice(R"({"raw_capacity_bytes":16777216})"), KT62_INVALID_HANDLE);  // 4096 blocks
+    std::vector<uint8_t> buf(2 * kBlock);
+    const int32_t out = KT62_SCSI_FAILURE(0x05, 0x21);
+    const struct {
+        uint32_t lba, count;
+        int32_t expect;
+    } cases[] = {{4095, 1, KT62_OK}, {4094, 2, KT62_OK}, {4095, 2, out},      {4096, 1, out},
+                 {4096, 0, KT62_OK}, {4097, 0, out},     {0xFFFFFFFF, 2, out}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(kt62ScsiRead10(h_, c.lba, kBlock, buf.data(), c.count), c.expect)
+            << c.lba << "+" << c.count;
+        EXPECT_EQ(kt62ScsiWrite10(h_, c.lba, kBlock, buf.data(), c.count), c.expect)
+            << c.lba << "+" << c.count;
+    }
+    EXPECT_EQ(kt62ScsiRead10(h_, 0, 512, buf.data(), 1), KT62_E_BAD_ARGUMENT) << "not the unit's block size";
+}
+
+TEST_F(Scsi, WriteProtectionFollowsTheUnitSettingAndItsFlag) {
+    ASSERT_NE(OpenDevice(R"({"logical_units":[{"write_protect":1}]})"), KT62_INVALID_HANDLE);
+    const std::vector<uint8_t> data = Pattern(1, 9);
+    std::vector<uint8_t> back(kBlock);
+    EXPECT_EQ(kt62ScsiWrite10(h_, 0, kBlock, data.data(), 1), KT62_OK) << "fPowerOnWPEn not set yet";
+    ASSERT_EQ(kt62UfsSetFlag(h_, 0x03), KT62_OK);
+    EXPECT_EQ(kt62ScsiWrite10(h_, 0, kBlock, back.data(), 1), KT62_SCSI_FAILURE(0x07, 0x27));
+    EXPECT_EQ(kt62ScsiRead10(h_, 0, kBlock, back.data(), 1), KT62_OK);
+    EXPECT_EQ(back, data) << "the refused write changed nothing";
+    ASSERT_EQ(kt62UfsReset(h_, 1), KT62_OK);
+    EXPECT_EQ(kt62ScsiWrite10(h_, 0, kBlock, data.data(), 1), KT62_OK)
+        << "a reset clears power-on protection";
+
+    std::vector<uint8_t> config = Descriptor(1);
+    config[0x12] = 2;  // permanent protection, effective once fPermanentWPEn is set
+    ASSERT_EQ(WriteConfig(config), KT62_OK);
+    ASSERT_EQ(kt62UfsSetFlag(h_, 0x02), KT62_OK);
+    ASSERT_EQ(kt62UfsReset(h_, 1), KT62_OK);
+    EXPECT_EQ(kt62ScsiWrite10(h_, 0, kBlock, data.data(), 1), KT62_SCSI_FAILURE(0x07, 0x27));
+    Reopen();
+    EXPECT_EQ(kt62ScsiWrite10(h_, 0, kBlock, data.data(), 1), KT62_SCSI_FAILURE(0x07, 0x27));
+}
+
+// The packet size changes how a call is cut up inside the library, never what it does.
+TEST_F(Scsi, PacketSizeNeverChangesTheResult) {
+    ASSERT_NE(OpenDevice(), KT62_INVALID_HANDLE);
+    const uint32_t blocks = 37;
+    const uint32_t packets[] = {0, 1, 4096, 12345, 65536, 1u << 20, 0xFFFFFFFF};
+    for (size_t w = 0; w < std::size(packets); ++w) {
+        const std::vector<uint8_t> data = Pattern(blocks, static_cast<uint8_t>(w));
+        kt62SetPacketSize(packets[w]);
+        ASSERT_EQ(kt62ScsiWrite10(h_, 100, kBlock, data.data(), blocks), KT62_OK) << packets[w];
+        for (uint32_t p : packets) {
+            kt62SetPacketSize(p);
+            std::vector<uint8_t> back(data.size());
+            ASSERT_EQ(kt62ScsiRead10(h_, 100, kBlock, back.data(), blocks), KT62_OK);
+            EXPECT_EQ(back, data) << "written with " << packets[w] << ", read with " << p;
+        }
+    }
+    kt62SetPacketSize(0);
+    Reopen();
+    std::vector<uint8_t> back(size_t{blocks} * kBlock);
+    ASSERT_EQ(kt62ScsiRead10(h_, 100, kBlock, back.data(), blocks), KT62_OK);
+    EXPECT_EQ(back, Pattern(blocks, std::size(packets) - 1)) << "the data outlives the handle";
+}
+
+using State = DeviceTest;
+
+std::string StateFile(const std::string& dir) { return dir + "/profile.json.state/device0/state.json"; }
+
+TEST_F(State, UnusableStateIsReportedAndRefusedNotFatal) {
+    const struct {
+        const char* name;
+        const char* content;
+        const char* message;
+    } cases[] = {
+        {"garbage", "\x01\x02not json", "not a valid state file"},
+        {"empty", "", "not a valid state file"},
+        {"missing_key", R"({"format":1})", "not a valid state file"},
+        {"bad_lock", nullptr, "bConfigDescrLock holds 7"},
+        {"short_configuration", nullptr, "not 144 bytes"},
+    };
+    for (const auto& c : cases) {
+        ASSERT_NE(OpenDevice(), KT62_INVALID_HANDLE);
+        ASSERT_EQ(Attribute(0x0B), 0u);  // the first call stores the fresh device
+        kt62Close(h_);
+        std::string content = c.content ? c.content : kt::test::TempDir::Read(StateFile(dir_.Path()));
+        if (!c.content && std::string(c.name) == "bad_lock") {
+            const size_t at = content.find("\"11\": 0");
+            ASSERT_NE(at, std::string::npos) << content;
+            content.replace(at, 7, "\"11\": 7");
+        } else if (!c.content) {
+            const size_t at = content.find("\"configuration_written\": \"90");
+            ASSERT_NE(at, std::string::npos);
+            content.replace(at + 26, 3, "");
+        }
+        std::ofstream(StateFile(dir_.Path()), std::ios::trunc) << content;
+
+        testing::internal::CaptureStderr();
+        h_ = OpenAfterSearch(0);
+        uint32_t v = 0;
+        EXPECT_EQ(kt62UfsReadAttribute(h_, 0x0B, 0, 0, &v), KT62_E_STATE_IO) << c.name;
+        EXPECT_EQ(kt62ScsiReadCapacity(h_, &v, &v), KT62_E_STATE_IO) << c.name;
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_NE(err.find(StateFile(dir_.Path())), std::string::npos) << err;
+        EXPECT_NE(err.find(c.message), std::string::npos) << c.name << ": " << err;
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << "reported once: " << err;
+        EXPECT_EQ(kt62Close(h_), KT62_OK);
+        std::filesystem::remove_all(dir_.Path() + "/profile.json.state");
+    }
+}
+
+// A child changes the state as fast as it can and is killed at random moments; every time, the
+// state that is left loads and is one the child wrote.
+TEST_F(State, KilledWhileChangingStateLeavesOneWholeVersion) {
+    UseProfile(R"({"programmers":[{}]})");
+    kt62::UfsProfile profile;
+    const kt62::emu::DeviceContext where{dir_.Path() + "/profile.json.state", 0};
+    std::mt19937 random(12345);
+    for (int round = 0; round < 25; ++round) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            kt62Search();
+            KT62_HANDLE h = kt62Open(0);
+            if (h == KT62_INVALID_HANDLE) _exit(3);
+            for (uint32_t i = 1;; ++i) {
+                // Both values change in every version: configuration (unit 0 size) and bRefClkFreq.
+                const std::vector<uint8_t> c = SingleUnitConfig(i % 8000 + 1);
+                if (kt62UfsWriteDescriptor(h, 1, 0, 0, c.data(), 0x90) != KT62_OK) _exit(4);
+                if (kt62UfsWriteAttribute(h, 0x0A, 0, 0, i % 4) != KT62_OK) _exit(5);
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(2000 + random() % 20000));
+        kill(child, SIGKILL);
+        int status = 0;
+        waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "the child stopped on its own: " << WEXITSTATUS(status);
+
+        kt62::emu::DeviceView view;
+        std::string error;
+        ASSERT_EQ(kt62::emu::ReadDeviceView(where, profile, view, error), KT62_OK)
+            << "round " << round << ": " << error;
+        ASSERT_FALSE(view.factory_fresh) << "round " << round;
+        const std::vector<uint8_t>& config = view.descriptors[1].bytes;
+        const uint32_t units =
+            uint32_t{config[0x14]} << 24 | config[0x15] << 16 | config[0x16] << 8 | config[0x17];
+        EXPECT_EQ(config, SingleUnitConfig(units)) << "round " << round;
+        EXPECT_GE(units, 1u);
+    }
+}
+
+TEST_F(State, ToolsCreatePowerCycleAndViewTheSameDevice) {
+    kt62::UfsProfile profile;
+    profile.raw_capacity_bytes = uint64_t{1} << 30;
+    const kt62::emu::DeviceContext where{dir_.Path() + "/state", 1};
+    std::string error;
+    ASSERT_EQ(kt62::emu::CreateFreshDevice(where, profile, error), KT62_OK) << error;
+    kt62::emu::DeviceView view;
+    ASSERT_EQ(kt62::emu::ReadDeviceView(where, profile, view, error), KT62_OK) << error;
+    EXPECT_FALSE(view.factory_fresh);
+    EXPECT_FALSE(view.configuration_pending);
+    ASSERT_GE(view.descriptors.size(), 20u);
+    EXPECT_EQ(view.descriptors[0].name, "Device");
+    EXPECT_EQ(view.descriptors[0].bytes.size(), 0x40u);
+
+    UseProfile(R"({"state_dir":"state","programmers":[{},{"ufs":{"raw_capacity_bytes":1073741824}}]})");
+    kt62Search();
+    h_ = kt62Open(1);
+    opened_.push_back(h_);
+    ASSERT_EQ(WriteConfig(SingleUnitConfig(10)), KT62_OK);
+    kt62Close(h_);
+    ASSERT_EQ(kt62::emu::ReadDeviceView(where, profile, view, error), KT62_OK) << error;
+    EXPECT_TRUE(view.configuration_pending);
+    ASSERT_EQ(kt62::emu::PowerCycleDevice(where, profile, error), KT62_OK) << error;
+    ASSERT_EQ(kt62::emu::ReadDeviceView(where, profile, view, error), KT62_OK) << error;
+    EXPECT_FALSE(view.configuration_pending);
+    const auto unit0 = std::find_if(view.descriptors.begin(), view.descriptors.end(),
+                                    [](const auto& d) { return d.name == "Unit 0"; });
+    ASSERT_NE(unit0, view.descriptors.end());
+    EXPECT_EQ(unit0->bytes[0x11] << 8 | unit0->bytes[0x12], 10 * 1024);
+    const auto lock = std::find_if(view.attributes.begin(), view.attributes.end(),
+                                   [](const auto& a) { return a.name == "bConfigDescrLock"; });
+    ASSERT_NE(lock, view.attributes.end());
+    EXPECT_EQ(lock->value, 0u);
+}
+
+// Calls on one handle from two threads, and on a second programmer at the same time: each call
+// sees a whole state (run under the ThreadSanitizer build).
+TEST_F(DeviceTest, ConcurrentCallsOnOneHandleAndOnTwoProgrammers) {
+    UseProfile(R"({"programmers":[{},{}]})");
+    kt62Search();
+    KT62_HANDLE a = kt62Open(0), b = kt62Open(1);
+    opened_.push_back(a);
+    opened_.push_back(b);
+    ASSERT_NE(a, KT62_INVALID_HANDLE);
+    ASSERT_NE(b, KT62_INVALID_HANDLE);
+    auto transfer = [this](KT62_HANDLE h, uint8_t seed) {
+        const std::vector<uint8_t> data = Pattern(64, seed);
+        std::vector<uint8_t> back(data.size());
+        for (int i = 0; i < 40; ++i) {
+            uint32_t sectors = 0, size = 0;
+            EXPECT_EQ(kt62ScsiReadCapacity(h, &sectors, &size), KT62_OK);
+            EXPECT_EQ(kt62ScsiWrite10(h, 64 * i, size, data.data(), 64), KT62_OK);
+            EXPECT_EQ(kt62ScsiRead10(h, 64 * i, size, back.data(), 64), KT62_OK);
+            EXPECT_EQ(back, data);
+        }
+    };
+    auto queries = [](KT62_HANDLE h) {
+        for (int i = 0; i < 2000; ++i) {
+            uint32_t v = 0;
+            uint8_t desc[64];
+            EXPECT_EQ(kt62UfsReadAttribute(h, 0x0A, 0, 0, &v), KT62_OK);
+            EXPECT_EQ(kt62UfsWriteAttribute(h, 0x03, 0, 0, i % 16), KT62_OK);
+            EXPECT_EQ(kt62UfsReadDescriptor(h, 0, 0, 0, desc, 64), KT62_OK);
+            EXPECT_EQ(desc[0], 0x40);
+            EXPECT_EQ(kt62UfsGetDME(h, 0x1560, 0, 1, &v), KT62_OK);
+            if (i % 500 == 0) {
+                EXPECT_EQ(kt62UfsReset(h, 1), KT62_OK);
+            }
+        }
+    };
+    std::thread t1(transfer, a, 1), t2(queries, a), t3(transfer, b, 2), t4(queries, b);
+    t1.join();
+    t2.join();
+    t3.join();
+    t4.join();
+}
+
+}  // namespace
+}  // namespace kt62test
