@@ -1,0 +1,327 @@
+#include "descriptor_fields.h"
+
+#include <algorithm>
+
+namespace kt62emu {
+namespace {
+
+struct Field {
+    size_t offset;
+    size_t size;
+    std::string name;
+};
+
+const std::vector<Field>& DeviceFields() {
+    static const std::vector<Field> f = {
+        {0x00, 1, "bLength"},
+        {0x01, 1, "bDescriptorIDN"},
+        {0x02, 1, "bDevice"},
+        {0x03, 1, "bDeviceClass"},
+        {0x04, 1, "bDeviceSubClass"},
+        {0x05, 1, "bProtocol"},
+        {0x06, 1, "bNumberLU"},
+        {0x07, 1, "bNumberWLU"},
+        {0x08, 1, "bBootEnable"},
+        {0x09, 1, "bDescrAccessEn"},
+        {0x0A, 1, "bInitPowerMode"},
+        {0x0B, 1, "bHighPriorityLUN"},
+        {0x0C, 1, "bSecureRemovalType"},
+        {0x0D, 1, "bSecurityLU"},
+        {0x0E, 1, "bBackgroundOpsTermLat"},
+        {0x0F, 1, "bInitActiveICCLevel"},
+        {0x10, 2, "wSpecVersion"},
+        {0x12, 2, "wManufactureDate"},
+        {0x14, 1, "iManufacturerName"},
+        {0x15, 1, "iProductName"},
+        {0x16, 1, "iSerialNumber"},
+        {0x17, 1, "iOemID"},
+        {0x18, 2, "wManufacturerID"},
+        {0x1A, 1, "bUD0BaseOffset"},
+        {0x1B, 1, "bUDConfigPLength"},
+        {0x1C, 1, "bDeviceRTTCap"},
+        {0x1D, 2, "wPeriodicRTCUpdate"},
+        {0x1F, 1, "bUFSFeaturesSupport"},
+        {0x20, 1, "bFFUTimeout"},
+        {0x21, 1, "bQueueDepth"},
+        {0x22, 2, "wDeviceVersion"},
+        {0x24, 1, "bNumSecureWPArea"},
+        {0x25, 4, "dPSAMaxDataSize"},
+        {0x29, 1, "bPSAStateTimeout"},
+        {0x2A, 1, "iProductRevisionLevel"},
+        {0x40, 2, "wHPBVersion"},
+        {0x42, 1, "bHPBControl"},
+        {0x4F, 4, "dExtendedUFSFeaturesSupport"},
+        {0x53, 1, "bWriteBoosterBufferPreserveUserSpaceEn"},
+        {0x54, 1, "bWriteBoosterBufferType"},
+        {0x55, 4, "dNumSharedWriteBoosterBufferAllocUnits"},
+    };
+    return f;
+}
+
+// The 2.x layout (0x90 bytes: 16-byte header, 8 blocks of 16) or the 3.1 one (0x16-byte header,
+// 8 blocks of 0x1A); the descriptor's own length tells which.
+std::vector<Field> ConfigurationFields(size_t length) {
+    const bool v31 = length > 0x90;
+    std::vector<Field> f = {
+        {0x00, 1, "bLength"},
+        {0x01, 1, "bDescriptorIDN"},
+        {0x02, 1, "bConfDescContinue"},
+        {0x03, 1, "bBootEnable"},
+        {0x04, 1, "bDescrAccessEn"},
+        {0x05, 1, "bInitPowerMode"},
+        {0x06, 1, "bHighPriorityLUN"},
+        {0x07, 1, "bSecureRemovalType"},
+        {0x08, 1, "bInitActiveICCLevel"},
+        {0x09, 2, "wPeriodicRTCUpdate"},
+    };
+    if (v31) {
+        f.push_back({0x0B, 1, "bHPBControl"});
+        f.push_back({0x0C, 1, "bRPMBRegionEnable"});
+        f.push_back({0x0D, 1, "bRPMBRegion1Size"});
+        f.push_back({0x0E, 1, "bRPMBRegion2Size"});
+        f.push_back({0x0F, 1, "bRPMBRegion3Size"});
+        f.push_back({0x10, 1, "bWriteBoosterBufferPreserveUserSpaceEn"});
+        f.push_back({0x11, 1, "bWriteBoosterBufferType"});
+        f.push_back({0x12, 4, "dNumSharedWriteBoosterBufferAllocUnits"});
+    }
+    const size_t base = v31 ? 0x16 : 0x10;
+    const size_t block = v31 ? 0x1A : 0x10;
+    for (size_t lu = 0; lu < 8; ++lu) {
+        const size_t at = base + lu * block;
+        const std::string p = "LU" + std::to_string(lu) + ".";
+        f.push_back({at + 0x00, 1, p + "bLUEnable"});
+        f.push_back({at + 0x01, 1, p + "bBootLunID"});
+        f.push_back({at + 0x02, 1, p + "bLUWriteProtect"});
+        f.push_back({at + 0x03, 1, p + "bMemoryType"});
+        f.push_back({at + 0x04, 4, p + "dNumAllocUnits"});
+        f.push_back({at + 0x08, 1, p + "bDataReliability"});
+        f.push_back({at + 0x09, 1, p + "bLogicalBlockSize"});
+        f.push_back({at + 0x0A, 1, p + "bProvisioningType"});
+        f.push_back({at + 0x0B, 2, p + "wContextCapabilities"});
+        if (v31) {
+            f.push_back({at + 0x10, 2, p + "wLUMaxActiveHPBRegions"});
+            f.push_back({at + 0x12, 2, p + "wHPBPinnedRegionStartIdx"});
+            f.push_back({at + 0x14, 2, p + "wNumHPBPinnedRegions"});
+            f.push_back({at + 0x16, 4, p + "dLUNumWriteBoosterBufferAllocUnits"});
+        }
+    }
+    return f;
+}
+
+const std::vector<Field>& UnitFields() {
+    static const std::vector<Field> f = {
+        {0x00, 1, "bLength"},
+        {0x01, 1, "bDescriptorIDN"},
+        {0x02, 1, "bUnitIndex"},
+        {0x03, 1, "bLUEnable"},
+        {0x04, 1, "bBootLunID"},
+        {0x05, 1, "bLUWriteProtect"},
+        {0x06, 1, "bLUQueueDepth"},
+        {0x07, 1, "bPSASensitive"},
+        {0x08, 1, "bMemoryType"},
+        {0x09, 1, "bDataReliability"},
+        {0x0A, 1, "bLogicalBlockSize"},
+        {0x0B, 8, "qLogicalBlockCount"},
+        {0x13, 4, "dEraseBlockSize"},
+        {0x17, 1, "bProvisioningType"},
+        {0x18, 8, "qPhyMemResourceCount"},
+        {0x20, 2, "wContextCapabilities"},
+        {0x22, 1, "bLargeUnitGranularity_M1"},
+        {0x23, 2, "wLUMaxActiveHPBRegions"},
+        {0x25, 2, "wHPBPinnedRegionStartIdx"},
+        {0x27, 2, "wNumHPBPinnedRegions"},
+        {0x29, 4, "dLUNumWriteBoosterBufferAllocUnits"},
+    };
+    return f;
+}
+
+const std::vector<Field>& RpmbUnitFields() {
+    static const std::vector<Field> f = {
+        {0x00, 1, "bLength"},           {0x01, 1, "bDescriptorIDN"},       {0x02, 1, "bUnitIndex"},
+        {0x03, 1, "bLUEnable"},         {0x04, 1, "bBootLunID"},           {0x05, 1, "bLUWriteProtect"},
+        {0x06, 1, "bLUQueueDepth"},     {0x07, 1, "bPSASensitive"},        {0x08, 1, "bMemoryType"},
+        {0x0A, 1, "bLogicalBlockSize"}, {0x0B, 8, "qLogicalBlockCount"},   {0x13, 4, "dEraseBlockSize"},
+        {0x17, 1, "bProvisioningType"}, {0x18, 8, "qPhyMemResourceCount"},
+    };
+    return f;
+}
+
+const std::vector<Field>& InterconnectFields() {
+    static const std::vector<Field> f = {
+        {0x00, 1, "bLength"},
+        {0x01, 1, "bDescriptorIDN"},
+        {0x02, 2, "bcdUniproVersion"},
+        {0x04, 2, "bcdMphyVersion"},
+    };
+    return f;
+}
+
+const std::vector<Field>& GeometryFields() {
+    static const std::vector<Field> f = {
+        {0x00, 1, "bLength"},
+        {0x01, 1, "bDescriptorIDN"},
+        {0x02, 1, "bMediaTechnology"},
+        {0x04, 8, "qTotalRawDeviceCapacity"},
+        {0x0C, 1, "bMaxNumberLU"},
+        {0x0D, 4, "dSegmentSize"},
+        {0x11, 1, "bAllocationUnitSize"},
+        {0x12, 1, "bMinAddrBlockSize"},
+        {0x13, 1, "bOptimalReadBlockSize"},
+        {0x14, 1, "bOptimalWriteBlockSize"},
+        {0x15, 1, "bMaxInBufferSize"},
+        {0x16, 1, "bMaxOutBufferSize"},
+        {0x17, 1, "bRPMB_ReadWriteSize"},
+        {0x18, 1, "bDynamicCapacityResourcePolicy"},
+        {0x19, 1, "bDataOrdering"},
+        {0x1A, 1, "bMaxContexIDNumber"},
+        {0x1B, 1, "bSysDataTagUnitSize"},
+        {0x1C, 1, "bSysDataTagResSize"},
+        {0x1D, 1, "bSupportedSecRTypes"},
+        {0x1E, 2, "wSupportedMemoryTypes"},
+        {0x20, 4, "dSystemCodeMaxNAllocU"},
+        {0x24, 2, "wSystemCodeCapAdjFac"},
+        {0x26, 4, "dNonPersistMaxNAllocU"},
+        {0x2A, 2, "wNonPersistCapAdjFac"},
+        {0x2C, 4, "dEnhanced1MaxNAllocU"},
+        {0x30, 2, "wEnhanced1CapAdjFac"},
+        {0x32, 4, "dEnhanced2MaxNAllocU"},
+        {0x36, 2, "wEnhanced2CapAdjFac"},
+        {0x38, 4, "dEnhanced3MaxNAllocU"},
+        {0x3C, 2, "wEnhanced3CapAdjFac"},
+        {0x3E, 4, "dEnhanced4MaxNAllocU"},
+        {0x42, 2, "wEnhanced4CapAdjFac"},
+        {0x44, 4, "dOptimalLogicalBlockSize"},
+        {0x48, 1, "bHPBRegionSize"},
+        {0x49, 1, "bHPBNumberLU"},
+        {0x4A, 1, "bHPBSubRegionSize"},
+        {0x4B, 2, "wDeviceMaxActiveHPBRegions"},
+        {0x4F, 4, "dWriteBoosterBufferMaxNAllocUnits"},
+        {0x53, 1, "bDeviceMaxWriteBoosterLUs"},
+        {0x54, 1, "bWriteBoosterBufferCapAdjFac"},
+        {0x55, 1, "bSupportedWriteBoosterBufferUserSpaceReductionTypes"},
+        {0x56, 1, "bSupportedWriteBoosterBufferTypes"},
+    };
+    return f;
+}
+
+std::vector<Field> PowerFields() {
+    std::vector<Field> f = {{0x00, 1, "bLength"}, {0x01, 1, "bDescriptorIDN"}};
+    const char* rails[] = {"wActiveICCLevelsVCC", "wActiveICCLevelsVCCQ", "wActiveICCLevelsVCCQ2"};
+    for (size_t r = 0; r < 3; ++r)
+        for (size_t level = 0; level < 16; ++level)
+            f.push_back(
+                {0x02 + r * 32 + level * 2, 2, std::string(rails[r]) + "[" + std::to_string(level) + "]"});
+    return f;
+}
+
+const std::vector<Field>& HealthFields() {
+    static const std::vector<Field> f = {
+        {0x00, 1, "bLength"},
+        {0x01, 1, "bDescriptorIDN"},
+        {0x02, 1, "bPreEOLInfo"},
+        {0x03, 1, "bDeviceLifeTimeEstA"},
+        {0x04, 1, "bDeviceLifeTimeEstB"},
+        {0x05, 32, "VendorPropInfo"},
+        {0x25, 4, "dRefreshTotalCount"},
+        {0x29, 4, "dRefreshProgress"},
+    };
+    return f;
+}
+
+std::vector<Field> FieldsFor(uint8_t idn, uint8_t index, size_t length) {
+    switch (idn) {
+        case 0x00:
+            return DeviceFields();
+        case 0x01:
+            return ConfigurationFields(length);
+        case 0x02:
+            return index == 0xC4 ? RpmbUnitFields() : UnitFields();
+        case 0x04:
+            return InterconnectFields();
+        case 0x05:
+            return {{0x00, 1, "bLength"}, {0x01, 1, "bDescriptorIDN"}};
+        case 0x07:
+            return GeometryFields();
+        case 0x08:
+            return PowerFields();
+        case 0x09:
+            return HealthFields();
+        default:
+            return {{0x00, 1, "bLength"}, {0x01, 1, "bDescriptorIDN"}};
+    }
+}
+
+DecodedField Make(std::span<const uint8_t> bytes, size_t offset, size_t size, std::string name) {
+    DecodedField d;
+    d.offset = offset;
+    d.size = size;
+    d.name = std::move(name);
+    const auto part = bytes.subspan(offset, size);
+    d.bytes.assign(part.begin(), part.end());
+    if (size <= 8 && d.name != "reserved" && d.name != "UC") {
+        d.numeric = true;
+        for (uint8_t b : part) d.value = (d.value << 8) | b;
+    }
+    return d;
+}
+
+}  // namespace
+
+std::string Utf16BeToUtf8(std::span<const uint8_t> bytes) {
+    std::string out;
+    auto put = [&out](uint32_t cp) {
+        if (cp < 0x80) {
+            out += static_cast<char>(cp);
+        } else if (cp < 0x800) {
+            out += static_cast<char>(0xC0 | (cp >> 6));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            out += static_cast<char>(0xE0 | (cp >> 12));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (cp >> 18));
+            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        }
+    };
+    const size_t units = bytes.size() / 2;
+    auto unit = [&](size_t i) { return static_cast<uint32_t>(bytes[2 * i] << 8 | bytes[2 * i + 1]); };
+    for (size_t i = 0; i < units; ++i) {
+        const uint32_t u = unit(i);
+        if (u >= 0xD800 && u < 0xDC00 && i + 1 < units && unit(i + 1) >= 0xDC00 && unit(i + 1) < 0xE000) {
+            put(0x10000 + ((u - 0xD800) << 10) + (unit(i + 1) - 0xDC00));
+            ++i;
+        } else if (u >= 0xD800 && u < 0xE000) {
+            put(0xFFFD);
+        } else {
+            put(u);
+        }
+    }
+    return out;
+}
+
+std::vector<DecodedField> DecodeDescriptor(uint8_t idn, uint8_t index, std::span<const uint8_t> bytes) {
+    std::vector<DecodedField> out;
+    size_t covered = 0;
+    auto reserved_up_to = [&](size_t end) {
+        if (end > covered) out.push_back(Make(bytes, covered, end - covered, "reserved"));
+    };
+    for (const Field& f : FieldsFor(idn, index, bytes.size())) {
+        if (f.offset + f.size > bytes.size()) break;
+        reserved_up_to(f.offset);
+        out.push_back(Make(bytes, f.offset, f.size, f.name));
+        covered = f.offset + f.size;
+    }
+    if (idn == 0x05 && bytes.size() > covered) {
+        DecodedField text = Make(bytes, covered, bytes.size() - covered, "UC");
+        text.text = Utf16BeToUtf8(text.bytes);
+        out.push_back(std::move(text));
+        covered = bytes.size();
+    }
+    reserved_up_to(bytes.size());
+    return out;
+}
+
+}  // namespace kt62emu
