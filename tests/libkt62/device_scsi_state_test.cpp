@@ -149,7 +149,11 @@ TEST_F(State, KilledWhileChangingStateLeavesOneWholeVersion) {
                 if (kt62UfsWriteAttribute(h, 0x0A, 0, 0, i % 4) != KT62_OK) _exit(5);
             }
         }
-        std::this_thread::sleep_for(std::chrono::microseconds(2000 + random() % 20000));
+        // The first round waits for the first version, so that every kill meets a stored state.
+        const std::string file = StateFile(dir_.Path());
+        for (int i = 0; i < 5000 && !std::filesystem::exists(file); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
         kill(child, SIGKILL);
         int status = 0;
         waitpid(child, &status, 0);
