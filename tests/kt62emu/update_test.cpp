@@ -147,6 +147,28 @@ TEST_F(FirmwareTest, UnreadableStoredStateIsReportedNotGuessed) {
     EXPECT_EQ(kt62Search(), 1);
 }
 
+// The desktop program may update on one thread and reopen on another; run under ThreadSanitizer too.
+TEST_F(FirmwareTest, ReopenOnAnotherThreadWhileTheUpdateRuns) {
+    KT62_HANDLE h = Open();
+    ASSERT_NE(h, KT62_INVALID_HANDLE);
+    const std::u16string path = Utf16(dir_.Write("a.bin", Build(Recipe({5, 0, 0}))));
+    std::vector<uint8_t> seen;
+    std::thread reopener([&] {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        KT62_HANDLE again = KT62_INVALID_HANDLE;
+        while (again == KT62_INVALID_HANDLE && std::chrono::steady_clock::now() < deadline) {
+            if (kt62Search() == 1) again = kt62Open(0);
+            if (again == KT62_INVALID_HANDLE) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        if (again == KT62_INVALID_HANDLE) return;
+        seen = Version(again);
+        kt62Close(again);
+    });
+    EXPECT_EQ(kt62Update(h, Wide(path)), KT62_OK);
+    reopener.join();
+    EXPECT_EQ(seen, (Bytes4{5, 0, 0, 0}));
+}
+
 // The real restart time, measured once: absent for its whole length, then back.
 TEST_F(FirmwareTest, DefaultRestartKeepsTheProgrammerAwayForItsWholeTime) {
     kt62::emu::Restarts::SetDuration(kt62::emu::kRestartTime);

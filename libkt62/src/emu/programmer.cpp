@@ -37,6 +37,7 @@ std::string Programmer::SerialFor(int position) {
 
 int32_t Programmer::GetVersion(uint8_t* version) const {
     if (!profile_.get_version_supported) return KT62_E_NOT_SUPPORTED;
+    std::lock_guard lock(firmware_mutex_);
     if (firmware_state_failed_) return KT62_E_STATE_IO;
     version[0] = running_version_[0];
     version[1] = running_version_[1];
@@ -55,7 +56,9 @@ int32_t Programmer::GetProduct(uint8_t* version, uint8_t* name, uint8_t* extra) 
 void Programmer::Attach() {
     ProgrammerState state;
     std::string why;
-    switch (LoadProgrammerState(FirmwareStatePath(state_dir_, position_), state, why)) {
+    const auto load = LoadProgrammerState(FirmwareStatePath(state_dir_, position_), state, why);
+    std::lock_guard lock(firmware_mutex_);
+    switch (load) {
         case StateLoad::Absent:
             running_version_ = profile_.firmware_version;
             firmware_state_failed_ = false;
@@ -87,6 +90,7 @@ int32_t Programmer::Update(const kt62_char16* path) {
         Complain("programmer " + std::to_string(position_) + " firmware update: " + why);
         return KT62_E_STATE_IO;
     }
+    std::lock_guard lock(firmware_mutex_);
     running_version_ = installed.Active().version;
     firmware_state_failed_ = false;
     Restarts::Begin(state_file.string());

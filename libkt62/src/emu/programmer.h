@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include <kt62/apiKT6200.h>
@@ -47,7 +48,10 @@ private:
     std::filesystem::path state_dir_;
     FaultSet faults_;
     std::unique_ptr<UfsDevice> device_;
-    // The running firmware: the profile's until an update is stored, then the stored one.
+    // The running firmware: the profile's until an update is stored, then the stored one. Its own
+    // lock: the handle that updated and the next one to open may be on different threads, and
+    // the file lock between them is invisible to the memory model.
+    mutable std::mutex firmware_mutex_;
     FirmwareVersion running_version_;
     bool firmware_state_failed_ = false;
 };
