@@ -19,7 +19,7 @@ CKT6200DemoDlg::CKT6200DemoDlg(IUiPort& ui, std::string exePath)
 // A worker still running when the dialog goes away is asked to stop and
 // joined, so it never outlives the state it uses.
 CKT6200DemoDlg::~CKT6200DemoDlg() {
-    m_bRunning = 0;
+    CancelTransfer();
     m_worker.reset();
 }
 
@@ -59,7 +59,18 @@ void CKT6200DemoDlg::OnPaint() {}
 int CKT6200DemoDlg::OnQueryDragIcon() { return m_hIcon; }
 
 void CKT6200DemoDlg::OnClose() {
-    const KT62_HANDLE h = m_hDevice.load();
+    // The handle is closed once and never used afterwards: m_hDevice drops
+    // it. A running transfer still needs it, and closing under its device
+    // call would hold this thread until the call ends: the worker closes it
+    // as it ends instead.
+    KT62_HANDLE h = KT62_INVALID_HANDLE;
+    {
+        std::lock_guard lock(m_transferMutex);
+        if (m_hThread.load() != -1)
+            m_closeWhenWorkerEnds = true;
+        else
+            h = m_hDevice.exchange(KT62_INVALID_HANDLE);
+    }
     if (h != KT62_INVALID_HANDLE) kt62Close(h);
     // Default close processing: Exit, unless the Exit button is disabled.
     if (m_ui.IsControlEnabled(IDCANCEL))

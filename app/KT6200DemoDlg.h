@@ -7,7 +7,9 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 
@@ -110,6 +112,16 @@ public:
     void EnableControls(bool bEnable);
     void ReportThroughput(const std::int64_t& start, std::uint32_t totalMB);
     bool TransferRunning() const { return m_hThread.load() != -1; }
+    // The cancel request of Exit: the running transfer stops after its
+    // device call in progress (also when the worker has not locked the
+    // controls yet).
+    void CancelTransfer();
+    // Thread procedures of the two transfers; each returns 0.
+    static std::uint32_t ReadSectorsThread(CKT6200DemoDlg* dlg);
+    static std::uint32_t WriteSectorsThread(CKT6200DemoDlg* dlg);
+    // How the start commands create the worker (tests replace it).
+    using ThreadStarter = std::function<std::unique_ptr<WorkerThread>(std::function<void()>)>;
+    void SetThreadStarter(ThreadStarter starter) { m_startThread = std::move(starter); }
 
     // ---- state, readable by front ends and tests ----
     KT62_HANDLE DeviceHandle() const { return m_hDevice.load(); }
@@ -130,7 +142,21 @@ public:
     std::atomic<int> m_bRunning{0};
 
 private:
+    enum class TransferKind { Read, Write };
+    void StartTransfer(TransferKind kind);
+    void RunTransfer(TransferKind kind);
+    // The worker's last step: a window close that came during the transfer
+    // closes the device now, then m_hThread returns to -1.
+    void EndOfWorker();
+
     std::unique_ptr<WorkerThread> m_worker;  // the thread behind m_hThread
+    ThreadStarter m_startThread = WorkerThread::Start;
+    std::intptr_t m_lastThreadId = 0;  // m_hThread values are 1, 2, 3, ...
+    // Orders the cancel request against the worker's raising of m_bRunning,
+    // and a window close against the worker's end.
+    std::mutex m_transferMutex;
+    bool m_cancelRequested = false;
+    bool m_closeWhenWorkerEnds = false;
 };
 
 }  // namespace kt

@@ -51,6 +51,8 @@ inline constexpr int IDC_BUTTON_RESET = 1034;
 inline constexpr int IDC_STATIC_UPDATE = 1035;
 inline constexpr int IDC_BUTTON_UPDATE = 1036;
 inline constexpr int IDC_BTN_CFG_1_LUN_DISABLED = 1037;
+// The sector transfer's progress bar, a control of the program's own.
+inline constexpr int IDC_PROGRESS_TRANSFER = 1038;
 
 // About box: the version line shares its number with the Reset button,
 // as each template numbers its own controls.

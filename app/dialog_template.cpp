@@ -67,15 +67,32 @@ constexpr ControlSpec kAboutControls[] = {
     {IDOK, "IDOK", K::DefPushButton, "OK", {113, 41, 50, 14}, "", true, 0},
 };
 
+// The program's own rows, not the template's: the sector transfer's
+// controls, in a band below the template's controls.
+constexpr const char* kTransferGroup = "Sector Transfer";
+constexpr std::uint32_t kNumber = kStyleNumber;
+constexpr ControlSpec kMainExtensions[] = {
+    {IDC_STATIC, "", K::GroupBox, kTransferGroup, {7, 307, 552, 47}, "", true, 0},
+    {IDC_STATIC, "", K::StaticText, "Start sector:", {19, 322, 60, 8}, kTransferGroup, true, 0},
+    {IDC_EDIT_START_SECTOR, "IDC_EDIT_START_SECTOR", K::Edit, "0", {19, 332, 60, 14}, kTransferGroup, true, kNumber},
+    {IDC_STATIC, "", K::StaticText, "Sector count:", {91, 322, 60, 8}, kTransferGroup, true, 0},
+    {IDC_EDIT_SECTOR_COUNT, "IDC_EDIT_SECTOR_COUNT", K::Edit, "1024", {91, 332, 60, 14}, kTransferGroup, true, kNumber},
+    {IDC_STATIC, "", K::StaticText, "Packet size(KiB):", {163, 322, 60, 8}, kTransferGroup, true, 0},
+    {IDC_EDIT_PACKET_SIZE, "IDC_EDIT_PACKET_SIZE", K::Edit, "1024", {163, 332, 60, 14}, kTransferGroup, true, kNumber},
+    {IDC_BTN_READ_SECTORS, "IDC_BTN_READ_SECTORS", K::PushButton, "Read Sectors", {240, 332, 56, 14}, kTransferGroup, true, 0},
+    {IDC_BTN_WRITE_SECTORS, "IDC_BTN_WRITE_SECTORS", K::PushButton, "Write Sectors", {302, 332, 56, 14}, kTransferGroup, true, 0},
+    {IDC_PROGRESS_TRANSFER, "IDC_PROGRESS_TRANSFER", K::ProgressBar, "", {370, 334, 177, 10}, kTransferGroup, true, 0},
+};
+// The band holds the group box and, below it, the template's bottom margin.
+constexpr int kExtensionHeight = 307 + 47 + 7 - 311;
+
 constexpr CommandName kCommandOnly[] = {
-    {IDC_BTN_READ_SECTORS, "IDC_BTN_READ_SECTORS"},
-    {IDC_BTN_WRITE_SECTORS, "IDC_BTN_WRITE_SECTORS"},
     {IDC_BTN_CFG_1_LUN_DISABLED, "IDC_BTN_CFG_1_LUN_DISABLED"},
 };
 // clang-format on
 
-constexpr DialogSpec kMainDialog{IDD_MAIN_DIALOG, "Varnel Software", "MS Shell Dlg", 9, 566, 311,
-                                 kMainControls};
+constexpr DialogSpec kMainDialog{IDD_MAIN_DIALOG, "Varnel Software", "MS Shell Dlg",  9, 566, 311,
+                                 kMainControls,   kMainExtensions,   kExtensionHeight};
 constexpr DialogSpec kAboutDialog{IDD_ABOUTBOX, "About Varnel Software", "MS Shell Dlg", 9, 170,
                                   62,           kAboutControls};
 
@@ -87,16 +104,20 @@ std::span<const CommandName> CommandOnlyNames() { return kCommandOnly; }
 
 const ControlSpec* FindControl(int id) {
     if (id == IDC_STATIC) return nullptr;
-    for (const ControlSpec& c : MainDialogTemplate().controls)
-        if (c.id == id) return &c;
-    return nullptr;
+    const ControlSpec* found = nullptr;
+    MainDialogTemplate().ForEachControl([&](const ControlSpec& c) {
+        if (!found && c.id == id) found = &c;
+    });
+    return found;
 }
 
 const ControlSpec* FindControl(std::string_view name) {
     if (name.empty()) return nullptr;
-    for (const ControlSpec& c : MainDialogTemplate().controls)
-        if (name == c.name) return &c;
-    return nullptr;
+    const ControlSpec* found = nullptr;
+    MainDialogTemplate().ForEachControl([&](const ControlSpec& c) {
+        if (!found && name == c.name) found = &c;
+    });
+    return found;
 }
 
 std::optional<int> ResolveCommandId(std::string_view text) {

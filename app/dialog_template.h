@@ -21,6 +21,7 @@ enum class ControlKind {
     GroupBox,
     StaticText,
     Icon,
+    ProgressBar,  // horizontal bar, 0 to 1000 (per mille)
 };
 
 enum ControlStyle : std::uint32_t {
@@ -50,7 +51,8 @@ struct ControlSpec {
     std::uint32_t style;
 
     bool TabStop() const {
-        return kind != ControlKind::GroupBox && kind != ControlKind::StaticText && kind != ControlKind::Icon;
+        return kind != ControlKind::GroupBox && kind != ControlKind::StaticText &&
+               kind != ControlKind::Icon && kind != ControlKind::ProgressBar;
     }
 };
 
@@ -59,8 +61,21 @@ struct DialogSpec {
     const char* title;  // template title (the main dialog replaces it)
     const char* fontFace;
     int fontPoints;
-    int width, height;                      // dialog units
+    int width, height;                      // dialog units, of the template
     std::span<const ControlSpec> controls;  // template order = tab order
+    // Controls the program adds to the template, in a band below it that
+    // makes the dialog extensionHeight units taller. They follow the
+    // template's controls in the tab order; the template keeps its rows.
+    std::span<const ControlSpec> extensions = {};
+    int extensionHeight = 0;
+
+    int FullHeight() const { return height + extensionHeight; }
+    // Every control: the template's, then the extensions.
+    template <class F>
+    void ForEachControl(F&& f) const {
+        for (const ControlSpec& c : controls) f(c);
+        for (const ControlSpec& c : extensions) f(c);
+    }
 };
 
 // The main dialog IDD_MAIN_DIALOG, in template order.
@@ -78,7 +93,8 @@ struct CommandName {
 };
 std::span<const CommandName> CommandOnlyNames();
 
-// Control of the main dialog by identifier or by identifier name.
+// Control of the main dialog (template or extension) by identifier or by
+// identifier name.
 const ControlSpec* FindControl(int id);
 const ControlSpec* FindControl(std::string_view name);
 // Command identifier for a name: a control's, a command-only name's, or a

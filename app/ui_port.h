@@ -14,6 +14,9 @@ namespace kt {
 
 enum class FileChooserMode { Open, Save };
 
+// The full scale of a progress bar.
+inline constexpr int kProgressMax = 1000;
+
 class IUiPort {
 public:
     virtual ~IUiPort() = default;
@@ -28,6 +31,9 @@ public:
 
     virtual void EnableControl(int id, bool enable) = 0;
     virtual bool IsControlEnabled(int id) = 0;
+
+    // Position of a progress bar, 0 to kProgressMax (the whole).
+    virtual void SetProgress(int id, int permille) = 0;
 
     // Lists. Selecting from code raises no selection-change command.
     virtual int ListCount(int id) = 0;

@@ -1,11 +1,13 @@
 // Exit, the cancel timer, the control lock of a running transfer and the
 // throughput line.
 #include <chrono>
+#include <mutex>
 
 #include "app/KT6200DemoDlg.h"
 #include "app/control_ids.h"
 #include "app/platform.h"
 #include "transfer/throughput.h"
+#include "transfer/transfer_rules.h"
 
 namespace kt {
 namespace {
@@ -34,7 +36,16 @@ constexpr int kLockedControls[] = {
 
 void CKT6200DemoDlg::EnableControls(bool bEnable) {
     for (int id : kLockedControls) m_ui.EnableControl(id, bEnable);
-    m_bRunning = bEnable ? 0 : 1;
+    // A cancel requested before the worker got here stands: the flag is
+    // raised only for a transfer nobody has asked to stop.
+    std::lock_guard lock(m_transferMutex);
+    m_bRunning = bEnable || m_cancelRequested ? 0 : 1;
+}
+
+void CKT6200DemoDlg::CancelTransfer() {
+    std::lock_guard lock(m_transferMutex);
+    m_cancelRequested = true;
+    m_bRunning = 0;
 }
 
 void CKT6200DemoDlg::OnExit() {
@@ -42,7 +53,7 @@ void CKT6200DemoDlg::OnExit() {
         m_ui.EndDialog(IDCANCEL);
         return;
     }
-    m_bRunning = 0;
+    CancelTransfer();
     m_ui.StartTimer(kCancelTimer, 100);
     m_ui.EnableControl(IDCANCEL, false);
 }
@@ -60,7 +71,49 @@ void CKT6200DemoDlg::ReportThroughput(const std::int64_t& start, std::uint32_t t
     AppendLog(ThroughputText(ElapsedMs(start, QueryPerformanceCounter(), m_liFrequency), totalMB));
 }
 
-void CKT6200DemoDlg::OnReadSectors() {}
-void CKT6200DemoDlg::OnWriteSectors() {}
+void CKT6200DemoDlg::OnReadSectors() { StartTransfer(TransferKind::Read); }
+void CKT6200DemoDlg::OnWriteSectors() { StartTransfer(TransferKind::Write); }
+
+void CKT6200DemoDlg::StartTransfer(TransferKind kind) {
+    if (m_worker) {
+        // A worker that has unlocked the controls ends within moments; one
+        // still running keeps the start buttons locked, and a command that
+        // reaches here all the same starts nothing.
+        if (!m_worker->WaitFor(std::chrono::milliseconds(10))) return;
+        m_worker.reset();
+    }
+    const std::optional<std::uint32_t> packetKiB = ParseDecimalField(m_ui.GetText(IDC_EDIT_PACKET_SIZE));
+    if (!packetKiB) {
+        ShowLog("invalid packet size.");
+        return;
+    }
+    kt62SetPacketSize(*packetKiB << 10);
+    {
+        // Set before the thread exists, since the thread's last act resets it.
+        std::lock_guard lock(m_transferMutex);
+        m_cancelRequested = false;
+        m_hThread = ++m_lastThreadId;
+    }
+    m_worker = m_startThread([this, kind] {
+        if (kind == TransferKind::Read)
+            ReadSectorsThread(this);
+        else
+            WriteSectorsThread(this);
+    });
+    if (!m_worker) {
+        m_hThread = -1;
+        ShowLog("can't create the transfer thread.");
+    }
+}
+
+void CKT6200DemoDlg::EndOfWorker() {
+    std::lock_guard lock(m_transferMutex);
+    if (m_closeWhenWorkerEnds) {
+        m_closeWhenWorkerEnds = false;
+        const KT62_HANDLE h = m_hDevice.exchange(KT62_INVALID_HANDLE);
+        if (h != KT62_INVALID_HANDLE) kt62Close(h);
+    }
+    m_hThread = -1;
+}
 
 }  // namespace kt

@@ -17,7 +17,7 @@ Desktop::~Desktop() {
     // stop and keep serving its requests until it has ended. The window
     // sends nothing more meanwhile.
     dialog_.SetMessageSink(nullptr);
-    logic_.m_bRunning = 0;
+    logic_.CancelTransfer();
     while (logic_.TransferRunning()) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         QThread::msleep(1);

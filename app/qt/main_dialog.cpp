@@ -26,13 +26,14 @@ MainDialog::MainDialog(QWidget* parent) : QDialog(parent) {
     setWindowIcon(ApplicationIcon());
     setFont(TemplateFont(spec));
     units_ = DialogBaseUnits(font());
-    const PixelRect client = ToPixels({0, 0, spec.width, spec.height}, units_);
+    const PixelRect client = ToPixels({0, 0, spec.width, spec.FullHeight()}, units_);
     setFixedSize(client.width, client.height);
     setSizeGripEnabled(false);
 
     controls_ = CreateTemplateControls(*this, spec, units_);
+    spec.ForEachControl([this](const ControlSpec& c) { specs_.push_back(&c); });
     for (std::size_t i = 0; i < controls_.size(); ++i) {
-        const ControlSpec& c = spec.controls[i];
+        const ControlSpec& c = *specs_[i];
         QWidget* w = controls_[i];
         if (c.kind == ControlKind::OutputPane) pane_ = static_cast<OutputPane*>(w);
         if (c.id == IDC_STATIC) continue;
@@ -65,9 +66,8 @@ void MainDialog::Send(DialogMessage message, std::uintptr_t wparam) {
 
 QWidget* MainDialog::Control(int id) const {
     if (id == IDC_STATIC) return nullptr;
-    const auto controls = MainDialogTemplate().controls;
-    for (std::size_t i = 0; i < controls.size(); ++i)
-        if (controls[i].id == id) return controls_[i];
+    for (std::size_t i = 0; i < specs_.size(); ++i)
+        if (specs_[i]->id == id) return controls_[i];
     return nullptr;
 }
 

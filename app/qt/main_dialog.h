@@ -35,8 +35,14 @@ public:
 
     // Control by identifier; nullptr for an identifier without a control.
     QWidget* Control(int id) const;
-    // Every control in template order, anonymous ones included.
-    std::span<QWidget* const> TemplateControls() const { return controls_; }
+    // The template's controls in template order, anonymous ones included.
+    std::span<QWidget* const> TemplateControls() const {
+        return std::span<QWidget* const>(controls_).first(MainDialogTemplate().controls.size());
+    }
+    // The controls the program adds below the template, in their order.
+    std::span<QWidget* const> ExtensionControls() const {
+        return std::span<QWidget* const>(controls_).subspan(MainDialogTemplate().controls.size());
+    }
     OutputPane* Pane() const { return pane_; }
     BaseUnits Units() const { return units_; }
     QAction* AboutAction() const { return aboutAction_; }
@@ -60,7 +66,8 @@ protected:
 private:
     MessageSink sink_;
     BaseUnits units_{};
-    std::vector<QWidget*> controls_;
+    std::vector<QWidget*> controls_;         // template, then extensions
+    std::vector<const ControlSpec*> specs_;  // the row of each control
     OutputPane* pane_ = nullptr;
     QAction* aboutAction_ = nullptr;
     bool ended_ = false;

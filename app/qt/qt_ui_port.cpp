@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QThread>
 #include <QTimer>
@@ -105,8 +106,7 @@ void QtUiPort::SetTitle(const std::string& title) {
 
 void QtUiPort::EnableControl(int id, bool enable) {
     OnGuiThread([&] {
-        // Commands without a control (the hidden transfer commands) have
-        // nothing to switch.
+        // Commands without a control have nothing to switch.
         if (QWidget* w = dialog_.Control(id)) w->setEnabled(enable);
     });
 }
@@ -115,6 +115,12 @@ bool QtUiPort::IsControlEnabled(int id) {
     return OnGuiThread([&] {
         QWidget* w = dialog_.Control(id);
         return w != nullptr && w->isEnabledTo(&dialog_);
+    });
+}
+
+void QtUiPort::SetProgress(int id, int permille) {
+    OnGuiThread([&] {
+        if (auto* bar = qobject_cast<QProgressBar*>(dialog_.Control(id))) bar->setValue(permille);
     });
 }
 

@@ -31,6 +31,7 @@ public:
     void SetTitle(const std::string& title) override;
     void EnableControl(int id, bool enable) override;
     bool IsControlEnabled(int id) override;
+    void SetProgress(int id, int permille) override;
     int ListCount(int id) override;
     void ListDelete(int id, int position) override;
     void ListAppend(int id, const std::string& item) override;

@@ -5,11 +5,14 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTextCursor>
 #include <QValidator>
 #include <algorithm>
+
+#include "app/ui_port.h"
 
 // Resources are compiled into this static library; nothing references
 // them by symbol, so they are registered by hand before first use.
@@ -93,6 +96,14 @@ QWidget* MakeControl(QWidget& parent, const ControlSpec& spec) {
             label->setFocusPolicy(Qt::NoFocus);
             return label;
         }
+        case ControlKind::ProgressBar: {
+            auto* bar = new QProgressBar(&parent);
+            bar->setRange(0, kProgressMax);
+            bar->setValue(0);
+            bar->setTextVisible(false);  // a plain bar, like the platform's
+            bar->setFocusPolicy(Qt::NoFocus);
+            return bar;
+        }
     }
     return new QWidget(&parent);
 }
@@ -169,10 +180,10 @@ QFont PaneFont() {
 
 std::vector<QWidget*> CreateTemplateControls(QWidget& parent, const DialogSpec& spec, BaseUnits units) {
     std::vector<QWidget*> widgets;
-    widgets.reserve(spec.controls.size());
+    widgets.reserve(spec.controls.size() + spec.extensions.size());
     std::vector<QWidget*> groups;
     QWidget* previousTabStop = nullptr;
-    for (const ControlSpec& c : spec.controls) {
+    spec.ForEachControl([&](const ControlSpec& c) {
         QWidget* w = MakeControl(parent, c);
         const PixelRect r = ToPixels(c.rect, units);
         w->setGeometry(r.x, r.y, r.width, r.height);
@@ -184,7 +195,7 @@ std::vector<QWidget*> CreateTemplateControls(QWidget& parent, const DialogSpec& 
             previousTabStop = w;
         }
         widgets.push_back(w);
-    }
+    });
     // Group boxes go beneath everything, and an enclosing box beneath the
     // boxes inside it: lower the smaller ones first.
     std::stable_sort(groups.begin(), groups.end(), [](const QWidget* a, const QWidget* b) {

@@ -42,9 +42,9 @@ private:
 // The pane's fixed-pitch font.
 QFont PaneFont();
 
-// Creates the template's controls on parent, in template order (which is
-// also the tab order), at their pixel rectangles; hidden controls are created
-// hidden. Returns them in template order.
+// Creates the dialog's controls on parent, the template's and then its
+// extensions, in that order (which is also the tab order), at their pixel
+// rectangles; hidden controls are created hidden. Returns them in that order.
 std::vector<QWidget*> CreateTemplateControls(QWidget& parent, const DialogSpec& spec, BaseUnits units);
 
 }  // namespace kt::qt

@@ -143,7 +143,7 @@ void Runner::FinishTransfer() {
     if (dlg_.TransferRunning()) {
         // The cancel request Exit makes; the worker stops after the device
         // call in progress. Its requests are served meanwhile.
-        dlg_.m_bRunning = 0;
+        dlg_.CancelTransfer();
         while (!port_.Process(std::chrono::hours(1), [&] { return !dlg_.TransferRunning(); })) {
         }
     }

@@ -28,13 +28,14 @@ void ToUpperAscii(std::string& text) {
 }  // namespace
 
 ScriptUiPort::ScriptUiPort(EventSink sink) : uiThread_(std::this_thread::get_id()), sink_(std::move(sink)) {
-    for (const ControlSpec& c : MainDialogTemplate().controls) {
-        if (c.id == IDC_STATIC) continue;
+    MainDialogTemplate().ForEachControl([this](const ControlSpec& c) {
+        if (c.id == IDC_STATIC) return;
         Control& control = controls_[c.id];
         control.text = c.caption;
         control.upperCase = (c.style & kStyleUpperCase) != 0;
         control.isList = c.kind == ControlKind::DropDownList;
-    }
+        control.isProgress = c.kind == ControlKind::ProgressBar;
+    });
     // The template's initial list data, filled when the dialog is created.
     if (const ControlSpec* dme = FindControl("IDC_COMBO_DME_TYPE"))
         for (const char* item : kDmeTypeItems) controls_[dme->id].items.emplace_back(item);
@@ -165,6 +166,8 @@ std::string ScriptUiPort::GetText(int id) {
         std::lock_guard lock(state_);
         const Control* c = Find(id);
         if (!c) return {};
+        // A progress bar reads as its position, 0 to 1000.
+        if (c->isProgress) return std::to_string(c->progress);
         // A drop-down list shows its selected item.
         if (c->isList)
             return c->selection >= 0 && c->selection < static_cast<int>(c->items.size())
@@ -178,7 +181,7 @@ void ScriptUiPort::SetText(int id, const std::string& text) {
     OnUiThread([&] {
         std::lock_guard lock(state_);
         Control* c = Find(id);
-        if (!c || c->isList) return;
+        if (!c || c->isList || c->isProgress) return;
         c->text = text;
         if (c->upperCase) ToUpperAscii(c->text);
     });
@@ -189,7 +192,7 @@ void ScriptUiPort::AppendText(int id, const std::string& text) {
     OnUiThread([&] {
         std::lock_guard lock(state_);
         Control* c = Find(id);
-        if (!c || c->isList) return;
+        if (!c || c->isList || c->isProgress) return;
         std::string tail = text;
         if (c->upperCase) ToUpperAscii(tail);
         c->text += tail;
@@ -215,6 +218,14 @@ bool ScriptUiPort::IsControlEnabled(int id) {
         std::lock_guard lock(state_);
         const Control* c = Find(id);
         return c != nullptr && c->enabled;
+    });
+}
+
+void ScriptUiPort::SetProgress(int id, int permille) {
+    OnUiThread([&] {
+        std::lock_guard lock(state_);
+        Control* c = Find(id);
+        if (c && c->isProgress) c->progress = permille;
     });
 }
 

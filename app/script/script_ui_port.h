@@ -49,6 +49,7 @@ public:
     void SetTitle(const std::string& title) override;
     void EnableControl(int id, bool enable) override;
     bool IsControlEnabled(int id) override;
+    void SetProgress(int id, int permille) override;
     int ListCount(int id) override;
     void ListDelete(int id, int position) override;
     void ListAppend(int id, const std::string& item) override;
@@ -91,6 +92,8 @@ private:
         bool enabled = true;
         bool upperCase = false;
         bool isList = false;
+        bool isProgress = false;
+        int progress = 0;
         std::vector<std::string> items;
         int selection = -1;
     };

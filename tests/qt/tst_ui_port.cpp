@@ -142,10 +142,10 @@ private slots:
         // The DME type list comes with its items, none selected.
         QCOMPARE(port_->ListCount(kt::IDC_COMBO_DME_TYPE), 2);
         QCOMPARE(port_->ListSelection(kt::IDC_COMBO_DME_TYPE), -1);
-        // Commands without a control (switched by the transfer lock) have no list or state.
-        port_->EnableControl(kt::IDC_BTN_READ_SECTORS, false);
-        QVERIFY(!port_->IsControlEnabled(kt::IDC_BTN_READ_SECTORS));
-        QCOMPARE(port_->ListCount(kt::IDC_BTN_READ_SECTORS), 0);
+        // Commands without a control have no list or state.
+        port_->EnableControl(kt::IDC_BTN_CFG_1_LUN_DISABLED, false);
+        QVERIFY(!port_->IsControlEnabled(kt::IDC_BTN_CFG_1_LUN_DISABLED));
+        QCOMPARE(port_->ListCount(kt::IDC_BTN_CFG_1_LUN_DISABLED), 0);
     }
 
     void aUserPickRaisesSelectionChange() {

@@ -81,15 +81,15 @@ TEST_F(RunnerTest, ScriptsGiveTheirOutputAndStatus) {
         {"close\nclose\n", "ended 2\n", 2, "line 2: the dialog has ended"},
         {"print\nbogus\nprint\n", "\"No device found.\"\n", 2, "line 2: unknown verb \"bogus\""},
         {"# comment\n\n   \nclick IDC_NOPE\n", "", 2, "line 4: unknown control \"IDC_NOPE\""},
-        {"text 1006\n", "", 2, "line 1: unknown control \"1006\""},  // a command without a control
-        {"enabled IDC_BTN_WRITE_SECTORS\n", "", 2, "unknown control"},
+        {"text 1037\n", "", 2, "line 1: unknown control \"1037\""},  // a command without a control
+        {"enabled IDC_BTN_CFG_1_LUN_DISABLED\n", "", 2, "unknown control"},
         {"select IDC_COMBO_DME_TYPE 2\n", "", 2,
          "line 1: position 2 is outside IDC_COMBO_DME_TYPE (2 items)"},
         {"select IDC_COMBO_DEVICE 0\n", "", 2, "outside"},
         {"select IDC_EDIT_IDN 0\n", "", 2, "is not a list"},
         {"selection IDOK\n", "", 2, "is not a list"},
         {"set IDC_COMBO_DEVICE Dev0\n", "", 2, "is a list"},
-        {"key enter IDC_BTN_READ_SECTORS\n", "", 2, "unknown control"},
+        {"key enter IDC_BTN_CFG_1_LUN_DISABLED\n", "", 2, "unknown control"},
         {"sleep x\n", "", 2, "line 1: bad number of milliseconds"},
     };
     for (const ScriptCase& c : cases) {

@@ -67,7 +67,7 @@ TEST(ScriptUiPort, StartsWithTheTemplate) {
 
 TEST(ScriptUiPort, IgnoresIdsWithoutAControl) {
     ScriptUiPort port;
-    for (int id : {IDC_BTN_READ_SECTORS, 4242, -1}) {
+    for (int id : {IDC_BTN_CFG_1_LUN_DISABLED, 4242, -1}) {
         port.SetText(id, "x");
         port.EnableControl(id, true);
         port.ListAppend(id, "x");

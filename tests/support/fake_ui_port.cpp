@@ -8,11 +8,10 @@
 namespace kt::test {
 
 FakeUiPort::FakeUiPort() {
-    for (const ControlSpec& c : MainDialogTemplate().controls)
+    MainDialogTemplate().ForEachControl([this](const ControlSpec& c) {
         if (c.id != -1) controls_[c.id].text = c.caption;
+    });
     for (const char* item : kDmeTypeItems) controls_[1024].items.emplace_back(item);
-    // The transfer controls, whatever the template holds.
-    for (int id : {1006, 1007, 1019, 1020, 1021}) controls_.try_emplace(id);
 }
 
 FakeUiPort::Control& FakeUiPort::At(int id) {
@@ -50,6 +49,11 @@ void FakeUiPort::EnableControl(int id, bool enable) {
 bool FakeUiPort::IsControlEnabled(int id) {
     std::lock_guard lock(mutex_);
     return At(id).enabled;
+}
+void FakeUiPort::SetProgress(int id, int permille) {
+    std::lock_guard lock(mutex_);
+    At(id).progress = permille;
+    Record(Format("SetProgress %d %d", id, permille));
 }
 int FakeUiPort::ListCount(int id) {
     std::lock_guard lock(mutex_);
@@ -137,6 +141,10 @@ void FakeUiPort::QueueFile(std::optional<std::string> path) {
     files_.push_back(std::move(path));
 }
 std::string FakeUiPort::Pane() { return GetText(1001); }
+int FakeUiPort::Progress(int id) {
+    std::lock_guard lock(mutex_);
+    return At(id).progress;
+}
 std::string FakeUiPort::Title() {
     std::lock_guard lock(mutex_);
     return title_;

@@ -24,6 +24,7 @@ public:
     void SetTitle(const std::string& title) override;
     void EnableControl(int id, bool enable) override;
     bool IsControlEnabled(int id) override;
+    void SetProgress(int id, int permille) override;
     int ListCount(int id) override;
     void ListDelete(int id, int position) override;
     void ListAppend(int id, const std::string& item) override;
@@ -42,7 +43,8 @@ public:
     void QueueFile(std::optional<std::string> path);
 
     // Test-side view.
-    std::string Pane();  // the output pane's text
+    std::string Pane();    // the output pane's text
+    int Progress(int id);  // a progress bar's position
     std::string Title();
     std::vector<std::string> ListItems(int id);
     std::vector<std::string> Log();  // every operation, e.g. "SetText 1001 ..."
@@ -57,6 +59,7 @@ private:
         bool enabled = true;
         std::vector<std::string> items;
         int selection = -1;
+        int progress = 0;
     };
     Control& At(int id);  // throws std::out_of_range for an unknown id
     void Record(std::string entry);

@@ -1,0 +1,45 @@
+// The sector image file of a transfer: raw sectors, read and written at
+// explicit offsets, so that a background read or write never depends on a
+// shared file position.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace kt {
+
+class ImageFile {
+public:
+    ImageFile() = default;
+    ~ImageFile();
+    ImageFile(ImageFile&& other) noexcept;
+    ImageFile& operator=(ImageFile&& other) noexcept;
+    ImageFile(const ImageFile&) = delete;
+    ImageFile& operator=(const ImageFile&) = delete;
+
+    // Creates the file, or empties an existing one, for writing. false when
+    // it cannot be opened.
+    bool Create(const std::string& path);
+    // Opens an existing file for reading.
+    bool OpenForReading(const std::string& path);
+    bool IsOpen() const { return fd_ >= 0; }
+
+    // Length in bytes (0 when unknown).
+    std::uint64_t Size() const;
+    // Writes all bytes at offset: 0, or the errno of the failure, after
+    // which the file is cut back to offset so that it ends with the last
+    // whole write.
+    int WriteAt(const std::uint8_t* data, std::size_t bytes, std::uint64_t offset);
+    // Reads exactly bytes from offset: 0, an errno value, or kShortFile
+    // (transfer_rules.h) when the file ends first.
+    int ReadAt(std::uint8_t* data, std::size_t bytes, std::uint64_t offset);
+    // 0, or the errno of a failed close (a write the system could not
+    // complete).
+    int Close();
+
+private:
+    int fd_ = -1;
+};
+
+}  // namespace kt
