@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "emu/firmware.h"
+
 namespace kt62emu {
 namespace {
 
@@ -269,23 +271,7 @@ DecodedField Make(std::span<const uint8_t> bytes, size_t offset, size_t size, st
 
 std::string Utf16BeToUtf8(std::span<const uint8_t> bytes) {
     std::string out;
-    auto put = [&out](uint32_t cp) {
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
-    };
+    auto put = [&out](uint32_t cp) { kt62::emu::AppendUtf8(out, cp); };
     const size_t units = bytes.size() / 2;
     auto unit = [&](size_t i) { return static_cast<uint32_t>(bytes[2 * i] << 8 | bytes[2 * i + 1]); };
     for (size_t i = 0; i < units; ++i) {
