@@ -149,15 +149,15 @@ void CKT6200DemoDlg::RunTransfer(TransferKind kind) {
         std::uint64_t offset = 0;  // of the chunk at `next` in the image file
         int current = 0;           // the buffer the device call uses
         if (reading) {
-            // A chunk read from the device whose file write is still running.
+            // A chunk read from the device whose file write (and then its
+            // report, as soon as it is written) is still running.
             struct Pending {
-                std::uint32_t first, n, leftBefore, leftAfter;
-                int retries;
+                std::uint32_t first, leftBefore;
                 std::future<int> written;
             };
             std::optional<Pending> pending;
-            // Waits for the pending write and reports its chunk; false when
-            // the write failed (reported: the file keeps the chunks before).
+            // Waits for the pending write; false when it failed (reported:
+            // the file keeps the chunks before it).
             auto settle = [&] {
                 if (!pending) return true;
                 Pending p = std::move(*pending);
@@ -166,7 +166,6 @@ void CKT6200DemoDlg::RunTransfer(TransferKind kind) {
                     AppendLog(FileFailureText(direction, *path, p.first, p.leftBefore, error));
                     return false;
                 }
-                report(p.n, p.leftAfter, p.retries);
                 return true;
             };
             while (remaining != 0 && m_bRunning.load() != 0) {
@@ -180,13 +179,14 @@ void CKT6200DemoDlg::RunTransfer(TransferKind kind) {
                 }
                 if (!settle()) return;
                 if (file.IsOpen()) {
-                    pending = Pending{next,
-                                      n,
-                                      remaining,
-                                      remaining - n,
-                                      retries,
-                                      InBackground([&file, data, bytes, offset] {
-                                          return file.WriteAt(data, bytes, offset); })};
+                    const std::uint32_t left = remaining - n;
+                    const int retriesSoFar = retries;
+                    pending = Pending{next, remaining,
+                                      InBackground([&, data, bytes, offset, n, left, retriesSoFar] {
+                                          const int error = file.WriteAt(data, bytes, offset);
+                                          if (error == 0) report(n, left, retriesSoFar);
+                                          return error;
+                                      })};
                     current ^= 1;
                 } else {
                     report(n, remaining - n, retries);
