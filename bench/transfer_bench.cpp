@@ -1,0 +1,157 @@
+// The sector transfers through the program's own worker, against dd.
+//
+// 1 GiB is written to the emulated device's unit 0, then, in each round:
+// read from the device to an image file by the read transfer, and dd
+// copying the unit's data file to a new file; written back from the image
+// file by the write transfer, and dd copying the image file over an
+// existing file of the same size. All files sit in one temporary folder on
+// the same file system, so both sides copy between the same kinds of file.
+// The dialog runs behind the script runner's UI port, its user-interface
+// thread being this one, as in kt6200-script.
+//
+//   cmake --build BUILD --target kt62_transfer_bench && BUILD/bin/kt62_transfer_bench [ROUNDS]
+#include <kt62/apiKT6200.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/KT6200DemoDlg.h"
+#include "app/control_ids.h"
+#include "app/script/script_ui_port.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr std::uint64_t kBytes = std::uint64_t{1} << 30;
+constexpr std::uint32_t kSector = 4096;
+
+[[noreturn]] void Fail(const std::string& why) {
+    std::fprintf(stderr, "kt62_transfer_bench: %s\n", why.c_str());
+    std::exit(1);
+}
+
+double Seconds(Clock::time_point since) {
+    return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+double RunDd(const std::string& args) {
+    const auto start = Clock::now();
+    if (std::system(("dd " + args + " bs=32M status=none").c_str()) != 0) Fail("dd failed: " + args);
+    return Seconds(start);
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+class Bench {
+public:
+    explicit Bench(const std::string& dir) : dir_(dir), dlg_(port_, dir + "/kt6200") {
+        port_.SetTimerHandler(
+            [this](int id) { dlg_.Dispatch(kt::DialogMessage::Timer, static_cast<std::uintptr_t>(id)); });
+        dlg_.OnInitDialog();
+        if (dlg_.DeviceHandle() == KT62_INVALID_HANDLE)
+            Fail("no emulated programmer: " + port_.GetText(kt::IDC_EDIT_LOG));
+        port_.SetText(kt::IDC_EDIT_START_SECTOR, "0");
+        port_.SetText(kt::IDC_EDIT_SECTOR_COUNT, std::to_string(kBytes / kSector));
+    }
+
+    // One transfer as the user runs it; seconds from the click to its end.
+    double Transfer(int command, const std::string& file) {
+        port_.QueueFile(file);
+        const auto start = Clock::now();
+        dlg_.Dispatch(kt::DialogMessage::Command, static_cast<std::uintptr_t>(command));
+        port_.Process(std::chrono::hours(1), [&] { return !dlg_.TransferRunning(); });
+        const double seconds = Seconds(start);
+        const std::string pane = port_.GetText(kt::IDC_EDIT_LOG);
+        if (pane.size() < 5 || pane.compare(pane.size() - 5, 5, "Done.") != 0)
+            Fail("transfer failed: " + pane);
+        return seconds;
+    }
+
+    std::string UnitFile() const {
+        for (const auto& e : fs::recursive_directory_iterator(dir_ + "/profile.json.state"))
+            if (e.path().filename().string().rfind("lu0.", 0) == 0) return e.path().string();
+        Fail("no data file of unit 0");
+    }
+
+    std::string Pane() { return port_.GetText(kt::IDC_EDIT_LOG); }
+
+private:
+    std::string dir_;
+    kt::script::ScriptUiPort port_;
+    kt::CKT6200DemoDlg dlg_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+    kt::test::TempDir tmp;
+    const std::string dir = tmp.Path();
+    setenv("XDG_DATA_HOME", (dir + "/xdg").c_str(), 1);
+    unsetenv("KT62_TRACE");
+    {
+        std::ofstream(dir + "/profile.json")
+            << R"({"programmers": [{"ufs": {"raw_capacity_bytes": 2147483648}}]})";
+        setenv("KT62_EMULATOR", (dir + "/profile.json").c_str(), 1);
+        // The data: 1 GiB that is no run of zeros.
+        std::vector<char> block(32u << 20);
+        for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 131 + (i >> 12));
+        std::ofstream src(dir + "/source.bin", std::ios::binary);
+        for (std::uint64_t done = 0; done < kBytes; done += block.size()) {
+            block[0] = static_cast<char>(done >> 25);
+            src.write(block.data(), static_cast<std::streamsize>(block.size()));
+        }
+    }
+    Bench bench(dir);
+    std::printf("filling the device with 1 GiB ...\n");
+    bench.Transfer(kt::IDC_BTN_WRITE_SECTORS, dir + "/source.bin");
+    const std::string unit = bench.UnitFile();
+    // The file dd writes over in place, as the write transfer does the unit's data.
+    if (std::system(("cp " + dir + "/source.bin " + dir + "/dd-existing.bin").c_str()) != 0)
+        Fail("cp failed");
+
+    std::vector<double> readT, readDd, writeT, writeDd, writeDdTrunc;
+    for (int round = 0; round < rounds; ++round) {
+        fs::remove(dir + "/image.bin");
+        fs::remove(dir + "/dd-image.bin");
+        readT.push_back(bench.Transfer(kt::IDC_BTN_READ_SECTORS, dir + "/image.bin"));
+        readDd.push_back(RunDd("if=" + unit + " of=" + dir + "/dd-image.bin count=32"));
+        writeT.push_back(bench.Transfer(kt::IDC_BTN_WRITE_SECTORS, dir + "/image.bin"));
+        writeDd.push_back(RunDd("if=" + dir + "/image.bin of=" + dir + "/dd-existing.bin conv=notrunc"));
+        writeDdTrunc.push_back(RunDd("if=" + dir + "/image.bin of=" + dir + "/dd-existing.bin"));
+        std::printf("round %d: read %.3f s (dd %.3f s), write %.3f s (dd in place %.3f s, dd %.3f s)\n",
+                    round + 1, readT.back(), readDd.back(), writeT.back(), writeDd.back(),
+                    writeDdTrunc.back());
+    }
+    if (kt::test::TempDir::Read(dir + "/image.bin") != kt::test::TempDir::Read(dir + "/source.bin"))
+        Fail("the image file differs from the data written");
+
+    const double mib = static_cast<double>(kBytes) / (1 << 20);
+    auto line = [&](const char* what, double t) {
+        std::printf("  %-38s %7.3f s %8.1f MiB/s\n", what, t, mib / t);
+    };
+    std::printf("\nmedians of %d rounds, 1 GiB each:\n", rounds);
+    line("read transfer (device -> image file)", Median(readT));
+    line("dd bs=32M unit data -> new file", Median(readDd));
+    line("write transfer (image file -> device)", Median(writeT));
+    line("dd bs=32M image -> existing, notrunc", Median(writeDd));
+    line("dd bs=32M image -> existing file", Median(writeDdTrunc));
+    const double ddWrite = std::min(Median(writeDd), Median(writeDdTrunc));
+    std::printf("\nread  transfer: %.2f x dd (target >= 0.90)\n", Median(readDd) / Median(readT));
+    std::printf("write transfer: %.2f x dd, the faster of the two dd runs (target >= 0.90)\n",
+                ddWrite / Median(writeT));
+    std::printf("last pane:\n%s\n", bench.Pane().c_str());
+    return 0;
+}
