@@ -1,5 +1,7 @@
 #include "trace.h"
 
+#include "utf16.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -27,40 +29,6 @@ void AppendLine(const std::string& path, const std::string& line) {
         done += static_cast<size_t>(n);
     }
     ::close(fd);
-}
-
-// Unpaired surrogates become U+FFFD; a path is shown, not used, here.
-std::string Utf16ToUtf8(const kt62_char16* text) {
-    std::string out;
-    auto put = [&out](uint32_t cp) {
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
-    };
-    for (size_t i = 0; text[i] != 0; ++i) {
-        const uint32_t u = text[i];
-        if (u >= 0xD800 && u < 0xDC00 && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
-            put(0x10000 + ((u - 0xD800) << 10) + (text[i + 1] - 0xDC00));
-            ++i;
-        } else if (u >= 0xD800 && u < 0xE000) {
-            put(0xFFFD);
-        } else {
-            put(u);
-        }
-    }
-    return out;
 }
 
 }  // namespace
@@ -113,7 +81,7 @@ TraceLine& TraceLine::Utf16(const char* name, const kt62_char16* text) {
         line_ += std::string(" ") + name + "=null";
         return *this;
     }
-    return Quoted(name, Utf16ToUtf8(text));
+    return Quoted(name, *Utf16ToUtf8(text, Unpaired::Replace));
 }
 
 int32_t TraceLine::Finish(int32_t result) {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "emu/firmware.h"
+#include "utf16.h"
 
 namespace kt62emu {
 namespace {
@@ -269,25 +269,6 @@ DecodedField Make(std::span<const uint8_t> bytes, size_t offset, size_t size, st
 
 }  // namespace
 
-std::string Utf16BeToUtf8(std::span<const uint8_t> bytes) {
-    std::string out;
-    auto put = [&out](uint32_t cp) { kt62::emu::AppendUtf8(out, cp); };
-    const size_t units = bytes.size() / 2;
-    auto unit = [&](size_t i) { return static_cast<uint32_t>(bytes[2 * i] << 8 | bytes[2 * i + 1]); };
-    for (size_t i = 0; i < units; ++i) {
-        const uint32_t u = unit(i);
-        if (u >= 0xD800 && u < 0xDC00 && i + 1 < units && unit(i + 1) >= 0xDC00 && unit(i + 1) < 0xE000) {
-            put(0x10000 + ((u - 0xD800) << 10) + (unit(i + 1) - 0xDC00));
-            ++i;
-        } else if (u >= 0xD800 && u < 0xE000) {
-            put(0xFFFD);
-        } else {
-            put(u);
-        }
-    }
-    return out;
-}
-
 std::vector<DecodedField> DecodeDescriptor(uint8_t idn, uint8_t index, std::span<const uint8_t> bytes) {
     std::vector<DecodedField> out;
     size_t covered = 0;
@@ -302,7 +283,7 @@ std::vector<DecodedField> DecodeDescriptor(uint8_t idn, uint8_t index, std::span
     }
     if (idn == 0x05 && bytes.size() > covered) {
         DecodedField text = Make(bytes, covered, bytes.size() - covered, "UC");
-        text.text = Utf16BeToUtf8(text.bytes);
+        text.text = kt62::Utf16BeToUtf8(text.bytes);
         out.push_back(std::move(text));
         covered = bytes.size();
     }

@@ -23,7 +23,4 @@ struct DecodedField {
 // of it: bytes no field names show up as "reserved". Nothing past the bytes given is invented.
 std::vector<DecodedField> DecodeDescriptor(uint8_t idn, uint8_t index, std::span<const uint8_t> bytes);
 
-// Big-endian UTF-16 characters as UTF-8; unpaired surrogates become U+FFFD.
-std::string Utf16BeToUtf8(std::span<const uint8_t> bytes);
-
 }  // namespace kt62emu

@@ -1,5 +1,7 @@
 #include "emu/firmware.h"
 
+#include "utf16.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -121,42 +123,10 @@ int32_t ReadFirmwareImage(const std::filesystem::path& file, FirmwareImage& out)
     return ParseFirmwareImage(bytes, out);
 }
 
-void AppendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
 std::optional<std::filesystem::path> PathFromUtf16(const kt62_char16* text) {
-    std::string out;
-    auto put = [&out](uint32_t cp) { AppendUtf8(out, cp); };
-    for (size_t i = 0; text[i] != 0; ++i) {
-        const uint32_t u = text[i];
-        if (u >= 0xD800 && u < 0xDC00) {
-            const uint32_t low = text[i + 1];
-            if (low < 0xDC00 || low >= 0xE000) return std::nullopt;
-            put(0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
-            ++i;
-        } else if (u >= 0xDC00 && u < 0xE000) {
-            return std::nullopt;
-        } else {
-            put(u);
-        }
-    }
-    if (out.empty()) return std::nullopt;
-    return std::filesystem::path(out);
+    const std::optional<std::string> path = Utf16ToUtf8(text, Unpaired::Refuse);
+    if (!path || path->empty()) return std::nullopt;
+    return std::filesystem::path(*path);
 }
 
 std::optional<std::vector<uint8_t>> BuildFirmwareImage(const ImageRecipe& r, std::string& why) {

@@ -64,8 +64,6 @@ int32_t ReadFirmwareImage(const std::filesystem::path& file, FirmwareImage& out)
 // A zero-terminated UTF-16 path as the file system's (UTF-8) path. Empty for an empty text or
 // one with an unpaired surrogate: no file name can match it.
 std::optional<std::filesystem::path> PathFromUtf16(const kt62_char16* text);
-// Appends one Unicode code point to `out` as UTF-8.
-void AppendUtf8(std::string& out, uint32_t code_point);
 
 // What kt62emu can build: good images and, for tests, deliberately broken ones.
 struct ImageRecipe {
