@@ -261,6 +261,10 @@ std::string StoredValue(std::string_view v) {
 
 bool Storable(std::string_view s) { return s.find_first_of(std::string_view("\r\n\0", 3)) == s.npos; }
 
+// Names match byte for byte, and a UTF-16 file cannot hold bytes that are no
+// UTF-8: such a name would be stored as another one, never found again.
+bool Utf8Name(std::string_view s) { return UnitsToText(TextToUnits(s)) == s; }
+
 // ---- files ----
 
 enum class FileState { Read, Missing, Unreadable };
@@ -393,8 +397,8 @@ bool WriteSettingString(const std::string& path, std::string_view section, std::
     // Names and values that would read back as something else are refused
     // rather than written into the wrong place.
     if (section.empty() || key.empty() || !Storable(section) || !Storable(key) || !Storable(value) ||
-        section.find(']') != section.npos || key.find('=') != key.npos || key.front() == '[' ||
-        key.front() == ';' || key.front() == '#')
+        !Utf8Name(section) || !Utf8Name(key) || section.find(']') != section.npos ||
+        key.find('=') != key.npos || key.front() == '[' || key.front() == ';' || key.front() == '#')
         return false;
 
     std::string bytes;

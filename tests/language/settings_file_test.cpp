@@ -222,7 +222,7 @@ TEST_F(SettingsFile, NamesAndValuesThatWouldNotReadBackAreRefused) {
     } cases[] = {
         {"S", "k", "line\nbreak"}, {"S", "k", "cr\r"}, {"S\n[T]", "k", "v"}, {"S]", "k", "v"},
         {"S", "a=b", "v"},         {"S", ";k", "v"},   {"S", "#k", "v"},     {"S", "[k", "v"},
-        {"S", "  ", "v"},          {"", "k", "v"},
+        {"S", "  ", "v"},          {"", "k", "v"},     {"S\xD6", "k", "v"},  {"S", "k\xFE", "v"},
     };
     const std::string before = "[S]\nk=0\n";
     Put(before);
