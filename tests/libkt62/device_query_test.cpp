@@ -234,6 +234,7 @@ TEST_P(DescriptorShape, LengthsFollowTheSpecVersionAndReadsAreCutOrWhole) {
     std::vector<uint8_t> none(4, 0xEE);
     EXPECT_EQ(kt62UfsReadDescriptor(h_, 0, 0, 0, none.data(), 0), KT62_OK);
     EXPECT_EQ(none[0], 0xEE) << "a read of 0 bytes writes nothing";
+    EXPECT_EQ(kt62UfsReadDescriptor(h_, 0, 0, 0, nullptr, 0), KT62_OK) << "nor needs a buffer";
 }
 
 INSTANTIATE_TEST_SUITE_P(Versions, DescriptorShape,

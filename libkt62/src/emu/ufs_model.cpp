@@ -421,7 +421,8 @@ int32_t UfsModel::ReadDescriptor(uint8_t idn, uint8_t index, uint8_t selector, u
             return KT62_QUERY_INVALID_IDN;
     }
     if (selector != 0) return KT62_QUERY_INVALID_SELECTOR;
-    std::memcpy(buffer, data, std::min<size_t>(length, size));
+    // A read of 0 bytes may come without a buffer.
+    if (length > 0) std::memcpy(buffer, data, std::min<size_t>(length, size));
     return KT62_OK;
 }
 
