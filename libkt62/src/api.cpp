@@ -30,7 +30,7 @@ void Pause(uint32_t ms) {
 // Byte outputs into a buffer of fixed size: the rule's bytes, then zeros.
 void PutPadded(const std::vector<uint8_t>& bytes, uint8_t* out, size_t size) {
     std::memset(out, 0, size);
-    std::memcpy(out, bytes.data(), std::min(bytes.size(), size));
+    std::copy_n(bytes.begin(), std::min(bytes.size(), size), out);
 }
 
 const auto kNoOutputs = [](const FaultOutputs&) {};
@@ -150,7 +150,7 @@ KT62_API int32_t kt62ScsiInquiry(KT62_HANDLE h, uint8_t* buffer) {
     return trace.Finish(OnHandle(
         h, buffer != nullptr, CallArgs(Fn::ScsiInquiry),
         [&](const FaultOutputs& o) {
-            if (o.bytes) std::memcpy(buffer, o.bytes->data(), o.bytes->size());
+            if (o.bytes) std::copy(o.bytes->begin(), o.bytes->end(), buffer);
         },
         [&](Session& s) { return Device(s).ScsiInquiry(buffer); }));
 }
@@ -251,7 +251,7 @@ KT62_API int32_t kt62UfsReadDescriptor(KT62_HANDLE h, uint8_t idn, uint8_t index
     return trace.Finish(OnHandle(
         h, buffer != nullptr || length == 0, call,
         [&](const FaultOutputs& o) {
-            if (o.bytes) std::memcpy(buffer, o.bytes->data(), std::min<size_t>(length, o.bytes->size()));
+            if (o.bytes) std::copy_n(o.bytes->begin(), std::min<size_t>(length, o.bytes->size()), buffer);
         },
         [&](Session& s) { return Device(s).ReadDescriptor(idn, index, selector, buffer, length); }));
 }

@@ -114,6 +114,23 @@ TEST_F(FaultsTest, DescriptorReadCopiesAsManyBytesAsAskedAtMostTheRules) {
               (std::vector<uint8_t>{0x00, 0x80, 0x06, 0x02, 0xEE}));
 }
 
+// A rule's bytes may be empty, and a read of 0 bytes may come without a buffer: nothing is copied.
+TEST_F(FaultsTest, EmptyBytesAndReadsOfNothingCopyNothing) {
+    UseFaults(R"([{"call":"kt62UfsReadDescriptor","match":{"idn":2},"bytes":""},
+                  {"call":"kt62UfsReadDescriptor","match":{"idn":1},"bytes":"90 01"},
+                  {"call":"kt62ScsiInquiry","bytes":""},
+                  {"call":"kt62GetVersion","bytes":""}])");
+    KT62_HANDLE h = OpenAfterSearch(0);
+    std::vector<uint8_t> buf(192, 0xEE);
+    EXPECT_EQ(kt62UfsReadDescriptor(h, 2, 0, 0, buf.data(), 6), KT62_OK);
+    EXPECT_EQ(kt62UfsReadDescriptor(h, 1, 0, 0, nullptr, 0), KT62_OK);
+    EXPECT_EQ(kt62ScsiInquiry(h, buf.data()), KT62_OK);
+    EXPECT_EQ(buf, std::vector<uint8_t>(192, 0xEE));
+    uint8_t version[4] = {0xEE, 0xEE, 0xEE, 0xEE};
+    EXPECT_EQ(kt62GetVersion(h, version), KT62_OK);
+    EXPECT_EQ(std::vector<uint8_t>(version, version + 4), std::vector<uint8_t>(4, 0)) << "zero-padded";
+}
+
 TEST_F(FaultsTest, SectorRulesMatchCallsWhoseRangeOverlaps) {
     UseFaults(R"([{"call":"kt62ScsiRead10","match":{"lba_from":10,"lba_to":20},"result":-3},
                   {"call":"kt62ScsiWrite10","match":{"lba_from":100},"result":-4}])");
