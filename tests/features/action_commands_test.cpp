@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/features/feature_fixture.h"
+#include "tests/support/emulated_dialog.h"
 
 namespace kt {
 namespace {
@@ -44,7 +44,7 @@ struct ProvisionCase {
     std::vector<std::string> calls;
 };
 
-class Provisioning : public test::FeatureTest, public testing::WithParamInterface<ProvisionCase> {};
+class Provisioning : public test::EmulatedDialogTest, public testing::WithParamInterface<ProvisionCase> {};
 
 TEST_P(Provisioning, LockGeometryWrite) {
     const ProvisionCase& c = GetParam();
@@ -113,7 +113,7 @@ struct WorkModeCase {
     std::vector<std::string> calls;
 };
 
-class WorkMode : public test::FeatureTest, public testing::WithParamInterface<WorkModeCase> {};
+class WorkMode : public test::EmulatedDialogTest, public testing::WithParamInterface<WorkModeCase> {};
 
 TEST_P(WorkMode, SixLocalReads) {
     const WorkModeCase& c = GetParam();
@@ -158,7 +158,7 @@ INSTANTIATE_TEST_SUITE_P(Table, WorkMode, testing::ValuesIn(kWorkModeCases),
 
 // ---- reset and update ----
 
-using ResetUpdate = test::FeatureTest;
+using ResetUpdate = test::EmulatedDialogTest;
 
 TEST_F(ResetUpdate, ResetCallsKindOneShowsNothingAndPauses) {
     for (const int result : {0, 4}) {
@@ -179,7 +179,7 @@ struct UpdateCase {
     std::string pane;
 };
 
-class Update : public test::FeatureTest, public testing::WithParamInterface<UpdateCase> {};
+class Update : public test::EmulatedDialogTest, public testing::WithParamInterface<UpdateCase> {};
 
 TEST_P(Update, ChooserCallTextAndSelection) {
     const UpdateCase& c = GetParam();

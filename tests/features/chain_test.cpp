@@ -5,7 +5,7 @@
 #include <string>
 
 #include "features/provisioning.h"
-#include "tests/features/feature_fixture.h"
+#include "tests/support/emulated_dialog.h"
 
 namespace kt {
 namespace {
@@ -17,7 +17,7 @@ const std::string kDevice = R"("ufs": {"raw_capacity_bytes": 8589934592, "segmen
       {"enable": 1, "boot_lun_id": 1, "write_protect": 0, "memory_type": 0, "block_size_exponent": 12, "alloc_units": 512},
       {"enable": 1, "boot_lun_id": 0, "write_protect": 0, "memory_type": 0, "block_size_exponent": 12, "alloc_units": 1024}]})";
 
-class SingleLunChain : public test::FeatureTest {
+class SingleLunChain : public test::EmulatedDialogTest {
 protected:
     // False (and the test skipped) while the device model cannot answer.
     bool OpenModel(int lock) {

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/features/feature_fixture.h"
+#include "tests/support/emulated_dialog.h"
 
 namespace kt {
 namespace {
@@ -131,7 +131,7 @@ std::string Joined(const std::vector<std::string>& lines) {
     return out;
 }
 
-using IcReport = test::FeatureTest;
+using IcReport = test::EmulatedDialogTest;
 
 TEST_F(IcReport, EveryLineInOrder) {
     OpenWithFaults("[" + IcDevice().Rules() + "]");
@@ -150,7 +150,7 @@ TEST_F(IcReport, EveryLineInOrder) {
 
 // The k-th call fails: the lines before it stay, the failure line follows,
 // and nothing more is called.
-class IcReportFailure : public test::FeatureTest, public testing::WithParamInterface<int> {};
+class IcReportFailure : public test::EmulatedDialogTest, public testing::WithParamInterface<int> {};
 
 TEST_P(IcReportFailure, KeepsEarlierLinesAndStops) {
     const int failing = GetParam();
@@ -239,7 +239,7 @@ struct LunCase {
     std::vector<std::string> calls;
 };
 
-class LunReport : public test::FeatureTest, public testing::WithParamInterface<LunCase> {};
+class LunReport : public test::EmulatedDialogTest, public testing::WithParamInterface<LunCase> {};
 
 TEST_P(LunReport, ListsEnabledUnitsUntilAFailure) {
     const LunCase& c = GetParam();

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "tests/panel/panel_fixture.h"
+#include "tests/support/emulated_dialog.h"
 
 namespace kt {
 namespace {
@@ -51,7 +51,7 @@ struct ReadCase {
     std::optional<std::size_t> saved;  // size of configuration.descr, nullopt: none
 };
 
-class DescriptorRead : public test::PanelTest, public testing::WithParamInterface<ReadCase> {};
+class DescriptorRead : public test::EmulatedDialogTest, public testing::WithParamInterface<ReadCase> {};
 
 TEST_P(DescriptorRead, DumpsWhatWasReadAndSavesOnlyACompleteConfiguration) {
     const ReadCase& c = GetParam();
@@ -88,7 +88,7 @@ const ReadCase kReadCases[] = {
 INSTANTIATE_TEST_SUITE_P(Table, DescriptorRead, testing::ValuesIn(kReadCases),
                          [](const testing::TestParamInfo<ReadCase>& i) { return std::string(i.param.name); });
 
-using DescriptorCommands = test::PanelTest;
+using DescriptorCommands = test::EmulatedDialogTest;
 
 TEST_F(DescriptorCommands, LengthReadIsMaskedFullReadIsRawAndNeitherSaves) {
     const std::string previous = dir_.Write("configuration.descr", "previous");
@@ -161,7 +161,7 @@ struct WriteCase {
     std::int32_t writeResult = 0;
 };
 
-class DescriptorWrite : public test::PanelTest, public testing::WithParamInterface<WriteCase> {};
+class DescriptorWrite : public test::EmulatedDialogTest, public testing::WithParamInterface<WriteCase> {};
 
 TEST_P(DescriptorWrite, ChecksLockAndFileBeforeWriting) {
     const WriteCase& c = GetParam();

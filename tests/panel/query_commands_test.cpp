@@ -4,7 +4,7 @@
 #include <optional>
 #include <utility>
 
-#include "tests/panel/panel_fixture.h"
+#include "tests/support/emulated_dialog.h"
 
 namespace kt {
 namespace {
@@ -19,7 +19,7 @@ struct QueryCase {
     std::optional<int> dmeSelection = std::nullopt;
 };
 
-class QueryCommands : public test::PanelTest, public testing::WithParamInterface<QueryCase> {};
+class QueryCommands : public test::EmulatedDialogTest, public testing::WithParamInterface<QueryCase> {};
 
 TEST_P(QueryCommands, ShowOneMessageAndSendTheLowByte) {
     const QueryCase& c = GetParam();
@@ -109,7 +109,7 @@ struct RefusalCase {
     const char* label;
 };
 
-class FieldRefusal : public test::PanelTest, public testing::WithParamInterface<RefusalCase> {};
+class FieldRefusal : public test::EmulatedDialogTest, public testing::WithParamInterface<RefusalCase> {};
 
 TEST_P(FieldRefusal, NamesTheFieldAndSendsNothing) {
     const RefusalCase& c = GetParam();
