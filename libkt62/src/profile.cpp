@@ -332,7 +332,7 @@ UfsProfile ParseUfs(const json& j, const std::string& path) {
     }
     if (const json* v = Find(j, "link")) ufs.link = ParseLink(*v, Child(path, "link"));
     // Keys that are each fine may still describe no device: units beyond the capacity, two boot
-    // units A, a gear the spec version lacks.
+    // units A, a gear the UFS version lacks.
     if (const auto problem = emu::CheckUfsProfile(ufs)) Refuse(path + "." + problem->key, problem->reason);
     return ufs;
 }

@@ -1,6 +1,6 @@
 // The query side of the emulated device: every query opcode with its good
 // case and each misuse answered by its response code, the descriptor shapes
-// per spec version, and the link attributes.
+// per UFS version, and the link attributes.
 #include <functional>
 
 #include "device_fixture.h"
@@ -195,7 +195,7 @@ TEST_P(Conformance, EachRequestAnswersItsResponseCode) {
 INSTANTIATE_TEST_SUITE_P(Device, Conformance, ::testing::ValuesIn(kCases),
                          [](const auto& param_info) { return std::string(param_info.param.name); });
 
-// Descriptor lengths per spec version; every read starts at byte 0, a short read gives the first
+// Descriptor lengths per UFS version; every read starts at byte 0, a short read gives the first
 // bytes, a long one the whole descriptor and nothing past it.
 struct Shape {
     const char* version;

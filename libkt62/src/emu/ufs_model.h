@@ -145,7 +145,7 @@ private:
     std::array<uint8_t, 256> flag_{};
     std::array<uint32_t, 256> attr_{};
     std::array<std::array<uint16_t, 16>, kUnits> context_conf_{};
-    // Lookup by idn; null where the spec version has no such parameter.
+    // Lookup by idn; null where the UFS version has no such parameter.
     std::array<const FlagInfo*, 256> flag_info_{};
     std::array<const AttributeInfo*, 256> attr_info_{};
 

@@ -14,7 +14,7 @@
 
 namespace kt62::emu {
 
-// Descriptor sizes and versions that differ between the spec versions a profile can name.
+// Descriptor sizes and versions that differ between the UFS versions a profile can name.
 struct VersionLayout {
     const char* name;  // "2.1"
     uint16_t spec_bcd;
@@ -71,7 +71,7 @@ struct DeviceSpec {
 // Index of each string descriptor, as the device descriptor points to them.
 enum StringIndex : uint8_t { kManufacturer = 0, kProduct = 1, kSerial = 2, kOem = 3, kRevision = 4 };
 
-// The spec of the device a profile describes; an error names the key (relative to the ufs
+// The UFS version and layout of the device a profile describes; an error names the key (relative to the ufs
 // object) when the keys do not fit together.
 struct SpecOrError {
     std::shared_ptr<const DeviceSpec> spec;
