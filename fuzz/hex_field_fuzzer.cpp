@@ -1,0 +1,29 @@
+// The panel's hexadecimal fields: any text the operator can type.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "app/text_format.h"
+#include "fuzz/fuzz_support.h"
+#include "ufs/hex_field.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    const std::optional<std::uint32_t> value = kt::ParseHexField(text);
+
+    // Reading stops at the first character that is no digit: one more such
+    // character after the text changes nothing.
+    KT_FUZZ_CHECK(kt::ParseHexField(std::string(text) + "G") == value);
+    if (!value) return 0;
+
+    // The value read, written back the ways an operator writes it, reads as
+    // itself; with a minus sign, as its 32-bit negation.
+    const std::uint32_t v = *value;
+    for (const std::string& written :
+         {kt::Format("%X", v), kt::Format("%x", v), kt::Format("0x%X", v), kt::Format("0X%08x", v),
+          kt::Format(" \t+%X", v), kt::Format("%X z", v)})
+        KT_FUZZ_CHECK(kt::ParseHexField(written) == v);
+    KT_FUZZ_CHECK(kt::ParseHexField(kt::Format("-%X", *value)) == 0u - *value);
+    return 0;
+}

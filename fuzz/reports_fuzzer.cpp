@@ -1,0 +1,120 @@
+// The reports fed arbitrary device answers: "Get IC INFO", "Get LUN INfo",
+// "Get Work mode" and the descriptor dump (with its save of the
+// configuration descriptor), run by the dialog against an emulated
+// programmer whose fault rules answer from the input: descriptor bytes of
+// any length, DME values, failures, after and times counts.
+//
+// Invariants: no crash or sanitizer report (so nothing is read past a
+// buffer the device filled), the pane holds valid UTF-8 text, and a saved
+// descriptor file is as long as its byte 0 says and no longer than the read
+// asked for.
+#include <fuzzer/FuzzedDataProvider.h>
+#include <kt62/apiKT6200.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/KT6200DemoDlg.h"
+#include "app/control_ids.h"
+#include "app/text_format.h"
+#include "fuzz/fuzz_support.h"
+#include "tests/support/fake_ui_port.h"
+#include "ufs/descriptor_file.h"
+
+namespace {
+
+std::string Hex(const std::vector<std::uint8_t>& bytes) {
+    std::string out;
+    for (std::uint8_t b : bytes) out += kt::Format("%02X", b);
+    return out;
+}
+
+// Descriptors the reports read, and the attributes they ask the link for.
+constexpr std::uint8_t kIdns[] = {0x00, 0x01, 0x02, 0x04, 0x05, 0x07};
+constexpr std::uint32_t kDmeAttributes[] = {0x0002, 0x0003, 0x0004, 0x1520, 0x1540, 0x21, 0x22,
+                                            0x23,   0x24,   0xA1,   0xA2,   0xA3,   0xA4};
+constexpr std::int32_t kFailures[] = {-1,
+                                      -5,
+                                      -10,
+                                      KT62_SCSI_FAILURE(5, 0x24),
+                                      KT62_DME_FAILURE(1),
+                                      KT62_E_TRANSPORT,
+                                      KT62_E_TIMEOUT,
+                                      0x7FFFFFFF,
+                                      INT32_MIN};
+
+std::string Rule(FuzzedDataProvider& in) {
+    std::string rule;
+    if (in.ConsumeBool()) {
+        rule = R"({"call":"kt62UfsReadDescriptor","match":{"idn":)" +
+               std::to_string(in.ConsumeBool() ? in.PickValueInArray(kIdns)
+                                               : in.ConsumeIntegral<std::uint8_t>());
+        if (in.ConsumeBool()) rule += R"(,"index":)" + std::to_string(in.ConsumeIntegralInRange(0, 8));
+        rule += "}";
+        if (in.ConsumeProbability<float>() < 0.85f)
+            rule += R"(,"bytes":")" + Hex(in.ConsumeBytes<std::uint8_t>(in.ConsumeIntegralInRange(0, 255))) +
+                    "\"";
+    } else {
+        rule = R"({"call":"kt62UfsGetDME","match":{"attr_id":)" +
+               std::to_string(in.PickValueInArray(kDmeAttributes)) + "}";
+        if (in.ConsumeProbability<float>() < 0.85f)
+            rule += R"(,"value":)" + std::to_string(in.ConsumeIntegral<std::uint32_t>());
+    }
+    if (in.ConsumeProbability<float>() < 0.2f)
+        rule += R"(,"result":)" + std::to_string(in.PickValueInArray(kFailures));
+    if (in.ConsumeBool()) rule += R"(,"after":)" + std::to_string(in.ConsumeIntegralInRange(0, 3));
+    if (in.ConsumeBool()) rule += R"(,"times":)" + std::to_string(in.ConsumeIntegralInRange(1, 3));
+    return rule + "}";
+}
+
+bool ValidUtf8(const std::string& s) { return kt::Utf16ToUtf8(kt::Utf8ToUtf16(s)) == s; }
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    FuzzedDataProvider in(data, size);
+    const std::string& dir = kt::fuzz::ScratchDir();
+    std::string faults;
+    for (int n = in.ConsumeIntegralInRange(0, 16); n > 0; --n)
+        faults += (faults.empty() ? "" : ",") + Rule(in);
+    const std::string descriptor =
+        kt::Format("%X", in.ConsumeBool() ? 1 : in.ConsumeIntegral<std::uint8_t>());
+    const std::string index = kt::Format("%X", in.ConsumeIntegralInRange(0, 8));
+
+    // The programmer's device state stays in the scratch folder from one input to the next: the
+    // reports only read it.
+    const std::string profile = dir + "/profile.json";
+    std::ofstream(profile, std::ios::trunc) << R"({"programmers":[{"faults":[)" << faults << "]}]}";
+    setenv("KT62_EMULATOR", profile.c_str(), 1);
+    KT_FUZZ_CHECK(kt62Search() == 1);
+    const KT62_HANDLE h = kt62Open(0);
+    KT_FUZZ_CHECK(h != KT62_INVALID_HANDLE);
+
+    kt::test::FakeUiPort ui;
+    kt::CKT6200DemoDlg dlg(ui, dir + "/prog");
+    dlg.m_strAppDir = dir + "/";
+    dlg.m_hDevice = h;
+    ui.SetText(kt::IDC_EDIT_IDN, descriptor);
+    ui.SetText(kt::IDC_EDIT_INDEX, index);
+    ui.SetText(kt::IDC_EDIT_SELECTOR, "0");
+    const std::string saved = dir + "/" + kt::kConfigurationFileName;
+    std::filesystem::remove(saved);
+    for (int id : {kt::IDC_BTN_IC_INFO, kt::IDC_BTN_LUN_INFO, kt::IDC_BTN_WORK_MODE, kt::IDC_BTN_DESC_READ}) {
+        dlg.Dispatch(kt::DialogMessage::Command, static_cast<std::uintptr_t>(id));
+        KT_FUZZ_CHECK(ValidUtf8(ui.Pane()));
+    }
+    kt62Close(h);
+
+    if (std::filesystem::exists(saved)) {
+        const kt::DescriptorFileContent file = kt::ReadDescriptorFile(saved);
+        KT_FUZZ_CHECK(file.status == kt::DescriptorFileContent::Status::Ok);
+        KT_FUZZ_CHECK(file.length <= kt::kDescriptorReadLimit);
+        KT_FUZZ_CHECK(file.length == 0 || file.head[0] == file.length);
+    }
+    return 0;
+}
