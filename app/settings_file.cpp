@@ -172,6 +172,7 @@ struct Line {
     // The part of an entry that a write replaces: the value without outer
     // blanks, or everything after "=" when the value is empty.
     std::size_t valueBegin = 0, valueEnd = 0;
+    std::size_t afterEquals = 0;  // where the text after "=" starts
     bool HasBreak() const { return next != end; }
 };
 
@@ -198,6 +199,7 @@ Line ParseLine(std::string_view text, std::size_t begin) {
         line.name = Trim(content.substr(0, eq));
         if (!line.name.empty()) {
             line.kind = LineKind::Entry;
+            line.afterEquals = begin + eq + 1;
             const std::string_view value = Trim(content.substr(eq + 1));
             if (value.empty()) {
                 // An empty value is replaced together with any blanks after '='.
@@ -417,7 +419,11 @@ bool WriteSettingString(const std::string& path, std::string_view section, std::
     std::string edited = text;
     if (at.entry) {
         const Line& line = lines[*at.entry];
-        edited.replace(line.valueBegin, line.valueEnd - line.valueBegin, StoredValue(value));
+        // An empty value takes the blanks around the old one with it, as an
+        // empty value is found: written again, it then changes nothing.
+        const std::size_t from = value.empty() ? line.afterEquals : line.valueBegin;
+        const std::size_t to = value.empty() ? line.end : line.valueEnd;
+        edited.replace(from, to - from, StoredValue(value));
     } else if (at.section) {
         const Line& anchor = lines[at.lastContent];
         edited.insert(anchor.next, (anchor.HasBreak() ? "" : eol) + entry);

@@ -183,6 +183,7 @@ const WriteCase kWriteCases[] = {
      Bytes("\xFF\xFE[\0S\0]\0\n\0;\0\x00\xD8\n\0k\0=\0\x31\0\n\0\x41")},
     {"empty value filled", "[S]\nk=  \n", "S", "k", "v", "[S]\nk=v\n"},
     {"quoted value replaced with its quotes", "[S]\nk = \"old\"\n", "S", "k", "new", "[S]\nk = new\n"},
+    {"a value emptied takes the blanks after '=' with it", "[S]\nk = \"old\" \n", "S", "k", "", "[S]\nk =\n"},
     {"a value that needs quotes to read back gets them", "[S]\n", "S", "k", " padded",
      "[S]\nk=\" padded\"\n"},
     {"a quoted value keeps its own quotes", "[S]\n", "S", "k", "'q'", "[S]\nk=\"'q'\"\n"},
