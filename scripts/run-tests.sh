@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Sets up what is missing, builds, and runs every test: the normal build with
 # warnings as errors, the same tests under AddressSanitizer and
-# UndefinedBehaviorSanitizer, the threaded parts under ThreadSanitizer, and
-# the formatting check.
+# UndefinedBehaviorSanitizer, the threaded parts under ThreadSanitizer, the
+# formatting check, and every fuzz target for a minute.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -31,3 +31,8 @@ echo "== transfer, script runner and library tests under ThreadSanitizer"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DKT_WERROR=ON -DKT_SANITIZE=thread -DKT_BUILD_QT=OFF >/dev/null
 cmake --build build-tsan -j"$jobs"
 (cd build-tsan && ctest --output-on-failure -j"$jobs" -R '^(transfer|script|libkt62)\.|^e2e\..*/transfer_')
+
+echo "== fuzz targets, 60 s each"
+# clang-14 with libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer;
+# fails on any finding. docs/reliability.md says how to run them longer.
+scripts/run-fuzzers.sh 60
