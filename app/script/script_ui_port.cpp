@@ -316,6 +316,12 @@ std::optional<std::string> ScriptUiPort::ChooseFile(FileChooserMode mode, const 
             !Answer(*path + " already exists.\nDo you want to replace it?", "Confirm Save As"))
             path.reset();
         RunPending();
+        // A chooser answers with a full path; the dialog passes it on to the
+        // library, whose working directory need not be the script's.
+        if (path) {
+            const std::filesystem::path full = std::filesystem::absolute(*path, ec);
+            if (!ec) path = full.string();
+        }
         return path;
     });
 }
