@@ -77,6 +77,9 @@ void QtUiPort::SetText(int id, const std::string& text) {
         QWidget* w = dialog_.Control(id);
         if (auto* pane = qobject_cast<OutputPane*>(w)) {
             pane->SetText(text);
+            // Commands show "Please wait" texts right before a long library
+            // call on this thread: draw them now, not after the call.
+            pane->repaint();
         } else if (auto* edit = qobject_cast<QLineEdit*>(w)) {
             edit->setText(FromUtf8(text));
         } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
