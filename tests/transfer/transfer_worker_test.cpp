@@ -1,9 +1,7 @@
 // The two transfers end to end on the emulated device: image files against
 // the device's sectors byte for byte, the pane, retries, cancel, test modes,
 // the size question, file failures and the refusals before any chunk.
-#include <sys/resource.h>
 
-#include <csignal>
 #include <fstream>
 
 #include "tests/transfer/transfer_fixture.h"
@@ -321,29 +319,6 @@ INSTANTIATE_TEST_SUITE_P(Table, TransferFileSize,
                                          FileSizeCase{20 * kSector, 7, false, false, 7},
                                          FileSizeCase{0, 0, false, false, 0}));
 
-// A full disk: the file keeps the whole chunks written before, the pane
-// names the file and the chunk, and no closing word follows.
-TEST_F(Transfer, AFileThatCannotGrowEndsTheReadWithWholeChunksKept) {
-    Open();
-    const std::string data = Pattern(7, 3 * kChunk);
-    PutSectors(7, data);
-    Fields(7, 3 * kChunk);
-    ui_.QueueFile(Image("out.bin"));
-    // A file size limit stands in for a full disk: writes past it fail.
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit old{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-    rlimit limited = old;
-    limited.rlim_cur = std::size_t{kChunk} * kSector * 3 / 2;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-    RunToEnd(IDC_BTN_READ_SECTORS);
-    setrlimit(RLIMIT_FSIZE, &old);
-    EXPECT_TRUE(TempDir::Read(Image("out.bin")) == data.substr(0, std::size_t{kChunk} * kSector));
-    EXPECT_EQ(SplitLines(ui_.Pane()).back(),
-              Format("write file fail at sector:%u, left %u sectors. %s: %s", 7 + kChunk, 2 * kChunk,
-                     Image("out.bin").c_str(), "File too large"));
-}
-
 TEST_F(Transfer, ADeviceThatTakesNothingEndsTheReadAtTheFirstChunk) {
     Open();
     Fields(0, 10);
@@ -351,37 +326,6 @@ TEST_F(Transfer, ADeviceThatTakesNothingEndsTheReadAtTheFirstChunk) {
     RunToEnd(IDC_BTN_READ_SECTORS);
     EXPECT_EQ(SplitLines(ui_.Pane()).back(),
               "write file fail at sector:0, left 10 sectors. /dev/full: No space left on device");
-}
-
-// The file shrinks after its length was checked: the chunk it cannot fill
-// never reaches the device.
-class ShrinkingFilePort : public FakeUiPort {
-public:
-    std::string path;
-    std::size_t shrinkTo = 0;
-    bool AskYesNo(const std::string& text, const std::string& caption) override {
-        std::filesystem::resize_file(path, shrinkTo);
-        return FakeUiPort::AskYesNo(text, caption);
-    }
-};
-
-class TransferShrinking : public TransferFixture<ShrinkingFilePort> {};
-
-TEST_F(TransferShrinking, AShortFileReadEndsTheWriteBeforeTheDevice) {
-    Open();
-    PutSectors(0, Pattern(0, 20));
-    MarkTrace();
-    ui_.path = dir_.Path() + "/in.bin";
-    ui_.shrinkTo = 5 * kSector;
-    std::ofstream(ui_.path, std::ios::binary) << Pattern(500, 10);
-    Fields(0, 12);
-    ui_.QueueFile(ui_.path);
-    ui_.QueueAnswer(true);
-    RunToEnd(IDC_BTN_WRITE_SECTORS);
-    EXPECT_EQ(SplitLines(ui_.Pane()).back(), "read file fail at sector:0, left 10 sectors. " + ui_.path +
-                                                 ": the file is shorter than the range");
-    EXPECT_TRUE(Trace("kt62ScsiWrite10").empty());
-    EXPECT_TRUE(GetSectors(0, 20) == Pattern(0, 20));
 }
 
 // Refusals before any chunk: fields that are no decimal numbers, sector
