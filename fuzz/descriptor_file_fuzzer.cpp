@@ -1,8 +1,8 @@
 // The descriptor file: whatever a file chosen for the descriptor write
 // holds, and whatever lengths a device gives the descriptor read to save.
 //
-// Input: 4 bytes of IDN field value, 2 bytes of the read's two byte-0
-// answers, the rest the file's bytes.
+// Input: the file's bytes, then the full read's and the length read's
+// byte 0, then 4 bytes of IDN field value (numbers are taken from the end).
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <algorithm>

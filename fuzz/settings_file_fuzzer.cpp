@@ -1,8 +1,9 @@
 // The settings file: reads of any bytes a Config.ini may hold, and a write
 // into them that a read then finds.
 //
-// Input: section, key and value texts (each a libFuzzer random-length
-// string), then the file's bytes.
+// Input: section, key and value texts (each ends at a backslash followed by
+// another character), the file's bytes, then 2 bytes of buffer size at the
+// very end.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstddef>
