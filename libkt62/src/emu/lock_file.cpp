@@ -39,7 +39,7 @@ LockFile::Outcome LockFile::Acquire(const std::filesystem::path& file, LockFile&
     }
     const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) {
-        why = "cannot open " + file.string() + ": " + std::strerror(errno);
+        why = "cannot open " + file.string() + ": " + std::generic_category().message(errno);
         return Outcome::Failed;
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -54,7 +54,7 @@ LockFile::Outcome LockFile::Acquire(const std::filesystem::path& file, LockFile&
             ::close(fd);
             return Outcome::InUse;
         }
-        why = "cannot lock " + file.string() + ": " + std::strerror(err);
+        why = "cannot lock " + file.string() + ": " + std::generic_category().message(err);
         ::close(fd);
         return Outcome::Failed;
     }
