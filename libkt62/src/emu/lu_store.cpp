@@ -8,18 +8,21 @@
 #include <cstring>
 
 #include <kt62/apiKT6200.h>
+#include <system_error>
 
 namespace kt62::emu {
 namespace {
 
 std::string SysError(const std::filesystem::path& file, const char* what) {
-    return file.string() + ": " + what + ": " + std::strerror(errno);
+    return file.string() + ": " + what + ": " + std::generic_category().message(errno);
 }
 
 // "lu<N>.g<G>.data" -> N, or -1.
 int UnitOfFile(const std::string& name, uint32_t& generation) {
-    unsigned lun = 0, gen = 0;
+    unsigned lun = 0;
+    unsigned gen = 0;
     char tail[8] = {};
+    // NOLINTNEXTLINE(cert-err34-c): a number that overflows fails the comparison with FileName below
     if (std::sscanf(name.c_str(), "lu%u.g%u.%5s", &lun, &gen, tail) != 3 || std::strcmp(tail, "data") != 0 ||
         lun >= kUnits)
         return -1;
