@@ -9,6 +9,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <system_error>
 
 namespace kt62::emu {
 namespace {
@@ -32,7 +33,7 @@ void Append32(std::vector<uint8_t>& b, uint32_t v) {
 }
 
 std::string ErrnoText(const std::string& what, const fs::path& p) {
-    return what + " " + p.string() + ": " + std::strerror(errno);
+    return what + " " + p.string() + ": " + std::generic_category().message(errno);
 }
 
 bool WriteAll(int fd, const std::vector<uint8_t>& bytes) {
@@ -66,7 +67,7 @@ struct RestartTable {
 };
 
 RestartTable& Table() {
-    static RestartTable* table = new RestartTable;  // used from static destructors too
+    static auto* table = new RestartTable;  // used from static destructors too
     return *table;
 }
 
@@ -232,7 +233,7 @@ int32_t InstallFirmware(const fs::path& file, const FirmwareVersion& factory_ver
         case StateLoad::Loaded:
             break;
     }
-    const uint8_t target = static_cast<uint8_t>(1 - state.active);
+    const auto target = static_cast<uint8_t>(1 - state.active);
     state.slots[target] =
         FirmwareSlot{FirmwareSlot::Kind::Image, image.version, image.payload, image.payload_crc};
     if (!SaveProgrammerState(file, state, why)) return KT62_E_STATE_IO;
