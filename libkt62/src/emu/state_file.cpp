@@ -10,6 +10,7 @@
 
 #include <kt62/apiKT6200.h>
 #include <nlohmann/json.hpp>
+#include <system_error>
 
 namespace kt62::emu {
 namespace {
@@ -23,7 +24,7 @@ std::string Hex(const std::vector<uint8_t>& bytes) {
     std::string out;
     char buf[4];
     for (size_t i = 0; i < bytes.size(); ++i) {
-        std::snprintf(buf, sizeof buf, i ? " %02X" : "%02X", bytes[i]);
+        (void)std::snprintf(buf, sizeof buf, i ? " %02X" : "%02X", bytes[i]);  // 3 characters at most
         out += buf;
     }
     return out;
@@ -36,7 +37,7 @@ std::vector<uint8_t> Bytes(const std::string& hex) {
 }
 
 std::string SysError(const std::filesystem::path& file, const char* what) {
-    return file.string() + ": " + what + ": " + std::strerror(errno);
+    return file.string() + ": " + what + ": " + std::generic_category().message(errno);
 }
 
 bool WriteAll(int fd, const std::string& text) {
@@ -59,7 +60,8 @@ int32_t SaveState(const std::filesystem::path& file, const StoredState& s, std::
     j["sequence"] = s.sequence;
     j["configuration_written"] = Hex(s.config_written);
     j["configuration_active"] = Hex(s.config_active);
-    json flags = json::object(), attributes = json::object();
+    json flags = json::object();
+    json attributes = json::object();
     for (const auto& [idn, value] : s.flags) flags[std::to_string(idn)] = value;
     for (const auto& [idn, value] : s.attributes) attributes[std::to_string(idn)] = value;
     j["flags"] = flags;
