@@ -61,14 +61,15 @@ std::string Padded(std::string text, size_t width) {
 
 // "EMU-UFS21-32G", so that a device's name tells its version and size.
 std::string DefaultProduct(const VersionLayout& layout, uint64_t raw_bytes) {
+    // Fits: at most 2^20 GiB (the largest capacity), or less than 1024 MiB.
     char buf[32];
     const uint64_t gib = raw_bytes >> 30;
     if (gib > 0)
-        std::snprintf(buf, sizeof buf, "EMU-UFS%c%c-%lluG", layout.name[0], layout.name[2],
-                      static_cast<unsigned long long>(gib));
+        (void)std::snprintf(buf, sizeof buf, "EMU-UFS%c%c-%lluG", layout.name[0], layout.name[2],
+                            static_cast<unsigned long long>(gib));
     else
-        std::snprintf(buf, sizeof buf, "EMU-UFS%c%c-%lluM", layout.name[0], layout.name[2],
-                      static_cast<unsigned long long>(raw_bytes >> 20));
+        (void)std::snprintf(buf, sizeof buf, "EMU-UFS%c%c-%lluM", layout.name[0], layout.name[2],
+                            static_cast<unsigned long long>(raw_bytes >> 20));
     return buf;
 }
 
@@ -81,7 +82,8 @@ std::string UnitKey(int lun, const std::string& field) {
 }
 
 void PutUnit(const DeviceSpec& spec, std::vector<uint8_t>& config, int lun, const UnitConfig& u) {
-    uint8_t* p = config.data() + spec.layout->config_header_len + lun * spec.layout->config_unit_len;
+    uint8_t* p = config.data() + spec.layout->config_header_len +
+                 static_cast<size_t>(lun) * spec.layout->config_unit_len;
     p[0] = u.enable;
     p[1] = u.boot_lun_id;
     p[2] = u.write_protect;
@@ -96,7 +98,8 @@ void PutUnit(const DeviceSpec& spec, std::vector<uint8_t>& config, int lun, cons
 }  // namespace
 
 UnitConfig DecodeUnit(const DeviceSpec& spec, const uint8_t* config, int lun) {
-    const uint8_t* p = config + spec.layout->config_header_len + lun * spec.layout->config_unit_len;
+    const uint8_t* p =
+        config + spec.layout->config_header_len + static_cast<size_t>(lun) * spec.layout->config_unit_len;
     UnitConfig u;
     u.enable = p[0];
     u.boot_lun_id = p[1];
@@ -134,7 +137,8 @@ std::optional<ConfigProblem> CheckConfig(const DeviceSpec& spec, const uint8_t* 
 
     uint64_t total = 0;
     std::array<uint64_t, kMemoryTypes> per_type{};
-    int boot_a = -1, boot_b = -1;
+    int boot_a = -1;
+    int boot_b = -1;
     for (int lun = 0; lun < kUnits; ++lun) {
         const UnitConfig u = DecodeUnit(spec, c, lun);
         if (u.enable > 1) return problem(lun, "enable", "must be 0 or 1");
@@ -293,7 +297,7 @@ SpecOrError MakeDeviceSpec(const UfsProfile& p) {
     for (const std::string& s : spec->strings) id += "|" + s;
     for (uint8_t b : config) {
         char hex[3];
-        std::snprintf(hex, sizeof hex, "%02X", b);
+        (void)std::snprintf(hex, sizeof hex, "%02X", b);  // two digits
         id += hex;
     }
     const LinkSettings& s = spec->link;
