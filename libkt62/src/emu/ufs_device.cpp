@@ -166,7 +166,8 @@ private:
     int32_t Ready() {
         if (ready_) return KT62_OK;
         if (failed_) return KT62_E_STATE_IO;
-        std::string notice, error;
+        std::string notice;
+        std::string error;
         int32_t r = KT62_E_STATE_IO;
         if (!model_) {
             error = spec_error_;
