@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
 
 #include "diag.h"
 
@@ -17,7 +18,7 @@ namespace {
 namespace fs = std::filesystem;
 
 std::string EnvOrEmpty(const char* name) {
-    const char* v = std::getenv(name);
+    const char* v = std::getenv(name);  // NOLINT(concurrency-mt-unsafe): nobody sets these during calls
     return v ? v : "";
 }
 
@@ -108,7 +109,7 @@ std::shared_ptr<Emulation> ConfigSource::Build(const Snapshot& s) {
     if (s.env.empty()) return MakeEmulation(DefaultProfile(), s.default_state_dir);
     ProfileError problem;
     if (s.error != 0) {
-        problem.reason = std::string("cannot be read: ") + std::strerror(s.error);
+        problem.reason = "cannot be read: " + std::generic_category().message(s.error);
     } else if (!s.regular) {
         problem.reason = "not a regular file";
     } else if (s.too_big) {
