@@ -17,7 +17,7 @@ enum class Unpaired {
     Refuse,   // the whole text is refused: a path must name exactly one file
 };
 
-void AppendUtf8(std::string& out, uint32_t code_point);
+void AppendUtf8(std::string& out, uint32_t cp);
 
 // A zero-terminated UTF-16 text (as the C functions take paths).
 std::optional<std::string> Utf16ToUtf8(const kt62_char16* text, Unpaired unpaired);
