@@ -16,6 +16,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "config.h"
@@ -69,7 +70,7 @@ struct Args {
     std::map<std::string, std::string> values;
     std::set<std::string> flags;
 
-    bool Has(const std::string& name) const { return values.count(name) > 0; }
+    bool Has(const std::string& name) const { return values.contains(name); }
     std::string Get(const std::string& name) const {
         const auto it = values.find(name);
         return it == values.end() ? std::string() : it->second;
@@ -93,15 +94,15 @@ Args Parse(const std::vector<std::string>& words, const std::set<std::string>& v
             value = name.substr(eq + 1);
             name.resize(eq);
         }
-        if (flags.count(name)) {
+        if (flags.contains(name)) {
             if (value) Fail(kExitUsage, "--" + name + " takes no value");
             a.flags.insert(name);
-        } else if (valued.count(name)) {
+        } else if (valued.contains(name)) {
             if (!value) {
                 if (i + 1 >= words.size()) Fail(kExitUsage, "--" + name + " needs a value");
                 value = words[++i];
             }
-            if (a.values.count(name)) Fail(kExitUsage, "--" + name + " given twice");
+            if (a.values.contains(name)) Fail(kExitUsage, "--" + name + " given twice");
             a.values[name] = *value;
         } else {
             Fail(kExitUsage, "unknown option --" + name);
@@ -157,7 +158,7 @@ std::string ProfileFileOption(const Args& a) {
         if (a.Get("profile").empty()) Fail(kExitUsage, "--profile: empty file name");
         return a.Get("profile");
     }
-    const char* env = std::getenv("KT62_EMULATOR");
+    const char* env = std::getenv("KT62_EMULATOR");  // NOLINT(concurrency-mt-unsafe): one thread, no setenv
     return env ? env : "";
 }
 
@@ -186,7 +187,8 @@ Target ResolveTarget(const std::string& profile_file, int position) {
         if (t.state_dir.empty()) Fail(kExitFailed, "no state folder: neither XDG_DATA_HOME nor HOME is set");
     } else {
         const auto text = ReadText(profile_file);
-        if (!text) Fail(kExitFailed, profile_file + ": cannot be read: " + std::strerror(errno));
+        if (!text)
+            Fail(kExitFailed, profile_file + ": cannot be read: " + std::generic_category().message(errno));
         kt62::ParsedProfile parsed = kt62::ParseProfile(*text);
         if (parsed.error) Fail(kExitFailed, kt62::ProfileMessage(profile_file, *parsed.error));
         t.profile = std::move(parsed.profile);
@@ -221,7 +223,9 @@ void WriteFileReplacing(const fs::path& file, const std::string& content) {
         std::ofstream out(temp, std::ios::binary | std::ios::trunc);
         out << content;
         out.flush();
-        if (!out) Fail(kExitFailed, "cannot write " + temp.string() + ": " + std::strerror(errno));
+        if (!out)
+            Fail(kExitFailed,
+                 "cannot write " + temp.string() + ": " + std::generic_category().message(errno));
     }
     std::error_code ec;
     fs::rename(temp, file, ec);
@@ -247,7 +251,7 @@ int Create(const std::vector<std::string>& words) {
     if (a.Has("product")) ufs_keys["product_name"] = a.Get("product");
     if (a.Has("serial")) ufs_keys["serial_number"] = a.Get("serial");
     if (a.Has("spec-version")) ufs_keys["spec_version"] = a.Get("spec-version");
-    if (a.flags.count("lock")) ufs_keys["config_descr_lock"] = 1;
+    if (a.flags.contains("lock")) ufs_keys["config_descr_lock"] = 1;
 
     std::optional<std::string> new_profile;
     if (profile_file.empty()) {
@@ -260,7 +264,9 @@ int Create(const std::vector<std::string>& words) {
         json doc = json::object();
         if (fs::exists(profile_file)) {
             const auto text = ReadText(profile_file);
-            if (!text) Fail(kExitFailed, profile_file + ": cannot be read: " + std::strerror(errno));
+            if (!text)
+                Fail(kExitFailed,
+                     profile_file + ": cannot be read: " + std::generic_category().message(errno));
             doc = json::parse(*text, nullptr, false);
             if (doc.is_discarded() || !doc.is_object())
                 Fail(kExitFailed, profile_file + ": not a profile (a JSON object); not changed");
@@ -315,8 +321,8 @@ int Create(const std::vector<std::string>& words) {
 
 std::string Hex(uint64_t v, size_t bytes) {
     char buf[24];
-    std::snprintf(buf, sizeof buf, "0x%0*llX", static_cast<int>(bytes * 2),
-                  static_cast<unsigned long long>(v));
+    (void)std::snprintf(buf, sizeof buf, "0x%0*llX", static_cast<int>(bytes * 2),  // 18 characters at most
+                        static_cast<unsigned long long>(v));
     return buf;
 }
 
@@ -324,7 +330,7 @@ std::string HexBytes(const std::vector<uint8_t>& bytes) {
     std::string s;
     char buf[4];
     for (size_t i = 0; i < bytes.size(); ++i) {
-        std::snprintf(buf, sizeof buf, "%02X", bytes[i]);
+        (void)std::snprintf(buf, sizeof buf, "%02X", bytes[i]);  // two digits
         if (i > 0) s += ' ';
         s += buf;
     }
@@ -531,7 +537,7 @@ int Show(const std::vector<std::string>& words) {
     std::string device_error;
     const bool device_ok =
         emu::ReadDeviceView(t.Context(), t.Programmer().ufs, view, device_error) == KT62_OK;
-    if (a.flags.count("json"))
+    if (a.flags.contains("json"))
         std::cout << ShowJson(t, fw, device_ok ? &view : nullptr, device_error).dump(2) << "\n";
     else
         ShowText(std::cout, t, fw, device_ok ? &view : nullptr, device_error);
@@ -572,13 +578,14 @@ int FirmwareBuild(const std::vector<std::string>& words) {
         Fail(kExitUsage, "--version: expected X.Y.Z with numbers 0-255, got \"" + a.Get("version") + "\"");
     r.version = *version;
     const auto payload = ReadText(a.Get("payload"));
-    if (!payload) Fail(kExitFailed, a.Get("payload") + ": cannot be read: " + std::strerror(errno));
+    if (!payload)
+        Fail(kExitFailed, a.Get("payload") + ": cannot be read: " + std::generic_category().message(errno));
     r.payload.assign(payload->begin(), payload->end());
     if (a.Has("model")) r.model = a.Get("model");
     if (a.Has("truncate")) r.truncate_by = ParseCount("truncate", a.Get("truncate"), UINT32_MAX);
-    r.bad_payload_crc = a.flags.count("bad-crc") > 0;
-    r.bad_header_crc = a.flags.count("bad-header-crc") > 0;
-    r.bad_magic = a.flags.count("bad-magic") > 0;
+    r.bad_payload_crc = a.flags.contains("bad-crc");
+    r.bad_header_crc = a.flags.contains("bad-header-crc");
+    r.bad_magic = a.flags.contains("bad-magic");
     std::string why;
     const auto image = emu::BuildFirmwareImage(r, why);
     if (!image) Fail(kExitFailed, "firmware build: " + why);
