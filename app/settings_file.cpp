@@ -134,7 +134,8 @@ std::string Encode(const Document& doc) {
     const bool le = doc.encoding == Encoding::Utf16Le;
     std::string out = le ? "\xFF\xFE" : "\xFE\xFF";
     for (char16_t u : TextToUnits(doc.text)) {
-        const char lo = static_cast<char>(u & 0xFF), hi = static_cast<char>(u >> 8);
+        const char lo = static_cast<char>(u & 0xFF);
+        const char hi = static_cast<char>(u >> 8);
         out += le ? lo : hi;
         out += le ? hi : lo;
     }
@@ -154,7 +155,8 @@ std::string_view Trim(std::string_view s) {
 bool SameName(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
+        char x = a[i];
+        char y = b[i];
         if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
         if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
         if (x != y) return false;
@@ -261,7 +263,9 @@ std::string StoredValue(std::string_view v) {
     return quote ? "\"" + std::string(v) + "\"" : std::string(v);
 }
 
-bool Storable(std::string_view s) { return s.find_first_of(std::string_view("\r\n\0", 3)) == s.npos; }
+bool Storable(std::string_view s) {
+    return s.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
+}
 
 // Names match byte for byte, and a UTF-16 file cannot hold bytes that are no
 // UTF-8: such a name would be stored as another one, never found again.
@@ -399,8 +403,9 @@ bool WriteSettingString(const std::string& path, std::string_view section, std::
     // Names and values that would read back as something else are refused
     // rather than written into the wrong place.
     if (section.empty() || key.empty() || !Storable(section) || !Storable(key) || !Storable(value) ||
-        !Utf8Name(section) || !Utf8Name(key) || section.find(']') != section.npos ||
-        key.find('=') != key.npos || key.front() == '[' || key.front() == ';' || key.front() == '#')
+        !Utf8Name(section) || !Utf8Name(key) || section.find(']') != std::string_view::npos ||
+        key.find('=') != std::string_view::npos || key.front() == '[' || key.front() == ';' ||
+        key.front() == '#')
         return false;
 
     std::string bytes;
