@@ -5,7 +5,7 @@
 
 namespace kt {
 
-std::string Format(const char* fmt, ...) {
+std::string Format(const char* fmt, ...) {  // NOLINT(cert-dcl50-cpp): printf formats, checked by the compiler
     va_list args;
     va_start(args, fmt);
     va_list copy;
@@ -15,8 +15,8 @@ std::string Format(const char* fmt, ...) {
     std::string out;
     if (needed > 0) {
         out.resize(static_cast<std::size_t>(needed) + 1);
-        std::vsnprintf(out.data(), out.size(), fmt, args);
-        out.resize(static_cast<std::size_t>(needed));
+        const int written = std::vsnprintf(out.data(), out.size(), fmt, args);
+        out.resize(static_cast<std::size_t>(written == needed ? needed : 0));
     }
     va_end(args);
     return out;
