@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iostream>
 #include <string>
+#include <system_error>
 
 #include "app/platform.h"
 #include "app/script/runner.h"
@@ -58,8 +59,9 @@ int main(int argc, char** argv) {
     if (scriptPath != "-") {
         file.open(scriptPath, std::ios::binary);
         if (!file) {
-            std::cerr << "kt6200-script: cannot open script " << scriptPath << ": " << std::strerror(errno)
-                      << '\n';
+            const int err = errno;
+            std::cerr << "kt6200-script: cannot open script " << scriptPath << ": "
+                      << std::generic_category().message(err) << '\n';
             return kt::script::kExitBadLine;
         }
         script = &file;
