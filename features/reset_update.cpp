@@ -12,7 +12,7 @@ namespace kt {
 
 // A failing reset is not reported: the next command shows whether the
 // device answers.
-void CKT6200DemoDlg::OnBnClickedButtonReset() {
+void CKT6200DemoDlg::OnBnClickedButtonReset() {  // NOLINT(readability-make-member-function-const): a handler
     kt62UfsReset(m_hDevice.load(), kHardwareReset);
     std::this_thread::sleep_for(kResetPause);
 }
