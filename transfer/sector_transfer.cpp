@@ -113,12 +113,15 @@ void CKT6200DemoDlg::RunTransfer(TransferKind kind) {
             return;
         }
 
-        // The second buffer carries the file's side of the overlap.
-        Buffer buffers[2] = {AllocateBuffer(), file.IsOpen() ? AllocateBuffer() : Buffer()};
-        if (!buffers[0] || (file.IsOpen() && !buffers[1])) {
+        // Two buffers take turns when there is a file: the device uses one while
+        // the file's input or output runs on the other.
+        const Buffer bufferA = AllocateBuffer();
+        const Buffer bufferB = file.IsOpen() ? AllocateBuffer() : Buffer();
+        if (!bufferA || (file.IsOpen() && !bufferB)) {
             ShowLog("can't allocate the transfer buffer.");
             return;
         }
+        std::uint8_t* const buffers[2] = {bufferA.get(), bufferB.get()};
         const std::int64_t startTime = QueryPerformanceCounter();
         const std::uint32_t total = remaining;
         std::uint32_t next = *start;
@@ -171,7 +174,7 @@ void CKT6200DemoDlg::RunTransfer(TransferKind kind) {
             while (remaining != 0 && m_bRunning.load() != 0) {
                 const std::uint32_t n = std::min(limit, remaining);
                 const std::size_t bytes = std::size_t{n} * sectorSize;
-                std::uint8_t* data = buffers[current].get();
+                std::uint8_t* data = buffers[current];
                 if (const std::int32_t r = deviceCalls(next, n, data); r != 0) {
                     // A failed file write came first, and is what ended the transfer.
                     if (settle()) AppendLog(DeviceFailureText(direction, r, next, remaining));
@@ -209,7 +212,7 @@ void CKT6200DemoDlg::RunTransfer(TransferKind kind) {
         while (remaining != 0 && m_bRunning.load() != 0) {
             const std::uint32_t n = std::min(limit, remaining);
             const std::size_t bytes = std::size_t{n} * sectorSize;
-            std::uint8_t* data = buffers[current].get();
+            std::uint8_t* data = buffers[current];
             if (file.IsOpen()) {
                 int error = 0;
                 if (ahead) {
@@ -224,7 +227,7 @@ void CKT6200DemoDlg::RunTransfer(TransferKind kind) {
                     return;
                 }
                 if (const std::uint32_t following = std::min(limit, remaining - n); following != 0) {
-                    std::uint8_t* spare = buffers[current ^ 1].get();
+                    std::uint8_t* spare = buffers[current ^ 1];
                     const std::size_t spareBytes = std::size_t{following} * sectorSize;
                     const std::uint64_t spareOffset = offset + bytes;
                     ahead = InBackground([&file, spare, spareBytes, spareOffset] {
