@@ -109,11 +109,12 @@ BENCHMARK(BM_Read10_32MiB)->Arg(0)->Arg(64 << 10)->Unit(benchmark::kMillisecond)
 
 // What the transfers are measured against: dd copying a 32 MiB file beside the unit's data.
 void BM_Dd_32MiB(benchmark::State& state) {
-    const std::string src = Dir().Path() + "/dd-in.bin", dst = Dir().Path() + "/dd-out.bin";
+    const std::string src = Dir().Path() + "/dd-in.bin";
+    const std::string dst = Dir().Path() + "/dd-out.bin";
     {
         std::FILE* f = std::fopen(src.c_str(), "wb");
         if (!f || std::fwrite(Buffer().data(), 1, Buffer().size(), f) != Buffer().size()) std::abort();
-        std::fclose(f);
+        if (std::fclose(f) != 0) std::abort();
     }
     const std::string cmd = "dd if=" + src + " of=" + dst + " bs=32M status=none";
     for (auto _ : state)

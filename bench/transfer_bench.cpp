@@ -35,7 +35,7 @@ constexpr std::uint64_t kBytes = std::uint64_t{1} << 30;
 constexpr std::uint32_t kSector = 4096;
 
 [[noreturn]] void Fail(const std::string& why) {
-    std::fprintf(stderr, "kt62_transfer_bench: %s\n", why.c_str());
+    (void)std::fprintf(stderr, "kt62_transfer_bench: %s\n", why.c_str());
     std::exit(1);
 }
 
@@ -96,7 +96,8 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+    const int rounds =
+        argc > 1 ? static_cast<int>(std::clamp(std::strtol(argv[1], nullptr, 10), 1L, 1000L)) : 3;
     kt::test::TempDir tmp;
     const std::string dir = tmp.Path();
     setenv("XDG_DATA_HOME", (dir + "/xdg").c_str(), 1);
@@ -122,20 +123,27 @@ int main(int argc, char** argv) {
     if (std::system(("cp " + dir + "/source.bin " + dir + "/dd-existing.bin").c_str()) != 0)
         Fail("cp failed");
 
-    std::vector<double> readT, readDd, writeT, writeDd, writeDdTrunc;
+    std::vector<double> readT;
+    std::vector<double> readDd;
+    std::vector<double> writeT;
+    std::vector<double> writeDd;
+    std::vector<double> writeDdTrunc;
+    const std::string image = dir + "/image.bin";
+    const std::string readArgs = "if=" + unit + " of=" + dir + "/dd-image.bin count=32";
+    const std::string writeArgs = "if=" + image + " of=" + dir + "/dd-existing.bin";
     for (int round = 0; round < rounds; ++round) {
-        fs::remove(dir + "/image.bin");
+        fs::remove(image);
         fs::remove(dir + "/dd-image.bin");
-        readT.push_back(bench.Transfer(kt::IDC_BTN_READ_SECTORS, dir + "/image.bin"));
-        readDd.push_back(RunDd("if=" + unit + " of=" + dir + "/dd-image.bin count=32"));
-        writeT.push_back(bench.Transfer(kt::IDC_BTN_WRITE_SECTORS, dir + "/image.bin"));
-        writeDd.push_back(RunDd("if=" + dir + "/image.bin of=" + dir + "/dd-existing.bin conv=notrunc"));
-        writeDdTrunc.push_back(RunDd("if=" + dir + "/image.bin of=" + dir + "/dd-existing.bin"));
+        readT.push_back(bench.Transfer(kt::IDC_BTN_READ_SECTORS, image));
+        readDd.push_back(RunDd(readArgs));
+        writeT.push_back(bench.Transfer(kt::IDC_BTN_WRITE_SECTORS, image));
+        writeDd.push_back(RunDd(writeArgs + " conv=notrunc"));
+        writeDdTrunc.push_back(RunDd(writeArgs));
         std::printf("round %d: read %.3f s (dd %.3f s), write %.3f s (dd in place %.3f s, dd %.3f s)\n",
                     round + 1, readT.back(), readDd.back(), writeT.back(), writeDd.back(),
                     writeDdTrunc.back());
     }
-    if (kt::test::TempDir::Read(dir + "/image.bin") != kt::test::TempDir::Read(dir + "/source.bin"))
+    if (kt::test::TempDir::Read(image) != kt::test::TempDir::Read(dir + "/source.bin"))
         Fail("the image file differs from the data written");
 
     const double mib = static_cast<double>(kBytes) / (1 << 20);
