@@ -51,4 +51,5 @@ for name in "${targets[@]}"; do
   grep -E '^stat::number_of_executed_units|^#[0-9]+ *DONE' "$log" | tr '\n' ' '
   echo
 done
-echo "fuzzing: ${#targets[@]} targets, no finding"
+# A target passes when its run ends without a finding.
+echo "fuzz: ${#targets[@]} passed, 0 failed"
