@@ -2,6 +2,8 @@
 // handlers of the main dialog.
 #include "app/KT6200DemoDlg.h"
 
+#include <algorithm>
+
 #include "app/control_ids.h"
 #include "app/dialog_template.h"
 #include "app/platform.h"
@@ -56,7 +58,9 @@ void CKT6200DemoDlg::OnSysCommand(unsigned nID, std::intptr_t /*lParam*/) {
 // The minimised window's icon is drawn by the window system here.
 void CKT6200DemoDlg::OnPaint() {}
 
-int CKT6200DemoDlg::OnQueryDragIcon() { return m_hIcon; }
+int CKT6200DemoDlg::OnQueryDragIcon() {
+    return m_hIcon;
+}  // NOLINT(readability-make-member-function-const): a handler
 
 void CKT6200DemoDlg::OnClose() {
     // The handle is closed once and never used afterwards: m_hDevice drops
@@ -80,14 +84,14 @@ void CKT6200DemoDlg::OnClose() {
 }
 
 bool CKT6200DemoDlg::Dispatch(DialogMessage message, std::uintptr_t wparam, std::intptr_t lparam) {
-    for (const CommandEntry& e : DialogCommandTable()) {
-        if (e.message != message) continue;
-        const bool hasId = message == DialogMessage::Command || message == DialogMessage::SelChange;
-        if (hasId && static_cast<std::uintptr_t>(e.id) != wparam) continue;
-        e.invoke(*this, wparam, lparam);
-        return true;
-    }
-    return false;
+    const bool hasId = message == DialogMessage::Command || message == DialogMessage::SelChange;
+    const auto table = DialogCommandTable();
+    const auto entry = std::ranges::find_if(table, [&](const CommandEntry& e) {
+        return e.message == message && (!hasId || static_cast<std::uintptr_t>(e.id) == wparam);
+    });
+    if (entry == table.end()) return false;
+    entry->invoke(*this, wparam, lparam);
+    return true;
 }
 
 }  // namespace kt
