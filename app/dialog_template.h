@@ -99,7 +99,7 @@ const ControlSpec* FindControl(int id);
 const ControlSpec* FindControl(std::string_view name);
 // Command identifier for a name: a control's, a command-only name's, or a
 // decimal number. nullopt when the text is none of these.
-std::optional<int> ResolveCommandId(std::string_view nameOrNumber);
+std::optional<int> ResolveCommandId(std::string_view text);
 
 // Dialog units to pixels with the dialog font's base units, rounding as
 // the platform's MulDiv does.
