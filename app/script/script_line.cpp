@@ -193,7 +193,7 @@ ParsedLine ParseLine(std::string_view line) {
             return Ok(std::move(c));
         }
         if (args.size() == 1 && args[0] == "escape") return Ok(Of(Verb::KeyEscape));
-        return Error("key takes \"enter NAME\" or \"escape\"");
+        return Error(R"(key takes "enter NAME" or "escape")");
     }
     if (verb == "answer") {
         if (args.size() != 1 || (args[0] != "yes" && args[0] != "no")) return Error("answer takes yes or no");
