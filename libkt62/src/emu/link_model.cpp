@@ -127,8 +127,8 @@ LinkSettings SideSettings(const LinkSettings& link, LinkSide side) {
 }
 
 int32_t DmeGet(const DeviceSpec& spec, LinkSide side, uint32_t attr_id, uint8_t selector, uint32_t* value) {
-    const auto it = std::lower_bound(std::begin(kAttributes), std::end(kAttributes), attr_id,
-                                     [](const DmeAttribute& a, uint32_t id) { return a.id < id; });
+    const auto* const it = std::lower_bound(std::begin(kAttributes), std::end(kAttributes), attr_id,
+                                            [](const DmeAttribute& a, uint32_t id) { return a.id < id; });
     if (it == std::end(kAttributes) || it->id != attr_id) return KT62_DME_FAILURE(kUicInvalidAttribute);
     bool selector_ok = false;
     switch (it->scope) {
