@@ -11,8 +11,9 @@ namespace kt62::emu {
 namespace {
 
 void CopyPadded(const std::string& text, uint8_t* out, size_t size) {
-    std::memset(out, 0, size);
-    std::memcpy(out, text.data(), std::min(text.size(), size));
+    // A field of fixed size, zero-padded, and full without a terminating zero.
+    std::fill_n(out, size, uint8_t{0});
+    std::copy_n(text.data(), std::min(text.size(), size), out);
 }
 
 }  // namespace
@@ -31,7 +32,7 @@ std::filesystem::path Programmer::LockPath() const {
 
 std::string Programmer::SerialFor(int position) {
     char buf[16];
-    std::snprintf(buf, sizeof buf, "KT%06d", (position + 1) % 1000000);
+    (void)std::snprintf(buf, sizeof buf, "KT%06d", (position + 1) % 1000000);  // 8 characters
     return buf;
 }
 
