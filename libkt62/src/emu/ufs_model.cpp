@@ -41,6 +41,7 @@ using A = Access;
 using I = Indexing;
 
 const std::vector<FlagInfo> kFlags = {
+    // NOLINT(cert-err58-cpp): only bad_alloc, at load time
     {0x01, "fDeviceInit", A::SetOnly, false, 0, 0x0200},
     {0x02, "fPermanentWPEn", A::WriteOnce, true, 0, 0x0200},
     {0x03, "fPowerOnWPEn", A::PowerOnReset, false, 0, 0x0200},
@@ -58,6 +59,7 @@ const std::vector<FlagInfo> kFlags = {
 
 // factory/min/max: the value of a new device and the values a write may give.
 const std::vector<AttributeInfo> kAttributes = {
+    // NOLINT(cert-err58-cpp): only bad_alloc, at load time
     {0x00, "bBootLunEn", 1, A::ReadWrite, true, I::Device, 0x0200, 0, 0, 2},
     {0x02, "bCurrentPowerMode", 1, A::ReadOnly, false, I::Device, 0x0200, 0x11, 0, kU8},
     {0x03, "bActiveICCLevel", 1, A::ReadWrite, false, I::Device, 0x0200, 0, 0, 0x0F},
@@ -178,7 +180,8 @@ std::optional<std::string> UfsModel::Restore(const StoredState& s) {
                    (problem->lun >= 0 ? "unit " + std::to_string(problem->lun) + " " : "") + problem->field +
                    " " + problem->reason;
     }
-    size_t flags = 0, attributes = 0;
+    size_t flags = 0;
+    size_t attributes = 0;
     for (const auto& [idn, value] : s.flags) {
         const FlagInfo* f = Flag(idn);
         if (!f || !f->persistent) return "flag " + std::to_string(idn) + " is not a persistent flag";
@@ -193,7 +196,8 @@ std::optional<std::string> UfsModel::Restore(const StoredState& s) {
             return std::string("attribute ") + a->name + " holds " + std::to_string(value) + ", out of range";
         ++attributes;
     }
-    size_t want_flags = 0, want_attributes = 0;
+    size_t want_flags = 0;
+    size_t want_attributes = 0;
     for (const FlagInfo* f : flag_info_) want_flags += f && f->persistent;
     for (const AttributeInfo* a : attr_info_) want_attributes += a && a->persistent;
     if (flags != want_flags || attributes != want_attributes) return "persistent flags or attributes missing";
@@ -530,8 +534,9 @@ void UfsModel::Rebuild() {
     PutBe16(g + 0x1E, 0x807F);  // every memory type, and RPMB
     // System code, non-persistent, enhanced 1-4: dMaxNAllocU then wCapAdjFac, 6 bytes each.
     for (int t = 1; t < kMemoryTypes; ++t) {
-        PutBe32(g + 0x20 + 6 * (t - 1), s.memory[t].max_alloc_units);
-        PutBe16(g + 0x24 + 6 * (t - 1), s.memory[t].cap_adj_factor);
+        const size_t at = 6 * static_cast<size_t>(t - 1);
+        PutBe32(g + 0x20 + at, s.memory[t].max_alloc_units);
+        PutBe16(g + 0x24 + at, s.memory[t].cap_adj_factor);
     }
     PutBe32(g + 0x44, 0x0CCCCCCC);  // dOptimalLogicalBlockSize: 4 KiB for every type
 
@@ -541,9 +546,10 @@ void UfsModel::Rebuild() {
     power_.bytes[1] = 0x08;
     for (int level = 0; level < 16; ++level) {
         // Unit mA (bits 15:14 = 2); currents rise with the level.
-        PutBe16(power_.bytes.data() + 0x02 + 2 * level, static_cast<uint16_t>(0x8000 | (100 + 16 * level)));
-        PutBe16(power_.bytes.data() + 0x22 + 2 * level, static_cast<uint16_t>(0x8000 | (50 + 8 * level)));
-        PutBe16(power_.bytes.data() + 0x42 + 2 * level, static_cast<uint16_t>(0x8000 | (150 + 16 * level)));
+        const size_t at = 2 * static_cast<size_t>(level);
+        PutBe16(power_.bytes.data() + 0x02 + at, static_cast<uint16_t>(0x8000 | (100 + 16 * level)));
+        PutBe16(power_.bytes.data() + 0x22 + at, static_cast<uint16_t>(0x8000 | (50 + 8 * level)));
+        PutBe16(power_.bytes.data() + 0x42 + at, static_cast<uint16_t>(0x8000 | (150 + 16 * level)));
     }
 
     health_ = Desc{};
