@@ -97,7 +97,7 @@ std::string Ascii(const json& j, const std::string& path, size_t max_chars) {
     const std::string reason =
         "must be a text of at most " + std::to_string(max_chars) + " printable ASCII characters";
     if (!j.is_string()) Refuse(path, reason);
-    const std::string& s = j.get_ref<const std::string&>();
+    const auto& s = j.get_ref<const std::string&>();
     if (s.size() > max_chars) Refuse(path, reason);
     for (unsigned char c : s)
         if (c < 0x20 || c > 0x7E) Refuse(path, reason);
@@ -198,7 +198,7 @@ FaultRule ParseRule(const json& j, const std::string& path, bool top_level) {
     const json* call = Find(j, "call");
     if (!call) Refuse(call_path, "missing: a rule names the function it applies to");
     if (!call->is_string()) Refuse(call_path, "must be a function name such as \"kt62UfsReadFlag\"");
-    const std::string& name = call->get_ref<const std::string&>();
+    const auto& name = call->get_ref<const std::string&>();
     const auto fn = FnByName(name);
     if (!fn) Refuse(call_path, "unknown function \"" + Printable(name) + "\"");
     if (Info(*fn).top_level != top_level)
@@ -301,10 +301,10 @@ UfsProfile ParseUfs(const json& j, const std::string& path) {
     UfsProfile ufs;
     if (const json* v = Find(j, "spec_version")) {
         const std::string key_path = Child(path, "spec_version");
-        if (!v->is_string()) Refuse(key_path, "must be one of \"2.0\", \"2.1\", \"2.2\", \"3.0\", \"3.1\"");
-        const std::string& s = v->get_ref<const std::string&>();
+        if (!v->is_string()) Refuse(key_path, R"(must be one of "2.0", "2.1", "2.2", "3.0", "3.1")");
+        const auto& s = v->get_ref<const std::string&>();
         if (s != "2.0" && s != "2.1" && s != "2.2" && s != "3.0" && s != "3.1")
-            Refuse(key_path, "must be one of \"2.0\", \"2.1\", \"2.2\", \"3.0\", \"3.1\"");
+            Refuse(key_path, R"(must be one of "2.0", "2.1", "2.2", "3.0", "3.1")");
         ufs.spec_version = s;
     }
     if (const json* v = Find(j, "raw_capacity_bytes"))
