@@ -9,7 +9,7 @@ std::atomic<uint32_t> Registry::packet_size_{0};
 // Never destroyed: a handle closed from another static object's destructor at exit must still find
 // the registry. The kernel drops the locks with the process.
 Registry& Registry::Instance() {
-    static Registry* registry = new Registry;
+    static auto* registry = new Registry;
     return *registry;
 }
 
@@ -60,7 +60,7 @@ KT62_HANDLE Registry::Open(const Emulation& emulation, int32_t position) {
 }
 
 std::shared_ptr<Session> Registry::Find(KT62_HANDLE h, int32_t& error) {
-    const intptr_t id = reinterpret_cast<intptr_t>(h);
+    const auto id = reinterpret_cast<intptr_t>(h);
     std::lock_guard lock(mutex_);
     const auto it = sessions_.find(id);
     if (it == sessions_.end()) {
