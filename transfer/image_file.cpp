@@ -41,6 +41,7 @@ std::uint64_t ImageFile::Size() const {
     return static_cast<std::uint64_t>(st.st_size);
 }
 
+// NOLINTNEXTLINE(readability-make-member-function-const): it changes the file, if not the object
 int ImageFile::WriteAt(const std::uint8_t* data, std::size_t bytes, std::uint64_t offset) {
     std::size_t done = 0;
     while (done < bytes) {
@@ -59,7 +60,7 @@ int ImageFile::WriteAt(const std::uint8_t* data, std::size_t bytes, std::uint64_
     return 0;
 }
 
-int ImageFile::ReadAt(std::uint8_t* data, std::size_t bytes, std::uint64_t offset) {
+int ImageFile::ReadAt(std::uint8_t* data, std::size_t bytes, std::uint64_t offset) const {
     std::size_t done = 0;
     while (done < bytes) {
         const ssize_t n = ::pread(fd_, data + done, bytes - done, static_cast<off_t>(offset + done));

@@ -33,7 +33,7 @@ public:
     int WriteAt(const std::uint8_t* data, std::size_t bytes, std::uint64_t offset);
     // Reads exactly bytes from offset: 0, an errno value, or kShortFile
     // (transfer_rules.h) when the file ends first.
-    int ReadAt(std::uint8_t* data, std::size_t bytes, std::uint64_t offset);
+    int ReadAt(std::uint8_t* data, std::size_t bytes, std::uint64_t offset) const;
     // 0, or the errno of a failed close (a write the system could not
     // complete).
     int Close();
