@@ -2,6 +2,7 @@
 // descriptor) and descriptor write from a file.
 #include <array>
 #include <cstring>
+#include <system_error>
 
 #include "app/KT6200DemoDlg.h"
 #include "app/text_format.h"
@@ -42,7 +43,8 @@ void CKT6200DemoDlg::OnDescriptorRead() {
     const std::string path = Format("%s%s", m_strAppDir.c_str(), kConfigurationFileName);
     const int err = SaveDescriptorFile(path, std::span(buffer.data(), buffer[0]));
     AppendLog(err == 0 ? std::string("Saved.")
-                       : Format("Fail to save %s: %s.", path.c_str(), std::strerror(err)));
+                       : Format("Fail to save %s: %s.", path.c_str(),
+                                std::generic_category().message(err).c_str()));
 }
 
 void CKT6200DemoDlg::OnDescriptorWrite() {
@@ -62,7 +64,7 @@ void CKT6200DemoDlg::OnDescriptorWrite() {
         return;
     }
     if (file.status == DescriptorFileContent::Status::ReadFailed) {
-        ShowLog(Format("Fail to read file: %s.", std::strerror(file.error)));
+        ShowLog(Format("Fail to read file: %s.", std::generic_category().message(file.error).c_str()));
         return;
     }
     if (!DescriptorFileAccepted(file.head, file.length, a->idn)) {
