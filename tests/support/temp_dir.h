@@ -33,10 +33,15 @@ public:
         return p.string();
     }
 
-    // A file's whole content ("" when missing).
+    // A file's whole content ("" when missing). Read in blocks: image files
+    // of a hundred MiB, byte by byte, take seconds under the sanitizers.
     static std::string Read(const std::string& path) {
         std::ifstream in(path, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        std::string bytes;
+        std::string block(std::size_t{1} << 20, '\0');
+        while (in.read(block.data(), static_cast<std::streamsize>(block.size())) || in.gcount() > 0)
+            bytes.append(block.data(), static_cast<std::size_t>(in.gcount()));
+        return bytes;
     }
 
 private:
