@@ -58,9 +58,8 @@ void CKT6200DemoDlg::OnSysCommand(unsigned nID, std::intptr_t /*lParam*/) {
 // The minimised window's icon is drawn by the window system here.
 void CKT6200DemoDlg::OnPaint() {}
 
-int CKT6200DemoDlg::OnQueryDragIcon() {
-    return m_hIcon;
-}  // NOLINT(readability-make-member-function-const): a handler
+// NOLINTNEXTLINE(readability-make-member-function-const): a handler, routed as the others are
+int CKT6200DemoDlg::OnQueryDragIcon() { return m_hIcon; }
 
 void CKT6200DemoDlg::OnClose() {
     // The handle is closed once and never used afterwards: m_hDevice drops
