@@ -40,8 +40,8 @@ constexpr uint32_t kU8 = 0xFF, kU16 = 0xFFFF, kU32 = 0xFFFFFFFF;
 using A = Access;
 using I = Indexing;
 
+// NOLINTNEXTLINE(cert-err58-cpp): nothing but bad_alloc can come, at load time
 const std::vector<FlagInfo> kFlags = {
-    // NOLINT(cert-err58-cpp): only bad_alloc, at load time
     {0x01, "fDeviceInit", A::SetOnly, false, 0, 0x0200},
     {0x02, "fPermanentWPEn", A::WriteOnce, true, 0, 0x0200},
     {0x03, "fPowerOnWPEn", A::PowerOnReset, false, 0, 0x0200},
@@ -58,8 +58,8 @@ const std::vector<FlagInfo> kFlags = {
 };
 
 // factory/min/max: the value of a new device and the values a write may give.
+// NOLINTNEXTLINE(cert-err58-cpp): nothing but bad_alloc can come, at load time
 const std::vector<AttributeInfo> kAttributes = {
-    // NOLINT(cert-err58-cpp): only bad_alloc, at load time
     {0x00, "bBootLunEn", 1, A::ReadWrite, true, I::Device, 0x0200, 0, 0, 2},
     {0x02, "bCurrentPowerMode", 1, A::ReadOnly, false, I::Device, 0x0200, 0x11, 0, kU8},
     {0x03, "bActiveICCLevel", 1, A::ReadWrite, false, I::Device, 0x0200, 0, 0, 0x0F},
