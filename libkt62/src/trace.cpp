@@ -35,8 +35,8 @@ void AppendLine(const std::string& path, const std::string& line) {
 
 TraceLine::TraceLine(const char* function) {
     // Read at every call on purpose: tests switch traces between calls.
-    const char* path =
-        std::getenv("KT62_TRACE");  // NOLINT(concurrency-mt-unsafe): nobody sets it during calls
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): nothing sets it while calls run
+    const char* path = std::getenv("KT62_TRACE");
     if (path == nullptr || *path == '\0') return;
     path_ = path;
     line_ = function;
