@@ -99,7 +99,7 @@ int main(int argc, char** argv) {
     const int rounds =
         argc > 1 ? static_cast<int>(std::clamp(std::strtol(argv[1], nullptr, 10), 1L, 1000L)) : 3;
     kt::test::TempDir tmp;
-    const std::string dir = tmp.Path();
+    const std::string& dir = tmp.Path();
     setenv("XDG_DATA_HOME", (dir + "/xdg").c_str(), 1);
     unsetenv("KT62_TRACE");
     {
