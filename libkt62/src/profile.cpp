@@ -259,7 +259,7 @@ LogicalUnitProfile ParseLogicalUnit(const json& j, const std::string& path) {
 // A gear means an HS gear in mode 2 and a PWM gear in mode 1.
 void CheckGear(const std::optional<uint8_t>& mode, const std::optional<uint8_t>& gear,
                const std::string& path) {
-    if (mode == 2 && gear > 4) Refuse(path, "HS gears go from 1 to 4");
+    if (mode == 2 && gear > 5) Refuse(path, "HS gears go from 1 to 5");
 }
 
 LinkProfile ParseLink(const json& j, const std::string& path) {
@@ -301,10 +301,11 @@ UfsProfile ParseUfs(const json& j, const std::string& path) {
     UfsProfile ufs;
     if (const json* v = Find(j, "spec_version")) {
         const std::string key_path = Child(path, "spec_version");
-        if (!v->is_string()) Refuse(key_path, R"(must be one of "2.0", "2.1", "2.2", "3.0", "3.1")");
+        constexpr const char* kVersions = R"(must be one of "2.0", "2.1", "2.2", "3.0", "3.1", "4.0")";
+        if (!v->is_string()) Refuse(key_path, kVersions);
         const auto& s = v->get_ref<const std::string&>();
-        if (s != "2.0" && s != "2.1" && s != "2.2" && s != "3.0" && s != "3.1")
-            Refuse(key_path, R"(must be one of "2.0", "2.1", "2.2", "3.0", "3.1")");
+        if (s != "2.0" && s != "2.1" && s != "2.2" && s != "3.0" && s != "3.1" && s != "4.0")
+            Refuse(key_path, kVersions);
         ufs.spec_version = s;
     }
     if (const json* v = Find(j, "raw_capacity_bytes"))

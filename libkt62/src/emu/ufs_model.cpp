@@ -18,8 +18,14 @@ constexpr uint8_t kContextIds = 5;
 constexpr uint8_t kDeviceRttCap = 2;
 constexpr uint16_t kManufacturerId = 0x0A5A;  // a test value, no maker's JEDEC code
 constexpr uint16_t kManufactureDate = 0x0124;
-constexpr uint64_t kRpmbBlocks = 0x4000;       // 4 MiB of 256-byte RPMB frames
-constexpr uint8_t kUfsFeaturesSupport = 0x01;  // field firmware update only
+constexpr uint64_t kRpmbBlocks = 0x4000;                  // 4 MiB of 256-byte RPMB frames
+constexpr uint8_t kUfsFeaturesSupport = 0x01;             // field firmware update only
+constexpr uint32_t kExtendedFeatureWriteBooster = 0x100;  // dExtendedUFSFeaturesSupport bit 8
+// Geometry bSupportedWriteBoosterBufferUserSpaceReductionTypes / bSupportedWriteBoosterBufferTypes:
+// 2 = both kinds.
+constexpr uint8_t kWbBothKinds = 2;
+constexpr uint8_t kWbAvailableAll = 0x0A;  // bAvailableWriteBoosterBufferSize: 100 % left
+constexpr uint8_t kWbLifeTimeNew = 0x01;   // bWriteBoosterBufferLifeTimeEst: 0-10 % used
 // Exception event bits a host may enable: 2.x has three, 3.x adds four.
 constexpr uint32_t kExceptionMask2x = 0x0007;
 constexpr uint32_t kExceptionMask3x = 0x007F;
@@ -33,6 +39,10 @@ enum : uint8_t {
     kAttrPurgeStatus = 0x06,
     kAttrConfigLock = 0x0B,
     kAttrExceptionControl = 0x0D,
+    kAttrWbFlushStatus = 0x1C,
+    kAttrWbAvailable = 0x1D,
+    kAttrWbLifeTime = 0x1E,
+    kAttrWbCurrentSize = 0x1F,
 };
 
 constexpr uint32_t kU8 = 0xFF, kU16 = 0xFFFF, kU32 = 0xFFFFFFFF;
@@ -88,6 +98,9 @@ const std::vector<AttributeInfo> kAttributes = {
     {0x1D, "bAvailableWriteBoosterBufferSize", 1, A::ReadOnly, false, I::PerUnit, 0x0310, 0, 0, kU8},
     {0x1E, "bWriteBoosterBufferLifeTimeEst", 1, A::ReadOnly, false, I::PerUnit, 0x0310, 0x01, 0, kU8},
     {0x1F, "dCurrentWriteBoosterBufferSize", 4, A::ReadOnly, false, I::PerUnit, 0x0310, 0, 0, kU32},
+    {0x2A, "bEXTIIDEn", 1, A::WriteOnce, true, I::Device, 0x0400, 0, 0, 1},
+    // 64 bits on the wire; the access library's VALUE is 32 bits, so a write sets the low half.
+    {0x30, "qTimestamp", 8, A::WriteOnly, false, I::Device, 0x0400, 0, 0, kU32},
 };
 
 void PutString(uint8_t* out, const std::string& text) {
@@ -337,13 +350,31 @@ int32_t UfsModel::ReadAttribute(uint8_t idn, uint8_t index, uint8_t selector, ui
             *value = attr_[idn];
             break;
         case Indexing::PerUnit:
-            *value = a->factory;
+            *value = PerUnitAttribute(*a, index);
             break;
         case Indexing::PerUnitContext:
             *value = context_conf_[index][selector];
             break;
     }
     return KT62_OK;
+}
+
+// The WriteBooster attributes report the buffer the configuration in effect gives the unit (any
+// unit for a shared buffer); the rest their factory value.
+uint32_t UfsModel::PerUnitAttribute(const AttributeInfo& info, uint8_t index) const {
+    const uint32_t buffer = WriteBoosterUnits(*spec_, config_active_.data(), index);
+    switch (info.idn) {
+        case kAttrWbFlushStatus:
+            return 0;  // idle
+        case kAttrWbAvailable:
+            return buffer ? kWbAvailableAll : 0;
+        case kAttrWbLifeTime:
+            return buffer ? kWbLifeTimeNew : 0;
+        case kAttrWbCurrentSize:
+            return buffer;
+        default:
+            return info.factory;
+    }
 }
 
 int32_t UfsModel::WriteAttribute(uint8_t idn, uint8_t index, uint8_t selector, uint32_t value) {
@@ -539,6 +570,13 @@ void UfsModel::Rebuild() {
         PutBe16(g + 0x24 + at, s.memory[t].cap_adj_factor);
     }
     PutBe32(g + 0x44, 0x0CCCCCCC);  // dOptimalLogicalBlockSize: 4 KiB for every type
+    if (l.WriteBooster()) {
+        PutBe32(g + 0x4F, s.wb_max_alloc_units);
+        g[0x53] = kWbMaxUnits;
+        g[0x54] = kWbCapAdjFactor;
+        g[0x55] = kWbBothKinds;
+        g[0x56] = kWbBothKinds;
+    }
 
     power_ = Desc{};
     power_.len = 0x62;
@@ -592,6 +630,7 @@ void UfsModel::BuildUnits() {
         p[0x17] = u.provisioning_type;
         PutBe64(p + 0x18, t.blocks);
         PutBe16(p + 0x20, u.context_capabilities);
+        if (s.layout->WriteBooster()) PutBe32(p + 0x29, u.enable ? u.wb_alloc_units : 0);
     }
 }
 
@@ -631,7 +670,14 @@ void UfsModel::BuildDevice() {
     d[0x21] = 0x20;  // bQueueDepth
     d[0x24] = 0x20;  // bNumSecureWPArea
     d[0x2A] = kRevision;
-    if (l.device_len > 0x52) PutBe32(d + 0x4F, kUfsFeaturesSupport);  // dExtendedUFSFeaturesSupport
+    if (l.WriteBooster()) {
+        // dExtendedUFSFeaturesSupport, and the buffer the configuration in effect sets up.
+        PutBe32(d + 0x4F, kUfsFeaturesSupport | kExtendedFeatureWriteBooster);
+        const WriteBoosterConfig wb = DecodeWriteBooster(s, c);
+        d[0x53] = wb.preserve_user_space;
+        d[0x54] = wb.type;
+        PutBe32(d + 0x55, wb.shared_alloc_units);
+    }
 }
 
 }  // namespace kt62::emu

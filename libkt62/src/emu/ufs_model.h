@@ -131,6 +131,7 @@ private:
     const FlagInfo* Flag(uint8_t idn) const;
     const AttributeInfo* Attribute(uint8_t idn) const;
     uint32_t PowerOnAttribute(const AttributeInfo& info) const;
+    uint32_t PerUnitAttribute(const AttributeInfo& info, uint8_t index) const;
     int32_t Persist();
     void Rebuild();
     void BuildDevice();

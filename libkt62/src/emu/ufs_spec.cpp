@@ -9,14 +9,16 @@ namespace kt62::emu {
 namespace {
 
 // Sizes by spec version. 2.x and 3.0 share the 2.x layouts; 3.1 grows the device, configuration,
-// unit, geometry and health descriptors. Interconnect versions for 2.x (UniPro 1.6, M-PHY 3.0)
-// are our reading, not checked against a part: change them here.
+// unit, geometry and health descriptors, and 4.0 keeps the 3.1 sizes. Interconnect versions for
+// 2.x (UniPro 1.6, M-PHY 3.0) are our reading, not checked against a part; 4.0's PA_*VerInfo 6
+// (UniPro 2.0) continues the 1.8 = 5 numbering: change them here.
 constexpr VersionLayout kLayouts[] = {
     {"2.0", 0x0200, 0x40, 0x90, 0x10, 0x10, 0x23, 0x48, 0x25, 0x0160, 0x0300, 3, 3},
     {"2.1", 0x0210, 0x40, 0x90, 0x10, 0x10, 0x23, 0x48, 0x25, 0x0160, 0x0300, 3, 3},
     {"2.2", 0x0220, 0x40, 0x90, 0x10, 0x10, 0x23, 0x48, 0x25, 0x0160, 0x0300, 3, 3},
     {"3.0", 0x0300, 0x40, 0x90, 0x10, 0x10, 0x23, 0x48, 0x25, 0x0180, 0x0410, 5, 4},
     {"3.1", 0x0310, 0x59, 0xE6, 0x16, 0x1A, 0x2D, 0x57, 0x2D, 0x0180, 0x0410, 5, 4},
+    {"4.0", 0x0400, 0x59, 0xE6, 0x16, 0x1A, 0x2D, 0x57, 0x2D, 0x0200, 0x0500, 6, 5},
 };
 
 // Defaults of a device whose profile leaves a key out.
@@ -51,7 +53,13 @@ enum : uint8_t {
     kHighPriorityLun = 0x06,
     kSecureRemovalType = 0x07,
     kInitActiveIccLevel = 0x08,
+    kWbPreserveUserSpace = 0x10,
+    kWbType = 0x11,
+    kWbSharedAllocUnits = 0x12,
 };
+constexpr uint8_t kUnitWbAllocUnits = 0x16;  // unit entry of the 3.1 layout
+// The most a WriteBooster buffer may take: this share of all allocation units (divisor).
+constexpr uint32_t kWbShareDivisor = 16;
 constexpr uint8_t kSupportedSecureRemovalTypes = 0x01;  // geometry bSupportedSecRTypes
 
 std::string Padded(std::string text, size_t width) {
@@ -93,9 +101,27 @@ void PutUnit(const DeviceSpec& spec, std::vector<uint8_t>& config, int lun, cons
     p[9] = u.block_exponent;
     p[10] = u.provisioning_type;
     PutBe16(p + 11, u.context_capabilities);
+    if (spec.layout->WriteBooster()) PutBe32(p + kUnitWbAllocUnits, u.wb_alloc_units);
 }
 
 }  // namespace
+
+WriteBoosterConfig DecodeWriteBooster(const DeviceSpec& spec, const uint8_t* config) {
+    WriteBoosterConfig wb;
+    if (!spec.layout->WriteBooster()) return wb;
+    wb.preserve_user_space = config[kWbPreserveUserSpace];
+    wb.type = config[kWbType];
+    wb.shared_alloc_units = GetBe32(config + kWbSharedAllocUnits);
+    return wb;
+}
+
+uint32_t WriteBoosterUnits(const DeviceSpec& spec, const uint8_t* config, uint8_t index) {
+    const WriteBoosterConfig wb = DecodeWriteBooster(spec, config);
+    if (wb.type == kWbShared) return wb.shared_alloc_units;
+    if (index >= kUnits) return 0;
+    const UnitConfig u = DecodeUnit(spec, config, index);
+    return u.enable ? u.wb_alloc_units : 0;
+}
 
 UnitConfig DecodeUnit(const DeviceSpec& spec, const uint8_t* config, int lun) {
     const uint8_t* p =
@@ -110,6 +136,7 @@ UnitConfig DecodeUnit(const DeviceSpec& spec, const uint8_t* config, int lun) {
     u.block_exponent = p[9];
     u.provisioning_type = p[10];
     u.context_capabilities = GetBe16(p + 11);
+    if (spec.layout->WriteBooster()) u.wb_alloc_units = GetBe32(p + kUnitWbAllocUnits);
     return u;
 }
 
@@ -119,6 +146,54 @@ uint64_t UnitBlocks(const DeviceSpec& spec, const UnitConfig& u) {
     const uint64_t bytes = uint64_t{u.alloc_units} * spec.au_bytes;
     return bytes * 256 / spec.memory[u.memory_type].cap_adj_factor >> u.block_exponent;
 }
+
+namespace {
+
+// A dedicated buffer lives in enabled units (at most kWbMaxUnits of them), a shared one in the
+// header only; either is at most wb_max_alloc_units. Unless the user space is preserved the
+// buffer's AUs, times the adjustment factor, come out of the capacity the units may take.
+std::optional<ConfigProblem> CheckWriteBooster(const DeviceSpec& spec, const uint8_t* c, uint64_t user_au) {
+    auto problem = [](int lun, const char* field, std::string reason) {
+        return std::optional<ConfigProblem>(ConfigProblem{lun, field, std::move(reason)});
+    };
+    const WriteBoosterConfig wb = DecodeWriteBooster(spec, c);
+    if (wb.preserve_user_space > 1)
+        return problem(-1, "bWriteBoosterBufferPreserveUserSpaceEn", "must be 0 or 1");
+    if (wb.type > kWbShared)
+        return problem(-1, "bWriteBoosterBufferType", "must be 0 (dedicated) or 1 (shared)");
+    uint64_t buffer = 0;
+    int buffer_units = 0;
+    for (int lun = 0; lun < kUnits; ++lun) {
+        const UnitConfig u = DecodeUnit(spec, c, lun);
+        if (u.wb_alloc_units == 0) continue;
+        if (wb.type == kWbShared)
+            return problem(lun, "dLUNumWriteBoosterBufferAllocUnits", "must be 0 with a shared buffer");
+        if (!u.enable)
+            return problem(lun, "dLUNumWriteBoosterBufferAllocUnits", "must be 0 on a disabled unit");
+        if (++buffer_units > kWbMaxUnits)
+            return problem(lun, "dLUNumWriteBoosterBufferAllocUnits",
+                           "at most " + std::to_string(kWbMaxUnits) + " unit may have a buffer");
+        buffer += u.wb_alloc_units;
+    }
+    if (wb.type == kWbDedicated && wb.shared_alloc_units != 0)
+        return problem(-1, "dNumSharedWriteBoosterBufferAllocUnits", "must be 0 with dedicated buffers");
+    buffer += wb.shared_alloc_units;
+    const int lun = wb.type == kWbShared ? -1 : 0;
+    if (buffer > spec.wb_max_alloc_units)
+        return problem(
+            lun,
+            wb.type == kWbShared ? "dNumSharedWriteBoosterBufferAllocUnits"
+                                 : "dLUNumWriteBoosterBufferAllocUnits",
+            "the buffer may take at most " + std::to_string(spec.wb_max_alloc_units) + " allocation units");
+    if (!wb.preserve_user_space && user_au + buffer * kWbCapAdjFactor > spec.total_au)
+        return problem(-1, "bWriteBoosterBufferPreserveUserSpaceEn",
+                       "the units and the buffer (" + std::to_string(buffer) + " x " +
+                           std::to_string(kWbCapAdjFactor) + ") take more than the device's " +
+                           std::to_string(spec.total_au) + " allocation units");
+    return std::nullopt;
+}
+
+}  // namespace
 
 std::optional<ConfigProblem> CheckConfig(const DeviceSpec& spec, const uint8_t* c) {
     auto problem = [](int lun, const char* field, std::string reason) {
@@ -178,6 +253,7 @@ std::optional<ConfigProblem> CheckConfig(const DeviceSpec& spec, const uint8_t* 
     const uint8_t hp = c[kHighPriorityLun];
     if (hp != 0x7F && (hp >= kUnits || !DecodeUnit(spec, c, hp).enable))
         return problem(-1, "bHighPriorityLUN", "must be 0x7F or an enabled unit");
+    if (spec.layout->WriteBooster()) return CheckWriteBooster(spec, c, total);
     return std::nullopt;
 }
 
@@ -212,6 +288,7 @@ SpecOrError MakeDeviceSpec(const UfsProfile& p) {
     spec->total_au = static_cast<uint32_t>(total_au);
     for (int t = 0; t < kMemoryTypes; ++t)
         spec->memory[t] = {kMemoryTypeTable[t].cap_adj, spec->total_au / kMemoryTypeTable[t].share_divisor};
+    if (layout.WriteBooster()) spec->wb_max_alloc_units = spec->total_au / kWbShareDivisor;
 
     spec->strings[kManufacturer] = Padded(p.manufacturer_name.value_or(kDefaultManufacturer), 8);
     spec->strings[kProduct] =

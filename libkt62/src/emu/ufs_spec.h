@@ -29,6 +29,9 @@ struct VersionLayout {
     uint16_t mphy_bcd;
     uint8_t unipro_ver_info;  // PA_LocalVerInfo / PA_RemoteVerInfo encoding
     uint8_t max_hs_gear;
+    // The 3.1 layouts carry the WriteBooster fields: configuration header 0x10-0x15 and unit
+    // entry 0x16-0x19, mirrored in the device, unit and geometry descriptors.
+    bool WriteBooster() const { return config_unit_len >= 0x1A; }
 };
 
 inline constexpr int kUnits = 8;
@@ -59,6 +62,7 @@ struct DeviceSpec {
     uint64_t au_bytes = 0;
     uint32_t total_au = 0;
     std::array<MemoryTypeLimit, kMemoryTypes> memory{};
+    uint32_t wb_max_alloc_units = 0;  // geometry dWriteBoosterBufferMaxNAllocUnits; 0 without WriteBooster
     std::array<std::string, kStrings> strings;  // ASCII, padded where the width is fixed
     uint8_t factory_lock = 0;
     std::vector<uint8_t> factory_config;  // configuration descriptor of a new device
@@ -85,8 +89,25 @@ struct UnitConfig {
     uint32_t alloc_units = 0;
     uint8_t data_reliability = 0, block_exponent = 0, provisioning_type = 0;
     uint16_t context_capabilities = 0;
+    uint32_t wb_alloc_units = 0;  // dLUNumWriteBoosterBufferAllocUnits (3.1 layout)
 };
 UnitConfig DecodeUnit(const DeviceSpec& spec, const uint8_t* config, int lun);
+
+// The WriteBooster fields of a configuration header (all 0 on a layout without them).
+inline constexpr uint8_t kWbDedicated = 0;
+inline constexpr uint8_t kWbShared = 1;
+inline constexpr uint8_t kWbMaxUnits = 1;      // geometry bDeviceMaxWriteBoosterLUs
+inline constexpr uint8_t kWbCapAdjFactor = 3;  // geometry bWriteBoosterBufferCapAdjFac: SLC in TLC
+struct WriteBoosterConfig {
+    uint8_t preserve_user_space = 0;  // bWriteBoosterBufferPreserveUserSpaceEn
+    uint8_t type = kWbDedicated;      // bWriteBoosterBufferType
+    uint32_t shared_alloc_units = 0;  // dNumSharedWriteBoosterBufferAllocUnits
+};
+WriteBoosterConfig DecodeWriteBooster(const DeviceSpec& spec, const uint8_t* config);
+
+// Allocation units of the WriteBooster buffer that unit `index` reaches: the shared buffer from any
+// index, else the unit's own; 0 without a buffer or for an index past the units.
+uint32_t WriteBoosterUnits(const DeviceSpec& spec, const uint8_t* config, uint8_t index);
 
 // Logical blocks an enabled unit of this configuration exposes.
 uint64_t UnitBlocks(const DeviceSpec& spec, const UnitConfig& unit);
