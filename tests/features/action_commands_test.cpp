@@ -15,9 +15,9 @@ using test::Hex;
 
 // ---- provisioning ----
 
-std::string GeometryRule(std::uint64_t capacity, std::uint32_t segment) {
+std::string GeometryRule(std::uint64_t capacity, std::uint32_t segment, std::uint8_t length = 0x48) {
     std::vector<std::uint8_t> g(28, 0);
-    g[0] = 0x48;
+    g[0] = length;
     g[1] = 0x07;
     for (int i = 0; i < 8; ++i) g[4 + i] = static_cast<std::uint8_t>(capacity >> (56 - 8 * i));
     for (int i = 0; i < 4; ++i) g[0x0D + i] = static_cast<std::uint8_t>(segment >> (24 - 8 * i));
@@ -33,6 +33,16 @@ std::string LockRule(const std::string& answer) {
 const std::string kLockRead = "kt62UfsReadAttribute idn=11 index=0 selector=0 -> ";
 const std::string kGeometryRead = "kt62UfsReadDescriptor idn=7 index=0 selector=0 length=28 -> ";
 const std::string kConfigWrite = "kt62UfsWriteDescriptor idn=1 index=0 selector=0 length=144 -> ";
+const std::string kDeviceRead = "kt62UfsReadDescriptor idn=0 index=0 selector=0 length=64 -> ";
+// A device descriptor whose bytes 0x1A and 0x1B give the configuration layout.
+std::string DeviceRule(std::uint8_t base, std::uint8_t entry) {
+    std::vector<std::uint8_t> d(0x59, 0);
+    d[0] = 0x59;
+    d[0x1A] = base;
+    d[0x1B] = entry;
+    return R"({"call": "kt62UfsReadDescriptor", "match": {"idn": 0}, "result": 0, "bytes": ")" + Hex(d) +
+           "\"}";
+}
 const std::string kWriteOk = R"({"call": "kt62UfsWriteDescriptor", "match": {"idn": 1}, "result": 0})";
 const std::string kDone = "write descriptor done.\r\nPlease reset VARNEL.";
 
@@ -86,6 +96,20 @@ const ProvisionCase kProvisionCases[] = {
     {"LessThanOneSegmentStillWritten", IDC_BTN_CFG_1_LUN,
      {LockRule(R"("result": 0, "value": 0)"), GeometryRule(100, 1u << 13), kWriteOk},
      kDone, {kLockRead + "0", kGeometryRead + "0", kConfigWrite + "0"}},
+    // A geometry longer than 2.x's: the device descriptor names the layout.
+    {"Layout31", IDC_BTN_CFG_1_LUN,
+     {LockRule(R"("result": 0, "value": 0)"), GeometryRule(1ull << 24, 1u << 13, 0x57), DeviceRule(0x16, 0x1A), kWriteOk},
+     kDone, {kLockRead + "0", kGeometryRead + "0", kDeviceRead + "0",
+             "kt62UfsWriteDescriptor idn=1 index=0 selector=0 length=230 -> 0"}},
+    {"UnknownLayoutRefused", IDC_BTN_CFG_1_LUN,
+     {LockRule(R"("result": 0, "value": 0)"), GeometryRule(1ull << 24, 1u << 13, 0x57), DeviceRule(0x12, 0x1A), kWriteOk},
+     "Unknown configuration layout: bUD0BaseOffset 12h, bUDConfigPLength 1Ah. Nothing was written.",
+     {kLockRead + "0", kGeometryRead + "0", kDeviceRead + "0"}},
+    {"UnreadableDeviceDescriptorRefused", IDC_BTN_CFG_1_LUN,
+     {LockRule(R"("result": 0, "value": 0)"), GeometryRule(1ull << 24, 1u << 13, 0x57),
+      R"({"call": "kt62UfsReadDescriptor", "match": {"idn": 0}, "result": -4})", kWriteOk},
+     "Cannot read the device descriptor: Command fail scsi err 252. Nothing was written.",
+     {kLockRead + "0", kGeometryRead + "0", kDeviceRead + "-4"}},
     {"WriteRefusedByDevice", IDC_BTN_CFG_1_LUN,
      {LockRule(R"("result": 0, "value": 0)"), kGeometry8GiB, R"({"call": "kt62UfsWriteDescriptor", "result": -9})"},
      "Fail to UFS Write Descriptor scsi err 247.", {kLockRead + "0", kGeometryRead + "0", kConfigWrite + "-9"}},

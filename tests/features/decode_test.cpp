@@ -185,6 +185,7 @@ struct AllocCase {
     const char* name;
     std::uint64_t capacity;
     std::uint32_t segment;
+    std::uint8_t auSegments;
     std::optional<std::uint32_t> units;  // none: refused
 };
 
@@ -192,7 +193,7 @@ class AllocUnits : public testing::TestWithParam<AllocCase> {};
 
 TEST_P(AllocUnits, WholeCapacityOrRefusal) {
     const AllocCase& c = GetParam();
-    const auto result = WholeCapacityAllocUnits({c.capacity, c.segment});
+    const auto result = WholeCapacityAllocUnits({0x48, c.capacity, c.segment, c.auSegments});
     if (c.units) {
         ASSERT_TRUE(std::holds_alternative<std::uint32_t>(result)) << std::get<std::string>(result);
         EXPECT_EQ(std::get<std::uint32_t>(result), *c.units);
@@ -204,12 +205,17 @@ TEST_P(AllocUnits, WholeCapacityOrRefusal) {
 
 // clang-format off
 const AllocCase kAllocCases[] = {
-    {"EightGiBIn4MiB", 1ull << 24, 1u << 13, 0x800},
-    {"RemainderDropped", (1ull << 24) + 8191, 1u << 13, 0x800},
-    {"SmallerThanOneSegment", 100, 1u << 13, 0},
-    {"LargestThatFits", 0xFFFFFFFFull * 3 + 2, 3, 0xFFFFFFFFu},
-    {"SegmentSizeZero", 1ull << 24, 0, std::nullopt},
-    {"TooManySegments", 1ull << 32, 1, std::nullopt},
+    {"EightGiBIn4MiB", 1ull << 24, 1u << 13, 1, 0x800},
+    {"RemainderDropped", (1ull << 24) + 8191, 1u << 13, 1, 0x800},
+    {"SmallerThanOneSegment", 100, 1u << 13, 1, 0},
+    {"LargestThatFits", 0xFFFFFFFFull * 3 + 2, 3, 1, 0xFFFFFFFFu},
+    {"SegmentSizeZero", 1ull << 24, 0, 1, std::nullopt},
+    {"TooManySegments", 1ull << 32, 1, 1, std::nullopt},
+    // Eight segments an allocation unit: an eighth as many units, so that
+    // the unit asks for no more than the device has.
+    {"EightSegmentUnits", 1ull << 24, 1u << 13, 8, 0x100},
+    {"EightSegmentUnitsRemainderDropped", (1ull << 24) + 7 * 8192, 1u << 13, 8, 0x100},
+    {"AllocationUnitSizeZero", 1ull << 24, 1u << 13, 0, std::nullopt},
 };
 // clang-format on
 
@@ -217,8 +223,8 @@ INSTANTIATE_TEST_SUITE_P(Table, AllocUnits, testing::ValuesIn(kAllocCases),
                          [](const auto& i) { return std::string(i.param.name); });
 
 TEST(Provisioning, DescriptorBytes) {
-    const auto enabled = SingleLunConfiguration(0x800, true);
-    std::array<std::uint8_t, 0x90> expected{};
+    const auto enabled = SingleLunConfiguration(kConfigLayout2x, 0x800, true);
+    std::vector<std::uint8_t> expected(0x90);
     const std::uint8_t header[] = {0x90, 0x01, 0x00, 0x00, 0x00, 0x01, 0x7F};
     std::copy(std::begin(header), std::end(header), expected.begin());
     const std::uint8_t unit0[] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x08, 0x00, 0x00, 0x0C};
@@ -226,14 +232,29 @@ TEST(Provisioning, DescriptorBytes) {
     EXPECT_EQ(enabled, expected);
 
     // The disabled variant differs in the enable byte alone.
-    auto disabled = SingleLunConfiguration(0x800, false);
+    auto disabled = SingleLunConfiguration(kConfigLayout2x, 0x800, false);
     EXPECT_EQ(disabled[0x10], 0);
     disabled[0x10] = 1;
     EXPECT_EQ(disabled, enabled);
 
-    const auto wide = SingleLunConfiguration(0xA1B2C3D4, true);
+    const auto wide = SingleLunConfiguration(kConfigLayout2x, 0xA1B2C3D4, true);
     EXPECT_EQ(std::vector<std::uint8_t>(wide.begin() + 0x14, wide.begin() + 0x18),
               (std::vector<std::uint8_t>{0xA1, 0xB2, 0xC3, 0xD4}));
+
+    // The 3.1 layout: the same header bytes, unit 0's entry after a 0x16-byte
+    // header, eight entries of 0x1A bytes.
+    std::vector<std::uint8_t> expected31(0xE6);
+    std::copy(std::begin(header), std::end(header), expected31.begin());
+    expected31[0] = 0xE6;
+    std::copy(std::begin(unit0), std::end(unit0), expected31.begin() + 0x16);
+    EXPECT_EQ(SingleLunConfiguration(kConfigLayout31, 0x800, true), expected31);
+}
+
+TEST(Provisioning, KnownLayoutsOnly) {
+    EXPECT_EQ(KnownConfigLayout(0x10, 0x10), kConfigLayout2x);
+    EXPECT_EQ(KnownConfigLayout(0x16, 0x1A), kConfigLayout31);
+    EXPECT_EQ(KnownConfigLayout(0x12, 0x1A), std::nullopt);
+    EXPECT_EQ(KnownConfigLayout(0x00, 0x00), std::nullopt);
 }
 
 TEST(OneStepText, FailureLine) {
