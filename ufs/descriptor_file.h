@@ -17,8 +17,11 @@ inline constexpr const char* kDescriptorFileFilter = "decriptor File(*.descr)|*.
 
 // Each command's buffer: larger than any descriptor (byte 0 is at most 255).
 inline constexpr std::size_t kDescriptorBufferSize = 512;
-// At most this many bytes of a descriptor are read and shown.
-inline constexpr std::uint32_t kDescriptorReadLimit = 192;
+// At most this many bytes of a descriptor are read and shown: the most a
+// descriptor's byte 0 can claim, so that every descriptor, the 0xE6-byte
+// configuration descriptor of 3.1 and later parts included, is shown and
+// saved whole.
+inline constexpr std::uint32_t kDescriptorReadLimit = 255;
 
 // How much of a descriptor the read shows and whether it saves it, from the
 // length read's byte 0 and the full read's byte 0. Only bytes the full read

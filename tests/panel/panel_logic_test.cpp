@@ -42,7 +42,8 @@ TEST_P(DescriptorPlan, ShowsAndSavesOnlyBytesThatWereRead) {
 INSTANTIATE_TEST_SUITE_P(
     Table, DescriptorPlan,
     testing::Values(
-        PlanCase{192, 192, true, 192, 192, true, {}}, PlanCase{200, 200, false, 192, 192, false, {}},
+        PlanCase{192, 192, true, 192, 192, true, {}}, PlanCase{230, 230, true, 230, 230, true, {}},
+        PlanCase{255, 255, false, 255, 255, false, {}},
         // Shorter at the full read: its own length rules, and the file is complete.
         PlanCase{
             144, 64, true, 144, 64, true, {"Descriptor length changed between reads: 144, then 64 bytes."}},
@@ -53,11 +54,11 @@ INSTANTIATE_TEST_SUITE_P(
         PlanCase{250,
                  255,
                  true,
-                 192,
-                 192,
+                 250,
+                 250,
                  false,
                  {"Descriptor length changed between reads: 250, then 255 bytes.",
-                  "Not saved: the descriptor is 255 bytes long, only 192 bytes were read."}}));
+                  "Not saved: the descriptor is 255 bytes long, only 250 bytes were read."}}));
 
 std::vector<std::uint8_t> Descriptor(std::size_t size, std::uint8_t length, std::uint8_t idn) {
     std::vector<std::uint8_t> d(size, 0xA5);
