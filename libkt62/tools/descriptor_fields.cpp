@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "utf16.h"
-
 namespace kt62emu {
 namespace {
 
@@ -137,14 +135,25 @@ const std::vector<Field>& UnitFields() {
     return f;
 }
 
-const std::vector<Field>& RpmbUnitFields() {
-    static const std::vector<Field> f = {
-        {0x00, 1, "bLength"},           {0x01, 1, "bDescriptorIDN"},       {0x02, 1, "bUnitIndex"},
-        {0x03, 1, "bLUEnable"},         {0x04, 1, "bBootLunID"},           {0x05, 1, "bLUWriteProtect"},
-        {0x06, 1, "bLUQueueDepth"},     {0x07, 1, "bPSASensitive"},        {0x08, 1, "bMemoryType"},
-        {0x0A, 1, "bLogicalBlockSize"}, {0x0B, 8, "qLogicalBlockCount"},   {0x13, 4, "dEraseBlockSize"},
-        {0x17, 1, "bProvisioningType"}, {0x18, 8, "qPhyMemResourceCount"},
+// From 3.0 the RPMB unit has regions: byte 0x09 enables them and 0x13-0x16 size them, where 2.x
+// has a reserved byte and dEraseBlockSize.
+std::vector<Field> RpmbUnitFields(uint16_t spec_version) {
+    std::vector<Field> f = {
+        {0x00, 1, "bLength"},       {0x01, 1, "bDescriptorIDN"}, {0x02, 1, "bUnitIndex"},
+        {0x03, 1, "bLUEnable"},     {0x04, 1, "bBootLunID"},     {0x05, 1, "bLUWriteProtect"},
+        {0x06, 1, "bLUQueueDepth"}, {0x07, 1, "bPSASensitive"},  {0x08, 1, "bMemoryType"},
     };
+    const bool regions = spec_version >= 0x0300;
+    if (regions) f.push_back({0x09, 1, "bRPMBRegionEnable"});
+    f.push_back({0x0A, 1, "bLogicalBlockSize"});
+    f.push_back({0x0B, 8, "qLogicalBlockCount"});
+    if (regions) {
+        for (size_t r = 0; r < 4; ++r) f.push_back({0x13 + r, 1, "bRPMBRegion" + std::to_string(r) + "Size"});
+    } else {
+        f.push_back({0x13, 4, "dEraseBlockSize"});
+    }
+    f.push_back({0x17, 1, "bProvisioningType"});
+    f.push_back({0x18, 8, "qPhyMemResourceCount"});
     return f;
 }
 
@@ -230,14 +239,14 @@ const std::vector<Field>& HealthFields() {
     return f;
 }
 
-std::vector<Field> FieldsFor(uint8_t idn, uint8_t index, size_t length) {
+std::vector<Field> FieldsFor(uint8_t idn, uint8_t index, size_t length, uint16_t spec_version) {
     switch (idn) {
         case 0x00:
             return DeviceFields();
         case 0x01:
             return ConfigurationFields(length);
         case 0x02:
-            return index == 0xC4 ? RpmbUnitFields() : UnitFields();
+            return index == 0xC4 ? RpmbUnitFields(spec_version) : UnitFields();
         case 0x04:
             return InterconnectFields();
         case 0x05:
@@ -267,15 +276,59 @@ DecodedField Make(std::span<const uint8_t> bytes, size_t offset, size_t size, st
     return d;
 }
 
+void AppendUtf8(std::string& out, uint32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+// Big-endian UTF-16 as string descriptors hold it; an unpaired surrogate shows as U+FFFD and an
+// odd last byte is dropped.
+std::string Utf16BeText(std::span<const uint8_t> bytes) {
+    const size_t count = bytes.size() / 2;
+    auto unit = [bytes](size_t i) { return static_cast<uint32_t>(bytes[2 * i] << 8 | bytes[2 * i + 1]); };
+    auto high = [](uint32_t u) { return u >= 0xD800 && u < 0xDC00; };
+    auto low = [](uint32_t u) { return u >= 0xDC00 && u < 0xE000; };
+    std::string out;
+    for (size_t i = 0; i < count; ++i) {
+        const uint32_t u = unit(i);
+        if (high(u) && i + 1 < count && low(unit(i + 1))) {
+            AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (unit(i + 1) - 0xDC00));
+            ++i;
+        } else {
+            AppendUtf8(out, high(u) || low(u) ? 0xFFFD : u);
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
-std::vector<DecodedField> DecodeDescriptor(uint8_t idn, uint8_t index, std::span<const uint8_t> bytes) {
+uint16_t SpecVersionOf(std::span<const uint8_t> device_descriptor) {
+    if (device_descriptor.size() < 0x12) return 0;
+    return static_cast<uint16_t>(device_descriptor[0x10] << 8 | device_descriptor[0x11]);
+}
+
+std::vector<DecodedField> DecodeDescriptor(uint8_t idn, uint8_t index, std::span<const uint8_t> bytes,
+                                           uint16_t spec_version) {
     std::vector<DecodedField> out;
     size_t covered = 0;
     auto reserved_up_to = [&](size_t end) {
         if (end > covered) out.push_back(Make(bytes, covered, end - covered, "reserved"));
     };
-    for (const Field& f : FieldsFor(idn, index, bytes.size())) {
+    for (const Field& f : FieldsFor(idn, index, bytes.size(), spec_version)) {
         if (f.offset + f.size > bytes.size()) break;
         reserved_up_to(f.offset);
         out.push_back(Make(bytes, f.offset, f.size, f.name));
@@ -283,7 +336,7 @@ std::vector<DecodedField> DecodeDescriptor(uint8_t idn, uint8_t index, std::span
     }
     if (idn == 0x05 && bytes.size() > covered) {
         DecodedField text = Make(bytes, covered, bytes.size() - covered, "UC");
-        text.text = kt62::Utf16BeToUtf8(text.bytes);
+        text.text = Utf16BeText(text.bytes);
         out.push_back(std::move(text));
         covered = bytes.size();
     }

@@ -1,4 +1,6 @@
-// UFS descriptors taken apart field by field, for kt62emu's show command.
+// UFS descriptors taken apart field by field, for kt62emu's show command and
+// any other view of descriptor bytes: pure tables and arithmetic, no library,
+// no I/O (the kt62_descriptor_fields target depends on nothing).
 #pragma once
 
 #include <cstdint>
@@ -21,6 +23,12 @@ struct DecodedField {
 
 // The fields of a descriptor read with this IDN and index, in offset order, covering every byte
 // of it: bytes no field names show up as "reserved". Nothing past the bytes given is invented.
-std::vector<DecodedField> DecodeDescriptor(uint8_t idn, uint8_t index, std::span<const uint8_t> bytes);
+// Layouts follow the descriptor's own length; where one length carries two meanings (the RPMB
+// unit descriptor before and from 3.0) the device's wSpecVersion decides (0: not known, 2.x).
+std::vector<DecodedField> DecodeDescriptor(uint8_t idn, uint8_t index, std::span<const uint8_t> bytes,
+                                           uint16_t spec_version = 0);
+
+// wSpecVersion (device descriptor bytes 0x10-0x11), or 0 when the bytes do not reach it.
+uint16_t SpecVersionOf(std::span<const uint8_t> device_descriptor);
 
 }  // namespace kt62emu

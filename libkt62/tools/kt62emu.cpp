@@ -377,6 +377,13 @@ const char* SlotKind(emu::FirmwareSlot::Kind k) {
     return "?";
 }
 
+// The device's UFS version, as its device descriptor says.
+uint16_t SpecVersion(const emu::DeviceView& view) {
+    for (const emu::DescriptorView& d : view.descriptors)
+        if (d.idn == 0x00) return kt62emu::SpecVersionOf(d.bytes);
+    return 0;
+}
+
 json FieldJson(const kt62emu::DecodedField& f) {
     json j = {{"offset", f.offset}, {"size", f.size}, {"name", f.name}};
     if (f.numeric)
@@ -420,9 +427,10 @@ json ShowJson(const Target& t, const FirmwareInfo& fw, const emu::DeviceView* vi
         return out;
     }
     json descriptors = json::array();
+    const uint16_t version = SpecVersion(*view);
     for (const emu::DescriptorView& d : view->descriptors) {
         json fields = json::array();
-        for (const auto& f : kt62emu::DecodeDescriptor(d.idn, d.index, d.bytes))
+        for (const auto& f : kt62emu::DecodeDescriptor(d.idn, d.index, d.bytes, version))
             fields.push_back(FieldJson(f));
         descriptors.push_back({{"name", d.name},
                                {"idn", d.idn},
@@ -488,11 +496,12 @@ void ShowText(std::ostream& o, const Target& t, const FirmwareInfo& fw, const em
       << (view->configuration_pending ? "written, takes effect at the next reset or power cycle"
                                       : "in effect")
       << "\n";
+    const uint16_t version = SpecVersion(*view);
     for (const emu::DescriptorView& d : view->descriptors) {
         o << "\n"
           << d.name << " descriptor (IDN " << Hex(d.idn, 1) << ", index " << Hex(d.index, 1) << ", "
           << d.bytes.size() << " bytes)\n";
-        for (const auto& f : kt62emu::DecodeDescriptor(d.idn, d.index, d.bytes)) {
+        for (const auto& f : kt62emu::DecodeDescriptor(d.idn, d.index, d.bytes, version)) {
             o << "  " << Hex(f.offset, 1) << "  " << Pad(f.name, 34) << " ";
             if (f.numeric)
                 o << Hex(f.value, f.size) << " (" << f.value << ")";
