@@ -34,14 +34,10 @@ const std::string kLockRead = "kt62UfsReadAttribute idn=11 index=0 selector=0 ->
 const std::string kGeometryRead = "kt62UfsReadDescriptor idn=7 index=0 selector=0 length=28 -> ";
 const std::string kConfigWrite = "kt62UfsWriteDescriptor idn=1 index=0 selector=0 length=144 -> ";
 const std::string kDeviceRead = "kt62UfsReadDescriptor idn=0 index=0 selector=0 length=64 -> ";
-// A device descriptor whose bytes 0x1A and 0x1B give the configuration layout.
-std::string DeviceRule(std::uint8_t base, std::uint8_t entry) {
-    std::vector<std::uint8_t> d(0x59, 0);
-    d[0] = 0x59;
-    d[0x1A] = base;
-    d[0x1B] = entry;
-    return R"({"call": "kt62UfsReadDescriptor", "match": {"idn": 0}, "result": 0, "bytes": ")" + Hex(d) +
-           "\"}";
+// A device descriptor whose bytes 0x1A and 0x1B (after 24 zero bytes) give the layout.
+std::string DeviceRule(const char* layout) {
+    return R"({"call": "kt62UfsReadDescriptor", "match": {"idn": 0}, "result": 0, "bytes": "59 00 )" +
+           std::string(48, '0') + layout + "\"}";
 }
 const std::string kWriteOk = R"({"call": "kt62UfsWriteDescriptor", "match": {"idn": 1}, "result": 0})";
 const std::string kDone = "write descriptor done.\r\nPlease reset VARNEL.";
@@ -97,12 +93,8 @@ const ProvisionCase kProvisionCases[] = {
      {LockRule(R"("result": 0, "value": 0)"), GeometryRule(100, 1u << 13), kWriteOk},
      kDone, {kLockRead + "0", kGeometryRead + "0", kConfigWrite + "0"}},
     // A geometry longer than 2.x's: the device descriptor names the layout.
-    {"Layout31", IDC_BTN_CFG_1_LUN,
-     {LockRule(R"("result": 0, "value": 0)"), GeometryRule(1ull << 24, 1u << 13, 0x57), DeviceRule(0x16, 0x1A), kWriteOk},
-     kDone, {kLockRead + "0", kGeometryRead + "0", kDeviceRead + "0",
-             "kt62UfsWriteDescriptor idn=1 index=0 selector=0 length=230 -> 0"}},
     {"UnknownLayoutRefused", IDC_BTN_CFG_1_LUN,
-     {LockRule(R"("result": 0, "value": 0)"), GeometryRule(1ull << 24, 1u << 13, 0x57), DeviceRule(0x12, 0x1A), kWriteOk},
+     {LockRule(R"("result": 0, "value": 0)"), GeometryRule(1ull << 24, 1u << 13, 0x57), DeviceRule("12 1A"), kWriteOk},
      "Unknown configuration layout: bUD0BaseOffset 12h, bUDConfigPLength 1Ah. Nothing was written.",
      {kLockRead + "0", kGeometryRead + "0", kDeviceRead + "0"}},
     {"UnreadableDeviceDescriptorRefused", IDC_BTN_CFG_1_LUN,

@@ -211,10 +211,8 @@ const AllocCase kAllocCases[] = {
     {"LargestThatFits", 0xFFFFFFFFull * 3 + 2, 3, 1, 0xFFFFFFFFu},
     {"SegmentSizeZero", 1ull << 24, 0, 1, std::nullopt},
     {"TooManySegments", 1ull << 32, 1, 1, std::nullopt},
-    // Eight segments an allocation unit: an eighth as many units, so that
-    // the unit asks for no more than the device has.
+    // Eight segments an AU: an eighth as many, or the unit outgrows the device.
     {"EightSegmentUnits", 1ull << 24, 1u << 13, 8, 0x100},
-    {"EightSegmentUnitsRemainderDropped", (1ull << 24) + 7 * 8192, 1u << 13, 8, 0x100},
     {"AllocationUnitSizeZero", 1ull << 24, 1u << 13, 0, std::nullopt},
 };
 // clang-format on
@@ -240,21 +238,6 @@ TEST(Provisioning, DescriptorBytes) {
     const auto wide = SingleLunConfiguration(kConfigLayout2x, 0xA1B2C3D4, true);
     EXPECT_EQ(std::vector<std::uint8_t>(wide.begin() + 0x14, wide.begin() + 0x18),
               (std::vector<std::uint8_t>{0xA1, 0xB2, 0xC3, 0xD4}));
-
-    // The 3.1 layout: the same header bytes, unit 0's entry after a 0x16-byte
-    // header, eight entries of 0x1A bytes.
-    std::vector<std::uint8_t> expected31(0xE6);
-    std::copy(std::begin(header), std::end(header), expected31.begin());
-    expected31[0] = 0xE6;
-    std::copy(std::begin(unit0), std::end(unit0), expected31.begin() + 0x16);
-    EXPECT_EQ(SingleLunConfiguration(kConfigLayout31, 0x800, true), expected31);
-}
-
-TEST(Provisioning, KnownLayoutsOnly) {
-    EXPECT_EQ(KnownConfigLayout(0x10, 0x10), kConfigLayout2x);
-    EXPECT_EQ(KnownConfigLayout(0x16, 0x1A), kConfigLayout31);
-    EXPECT_EQ(KnownConfigLayout(0x12, 0x1A), std::nullopt);
-    EXPECT_EQ(KnownConfigLayout(0x00, 0x00), std::nullopt);
 }
 
 TEST(OneStepText, FailureLine) {

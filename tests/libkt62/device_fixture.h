@@ -32,7 +32,7 @@ protected:
         std::vector<uint8_t> buf(255, 0);
         EXPECT_EQ(kt62UfsReadDescriptor(h_, idn, index, 0, buf.data(), 255), KT62_OK)
             << int(idn) << "/" << int(index);
-        buf.resize(idn == 1 ? 0x90 : buf[0]);
+        buf.resize(buf[0]);
         return buf;
     }
     uint32_t Attribute(uint8_t idn, uint8_t index = 0, uint8_t selector = 0) {

@@ -201,8 +201,6 @@ struct Shape {
     const char* version;
     uint8_t device, config, unit, geometry, health;
     uint16_t spec_bcd;
-    uint8_t max_hs_gear;
-    uint16_t mphy_bcd;
 };
 
 class DescriptorShape : public DeviceTest, public ::testing::WithParamInterface<Shape> {};
@@ -233,11 +231,6 @@ TEST_P(DescriptorShape, LengthsFollowTheSpecVersionAndReadsAreCutOrWhole) {
     EXPECT_EQ(device[0x10] << 8 | device[0x11], s.spec_bcd);
     EXPECT_EQ(device[0x1A], s.config == 0x90 ? 0x10 : 0x16) << "bUD0BaseOffset";
     EXPECT_EQ(device[0x1B], s.config == 0x90 ? 0x10 : 0x1A) << "bUDConfigPLength";
-    uint32_t gear = 0;
-    EXPECT_EQ(kt62UfsGetDME(h_, 0x0002, 0, 3, &gear), KT62_OK);
-    EXPECT_EQ(gear, s.max_hs_gear) << "TX_HSGEAR_Capability";
-    EXPECT_EQ(Descriptor(4)[4] << 8 | Descriptor(4)[5], s.mphy_bcd);
-
     // What the version lacks answers "invalid IDN": WriteBooster from 3.1, bEXTIIDEn from 4.0.
     const bool wb = s.spec_bcd >= 0x0310;
     uint8_t flag = 0;
@@ -251,10 +244,6 @@ TEST_P(DescriptorShape, LengthsFollowTheSpecVersionAndReadsAreCutOrWhole) {
     other[0] = static_cast<uint8_t>(other.size());
     other[1] = 0x01;
     EXPECT_EQ(WriteConfig(other), KT62_QUERY_INVALID_LENGTH);
-    std::vector<uint8_t> config(255);
-    ASSERT_EQ(kt62UfsReadDescriptor(h_, 1, 0, 0, config.data(), 255), KT62_OK);
-    config.resize(s.config);
-    EXPECT_EQ(WriteConfig(config), KT62_OK) << "its own layout, as read, is taken back";
 
     std::vector<uint8_t> none(4, 0xEE);
     EXPECT_EQ(kt62UfsReadDescriptor(h_, 0, 0, 0, none.data(), 0), KT62_OK);
@@ -263,11 +252,11 @@ TEST_P(DescriptorShape, LengthsFollowTheSpecVersionAndReadsAreCutOrWhole) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Versions, DescriptorShape,
-                         ::testing::Values(Shape{"2.0", 0x40, 0x90, 0x23, 0x48, 0x25, 0x0200, 3, 0x0300},
-                                           Shape{"2.1", 0x40, 0x90, 0x23, 0x48, 0x25, 0x0210, 3, 0x0300},
-                                           Shape{"3.0", 0x40, 0x90, 0x23, 0x48, 0x25, 0x0300, 4, 0x0410},
-                                           Shape{"3.1", 0x59, 0xE6, 0x2D, 0x57, 0x2D, 0x0310, 4, 0x0410},
-                                           Shape{"4.0", 0x59, 0xE6, 0x2D, 0x57, 0x2D, 0x0400, 5, 0x0500}),
+                         ::testing::Values(Shape{"2.0", 0x40, 0x90, 0x23, 0x48, 0x25, 0x0200},
+                                           Shape{"2.1", 0x40, 0x90, 0x23, 0x48, 0x25, 0x0210},
+                                           Shape{"3.0", 0x40, 0x90, 0x23, 0x48, 0x25, 0x0300},
+                                           Shape{"3.1", 0x59, 0xE6, 0x2D, 0x57, 0x2D, 0x0310},
+                                           Shape{"4.0", 0x59, 0xE6, 0x2D, 0x57, 0x2D, 0x0400}),
                          [](const auto& param_info) {
                              std::string n = param_info.param.version;
                              n[1] = '_';

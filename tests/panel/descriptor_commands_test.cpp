@@ -81,7 +81,6 @@ const ReadCase kReadCases[] = {
     {"PartialLastLine", 35, "1", Reads("1", 35), 35, "\r\nSaved.", 35},
     {"Configuration", 144, "1", Reads("1", 144), 144, "\r\nSaved.", 144},
     {"Configuration31", 0xE6, "1", Reads("1", 0xE6), 0xE6, "\r\nSaved.", 0xE6},
-    {"Longest", 255, "2", Reads("2", 255), 255, "", std::nullopt},
     {"WideIdnReadsOneButSavesNothing", 144, "101", Reads("1", 144), 144, "", std::nullopt},
 };
 

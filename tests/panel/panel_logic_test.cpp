@@ -42,8 +42,7 @@ TEST_P(DescriptorPlan, ShowsAndSavesOnlyBytesThatWereRead) {
 INSTANTIATE_TEST_SUITE_P(
     Table, DescriptorPlan,
     testing::Values(
-        PlanCase{192, 192, true, 192, 192, true, {}}, PlanCase{230, 230, true, 230, 230, true, {}},
-        PlanCase{255, 255, false, 255, 255, false, {}},
+        PlanCase{192, 192, true, 192, 192, true, {}}, PlanCase{200, 200, false, 200, 200, false, {}},
         // Shorter at the full read: its own length rules, and the file is complete.
         PlanCase{
             144, 64, true, 144, 64, true, {"Descriptor length changed between reads: 144, then 64 bytes."}},
