@@ -163,6 +163,7 @@ std::optional<ConfigProblem> CheckWriteBooster(const DeviceSpec& spec, const uin
         return problem(-1, "bWriteBoosterBufferType", "must be 0 (dedicated) or 1 (shared)");
     uint64_t buffer = 0;
     int buffer_units = 0;
+    int buffer_lun = -1;  // the unit with the dedicated buffer
     for (int lun = 0; lun < kUnits; ++lun) {
         const UnitConfig u = DecodeUnit(spec, c, lun);
         if (u.wb_alloc_units == 0) continue;
@@ -174,16 +175,15 @@ std::optional<ConfigProblem> CheckWriteBooster(const DeviceSpec& spec, const uin
             return problem(lun, "dLUNumWriteBoosterBufferAllocUnits",
                            "at most " + std::to_string(kWbMaxUnits) + " unit may have a buffer");
         buffer += u.wb_alloc_units;
+        buffer_lun = lun;
     }
     if (wb.type == kWbDedicated && wb.shared_alloc_units != 0)
         return problem(-1, "dNumSharedWriteBoosterBufferAllocUnits", "must be 0 with dedicated buffers");
     buffer += wb.shared_alloc_units;
-    const int lun = wb.type == kWbShared ? -1 : 0;
     if (buffer > spec.wb_max_alloc_units)
         return problem(
-            lun,
-            wb.type == kWbShared ? "dNumSharedWriteBoosterBufferAllocUnits"
-                                 : "dLUNumWriteBoosterBufferAllocUnits",
+            buffer_lun,
+            buffer_lun < 0 ? "dNumSharedWriteBoosterBufferAllocUnits" : "dLUNumWriteBoosterBufferAllocUnits",
             "the buffer may take at most " + std::to_string(spec.wb_max_alloc_units) + " allocation units");
     if (!wb.preserve_user_space && user_au + buffer * kWbCapAdjFactor > spec.total_au)
         return problem(-1, "bWriteBoosterBufferPreserveUserSpaceEn",
