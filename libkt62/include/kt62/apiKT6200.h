@@ -152,6 +152,8 @@ KT62_API int32_t kt62UfsReadFlag(KT62_HANDLE h, uint8_t idn, uint8_t* value);
 KT62_API int32_t kt62UfsSetFlag(KT62_HANDLE h, uint8_t idn);
 KT62_API int32_t kt62UfsClearFlag(KT62_HANDLE h, uint8_t idn);
 KT62_API int32_t kt62UfsToggleFlag(KT62_HANDLE h, uint8_t idn);
+/* The value is the 32-bit VALUE field of the query. A 64-bit attribute of
+ * UFS 4.0 (qTimestamp, write only) is written with its upper 32 bits 0. */
 KT62_API int32_t kt62UfsReadAttribute(KT62_HANDLE h, uint8_t idn, uint8_t index, uint8_t selector,
                                       uint32_t* value);
 KT62_API int32_t kt62UfsWriteAttribute(KT62_HANDLE h, uint8_t idn, uint8_t index, uint8_t selector,
