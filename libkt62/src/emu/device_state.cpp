@@ -33,6 +33,13 @@ int32_t LoadDevice(const std::filesystem::path& device_dir, UfsModel& model, boo
         case LoadOutcome::Failed:
             return KT62_E_STATE_IO;
         case LoadOutcome::Missing:
+            // Data without the state that says whose it is: making a fresh device would delete it.
+            if (LuStore(device_dir).HoldsData()) {
+                error = file.string() +
+                        ": missing beside the logical units' data files; nothing was changed (restore it, or "
+                        "run kt62emu create to start a new device)";
+                return KT62_E_STATE_IO;
+            }
             fresh = true;
             break;
         case LoadOutcome::Loaded:
@@ -43,6 +50,9 @@ int32_t LoadDevice(const std::filesystem::path& device_dir, UfsModel& model, boo
                          "factory-fresh one";
             } else if (const auto why = model.Restore(stored)) {
                 error = file.string() + ": not a valid state file: " + *why;
+                return KT62_E_STATE_IO;
+            } else if (const auto lost = LuStore(device_dir).Check(model.Units())) {
+                error = *lost + " (the device in " + file.string() + " is not loaded; nothing was changed)";
                 return KT62_E_STATE_IO;
             }
             break;
@@ -58,8 +68,14 @@ int32_t PowerUpDevice(const std::filesystem::path& device_dir, UfsModel& model, 
     std::string save_error;
     InstallSaver(model, device_dir, &save_error);
     if (fresh) {
-        // Data of an earlier device must not show through the new one's units.
+        // Data of an earlier device must not show through the new one's units; it goes only once
+        // the new device is known to fit the state folder.
+        if (const int32_t r = LuStore::Probe(device_dir, model.Units(), error); r != KT62_OK) return r;
         units.RemoveAll();
+        if (const int32_t r = units.Prepare(model.Units(), error); r != KT62_OK) {
+            units.RemoveAll();
+            return r;
+        }
         if (const int32_t r = model.Save(); r != KT62_OK) {
             error = save_error;
             return r;
@@ -71,7 +87,7 @@ int32_t PowerUpDevice(const std::filesystem::path& device_dir, UfsModel& model, 
     }
     units.RemoveUnused(model.Units());
     model.SetSaver(nullptr);
-    return KT62_OK;
+    return units.Prepare(model.Units(), error);
 }
 
 int32_t CreateFreshDevice(const DeviceContext& where, const UfsProfile& profile, std::string& error) {
@@ -83,7 +99,13 @@ int32_t CreateFreshDevice(const DeviceContext& where, const UfsProfile& profile,
     const std::filesystem::path dir = DeviceDir(where.state_dir, where.position);
     UfsModel model(spec.spec);
     LuStore units(dir);
+    // The old device stays until the new one is known to fit the state folder.
+    if (const int32_t r = LuStore::Probe(dir, model.Units(), error); r != KT62_OK) return r;
     units.RemoveAll();
+    if (const int32_t r = units.Prepare(model.Units(), error); r != KT62_OK) {
+        units.RemoveAll();
+        return r;
+    }
     std::string save_error;
     InstallSaver(model, dir, &save_error);
     const int32_t r = model.Save();
