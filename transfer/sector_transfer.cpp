@@ -97,8 +97,10 @@ void CKT6200DemoDlg::RunTransfer(TransferKind kind) {
         const std::optional<std::string> path =
             m_ui.ChooseFile(reading ? FileChooserMode::Save : FileChooserMode::Open, kImageFilter);
         if (path) {
-            if (!(reading ? file.Create(*path) : file.OpenForReading(*path))) {
+            std::string why;
+            if (!(reading ? file.Create(*path, why) : file.OpenForReading(*path, why))) {
                 ShowLog("can't open file.");
+                ShowStatus(*path + ": " + why);
                 return;
             }
             if (!reading) {

@@ -61,10 +61,12 @@ void CKT6200DemoDlg::OnDescriptorWrite() {
     const DescriptorFileContent file = ReadDescriptorFile(*path);
     if (file.status == DescriptorFileContent::Status::OpenFailed) {
         ShowLog("Fail to open file.");
+        ShowStatus(*path + ": " + file.reason);
         return;
     }
     if (file.status == DescriptorFileContent::Status::ReadFailed) {
-        ShowLog(Format("Fail to read file: %s.", std::generic_category().message(file.error).c_str()));
+        ShowLog(Format("Fail to read file: %s.", file.reason.c_str()));
+        ShowStatus(*path + ": " + file.reason);
         return;
     }
     if (!DescriptorFileAccepted(file.head, file.length, a->idn)) {

@@ -7,8 +7,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 
 #include "app/text_format.h"
+#include "fileio/file_access.h"
 
 namespace kt {
 
@@ -75,40 +77,37 @@ int WriteAll(int fd, std::span<const std::uint8_t> bytes) {
 
 DescriptorFileContent ReadDescriptorFile(const std::string& path) {
     DescriptorFileContent out;
-    auto fail = [&out](DescriptorFileContent::Status status, int error) {
+    auto fail = [&out](DescriptorFileContent::Status status, int error, std::string reason) {
         out.status = status;
         out.error = error;
+        out.reason = std::move(reason);
         out.head.clear();
         return out;
     };
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) return fail(DescriptorFileContent::Status::OpenFailed, errno);
+    // Regular files only: a FIFO chosen here would block the user-interface thread for good.
+    std::string why;
+    const fileio::File fd = fileio::OpenForReading(path, why);
+    if (!fd.IsOpen()) return fail(DescriptorFileContent::Status::OpenFailed, errno, why);
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) return fail(DescriptorFileContent::Status::ReadFailed, errno);
-    if (S_ISDIR(st.st_mode)) return fail(DescriptorFileContent::Status::ReadFailed, EISDIR);
-    // A regular file has a length to compare with its byte 0; anything else
-    // (a device, a pipe) is taken as long as what it gives, at most one
-    // buffer, which no valid descriptor fills.
-    const bool regular = S_ISREG(st.st_mode);
-    const std::size_t want = regular ? static_cast<std::size_t>(std::min<std::uint64_t>(
-                                           static_cast<std::uint64_t>(st.st_size), kDescriptorBufferSize))
-                                     : kDescriptorBufferSize;
+    if (::fstat(fd.Get(), &st) != 0)
+        return fail(DescriptorFileContent::Status::ReadFailed, errno, std::strerror(errno));
+    const std::size_t want = static_cast<std::size_t>(
+        std::min<std::uint64_t>(static_cast<std::uint64_t>(st.st_size), kDescriptorBufferSize));
     out.head.resize(want);
     std::size_t got = 0;
     while (got < want) {
-        const ssize_t n = ::read(fd.get(), out.head.data() + got, want - got);
+        const ssize_t n = ::read(fd.Get(), out.head.data() + got, want - got);
         if (n < 0) {
             if (errno == EINTR) continue;
-            return fail(DescriptorFileContent::Status::ReadFailed, errno);
+            return fail(DescriptorFileContent::Status::ReadFailed, errno, std::strerror(errno));
         }
         if (n == 0) break;
         got += static_cast<std::size_t>(n);
     }
-    // A regular file that ends early shrank under us: what we hold is not
-    // the file its length describes.
-    if (regular && got < want) return fail(DescriptorFileContent::Status::ReadFailed, EIO);
-    out.head.resize(got);
-    out.length = regular ? static_cast<std::uint64_t>(st.st_size) : got;
+    // A file that ends early shrank under us: what we hold is not the file
+    // its length describes.
+    if (got < want) return fail(DescriptorFileContent::Status::ReadFailed, EIO, std::strerror(EIO));
+    out.length = static_cast<std::uint64_t>(st.st_size);
     return out;
 }
 

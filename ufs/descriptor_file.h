@@ -43,7 +43,8 @@ bool DescriptorFileAccepted(std::span<const std::uint8_t> head, std::uint64_t fi
 struct DescriptorFileContent {
     enum class Status { Ok, OpenFailed, ReadFailed };
     Status status = Status::Ok;
-    int error = 0;  // errno of the failure
+    int error = 0;       // errno of the failure
+    std::string reason;  // the failure in words
     std::vector<std::uint8_t> head;
     std::uint64_t length = 0;
 };

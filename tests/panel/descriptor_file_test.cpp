@@ -71,15 +71,15 @@ TEST(DescriptorFileRead, ReadsAtMostOneBufferAndKeepsTheWholeLength) {
     }
 }
 
-TEST(DescriptorFileRead, TellsAFileThatCannotBeOpenedFromOneThatCannotBeRead) {
+TEST(DescriptorFileRead, SaysWhyAFileCannotBeOpened) {
     test::TempDir dir;
     const DescriptorFileContent missing = ReadDescriptorFile(dir.Path() + "/none.descr");
     EXPECT_EQ(missing.status, DescriptorFileContent::Status::OpenFailed);
-    EXPECT_EQ(missing.error, ENOENT);
+    EXPECT_EQ(missing.reason, "No such file or directory");
 
     const DescriptorFileContent folder = ReadDescriptorFile(dir.Path());
-    EXPECT_EQ(folder.status, DescriptorFileContent::Status::ReadFailed);
-    EXPECT_NE(folder.error, 0);
+    EXPECT_EQ(folder.status, DescriptorFileContent::Status::OpenFailed);
+    EXPECT_EQ(folder.reason, "not a regular file (a directory)");
     EXPECT_TRUE(folder.head.empty());
 }
 
