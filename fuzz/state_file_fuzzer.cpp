@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include <kt62/apiKT6200.h>
+
 #include "emu/state_file.h"
 #include "emu/ufs_spec.h"
 #include "fuzz/fuzz_support.h"
