@@ -1,11 +1,9 @@
 #include "ufs/descriptor_file.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 
@@ -36,44 +34,6 @@ bool DescriptorFileAccepted(std::span<const std::uint8_t> head, std::uint64_t fi
     if (fileLength < 2 || head.size() < 2) return false;
     return head[1] == idn && fileLength == head[0];
 }
-
-namespace {
-
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    // Closes now and reports the close's own failure (a delayed write error
-    // surfaces here on some file systems).
-    int Close() {
-        const int r = ::close(fd_);
-        fd_ = -1;
-        return r == 0 ? 0 : errno;
-    }
-
-private:
-    int fd_;
-};
-
-int WriteAll(int fd, std::span<const std::uint8_t> bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return errno;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return 0;
-}
-
-}  // namespace
 
 DescriptorFileContent ReadDescriptorFile(const std::string& path) {
     DescriptorFileContent out;
@@ -111,28 +71,15 @@ DescriptorFileContent ReadDescriptorFile(const std::string& path) {
     return out;
 }
 
-int SaveDescriptorFile(const std::string& path, std::span<const std::uint8_t> bytes) {
+std::string SaveDescriptorFile(const std::string& path, std::span<const std::uint8_t> bytes) {
     // A file the operator made read-only stays as it is, as creating it for
     // writing would refuse; renaming over it would not.
-    if (::access(path.c_str(), F_OK) == 0 && ::access(path.c_str(), W_OK) != 0) return errno;
-
-    static std::atomic<unsigned> counter{0};
-    std::string temp;
-    int fdNum = -1;
-    for (int attempt = 0; attempt < 100 && fdNum < 0; ++attempt) {
-        temp = Format("%s.tmp-%ld-%u", path.c_str(), static_cast<long>(::getpid()), counter++);
-        fdNum = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fdNum < 0 && errno != EEXIST) return errno;
-    }
-    if (fdNum < 0) return EEXIST;
-    Fd fd(fdNum);
-    int err = WriteAll(fd.get(), bytes);
-    if (err == 0 && ::fsync(fd.get()) != 0) err = errno;
-    const int closeErr = fd.Close();
-    if (err == 0) err = closeErr;
-    if (err == 0 && ::rename(temp.c_str(), path.c_str()) != 0) err = errno;
-    if (err != 0) ::unlink(temp.c_str());
-    return err;
+    if (::access(path.c_str(), F_OK) == 0 && ::access(path.c_str(), W_OK) != 0) return std::strerror(errno);
+    std::string why;
+    if (!fileio::ReplaceWhole(
+            path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), why))
+        return why;
+    return {};
 }
 
 }  // namespace kt

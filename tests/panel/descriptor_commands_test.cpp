@@ -125,7 +125,7 @@ TEST_F(DescriptorCommands, ASaveThatCannotBeWrittenSaysWhy) {
     ui_.SetText(IDC_EDIT_IDN, "1");
     Click(IDC_BTN_DESC_READ);
     EXPECT_EQ(ui_.Pane(), DumpPane(Descriptor(16, 16, 1)) + "\r\nFail to save " + dir_.Path() +
-                              "/configuration.descr: Is a directory.");
+                              "/configuration.descr: not a regular file (a directory); not replaced.");
     EXPECT_TRUE(fs::is_directory(dir_.Path() + "/configuration.descr"));
 }
 
