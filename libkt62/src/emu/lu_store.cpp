@@ -109,7 +109,7 @@ std::optional<std::string> LuStore::Check(const std::array<UnitTarget, kUnits>& 
         if (!units[lun].enabled) continue;
         const std::filesystem::path file = dir_ / FileName(lun, units[lun].generation);
         struct stat st {};
-        if (::lstat(file.c_str(), &st) != 0) return SysError(file, "the unit's data");
+        if (::lstat(file.c_str(), &st) != 0) return SysError(file, "cannot be opened");
         if (!S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) != units[lun].Bytes())
             return file.string() + ": " + std::to_string(st.st_size) + " bytes where unit " +
                    std::to_string(lun) + " holds " + std::to_string(units[lun].Bytes()) +
