@@ -19,8 +19,20 @@ std::optional<ProfileError> CheckUfsProfile(const UfsProfile& profile) {
 }
 
 void InstallSaver(UfsModel& model, const std::filesystem::path& device_dir, std::string* last_error) {
-    model.SetSaver([file = StateFile(device_dir), last_error](const StoredState& s) {
-        return SaveState(file, s, *last_error);
+    model.SetSaver([&model, device_dir, last_error](const StoredState& s) {
+        // A unit of a new generation gets its file before the state that names it is stored (the
+        // model's units still show the generations stored last): a crash in between leaves a
+        // spare file, never a state whose data is missing.
+        bool changed = false;
+        for (int lun = 0; lun < kUnits; ++lun)
+            changed |= s.unit_generation[lun] != model.Unit(lun).generation;
+        if (changed) {
+            UfsModel next(std::make_shared<const DeviceSpec>(model.Spec()));
+            if (!next.Restore(s))
+                if (const int32_t r = LuStore(device_dir).Prepare(next.Units(), *last_error); r != KT62_OK)
+                    return r;
+        }
+        return SaveState(StateFile(device_dir), s, *last_error);
     });
 }
 
@@ -85,9 +97,11 @@ int32_t PowerUpDevice(const std::filesystem::path& device_dir, UfsModel& model, 
         error = save_error;
         return r;
     }
-    units.RemoveUnused(model.Units());
     model.SetSaver(nullptr);
-    return units.Prepare(model.Units(), error);
+    // The new files first, then the old ones go: a crash between leaves both, never neither.
+    if (const int32_t r = units.Prepare(model.Units(), error); r != KT62_OK) return r;
+    units.RemoveUnused(model.Units());
+    return KT62_OK;
 }
 
 int32_t CreateFreshDevice(const DeviceContext& where, const UfsProfile& profile, std::string& error) {

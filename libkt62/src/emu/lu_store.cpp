@@ -75,10 +75,14 @@ int32_t LuStore::Prepare(const std::array<UnitTarget, kUnits>& units, std::strin
     for (int lun = 0; lun < kUnits; ++lun) {
         if (!units[lun].enabled) continue;
         const std::filesystem::path file = dir_ / FileName(lun, units[lun].generation);
-        const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (fd < 0 && errno == EEXIST) continue;
+        struct stat st {};
+        if (::lstat(file.c_str(), &st) == 0) continue;
+        // Made whole under another name, then renamed: a crash never leaves a file of the wrong
+        // size under the unit's name.
+        const std::filesystem::path made = file.string() + ".new";
+        const int fd = ::open(made.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         if (fd < 0) {
-            error = SysError(file, "cannot create");
+            error = SysError(made, "cannot create");
             return KT62_E_STATE_IO;
         }
         // Sparse: never-written blocks read as zeros and take no room.
@@ -86,10 +90,15 @@ int32_t LuStore::Prepare(const std::array<UnitTarget, kUnits>& units, std::strin
             error = file.string() + ": the state folder's file system cannot hold a unit of " +
                     std::to_string(units[lun].Bytes()) + " bytes: " + std::generic_category().message(errno);
             ::close(fd);
-            ::unlink(file.c_str());
+            ::unlink(made.c_str());
             return KT62_E_STATE_IO;
         }
         ::close(fd);
+        if (::rename(made.c_str(), file.c_str()) != 0) {
+            error = SysError(file, "cannot create");
+            ::unlink(made.c_str());
+            return KT62_E_STATE_IO;
+        }
     }
     return KT62_OK;
 }
@@ -122,7 +131,11 @@ bool LuStore::HoldsData() const {
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator(dir_, ec)) {
         uint32_t gen = 0;
-        if (UnitOfFile(entry.path().filename().string(), gen) >= 0) return true;
+        struct stat st {};
+        // Files made for a new device whose state was never stored hold no block yet.
+        if (UnitOfFile(entry.path().filename().string(), gen) >= 0 &&
+            ::lstat(entry.path().c_str(), &st) == 0 && st.st_blocks > 0)
+            return true;
     }
     return false;
 }
@@ -172,7 +185,10 @@ void LuStore::RemoveUnused(const std::array<UnitTarget, kUnits>& units) {
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator(dir_, ec)) {
         uint32_t gen = 0;
-        const int lun = UnitOfFile(entry.path().filename().string(), gen);
+        const std::string name = entry.path().filename().string();
+        const int lun = UnitOfFile(name, gen);
+        if (lun < 0 && name.ends_with(".data.new") && UnitOfFile(name.substr(0, name.size() - 4), gen) >= 0)
+            std::filesystem::remove(entry.path(), ec);  // left by a crash while Prepare made it
         if (lun < 0 || (units[lun].enabled && units[lun].generation == gen)) continue;
         if (open_[lun].fd >= 0 && open_[lun].generation == gen) {
             ::close(open_[lun].fd);

@@ -42,7 +42,7 @@ public:
     // nullopt when the data file of every enabled unit is there with the unit's size, else what
     // is wrong ("<file>: <reason>").
     std::optional<std::string> Check(const std::array<UnitTarget, kUnits>& units) const;
-    // Whether the folder holds any unit data file.
+    // Whether a unit data file of the folder holds any written block.
     bool HoldsData() const;
     // Removes data files no enabled unit of this generation uses.
     void RemoveUnused(const std::array<UnitTarget, kUnits>& units);
