@@ -3,7 +3,7 @@
 // Setting maps each language index to the name of its caption section.
 #include <cerrno>
 #include <cstddef>
-#include <cstring>
+#include <system_error>
 
 #include "app/KT6200DemoDlg.h"
 #include "app/control_ids.h"
@@ -48,8 +48,8 @@ constexpr CaptionEntry kCaptionTable[] = {
 
 void CKT6200DemoDlg::NotSaved(const std::string& path) {
     const int error = errno;  // of the call that failed, when it was the system's
-    ShowStatus(Format("%s: the language choice was not saved%s%s", path.c_str(), error ? ": " : "",
-                      error ? std::strerror(error) : ""));
+    const std::string reason = error ? ": " + std::generic_category().message(error) : std::string();
+    ShowStatus(Format("%s: the language choice was not saved%s", path.c_str(), reason.c_str()));
 }
 
 std::string CKT6200DemoDlg::GetConfigPath() const { return m_strAppDir + "Config.ini"; }

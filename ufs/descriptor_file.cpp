@@ -5,7 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
+#include <system_error>
 
 #include "app/text_format.h"
 #include "fileio/file_access.h"
@@ -50,7 +50,7 @@ DescriptorFileContent ReadDescriptorFile(const std::string& path) {
     if (!fd.IsOpen()) return fail(DescriptorFileContent::Status::OpenFailed, errno, why);
     struct stat st {};
     if (::fstat(fd.Get(), &st) != 0)
-        return fail(DescriptorFileContent::Status::ReadFailed, errno, std::strerror(errno));
+        return fail(DescriptorFileContent::Status::ReadFailed, errno, std::generic_category().message(errno));
     const std::size_t want = static_cast<std::size_t>(
         std::min<std::uint64_t>(static_cast<std::uint64_t>(st.st_size), kDescriptorBufferSize));
     out.head.resize(want);
@@ -59,14 +59,16 @@ DescriptorFileContent ReadDescriptorFile(const std::string& path) {
         const ssize_t n = ::read(fd.Get(), out.head.data() + got, want - got);
         if (n < 0) {
             if (errno == EINTR) continue;
-            return fail(DescriptorFileContent::Status::ReadFailed, errno, std::strerror(errno));
+            return fail(DescriptorFileContent::Status::ReadFailed, errno,
+                        std::generic_category().message(errno));
         }
         if (n == 0) break;
         got += static_cast<std::size_t>(n);
     }
     // A file that ends early shrank under us: what we hold is not the file
     // its length describes.
-    if (got < want) return fail(DescriptorFileContent::Status::ReadFailed, EIO, std::strerror(EIO));
+    if (got < want)
+        return fail(DescriptorFileContent::Status::ReadFailed, EIO, std::generic_category().message(EIO));
     out.length = static_cast<std::uint64_t>(st.st_size);
     return out;
 }
@@ -74,7 +76,8 @@ DescriptorFileContent ReadDescriptorFile(const std::string& path) {
 std::string SaveDescriptorFile(const std::string& path, std::span<const std::uint8_t> bytes) {
     // A file the operator made read-only stays as it is, as creating it for
     // writing would refuse; renaming over it would not.
-    if (::access(path.c_str(), F_OK) == 0 && ::access(path.c_str(), W_OK) != 0) return std::strerror(errno);
+    if (::access(path.c_str(), F_OK) == 0 && ::access(path.c_str(), W_OK) != 0)
+        return std::generic_category().message(errno);
     std::string why;
     if (!fileio::ReplaceWhole(
             path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), why))
