@@ -45,7 +45,23 @@ bool CKT6200DemoDlg::OnInitDialog() {
     return true;
 }
 
-void CKT6200DemoDlg::ShowLog(const std::string& text) { m_ui.SetText(IDC_EDIT_LOG, text); }
+void CKT6200DemoDlg::ShowLog(const std::string& text) {
+    m_ui.SetText(IDC_EDIT_LOG, text);
+    if (m_statusShown.exchange(false)) m_ui.SetText(IDC_STATIC_STATUS, "");
+}
+
+void CKT6200DemoDlg::ShowStatus(const std::string& text) {
+    m_statusShown = true;
+    m_ui.SetText(IDC_STATIC_STATUS, text);
+}
+
+void CKT6200DemoDlg::ShowLibraryReason() {
+    std::string reason(4096, '\0');
+    const std::int32_t n = kt62LastMessage(reason.data(), static_cast<std::uint32_t>(reason.size()));
+    if (n <= 0) return;
+    reason.resize(std::min<std::size_t>(static_cast<std::size_t>(n), reason.size() - 1));
+    ShowStatus(reason);
+}
 
 void CKT6200DemoDlg::AppendLog(const std::string& line) { m_ui.AppendText(IDC_EDIT_LOG, "\r\n" + line); }
 

@@ -72,6 +72,12 @@ public:
     // Output pane.
     void ShowLog(const std::string& text);
     void AppendLog(const std::string& line);
+    // The status line: a reason the pane's texts do not carry. The next
+    // ShowLog clears it.
+    void ShowStatus(const std::string& text);
+    // The library's reason for the last failure on this thread, into the
+    // status line; nothing when it gave none.
+    void ShowLibraryReason();
 
     // ---- handlers (command table order) ----
     void OnSysCommand(unsigned nID, std::intptr_t lParam);
@@ -106,6 +112,8 @@ public:
 
     // ---- interface language ----
     void ApplyLanguage(int n);
+    // Says in the status line that Config.ini could not take the language.
+    void NotSaved(const std::string& path);
     std::string GetConfigPath() const;
 
     // ---- transfer control ----
@@ -140,6 +148,7 @@ public:
     std::atomic<KT62_HANDLE> m_hDevice{KT62_INVALID_HANDLE};
     std::atomic<std::intptr_t> m_hThread{-1};
     std::atomic<int> m_bRunning{0};
+    std::atomic<bool> m_statusShown{false};
 
 private:
     enum class TransferKind { Read, Write };

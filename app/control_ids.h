@@ -53,6 +53,9 @@ inline constexpr int IDC_BUTTON_UPDATE = 1036;
 inline constexpr int IDC_BTN_CFG_1_LUN_DISABLED = 1037;
 // The sector transfer's progress bar, a control of the program's own.
 inline constexpr int IDC_PROGRESS_TRANSFER = 1038;
+// The status line under the transfer band: why the pane's last message came
+// (the library's reason, a file's path and error), cleared with the pane.
+inline constexpr int IDC_STATIC_STATUS = 1039;
 
 // About box: the version line shares its number with the Reset button,
 // as each template numbers its own controls.

@@ -82,9 +82,10 @@ constexpr ControlSpec kMainExtensions[] = {
     {IDC_BTN_READ_SECTORS, "IDC_BTN_READ_SECTORS", K::PushButton, "Read Sectors", {240, 332, 56, 14}, kTransferGroup, true, 0},
     {IDC_BTN_WRITE_SECTORS, "IDC_BTN_WRITE_SECTORS", K::PushButton, "Write Sectors", {302, 332, 56, 14}, kTransferGroup, true, 0},
     {IDC_PROGRESS_TRANSFER, "IDC_PROGRESS_TRANSFER", K::ProgressBar, "", {370, 334, 177, 10}, kTransferGroup, true, 0},
+    {IDC_STATIC_STATUS, "IDC_STATIC_STATUS", K::StaticText, "", {7, 358, 552, 8}, "", true, kStyleNoPrefix},
 };
-// The band holds the group box and, below it, the template's bottom margin.
-constexpr int kExtensionHeight = 307 + 47 + 7 - 311;
+// The band holds the group box, the status line and, below them, the template's bottom margin.
+constexpr int kExtensionHeight = 358 + 8 + 7 - 311;
 
 constexpr CommandName kCommandOnly[] = {
     {IDC_BTN_CFG_1_LUN_DISABLED, "IDC_BTN_CFG_1_LUN_DISABLED"},

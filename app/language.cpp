@@ -1,7 +1,9 @@
 // Interface language: captions from Config.ini in the program directory.
 // The current language lives only in the file (Setting/LANG_ID); section
 // Setting maps each language index to the name of its caption section.
+#include <cerrno>
 #include <cstddef>
+#include <system_error>
 
 #include "app/KT6200DemoDlg.h"
 #include "app/control_ids.h"
@@ -44,6 +46,12 @@ constexpr CaptionEntry kCaptionTable[] = {
 
 }  // namespace
 
+void CKT6200DemoDlg::NotSaved(const std::string& path) {
+    const int error = errno;  // of the call that failed, when it was the system's
+    const std::string reason = error ? ": " + std::generic_category().message(error) : std::string();
+    ShowStatus(Format("%s: the language choice was not saved%s", path.c_str(), reason.c_str()));
+}
+
 std::string CKT6200DemoDlg::GetConfigPath() const { return m_strAppDir + "Config.ini"; }
 
 void CKT6200DemoDlg::ApplyLanguage(int n) {
@@ -51,9 +59,10 @@ void CKT6200DemoDlg::ApplyLanguage(int n) {
     if (n == -1) {
         n = ReadSettingInt(path, kSettingSection, kLangIdKey, 0);
     } else {
-        // A write that fails (read-only program directory) goes unreported:
-        // the captions still change, and the next start finds the old index.
-        (void)WriteSettingString(path, kSettingSection, kLangIdKey, Format("%d", n));
+        // The captions change all the same; the next start finds the old
+        // index, which the status line says.
+        errno = 0;
+        if (!WriteSettingString(path, kSettingSection, kLangIdKey, Format("%d", n))) NotSaved(path);
     }
     const std::string section =
         ReadSettingString(path, kSettingSection, Format("%d", n), kDefaultCaptionSection, kSectionNameChars);
@@ -69,7 +78,8 @@ void CKT6200DemoDlg::OnLanguage() {
     int n =
         static_cast<int>(static_cast<unsigned>(ReadSettingInt(path, kSettingSection, kLangIdKey, 0)) + 1u);
     if (ReadSettingString(path, kSettingSection, Format("%d", n), "", kSectionNameChars).empty()) n = 0;
-    (void)WriteSettingString(path, kSettingSection, kLangIdKey, Format("%d", n));
+    errno = 0;
+    if (!WriteSettingString(path, kSettingSection, kLangIdKey, Format("%d", n))) NotSaved(path);
     ApplyLanguage(n);
 }
 

@@ -8,11 +8,13 @@
 namespace kt {
 
 void CKT6200DemoDlg::OnRefresh() {
+    (void)kt62LastMessage(nullptr, 0);  // an older reason is not this search's
     const std::int32_t n = kt62Search();
     while (m_ui.ListCount(IDC_COMBO_DEVICE) > 0) m_ui.ListDelete(IDC_COMBO_DEVICE, 0);
     if (n == 0) {
         // A device opened earlier stays open and in use.
         ShowLog("No device found.");
+        ShowLibraryReason();
         return;
     }
     for (std::int32_t i = 0; i < n; ++i) m_ui.ListAppend(IDC_COMBO_DEVICE, Format("Dev%d", i));
@@ -24,9 +26,11 @@ void CKT6200DemoDlg::OnRefresh() {
 void CKT6200DemoDlg::OnSelChangeDevice() {
     if (m_hDevice.load() != KT62_INVALID_HANDLE) kt62Close(m_hDevice.load());
     const int position = m_ui.ListSelection(IDC_COMBO_DEVICE);
+    (void)kt62LastMessage(nullptr, 0);
     m_hDevice = kt62Open(position);
     if (m_hDevice.load() == KT62_INVALID_HANDLE) {
         ShowLog("Fail to open disk.");
+        ShowLibraryReason();
         return;
     }
     // The version buffer is shared with the product call, as the library

@@ -23,9 +23,11 @@ void CKT6200DemoDlg::OnBnClickedButtonUpdate() {
     ShowLog(kUpdatingText);
     const std::u16string wide = Utf8ToUtf16(*path);  // zero-terminated by c_str()
     static_assert(sizeof(char16_t) == sizeof(kt62_char16));
+    (void)kt62LastMessage(nullptr, 0);
     const std::int32_t r = kt62Update(m_hDevice.load(), reinterpret_cast<const kt62_char16*>(wide.c_str()));
     // The raw code, negative ones included: a firmware failure is not a SCSI status.
     ShowLog(r == 0 ? std::string(kUpdateDoneText) : Format("Command fail err %d.", static_cast<int>(r)));
+    if (r != 0) ShowLibraryReason();  // a file that cannot be read says which and why
     // The programmer restarts: the user picks it again once it is back.
     m_ui.ListSelect(IDC_COMBO_DEVICE, -1);
 }

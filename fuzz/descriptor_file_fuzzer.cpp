@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // The write command: read, check, and hand file.head with file.length
     // bytes to the library.
     const std::string path = kt::fuzz::ScratchDir() + "/chosen.descr";
-    KT_FUZZ_CHECK(kt::SaveDescriptorFile(path, bytes) == 0);
+    KT_FUZZ_CHECK(kt::SaveDescriptorFile(path, bytes).empty());
     const kt::DescriptorFileContent file = kt::ReadDescriptorFile(path);
     KT_FUZZ_CHECK(file.status == kt::DescriptorFileContent::Status::Ok);
     KT_FUZZ_CHECK(file.length == bytes.size());
@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!answer.empty()) answer[0] = fullByte0;
         if (answer.size() > 1) answer[1] = 1;
         const std::string saved = kt::fuzz::ScratchDir() + "/configuration.descr";
-        KT_FUZZ_CHECK(kt::SaveDescriptorFile(saved, answer) == 0);
+        KT_FUZZ_CHECK(kt::SaveDescriptorFile(saved, answer).empty());
         const kt::DescriptorFileContent back = kt::ReadDescriptorFile(saved);
         KT_FUZZ_CHECK(back.status == kt::DescriptorFileContent::Status::Ok && back.head == answer);
         KT_FUZZ_CHECK(kt::DescriptorFileAccepted(back.head, back.length, 1) == (fullByte0 >= 2));

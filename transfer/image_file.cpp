@@ -1,12 +1,12 @@
 #include "transfer/image_file.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <utility>
 
+#include "fileio/file_access.h"
 #include "transfer/transfer_rules.h"
 
 namespace kt {
@@ -23,15 +23,15 @@ ImageFile& ImageFile::operator=(ImageFile&& other) noexcept {
     return *this;
 }
 
-bool ImageFile::Create(const std::string& path) {
+bool ImageFile::Create(const std::string& path, std::string& why) {
     Close();
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    fd_ = fileio::OpenForWriting(path, fileio::WriteMode::Truncate, why, true).Release();
     return fd_ >= 0;
 }
 
-bool ImageFile::OpenForReading(const std::string& path) {
+bool ImageFile::OpenForReading(const std::string& path, std::string& why) {
     Close();
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    fd_ = fileio::OpenForReading(path, why).Release();
     return fd_ >= 0;
 }
 

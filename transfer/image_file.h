@@ -18,11 +18,12 @@ public:
     ImageFile(const ImageFile&) = delete;
     ImageFile& operator=(const ImageFile&) = delete;
 
-    // Creates the file, or empties an existing one, for writing. false when
-    // it cannot be opened.
-    bool Create(const std::string& path);
-    // Opens an existing file for reading.
-    bool OpenForReading(const std::string& path);
+    // Creates the file, or empties an existing one, for writing; a
+    // character device (/dev/null) is written as it is. false, with the
+    // reason in why, for anything else or when it cannot be opened.
+    bool Create(const std::string& path, std::string& why);
+    // Opens an existing regular file for reading.
+    bool OpenForReading(const std::string& path, std::string& why);
     bool IsOpen() const { return fd_ >= 0; }
 
     // Length in bytes (0 when unknown).

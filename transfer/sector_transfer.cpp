@@ -68,8 +68,10 @@ void CKT6200DemoDlg::RunTransfer(TransferKind kind) {
         const KT62_HANDLE h = m_hDevice.load();
         std::uint32_t sectors = 0;
         std::uint32_t sectorSize = 0;
+        (void)kt62LastMessage(nullptr, 0);
         if (const std::int32_t r = kt62ScsiReadCapacity(h, &sectors, &sectorSize); r != 0) {
             ShowLog(Format("Fail to scsi read capacity %d.", static_cast<int>(r)));
+            ShowLibraryReason();  // a device whose state cannot be loaded says why
             return;
         }
         const std::optional<std::uint32_t> start = ParseDecimalField(m_ui.GetText(IDC_EDIT_START_SECTOR));
@@ -97,8 +99,10 @@ void CKT6200DemoDlg::RunTransfer(TransferKind kind) {
         const std::optional<std::string> path =
             m_ui.ChooseFile(reading ? FileChooserMode::Save : FileChooserMode::Open, kImageFilter);
         if (path) {
-            if (!(reading ? file.Create(*path) : file.OpenForReading(*path))) {
+            std::string why;
+            if (!(reading ? file.Create(*path, why) : file.OpenForReading(*path, why))) {
                 ShowLog("can't open file.");
+                ShowStatus(*path + ": " + why);
                 return;
             }
             if (!reading) {

@@ -6,6 +6,7 @@
 #include "app/KT6200DemoDlg.h"
 #include "app/control_ids.h"
 #include "app/platform.h"
+#include "app/text_format.h"
 #include "transfer/throughput.h"
 #include "transfer/transfer_rules.h"
 
@@ -83,8 +84,11 @@ void CKT6200DemoDlg::StartTransfer(TransferKind kind) {
         m_worker.reset();
     }
     const std::optional<std::uint32_t> packetKiB = ParseDecimalField(m_ui.GetText(IDC_EDIT_PACKET_SIZE));
-    if (!packetKiB) {
+    // The library takes the size in bytes, in 32 bits: a larger one would arrive cut.
+    constexpr std::uint32_t kMaxPacketKiB = UINT32_MAX >> 10;
+    if (!packetKiB || *packetKiB > kMaxPacketKiB) {
         ShowLog("invalid packet size.");
+        if (packetKiB) ShowStatus(Format("Packet size(KiB): at most %u. Nothing was sent.", kMaxPacketKiB));
         return;
     }
     kt62SetPacketSize(*packetKiB << 10);

@@ -41,10 +41,9 @@ void CKT6200DemoDlg::OnDescriptorRead() {
     if (!plan.save) return;
 
     const std::string path = Format("%s%s", m_strAppDir.c_str(), kConfigurationFileName);
-    const int err = SaveDescriptorFile(path, std::span(buffer.data(), buffer[0]));
-    AppendLog(err == 0 ? std::string("Saved.")
-                       : Format("Fail to save %s: %s.", path.c_str(),
-                                std::generic_category().message(err).c_str()));
+    const std::string why = SaveDescriptorFile(path, std::span(buffer.data(), buffer[0]));
+    AppendLog(why.empty() ? std::string("Saved.")
+                          : Format("Fail to save %s: %s.", path.c_str(), why.c_str()));
 }
 
 void CKT6200DemoDlg::OnDescriptorWrite() {
@@ -61,10 +60,12 @@ void CKT6200DemoDlg::OnDescriptorWrite() {
     const DescriptorFileContent file = ReadDescriptorFile(*path);
     if (file.status == DescriptorFileContent::Status::OpenFailed) {
         ShowLog("Fail to open file.");
+        ShowStatus(*path + ": " + file.reason);
         return;
     }
     if (file.status == DescriptorFileContent::Status::ReadFailed) {
-        ShowLog(Format("Fail to read file: %s.", std::generic_category().message(file.error).c_str()));
+        ShowLog(Format("Fail to read file: %s.", file.reason.c_str()));
+        ShowStatus(*path + ": " + file.reason);
         return;
     }
     if (!DescriptorFileAccepted(file.head, file.length, a->idn)) {

@@ -46,7 +46,8 @@ bool DescriptorFileAccepted(std::span<const std::uint8_t> head, std::uint64_t fi
 struct DescriptorFileContent {
     enum class Status { Ok, OpenFailed, ReadFailed };
     Status status = Status::Ok;
-    int error = 0;  // errno of the failure
+    int error = 0;       // errno of the failure
+    std::string reason;  // the failure in words
     std::vector<std::uint8_t> head;
     std::uint64_t length = 0;
 };
@@ -55,8 +56,9 @@ DescriptorFileContent ReadDescriptorFile(const std::string& path);
 // Replaces the file at path by bytes. Written to a temporary file beside it
 // and renamed over it only once written, flushed and closed, so a failed
 // save never leaves a partial file under the real name; an existing file
-// that we may not write is left alone. Returns 0 or the errno of the
-// failure.
-int SaveDescriptorFile(const std::string& path, std::span<const std::uint8_t> bytes);
+// that we may not write, or that is no regular file, is left alone, and a
+// symbolic link stays one (the file it names is replaced). Returns "" or
+// the reason of the failure.
+std::string SaveDescriptorFile(const std::string& path, std::span<const std::uint8_t> bytes);
 
 }  // namespace kt

@@ -19,7 +19,8 @@ int HexDigit(char c) {
 
 }  // namespace
 
-std::optional<std::uint32_t> ParseHexField(std::string_view text) {
+std::optional<std::uint32_t> ParseHexField(std::string_view text, bool* wider) {
+    if (wider) *wider = false;
     std::size_t i = 0;
     while (i < text.size() && IsSpace(text[i])) ++i;
     bool negative = false;
@@ -36,6 +37,7 @@ std::optional<std::uint32_t> ParseHexField(std::string_view text) {
     for (; i < text.size(); ++i) {
         const int d = HexDigit(text[i]);
         if (d < 0) break;
+        if (wider && (value >> 28) != 0) *wider = true;
         value = (value << 4) | static_cast<std::uint32_t>(d);
     }
     return negative ? 0u - value : value;
@@ -53,9 +55,12 @@ const HexField kValueField{IDC_EDIT_VALUE, "Value(hex)"};
 const HexField kDmeRegField{IDC_EDIT_DME_REG, "REG(hex)"};
 
 std::optional<std::uint32_t> ReadHexField(CKT6200DemoDlg& dlg, const HexField& field) {
-    const auto value = ParseHexField(dlg.Ui().GetText(field.id));
+    bool wider = false;
+    const auto value = ParseHexField(dlg.Ui().GetText(field.id), &wider);
     if (!value) dlg.ShowLog(HexFieldRefusalText(field.label));
-    return value;
+    if (!value || !wider) return value;
+    dlg.ShowLog(Format("Invalid %s: more than 32 bits. Nothing was sent.", field.label));
+    return std::nullopt;
 }
 
 std::optional<QueryAddress> ReadQueryAddress(CKT6200DemoDlg& dlg) {

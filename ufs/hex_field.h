@@ -18,7 +18,8 @@ class CKT6200DemoDlg;
 // bits, as a 32-bit conversion target does; a minus sign negates it modulo
 // 2^32. nullopt when no digit follows the white space (and sign), e.g. for
 // "" or "G1": "%X" then assigns nothing.
-std::optional<std::uint32_t> ParseHexField(std::string_view text);
+// wider: set when the digits hold more than 32 bits (what "%X" would cut).
+std::optional<std::uint32_t> ParseHexField(std::string_view text, bool* wider = nullptr);
 
 // The pane text that refuses a command whose field holds no number. Names
 // the field by its label, so the operator sees which one to fix.
@@ -36,8 +37,9 @@ extern const HexField kSelectorField;
 extern const HexField kValueField;
 extern const HexField kDmeRegField;
 
-// Reads a field from the dialog. When it holds no number the refusal
-// replaces the pane and nullopt comes back: the caller then stops before
+// Reads a field from the dialog. When it holds no number, or one wider than
+// the 32 bits the library's calls take, the refusal replaces the pane and
+// nullopt comes back: the caller then stops before
 // anything reaches the device, since guessing 0 for an IDN on a write is
 // how a part gets bricked.
 std::optional<std::uint32_t> ReadHexField(CKT6200DemoDlg& dlg, const HexField& field);

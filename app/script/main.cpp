@@ -1,5 +1,7 @@
 // kt6200-script [--appdir DIR] [SCRIPT]: runs the main dialog behind a
 // scripted user interface (docs/scripting.md).
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
 #include <exception>
@@ -10,6 +12,7 @@
 
 #include "app/platform.h"
 #include "app/script/runner.h"
+#include "fileio/file_access.h"
 
 namespace {
 
@@ -57,6 +60,13 @@ int main(int argc, char** argv) {
     std::ifstream file;
     std::istream* script = &std::cin;
     if (scriptPath != "-") {
+        // A directory opens for reading and then reads as an empty script.
+        struct stat st {};
+        if (::stat(scriptPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            std::cerr << "kt6200-script: cannot open script " << scriptPath << ": "
+                      << std::generic_category().message(EISDIR) << '\n';
+            return kt::script::kExitBadLine;
+        }
         file.open(scriptPath, std::ios::binary);
         if (!file) {
             const int err = errno;
@@ -67,10 +77,16 @@ int main(int argc, char** argv) {
         script = &file;
     }
 
+    int status = 1;
     try {
-        return kt::script::RunScript(*script, exePath, std::cout, std::cerr);
+        status = kt::script::RunScript(*script, exePath, std::cout, std::cerr);
     } catch (const std::exception& e) {
         std::cerr << "kt6200-script: " << e.what() << '\n';
-        return 1;
     }
+    // Output that never arrived (a full disk, /dev/full) fails the run.
+    if (const auto failed = kt::fileio::FlushStandardOutput()) {
+        std::cerr << "kt6200-script: " << *failed << '\n';
+        if (status == 0) status = 1;
+    }
+    return status;
 }

@@ -155,6 +155,8 @@ int Runner::Run(std::istream& script) {
     std::string line;
     for (int number = 1; std::getline(script, line); ++number) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
+        // Editors that save "UTF-8 with BOM" put one before the first verb.
+        if (number == 1 && line.starts_with("\xEF\xBB\xBF")) line.erase(0, 3);
         const ParsedLine parsed = ParseLine(line);
         if (parsed.kind == ParsedLine::Kind::Skip) continue;
         std::string error = parsed.error;

@@ -7,6 +7,10 @@ namespace kt62 {
 
 // Writes "kt62: <text>\n" in one piece; control characters in text become '?', so that a
 // message stays on one line whatever file content or path it quotes.
+// The text is also kept for kt62LastMessage.
 void Complain(std::string_view text);
+
+// Keeps text as the calling thread's last message (last_message.cpp).
+void RememberMessage(std::string_view text);
 
 }  // namespace kt62

@@ -1,8 +1,8 @@
 #include "trace.h"
 
+#include "fileio/file_access.h"
 #include "utf16.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -20,15 +20,16 @@ std::mutex& TraceMutex() {
 // start a fresh trace per case), and O_APPEND keeps lines of several processes whole.
 void AppendLine(const std::string& path, const std::string& line) {
     std::lock_guard lock(TraceMutex());
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) return;
+    std::string why;
+    const kt::fileio::File file = kt::fileio::OpenForWriting(path, kt::fileio::WriteMode::Append, why);
+    if (!file.IsOpen()) return;
+    const int fd = file.Get();
     size_t done = 0;
     while (done < line.size()) {
         const ssize_t n = ::write(fd, line.data() + done, line.size() - done);
         if (n <= 0) break;
         done += static_cast<size_t>(n);
     }
-    ::close(fd);
 }
 
 }  // namespace

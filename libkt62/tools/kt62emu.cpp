@@ -2,19 +2,16 @@
 // builds programmer firmware images. Usage: kt62emu help (or docs/kt62emu.md).
 #include <unistd.h>
 
-#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
-#include <sstream>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -26,6 +23,7 @@
 #include "emu/lock_file.h"
 #include "emu/programmer.h"
 #include "emu/programmer_state.h"
+#include "fileio/file_access.h"
 #include "profile.h"
 
 namespace {
@@ -168,13 +166,14 @@ int PositionOption(const Args& a) {
                : 0;
 }
 
-std::optional<std::string> ReadText(const std::string& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::ostringstream s;
-    s << in.rdbuf();
-    if (in.bad()) return std::nullopt;
-    return s.str();
+// A profile or a payload: what is bigger is not one, and reading /dev/zero must end.
+constexpr std::size_t kMaxInputBytes = 16 << 20;
+
+std::string ReadInput(const std::string& file) {
+    std::string why;
+    auto text = kt::fileio::ReadWhole(file, kMaxInputBytes, why);
+    if (!text) Fail(kExitFailed, file + ": cannot be read: " + why);
+    return std::move(*text);
 }
 
 Target ResolveTarget(const std::string& profile_file, int position) {
@@ -186,10 +185,7 @@ Target ResolveTarget(const std::string& profile_file, int position) {
         t.state_dir = kt62::DefaultStateDir();
         if (t.state_dir.empty()) Fail(kExitFailed, "no state folder: neither XDG_DATA_HOME nor HOME is set");
     } else {
-        const auto text = ReadText(profile_file);
-        if (!text)
-            Fail(kExitFailed, profile_file + ": cannot be read: " + std::generic_category().message(errno));
-        kt62::ParsedProfile parsed = kt62::ParseProfile(*text);
+        kt62::ParsedProfile parsed = kt62::ParseProfile(ReadInput(profile_file));
         if (parsed.error) Fail(kExitFailed, kt62::ProfileMessage(profile_file, *parsed.error));
         t.profile = std::move(parsed.profile);
         t.state_dir = kt62::ProfileStateDir(profile_file, t.profile.state_dir);
@@ -217,22 +213,9 @@ emu::LockFile LockProgrammer(const Target& t) {
     return lock;
 }
 
-void WriteFileReplacing(const fs::path& file, const std::string& content) {
-    const fs::path temp = file.string() + ".kt62emu.tmp";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out << content;
-        out.flush();
-        if (!out)
-            Fail(kExitFailed,
-                 "cannot write " + temp.string() + ": " + std::generic_category().message(errno));
-    }
-    std::error_code ec;
-    fs::rename(temp, file, ec);
-    if (ec) {
-        fs::remove(temp, ec);
-        Fail(kExitFailed, "cannot replace " + file.string() + ": " + ec.message());
-    }
+void WriteFileReplacing(const std::string& file, const std::string& content) {
+    std::string why;
+    if (!kt::fileio::ReplaceWhole(file, content, why)) Fail(kExitFailed, "cannot write " + file + ": " + why);
 }
 
 // ---- create ---------------------------------------------------------------------------------
@@ -262,12 +245,9 @@ int Create(const std::vector<std::string>& words) {
     } else {
         // Keys of the profile other than these stay as they are.
         json doc = json::object();
-        if (fs::exists(profile_file)) {
-            const auto text = ReadText(profile_file);
-            if (!text)
-                Fail(kExitFailed,
-                     profile_file + ": cannot be read: " + std::generic_category().message(errno));
-            doc = json::parse(*text, nullptr, false);
+        std::error_code ec;
+        if (fs::exists(profile_file, ec) || fs::is_symlink(profile_file, ec)) {
+            doc = json::parse(ReadInput(profile_file), nullptr, false);
             if (doc.is_discarded() || !doc.is_object())
                 Fail(kExitFailed, profile_file + ": not a profile (a JSON object); not changed");
         }
@@ -306,6 +286,13 @@ int Create(const std::vector<std::string>& words) {
         Fail(kExitFailed, (profile_file.empty() ? std::string("built-in profile") : profile_file) + ": " +
                               where + (problem->key.empty() ? "" : "." + problem->key) + ": " +
                               problem->reason);
+    }
+    // The state folder is made here, on request; the folders above it must be there already, so
+    // that a mistyped path makes nothing.
+    if (!profile_file.empty()) {
+        std::error_code ec;
+        if (!fs::is_directory(t.state_dir.parent_path(), ec))
+            Fail(kExitFailed, t.state_dir.parent_path().string() + ": no such folder; nothing created");
     }
     const emu::LockFile lock = LockProgrammer(t);
     if (new_profile) WriteFileReplacing(profile_file, *new_profile);
@@ -586,10 +573,8 @@ int FirmwareBuild(const std::vector<std::string>& words) {
     if (!version)
         Fail(kExitUsage, "--version: expected X.Y.Z with numbers 0-255, got \"" + a.Get("version") + "\"");
     r.version = *version;
-    const auto payload = ReadText(a.Get("payload"));
-    if (!payload)
-        Fail(kExitFailed, a.Get("payload") + ": cannot be read: " + std::generic_category().message(errno));
-    r.payload.assign(payload->begin(), payload->end());
+    const std::string payload = ReadInput(a.Get("payload"));
+    r.payload.assign(payload.begin(), payload.end());
     if (a.Has("model")) r.model = a.Get("model");
     if (a.Has("truncate")) r.truncate_by = ParseCount("truncate", a.Get("truncate"), UINT32_MAX);
     r.bad_payload_crc = a.flags.contains("bad-crc");
@@ -644,7 +629,10 @@ int Run(const std::vector<std::string>& args) {
 
 int main(int argc, char** argv) {
     try {
-        return Run(std::vector<std::string>(argv + 1, argv + argc));
+        const int status = Run(std::vector<std::string>(argv + 1, argv + argc));
+        // What did not reach standard output (a full disk, /dev/full) is no success.
+        if (const auto failed = kt::fileio::FlushStandardOutput()) Fail(kExitFailed, *failed);
+        return status;
     } catch (const Failure& f) {
         std::cerr << "kt62emu: " << f.message << "\n";
         if (f.status == kExitUsage) std::cerr << "Run \"kt62emu help\" for the commands and their options.\n";

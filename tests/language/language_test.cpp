@@ -179,7 +179,7 @@ TEST_F(Language, MissingCaptionKeysShowIdentifierNames) {
     EXPECT_EQ(Captions(), expected);
 }
 
-TEST_F(Language, ReadOnlyProgramDirectoryStillSwitchesCaptionsAndKeepsTheFile) {
+TEST_F(Language, ReadOnlyProgramDirectoryStillSwitchesCaptionsKeepsTheFileAndSaysSo) {
     const std::string english = TwoLanguages("0");
     Put(english);
     Start();
@@ -188,10 +188,15 @@ TEST_F(Language, ReadOnlyProgramDirectoryStillSwitchesCaptionsAndKeepsTheFile) {
     fs::permissions(dir_.Path() + "/prog", fs::perms(0555));
     const int status = test::RunUnprivileged([&] {
         dlg_.Dispatch(DialogMessage::Command, IDC_BUTTON_LANGUAGE);
-        return Captions() == SecondCaptions() ? 0 : 1;
+        if (Captions() != SecondCaptions()) return 1;
+        return ui_.GetText(IDC_STATIC_STATUS) ==
+                       Config() + ": the language choice was not saved: Permission denied"
+                   ? 0
+                   : 2;
     });
     fs::permissions(dir_.Path() + "/prog", fs::perms(0755));
-    EXPECT_EQ(status, 0) << "captions not switched";
+    EXPECT_EQ(status, 0)
+        << "1: captions not switched; 2: the status line does not say the choice was not saved";
     EXPECT_EQ(TempDir::Read(Config()), english);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_.Path() + "/prog"), fs::directory_iterator()), 1);
 }

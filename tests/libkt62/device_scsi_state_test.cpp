@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <functional>
+#include <map>
 #include <random>
 #include <thread>
 
@@ -125,6 +127,53 @@ TEST_F(State, UnusableStateIsReportedAndRefusedNotFatal) {
         EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << "reported once: " << err;
         EXPECT_EQ(kt62Close(h_), KT62_OK);
         std::filesystem::remove_all(dir_.Path() + "/profile.json.state");
+    }
+}
+
+// Lost or inconsistent unit data, and a state that does not fit its data: the device refuses to
+// load, names the file, and leaves every file as it was.
+TEST_F(State, LostDataIsRefusedAndNothingIsDeleted) {
+    namespace fs = std::filesystem;
+    const std::string state = StateFile(dir_.Path()), device = fs::path(state).parent_path().string();
+    const std::string data = device + "/lu0.g0.data";
+    auto generation = [&](const char* value) {  // of unit 0
+        std::string content = kt::test::TempDir::Read(state);
+        content.replace(content.find("\"unit_generations\": [\n  0") + 24, 1, value);
+        std::ofstream(state, std::ios::trunc) << content;
+    };
+    auto files = [&] {
+        std::map<std::string, uintmax_t> sizes;
+        for (const auto& e : fs::directory_iterator(device))
+            sizes[e.path().string()] = fs::file_size(e.path());
+        return sizes;
+    };
+    // clang-format off
+    const struct { const char* name; std::function<void()> damage; std::string file; const char* message; } cases[] = {
+        {"data deleted", [&] { fs::remove(data); }, data, "No such file or directory"},
+        {"data cut", [&] { fs::resize_file(data, 4096); }, data, "4096 bytes where unit 0 holds"},
+        {"state deleted", [&] { fs::remove(state); }, state, "missing beside the logical units' data files"},
+        {"generation 5", [&] { generation("5"); }, device + "/lu0.g5.data", "No such file"},
+        {"generation -1", [&] { generation("-1"); }, state, "-1 is not a whole number from 0 to 4294967294"},
+        {"generation 1.5", [&] { generation("1.5"); }, state, "1.5 is not a whole number"},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        ASSERT_NE(OpenDevice(), KT62_INVALID_HANDLE);
+        const std::vector<uint8_t> written = Pattern(1, 7);
+        ASSERT_EQ(kt62ScsiWrite10(h_, 0, kBlock, written.data(), 1), KT62_OK);
+        kt62Close(h_);
+        c.damage();
+        const auto before = files();
+        testing::internal::CaptureStderr();
+        h_ = OpenAfterSearch(0);
+        std::vector<uint8_t> back(kBlock);
+        EXPECT_EQ(kt62ScsiRead10(h_, 0, kBlock, back.data(), 1), KT62_E_STATE_IO) << c.name;
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_NE(err.find(c.file + ": "), std::string::npos) << c.name << ": " << err;
+        EXPECT_NE(err.find(c.message), std::string::npos) << c.name << ": " << err;
+        EXPECT_EQ(kt62Close(h_), KT62_OK);
+        EXPECT_EQ(files(), before) << c.name << ": files changed";
+        fs::remove_all(dir_.Path() + "/profile.json.state");
     }
 }
 

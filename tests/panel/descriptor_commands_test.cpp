@@ -124,7 +124,7 @@ TEST_F(DescriptorCommands, ASaveThatCannotBeWrittenSaysWhy) {
     ui_.SetText(IDC_EDIT_IDN, "1");
     Click(IDC_BTN_DESC_READ);
     EXPECT_EQ(ui_.Pane(), DumpPane(Descriptor(16, 16, 1)) + "\r\nFail to save " + dir_.Path() +
-                              "/configuration.descr: Is a directory.");
+                              "/configuration.descr: not a regular file (a directory); not replaced.");
     EXPECT_TRUE(fs::is_directory(dir_.Path() + "/configuration.descr"));
 }
 
@@ -231,14 +231,7 @@ const WriteCase kWriteCases[] = {
     {"WideIdnComparedWhole", "101", Descriptor(144, 0x90, 1), kLocked, kInvalid, {}},
     {"Cancelled", "1", "", kUnlocked, "earlier text", {kLockRead}, true, Pick::Cancel},
     {"MissingFile", "1", "", kUnlocked, "Fail to open file.", {kLockRead}, true, Pick::Missing},
-    {"FolderCannotBeRead",
-     "1",
-     "",
-     kUnlocked,
-     "Fail to read file: Is a directory.",
-     {kLockRead},
-     true,
-     Pick::Folder},
+    {"FolderIsNoFile", "1", "", kUnlocked, "Fail to open file.", {kLockRead}, true, Pick::Folder},
     {"DeviceRefuses",
      "1",
      Descriptor(144, 0x90, 1),

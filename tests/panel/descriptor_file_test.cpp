@@ -28,12 +28,12 @@ TEST(DescriptorFileSave, ReplacesThePreviousFileAndLeavesNoTemporary) {
     std::vector<std::uint8_t> d(144, 0x5A);
     d[0] = 0x90;
     d[1] = 0x01;
-    ASSERT_EQ(SaveDescriptorFile(path, d), 0);
+    ASSERT_EQ(SaveDescriptorFile(path, d), "");
     EXPECT_EQ(Bytes(test::TempDir::Read(path)), d);
     EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{"configuration.descr"});
 
     // An empty descriptor gives an empty file, not a leftover of the last one.
-    ASSERT_EQ(SaveDescriptorFile(path, {}), 0);
+    ASSERT_EQ(SaveDescriptorFile(path, {}), "");
     EXPECT_TRUE(fs::exists(path));
     EXPECT_EQ(fs::file_size(path), 0u);
 }
@@ -42,14 +42,15 @@ TEST(DescriptorFileSave, AFailureIsReportedAndLeavesNothingLookingSaved) {
     test::TempDir dir;
     const std::vector<std::uint8_t> d{0x02, 0x01};
 
-    EXPECT_EQ(SaveDescriptorFile(dir.Path() + "/missing/configuration.descr", d), ENOENT);
+    EXPECT_EQ(SaveDescriptorFile(dir.Path() + "/missing/configuration.descr", d),
+              "No such file or directory");
     EXPECT_TRUE(Names(dir.Path()).empty());
 
     // Something that is not a file stands under the name: it stays as it
     // was, and no partial file is left beside it.
     const std::string blocked = dir.Path() + "/configuration.descr";
     dir.Write("configuration.descr/keep", "k");
-    EXPECT_NE(SaveDescriptorFile(blocked, d), 0);
+    EXPECT_EQ(SaveDescriptorFile(blocked, d), "not a regular file (a directory); not replaced");
     EXPECT_TRUE(fs::is_directory(blocked));
     EXPECT_EQ(Names(dir.Path()), std::vector<std::string>{"configuration.descr"});
 }
@@ -71,15 +72,15 @@ TEST(DescriptorFileRead, ReadsAtMostOneBufferAndKeepsTheWholeLength) {
     }
 }
 
-TEST(DescriptorFileRead, TellsAFileThatCannotBeOpenedFromOneThatCannotBeRead) {
+TEST(DescriptorFileRead, SaysWhyAFileCannotBeOpened) {
     test::TempDir dir;
     const DescriptorFileContent missing = ReadDescriptorFile(dir.Path() + "/none.descr");
     EXPECT_EQ(missing.status, DescriptorFileContent::Status::OpenFailed);
-    EXPECT_EQ(missing.error, ENOENT);
+    EXPECT_EQ(missing.reason, "No such file or directory");
 
     const DescriptorFileContent folder = ReadDescriptorFile(dir.Path());
-    EXPECT_EQ(folder.status, DescriptorFileContent::Status::ReadFailed);
-    EXPECT_NE(folder.error, 0);
+    EXPECT_EQ(folder.status, DescriptorFileContent::Status::OpenFailed);
+    EXPECT_EQ(folder.reason, "not a regular file (a directory)");
     EXPECT_TRUE(folder.head.empty());
 }
 

@@ -100,13 +100,15 @@ INSTANTIATE_TEST_SUITE_P(Table, QueryCommands, testing::ValuesIn(kQueryCases),
                              return std::string(i.param.name);
                          });
 
-// A field without a number refuses the command before the device sees it.
+// A field without a number, or one the call cannot take, refuses the command before the device
+// sees it.
 struct RefusalCase {
     const char* name;
     int command;
     int field;
     const char* text;
     const char* label;
+    const char* reason = "enter a hexadecimal number";
 };
 
 class FieldRefusal : public test::EmulatedDialogTest, public testing::WithParamInterface<RefusalCase> {};
@@ -120,8 +122,7 @@ TEST_P(FieldRefusal, NamesTheFieldAndSendsNothing) {
     ui_.SetText(c.field, c.text);
     ui_.QueueFile(dir_.Write("d.descr", std::string("\x02\x01", 2)));
     EXPECT_TRUE(Click(c.command).empty());
-    EXPECT_EQ(ui_.Pane(),
-              std::string("Invalid ") + c.label + ": enter a hexadecimal number. Nothing was sent.");
+    EXPECT_EQ(ui_.Pane(), std::string("Invalid ") + c.label + ": " + c.reason + ". Nothing was sent.");
     EXPECT_FALSE(ChooserOpened());
 }
 
@@ -130,6 +131,8 @@ const RefusalCase kRefusalCases[] = {
     {"FlagSetLetterIdn", IDC_BTN_FLAG_SET, IDC_EDIT_IDN, "G1", "IDN(hex)"},
     {"AttributeReadBadIndex", IDC_BTN_ATTR_READ, IDC_EDIT_INDEX, "Z", "Index(hex)"},
     {"AttributeWriteEmptyValue", IDC_BTN_ATTR_WRITE, IDC_EDIT_VALUE, "", "Value(hex)"},
+    {"AttributeWriteValueOver32Bits", IDC_BTN_ATTR_WRITE, IDC_EDIT_VALUE, "100000002", "Value(hex)",
+     "more than 32 bits"},
     {"DescriptorReadEmptyIdn", IDC_BTN_DESC_READ, IDC_EDIT_IDN, "", "IDN(hex)"},
     {"DescriptorWriteEmptySelector", IDC_BTN_DESC_WRITE, IDC_EDIT_SELECTOR, "", "selector(hex)"},
     {"DmeEmptyRegister", IDC_BTN_DME_READ, IDC_EDIT_DME_REG, "", "REG(hex)"},

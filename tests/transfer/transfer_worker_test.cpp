@@ -371,13 +371,18 @@ INSTANTIATE_TEST_SUITE_P(
                                 "/nonexistent/dir/x.bin", "can't open file."},
                     RefusalCase{"0", "10", R"("result": -3)", "", "Fail to scsi read capacity -3."}));
 
-TEST_F(Transfer, APacketSizeThatIsNoNumberStartsNothing) {
+TEST_F(Transfer, APacketSizeThatIsNoNumberOrNoByteCountStartsNothing) {
     Open();
-    ui_.SetText(IDC_EDIT_PACKET_SIZE, "64k");
-    dlg_.Dispatch(DialogMessage::Command, IDC_BTN_READ_SECTORS);
-    EXPECT_EQ(ui_.Pane(), "invalid packet size.");
-    EXPECT_FALSE(dlg_.TransferRunning());
-    EXPECT_TRUE(Trace("kt62SetPacketSize").empty());
+    for (const auto& [text, status] :
+         {std::pair{"64k", ""},
+          std::pair{"4194304", "Packet size(KiB): at most 4194303. Nothing was sent."}}) {
+        ui_.SetText(IDC_EDIT_PACKET_SIZE, text);
+        dlg_.Dispatch(DialogMessage::Command, IDC_BTN_READ_SECTORS);
+        EXPECT_EQ(ui_.Pane(), "invalid packet size.");
+        EXPECT_EQ(ui_.GetText(IDC_STATIC_STATUS), status);
+        EXPECT_FALSE(dlg_.TransferRunning());
+        EXPECT_TRUE(Trace("kt62SetPacketSize").empty());
+    }
 }
 
 TEST_F(Transfer, AThreadThatCannotBeCreatedLeavesNoTransferBehind) {

@@ -108,6 +108,14 @@ enum kt62_result {
 KT62_API const char* kt62ResultName(int32_t result);
 /* Human-readable text of any result code; never NULL. */
 KT62_API const char* kt62ResultText(int32_t result);
+/* The last message the library wrote to standard error on the calling
+ * thread (why kt62Search found nothing, why kt62Open failed: a refused
+ * profile, a programmer in use, a permission problem), as UTF-8 without the
+ * "kt62: " prefix, and forgets it. Copies at most size - 1 bytes and a
+ * terminating zero into buffer (nothing when size is 0); returns the
+ * message's whole length in bytes, 0 when there is none. Call it with size
+ * 0 before a call to drop an older message. */
+KT62_API int32_t kt62LastMessage(char* buffer, uint32_t size);
 
 /* ---- discovery and connection ---------------------------------------- */
 

@@ -19,8 +19,20 @@ std::optional<ProfileError> CheckUfsProfile(const UfsProfile& profile) {
 }
 
 void InstallSaver(UfsModel& model, const std::filesystem::path& device_dir, std::string* last_error) {
-    model.SetSaver([file = StateFile(device_dir), last_error](const StoredState& s) {
-        return SaveState(file, s, *last_error);
+    model.SetSaver([&model, device_dir, last_error](const StoredState& s) {
+        // A unit of a new generation gets its file before the state that names it is stored (the
+        // model's units still show the generations stored last): a crash in between leaves a
+        // spare file, never a state whose data is missing.
+        bool changed = false;
+        for (int lun = 0; lun < kUnits; ++lun)
+            changed |= s.unit_generation[lun] != model.Unit(lun).generation;
+        if (changed) {
+            UfsModel next(std::make_shared<const DeviceSpec>(model.Spec()));
+            if (!next.Restore(s))
+                if (const int32_t r = LuStore(device_dir).Prepare(next.Units(), *last_error); r != KT62_OK)
+                    return r;
+        }
+        return SaveState(StateFile(device_dir), s, *last_error);
     });
 }
 
@@ -33,6 +45,13 @@ int32_t LoadDevice(const std::filesystem::path& device_dir, UfsModel& model, boo
         case LoadOutcome::Failed:
             return KT62_E_STATE_IO;
         case LoadOutcome::Missing:
+            // Data without the state that says whose it is: making a fresh device would delete it.
+            if (LuStore(device_dir).HoldsData()) {
+                error = file.string() +
+                        ": missing beside the logical units' data files; nothing was changed (restore it, or "
+                        "run kt62emu create to start a new device)";
+                return KT62_E_STATE_IO;
+            }
             fresh = true;
             break;
         case LoadOutcome::Loaded:
@@ -43,6 +62,9 @@ int32_t LoadDevice(const std::filesystem::path& device_dir, UfsModel& model, boo
                          "factory-fresh one";
             } else if (const auto why = model.Restore(stored)) {
                 error = file.string() + ": not a valid state file: " + *why;
+                return KT62_E_STATE_IO;
+            } else if (const auto lost = LuStore(device_dir).Check(model.Units())) {
+                error = *lost + " (the device in " + file.string() + " is not loaded; nothing was changed)";
                 return KT62_E_STATE_IO;
             }
             break;
@@ -58,8 +80,14 @@ int32_t PowerUpDevice(const std::filesystem::path& device_dir, UfsModel& model, 
     std::string save_error;
     InstallSaver(model, device_dir, &save_error);
     if (fresh) {
-        // Data of an earlier device must not show through the new one's units.
+        // Data of an earlier device must not show through the new one's units; it goes only once
+        // the new device is known to fit the state folder.
+        if (const int32_t r = LuStore::Probe(device_dir, model.Units(), error); r != KT62_OK) return r;
         units.RemoveAll();
+        if (const int32_t r = units.Prepare(model.Units(), error); r != KT62_OK) {
+            units.RemoveAll();
+            return r;
+        }
         if (const int32_t r = model.Save(); r != KT62_OK) {
             error = save_error;
             return r;
@@ -69,8 +97,10 @@ int32_t PowerUpDevice(const std::filesystem::path& device_dir, UfsModel& model, 
         error = save_error;
         return r;
     }
-    units.RemoveUnused(model.Units());
     model.SetSaver(nullptr);
+    // The new files first, then the old ones go: a crash between leaves both, never neither.
+    if (const int32_t r = units.Prepare(model.Units(), error); r != KT62_OK) return r;
+    units.RemoveUnused(model.Units());
     return KT62_OK;
 }
 
@@ -83,7 +113,13 @@ int32_t CreateFreshDevice(const DeviceContext& where, const UfsProfile& profile,
     const std::filesystem::path dir = DeviceDir(where.state_dir, where.position);
     UfsModel model(spec.spec);
     LuStore units(dir);
+    // The old device stays until the new one is known to fit the state folder.
+    if (const int32_t r = LuStore::Probe(dir, model.Units(), error); r != KT62_OK) return r;
     units.RemoveAll();
+    if (const int32_t r = units.Prepare(model.Units(), error); r != KT62_OK) {
+        units.RemoveAll();
+        return r;
+    }
     std::string save_error;
     InstallSaver(model, dir, &save_error);
     const int32_t r = model.Save();

@@ -1,5 +1,7 @@
 #include "emu/firmware.h"
 
+#include "diag.h"
+#include "fileio/file_access.h"
 #include "utf16.h"
 
 #include <fcntl.h>
@@ -88,14 +90,14 @@ int32_t ParseFirmwareImage(std::span<const uint8_t> bytes, FirmwareImage& out) {
 }
 
 int32_t ReadFirmwareImage(const std::filesystem::path& file, FirmwareImage& out) {
-    // Non-blocking, so that a FIFO cannot hang the caller; it is refused below as not regular.
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return KT62_E_FW_MISSING;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
+    // A FIFO, a device or a folder is no image: refused without blocking.
+    std::string why;
+    kt::fileio::File f = kt::fileio::OpenForReading(file.string(), why);
+    if (!f.IsOpen()) {
+        Complain(file.string() + ": " + why);
         return KT62_E_FW_MISSING;
     }
+    const int fd = f.Get();
     // The header first; then no more than its length promises plus one byte, which is enough to
     // tell an image with trailing bytes from a good one.
     std::vector<uint8_t> bytes;
@@ -118,7 +120,6 @@ int32_t ReadFirmwareImage(const std::filesystem::path& file, FirmwareImage& out)
         if (n < 0) read_error = true;
         if (n <= 0) break;
     }
-    ::close(fd);
     if (read_error) return KT62_E_FW_MISSING;
     return ParseFirmwareImage(bytes, out);
 }

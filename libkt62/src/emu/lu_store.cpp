@@ -49,25 +49,95 @@ int32_t LuStore::Ensure(int lun, const UnitTarget& unit, std::string& error) {
     if (o.fd >= 0 && o.generation == unit.generation) return KT62_OK;
     if (o.fd >= 0) ::close(o.fd);
     o = Open{};
-    std::error_code ec;
-    std::filesystem::create_directories(dir_, ec);
     const std::filesystem::path file = dir_ / FileName(lun, unit.generation);
-    const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    // Never created here: the file exists since the unit does (Prepare), so a missing one is
+    // data that was lost, which must not read as zeros.
+    const int fd = ::open(file.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) {
-        error = SysError(file, "cannot open");
+        error = SysError(file, "cannot open the unit's data");
         return KT62_E_STATE_IO;
     }
     struct stat st {};
-    // A sparse file of the unit's size: never-written blocks read as zeros.
-    if (::fstat(fd, &st) != 0 || (static_cast<uint64_t>(st.st_size) != unit.Bytes() &&
-                                  ::ftruncate(fd, static_cast<off_t>(unit.Bytes())) != 0)) {
-        error = SysError(file, "cannot size");
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) != unit.Bytes()) {
+        error = file.string() + ": " + std::to_string(st.st_size) + " bytes where the unit holds " +
+                std::to_string(unit.Bytes()) + ": not this unit's data";
         ::close(fd);
         return KT62_E_STATE_IO;
     }
     o.fd = fd;
     o.generation = unit.generation;
     return KT62_OK;
+}
+
+int32_t LuStore::Prepare(const std::array<UnitTarget, kUnits>& units, std::string& error) {
+    std::error_code ec;
+    std::filesystem::create_directories(dir_, ec);
+    for (int lun = 0; lun < kUnits; ++lun) {
+        if (!units[lun].enabled) continue;
+        const std::filesystem::path file = dir_ / FileName(lun, units[lun].generation);
+        struct stat st {};
+        if (::lstat(file.c_str(), &st) == 0) continue;
+        // Made whole under another name, then renamed: a crash never leaves a file of the wrong
+        // size under the unit's name.
+        const std::filesystem::path made = file.string() + ".new";
+        const int fd = ::open(made.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            error = SysError(made, "cannot create");
+            return KT62_E_STATE_IO;
+        }
+        // Sparse: never-written blocks read as zeros and take no room.
+        if (::ftruncate(fd, static_cast<off_t>(units[lun].Bytes())) != 0) {
+            error = file.string() + ": the state folder's file system cannot hold a unit of " +
+                    std::to_string(units[lun].Bytes()) + " bytes: " + std::generic_category().message(errno);
+            ::close(fd);
+            ::unlink(made.c_str());
+            return KT62_E_STATE_IO;
+        }
+        ::close(fd);
+        if (::rename(made.c_str(), file.c_str()) != 0) {
+            error = SysError(file, "cannot create");
+            ::unlink(made.c_str());
+            return KT62_E_STATE_IO;
+        }
+    }
+    return KT62_OK;
+}
+
+int32_t LuStore::Probe(const std::filesystem::path& dir, const std::array<UnitTarget, kUnits>& units,
+                       std::string& error) {
+    LuStore probe(dir / ".probe");
+    const int32_t r = probe.Prepare(units, error);
+    std::error_code ec;
+    std::filesystem::remove_all(dir / ".probe", ec);
+    if (r != KT62_OK) error = dir.string() + error.substr(error.find(": "));  // the folder, not the probe
+    return r;
+}
+
+std::optional<std::string> LuStore::Check(const std::array<UnitTarget, kUnits>& units) const {
+    for (int lun = 0; lun < kUnits; ++lun) {
+        if (!units[lun].enabled) continue;
+        const std::filesystem::path file = dir_ / FileName(lun, units[lun].generation);
+        struct stat st {};
+        if (::lstat(file.c_str(), &st) != 0) return SysError(file, "cannot be opened");
+        if (!S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) != units[lun].Bytes())
+            return file.string() + ": " + std::to_string(st.st_size) + " bytes where unit " +
+                   std::to_string(lun) + " holds " + std::to_string(units[lun].Bytes()) +
+                   ": not this unit's data";
+    }
+    return std::nullopt;
+}
+
+bool LuStore::HoldsData() const {
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(dir_, ec)) {
+        uint32_t gen = 0;
+        struct stat st {};
+        // Files made for a new device whose state was never stored hold no block yet.
+        if (UnitOfFile(entry.path().filename().string(), gen) >= 0 &&
+            ::lstat(entry.path().c_str(), &st) == 0 && st.st_blocks > 0)
+            return true;
+    }
+    return false;
 }
 
 int32_t LuStore::Read(int lun, const UnitTarget& unit, uint64_t offset, uint8_t* buffer, uint64_t bytes,
@@ -83,9 +153,10 @@ int32_t LuStore::Read(int lun, const UnitTarget& unit, uint64_t offset, uint8_t*
             error = SysError(dir_ / FileName(lun, unit.generation), "read failed");
             return KT62_E_STATE_IO;
         }
-        if (n == 0) {  // shortened behind our back: the rest reads as never written
-            std::memset(buffer + done, 0, bytes - done);
-            break;
+        if (n == 0) {  // shortened behind our back: the rest is lost, not zeros
+            error = dir_.string() + "/" + FileName(lun, unit.generation) +
+                    ": ends before the unit does: the unit's data was cut";
+            return KT62_E_STATE_IO;
         }
         done += static_cast<uint64_t>(n);
     }
@@ -114,7 +185,10 @@ void LuStore::RemoveUnused(const std::array<UnitTarget, kUnits>& units) {
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator(dir_, ec)) {
         uint32_t gen = 0;
-        const int lun = UnitOfFile(entry.path().filename().string(), gen);
+        const std::string name = entry.path().filename().string();
+        const int lun = UnitOfFile(name, gen);
+        if (lun < 0 && name.ends_with(".data.new") && UnitOfFile(name.substr(0, name.size() - 4), gen) >= 0)
+            std::filesystem::remove(entry.path(), ec);  // left by a crash while Prepare made it
         if (lun < 0 || (units[lun].enabled && units[lun].generation == gen)) continue;
         if (open_[lun].fd >= 0 && open_[lun].generation == gen) {
             ::close(open_[lun].fd);

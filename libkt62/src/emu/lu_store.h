@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "emu/ufs_model.h"
@@ -30,6 +31,19 @@ public:
                   uint64_t piece, std::string& error);
 
     void CloseAll();
+    // Makes the missing data file of every enabled unit, sparse and of the unit's size: from then
+    // on a missing or resized file is lost data, never taken for a unit nobody wrote. KT62_OK, or
+    // KT62_E_STATE_IO when the file system cannot hold a unit that large.
+    int32_t Prepare(const std::array<UnitTarget, kUnits>& units, std::string& error);
+    // Whether the folder's file system can hold these units' files, without touching the folder's
+    // own files. KT62_OK or KT62_E_STATE_IO with the reason.
+    static int32_t Probe(const std::filesystem::path& dir, const std::array<UnitTarget, kUnits>& units,
+                         std::string& error);
+    // nullopt when the data file of every enabled unit is there with the unit's size, else what
+    // is wrong ("<file>: <reason>").
+    std::optional<std::string> Check(const std::array<UnitTarget, kUnits>& units) const;
+    // Whether a unit data file of the folder holds any written block.
+    bool HoldsData() const;
     // Removes data files no enabled unit of this generation uses.
     void RemoveUnused(const std::array<UnitTarget, kUnits>& units);
     // Removes every data file (a new device).

@@ -12,6 +12,8 @@
 #include <nlohmann/json.hpp>
 #include <system_error>
 
+#include "fileio/file_access.h"
+
 namespace kt62::emu {
 namespace {
 
@@ -104,57 +106,63 @@ int32_t SaveState(const std::filesystem::path& file, const StoredState& s, std::
     return KT62_OK;
 }
 
-LoadOutcome LoadState(const std::filesystem::path& file, StoredState& s, std::string& error) {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        if (errno == ENOENT) return LoadOutcome::Missing;
-        error = SysError(file, "cannot be read");
-        return LoadOutcome::Failed;
-    }
-    std::string text;
-    struct stat st {};
-    bool ok =
-        ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<size_t>(st.st_size) <= kMaxStateBytes;
-    if (!ok) {
-        ::close(fd);
-        error = file.string() + ": not a state file (not a regular file, or too large)";
-        return LoadOutcome::Failed;
-    }
-    char buf[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            error = SysError(file, "cannot be read");
-            ::close(fd);
-            return LoadOutcome::Failed;
-        }
-        if (n == 0) break;
-        text.append(buf, static_cast<size_t>(n));
-        if (text.size() > kMaxStateBytes) break;
-    }
-    ::close(fd);
+std::optional<std::string> ParseState(const std::string& text, StoredState& s) {
+    // get<uint32_t>() takes -1 as 4294967295 and 1.5 as 1: a hand-edited value must be what it
+    // says, or the device would run on a value nobody wrote.
+    auto count = [](const json& v, const std::string& what, uint64_t max) {
+        if (!v.is_number_unsigned() || v.get<uint64_t>() > max)
+            throw std::runtime_error(what + ": " + v.dump() + " is not a whole number from 0 to " +
+                                     std::to_string(max));
+        return v.get<uint64_t>();
+    };
+    // Keys as the saver writes them ("11"): " 11" or "011" would be a second entry for one IDN.
+    auto idn = [](const std::string& key, const std::string& what) {
+        for (unsigned n = 0; n <= UINT8_MAX; ++n)
+            if (std::to_string(n) == key) return static_cast<uint8_t>(n);
+        throw std::runtime_error(what + ": \"" + key + "\" is not an IDN from 0 to 255");
+    };
     try {
         const json j = json::parse(text);
         if (j.at("format").get<int>() != kFormat) throw std::runtime_error("unknown format");
         s = StoredState{};
         s.identity = j.at("identity").get<std::string>();
-        s.sequence = j.at("sequence").get<uint64_t>();
+        s.sequence = count(j.at("sequence"), "sequence", UINT64_MAX);
         s.config_written = Bytes(j.at("configuration_written").get<std::string>());
         s.config_active = Bytes(j.at("configuration_active").get<std::string>());
         for (const auto& [key, value] : j.at("flags").items())
-            s.flags.emplace_back(static_cast<uint8_t>(std::stoi(key)), value.get<uint32_t>());
+            s.flags.emplace_back(idn(key, "flags"),
+                                 static_cast<uint32_t>(count(value, "flags." + key, UINT32_MAX)));
         for (const auto& [key, value] : j.at("attributes").items())
-            s.attributes.emplace_back(static_cast<uint8_t>(std::stoi(key)), value.get<uint32_t>());
+            s.attributes.emplace_back(idn(key, "attributes"),
+                                      static_cast<uint32_t>(count(value, "attributes." + key, UINT32_MAX)));
         const json& gens = j.at("unit_generations");
         if (!gens.is_array() || gens.size() != s.unit_generation.size())
             throw std::runtime_error("unit_generations: not 8 numbers");
-        for (size_t i = 0; i < s.unit_generation.size(); ++i) s.unit_generation[i] = gens[i].get<uint32_t>();
+        // One below the top, so that the next new generation still has a number.
+        for (size_t i = 0; i < s.unit_generation.size(); ++i)
+            s.unit_generation[i] = static_cast<uint32_t>(
+                count(gens[i], "unit_generations[" + std::to_string(i) + "]", UINT32_MAX - 1));
     } catch (const std::exception& e) {
         const std::string what = e.what();
         const auto tag_end = what.find("] ");
-        error = file.string() + ": not a valid state file: " +
-                (tag_end == std::string::npos ? what : what.substr(tag_end + 2));
+        return what.rfind("[json.exception", 0) == 0 && tag_end != std::string::npos
+                   ? what.substr(tag_end + 2)
+                   : what;
+    }
+    return std::nullopt;
+}
+
+LoadOutcome LoadState(const std::filesystem::path& file, StoredState& s, std::string& error) {
+    struct stat st {};
+    if (::lstat(file.c_str(), &st) != 0 && errno == ENOENT) return LoadOutcome::Missing;
+    std::string why;
+    const std::optional<std::string> text = kt::fileio::ReadWhole(file.string(), kMaxStateBytes, why);
+    if (!text) {
+        error = file.string() + ": cannot be read: " + why;
+        return LoadOutcome::Failed;
+    }
+    if (const auto problem = ParseState(*text, s)) {
+        error = file.string() + ": not a valid state file: " + *problem;
         return LoadOutcome::Failed;
     }
     return LoadOutcome::Loaded;

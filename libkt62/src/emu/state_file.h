@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "emu/ufs_model.h"
@@ -13,6 +14,9 @@ namespace kt62::emu {
 
 // KT62_OK, or KT62_E_STATE_IO with "<file>: <reason>" in error.
 int32_t SaveState(const std::filesystem::path& file, const StoredState& state, std::string& error);
+
+// The state file's text into state: nullopt, or what is wrong with it.
+std::optional<std::string> ParseState(const std::string& text, StoredState& state);
 
 enum class LoadOutcome { Loaded, Missing, Failed };
 // Failed: unreadable or not a state file ("<file>: <reason>" in error). Values are checked

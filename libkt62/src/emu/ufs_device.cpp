@@ -154,6 +154,12 @@ public:
         std::lock_guard lock(mutex_);
         if (!ready_) return Ready();  // powering up applies a pending configuration already
         if (const int32_t r = Reported(model_->PowerOn()); r != KT62_OK) return r;
+        std::string error;
+        const int32_t r = units_.Prepare(model_->Units(), error);
+        if (r != KT62_OK) {
+            Complain(Who() + error);
+            return r;
+        }
         units_.RemoveUnused(model_->Units());
         return KT62_OK;
     }

@@ -1,0 +1,217 @@
+#include "fileio/file_access.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <system_error>
+#include <utility>
+
+namespace kt::fileio {
+namespace {
+
+std::string ErrnoText(int error) { return std::generic_category().message(error); }
+
+std::string NotRegular(unsigned mode) { return "not a regular file (" + KindOf(mode) + ")"; }
+
+// After a failed open: a socket or a FIFO without a reader fails with ENXIO, which says little;
+// the kind of thing found there says more.
+std::string OpenFailure(const std::string& path, int error) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return NotRegular(st.st_mode);
+    return ErrnoText(error);
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        if (n == 0) {
+            errno = ENOSPC;
+            return false;
+        }
+        bytes.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
+// Opens without blocking (a FIFO would wait for its other end), then keeps regular files only.
+File OpenRegular(const std::string& path, int flags, std::string& why, bool character_device = false) {
+    File f(::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666));
+    if (!f.IsOpen()) {
+        why = OpenFailure(path, errno);
+        return {};
+    }
+    struct stat st {};
+    if (::fstat(f.Get(), &st) != 0) {
+        why = ErrnoText(errno);
+        return {};
+    }
+    if (!S_ISREG(st.st_mode) && !(character_device && S_ISCHR(st.st_mode))) {
+        why = NotRegular(st.st_mode);
+        return {};
+    }
+    // Regular files never block; the flag only matters to what was refused above.
+    (void)::fcntl(f.Get(), F_SETFL, ::fcntl(f.Get(), F_GETFL) & ~O_NONBLOCK);
+    return f;
+}
+
+}  // namespace
+
+File::~File() { Close(); }
+
+File::File(File&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        Close();
+        fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+}
+
+int File::Release() { return std::exchange(fd_, -1); }
+
+int File::Close() {
+    if (fd_ < 0) return 0;
+    return ::close(std::exchange(fd_, -1)) == 0 ? 0 : errno;
+}
+
+std::string KindOf(unsigned mode) {
+    if (S_ISREG(mode)) return "a regular file";
+    if (S_ISDIR(mode)) return "a directory";
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISSOCK(mode)) return "a socket";
+    if (S_ISCHR(mode)) return "a character device";
+    if (S_ISBLK(mode)) return "a block device";
+    if (S_ISLNK(mode)) return "a symbolic link";
+    return "an unknown kind of file";
+}
+
+File OpenForReading(const std::string& path, std::string& why) { return OpenRegular(path, O_RDONLY, why); }
+
+std::optional<std::string> ReadWhole(const std::string& path, std::size_t limit, std::string& why) {
+    const File f = OpenForReading(path, why);
+    if (!f.IsOpen()) return std::nullopt;
+    const std::string too_big = "larger than " + std::to_string(limit) + " bytes, the limit for this file";
+    struct stat st {};
+    if (::fstat(f.Get(), &st) == 0 && static_cast<std::uint64_t>(st.st_size) > limit) {
+        why = too_big;
+        return std::nullopt;
+    }
+    std::string text;
+    char buf[65536];
+    // The size can grow while we read (or lie, in /proc): the limit holds for what is read too.
+    for (;;) {
+        const ssize_t n = ::read(f.Get(), buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            why = ErrnoText(errno);
+            return std::nullopt;
+        }
+        if (n == 0) break;
+        text.append(buf, static_cast<size_t>(n));
+        if (text.size() > limit) {
+            why = too_big;
+            return std::nullopt;
+        }
+    }
+    return text;
+}
+
+File OpenForWriting(const std::string& path, WriteMode mode, std::string& why, bool character_device) {
+    // Not O_TRUNC: a device or a FIFO must be refused before anything happens to it.
+    File f = OpenRegular(path, O_WRONLY | O_CREAT | (mode == WriteMode::Append ? O_APPEND : 0), why,
+                         character_device);
+    struct stat st {};
+    if (f.IsOpen() && mode == WriteMode::Truncate && ::fstat(f.Get(), &st) == 0 && S_ISREG(st.st_mode) &&
+        ::ftruncate(f.Get(), 0) != 0) {
+        why = ErrnoText(errno);
+        return {};
+    }
+    return f;
+}
+
+bool ReplaceWhole(const std::string& path, std::string_view bytes, std::string& why) {
+    std::string target = path;
+    struct stat old {};
+    bool existed = false;
+    if (::lstat(path.c_str(), &old) == 0) {
+        if (S_ISLNK(old.st_mode)) {
+            char* real = ::realpath(path.c_str(), nullptr);
+            if (real == nullptr) {
+                why = "a symbolic link to nothing (" + ErrnoText(errno) + ")";
+                return false;
+            }
+            target = real;
+            std::free(real);  // NOLINT(cppcoreguidelines-no-malloc): realpath's own buffer
+            if (::stat(target.c_str(), &old) != 0) {
+                why = ErrnoText(errno);
+                return false;
+            }
+        }
+        if (!S_ISREG(old.st_mode)) {
+            why = NotRegular(old.st_mode) + "; not replaced";
+            return false;
+        }
+        existed = true;
+    } else if (errno != ENOENT) {
+        why = ErrnoText(errno);
+        return false;
+    }
+    const std::size_t slash = target.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : target.substr(0, slash + 1);
+
+    static std::atomic<unsigned> counter{0};
+    std::string temp;
+    File f;
+    for (int attempt = 0; attempt < 100 && !f.IsOpen(); ++attempt) {
+        temp = target + "." + std::to_string(::getpid()) + "." + std::to_string(counter++) + ".tmp";
+        f = File(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+        if (!f.IsOpen() && errno != EEXIST) {
+            why = ErrnoText(errno);
+            return false;
+        }
+    }
+    if (!f.IsOpen()) {
+        why = "no free temporary name beside it";
+        return false;
+    }
+    if (existed) (void)::fchmod(f.Get(), old.st_mode & 07777);
+    int error = 0;
+    if (!WriteAll(f.Get(), bytes) || ::fsync(f.Get()) != 0) error = errno;
+    if (const int close_error = f.Close(); error == 0) error = close_error;
+    if (error == 0 && ::rename(temp.c_str(), target.c_str()) != 0) error = errno;
+    if (error != 0) {
+        ::unlink(temp.c_str());
+        why = ErrnoText(error);
+        return false;
+    }
+    // The rename reaches the disk with its folder.
+    if (const int d = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); d >= 0) {
+        (void)::fsync(d);
+        ::close(d);
+    }
+    return true;
+}
+
+std::optional<std::string> FlushStandardOutput() {
+    std::cout.flush();
+    const bool stream_failed = !std::cout.good();
+    errno = 0;
+    const bool c_failed = std::fflush(stdout) != 0 || std::ferror(stdout) != 0;
+    const int error = errno;
+    if (stream_failed || c_failed)
+        // A failure while the program ran left no errno worth showing by now.
+        return "standard output: not all output was written" + (error != 0 ? ": " + ErrnoText(error) : "");
+    return std::nullopt;
+}
+
+}  // namespace kt::fileio

@@ -1,0 +1,103 @@
+// Hostile names given to the programs as a user gives them: a FIFO, a device, a folder, a full
+// standard output. Each run must end within seconds with its refusal and the exit status that
+// says so; a run that blocks is killed and fails its case.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using kt::test::TempDir;
+
+// "@" stands for the case's folder.
+std::string At(const std::string& text, const std::string& dir) {
+    std::string out;
+    for (char c : text) out += c == '@' ? dir : std::string(1, c);
+    return out;
+}
+
+// Exit status; 137 when still running after five seconds (then killed). Words hold no blanks.
+int RunFor5s(const std::vector<std::string>& words, const std::string& out, const std::string& stdout_path) {
+    std::string command = "env";
+    for (const std::string& w : words) command += " '" + w + "'";
+    command += " 2>>" + out + " >>" + (stdout_path.empty() ? out : stdout_path) + " </dev/null";
+    const int status = std::system(("timeout -s KILL 5 " + command).c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+struct Case {
+    const char* name;
+    std::vector<std::string> args;  // kt6200-script SCRIPT when empty, else kt62emu ARGS
+    const char* script;
+    const char* env;          // one more variable, or ""
+    const char* stdout_path;  // "" for the output file
+    int status;
+    const char* says;
+    const char* unchanged = "";  // a name that must keep its kind ("fifo", "null", "no" stays missing)
+};
+
+// clang-format off
+const Case kCases[] = {
+    {"sector read into a FIFO", {}, "set IDC_EDIT_SECTOR_COUNT 1\nchoose @/fifo\nanswer yes\nclick IDC_BTN_READ_SECTORS\nwait\ntext IDC_STATIC_STATUS\n", "", "", 0, "@/fifo: not a regular file (a FIFO)", "fifo"},
+    {"sector write from a FIFO", {}, "choose @/fifo\nclick IDC_BTN_WRITE_SECTORS\nwait\ntext IDC_STATIC_STATUS\n", "", "", 0, "@/fifo: not a regular file (a FIFO)"},
+    {"descriptor write from a FIFO", {}, "choose @/fifo\nclick IDC_BTN_DESC_WRITE\ntext IDC_STATIC_STATUS\n", "", "", 0, "@/fifo: not a regular file (a FIFO)"},
+    {"firmware update from a FIFO", {}, "choose @/fifo\nclick IDC_BUTTON_UPDATE\ntext IDC_STATIC_STATUS\n", "", "", 0, "@/fifo: not a regular file (a FIFO)"},
+    {"trace into a FIFO", {}, "print\n", "KT62_TRACE=@/fifo", "", 0, "Firmware version"},
+    {"profile is a FIFO", {}, "print\ntext IDC_STATIC_STATUS\n", "KT62_EMULATOR=@/fifo", "", 0, "@/fifo: not a regular file"},
+    {"script is a folder", {"@/folder"}, "", "", "", 2, "@/folder: Is a directory"},
+    {"script output to /dev/full", {}, "print\n", "", "/dev/full", 1, "standard output: not all output was written"},
+    {"script with a byte-order mark", {}, "\xEF\xBB\xBFprint\n", "", "", 0, "Firmware version"},
+    {"show a FIFO profile", {"show", "--profile", "@/fifo"}, "", "", "", 1, "@/fifo: cannot be read: not a regular file (a FIFO)"},
+    {"create on a FIFO profile", {"create", "--profile", "@/fifo"}, "", "", "", 1, "(a FIFO)", "fifo"},
+    {"power-cycle a FIFO profile", {"power-cycle", "--profile", "@/fifo"}, "", "", "", 1, "(a FIFO)"},
+    {"payload from a FIFO", {"firmware", "build", "--version", "1.0.0", "--payload", "@/fifo", "-o", "@/fw"}, "", "", "", 1, "(a FIFO)"},
+    {"profile /dev/zero", {"show", "--profile", "/dev/zero"}, "", "", "", 1, "(a character device)"},
+    {"image over a device node", {"firmware", "build", "--version", "1.0.0", "--payload", "@/p.json", "-o", "@/null"}, "", "", "", 1, "@/null: not a regular file (a character device); not replaced", "null"},
+    {"create below missing folders", {"create", "--profile", "@/no/such/p.json", "--serial", "X"}, "", "", "", 1, "@/no/such: no such folder; nothing created", "no"},
+    {"a unit the file system cannot hold", {"create", "--profile", "@/big.json", "--capacity", "1024T"}, "", "", "", 1, "cannot hold a unit of"},
+    {"show to /dev/full", {"show", "--profile", "@/p.json"}, "", "", "/dev/full", 1, "standard output: not all output was written"},
+};
+// clang-format on
+
+TEST(HostileInput, EachEntryPointRefusesWithinSecondsAndSaysWhy) {
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.name);
+        const TempDir dir;
+        const std::string& d = dir.Path();
+        ASSERT_EQ(mkfifo((d + "/fifo").c_str(), 0644), 0);
+        ASSERT_EQ(mkdir((d + "/folder").c_str(), 0755), 0);
+        dir.Write("p.json", R"({"programmers": [{}]})");
+        const bool node = mknod((d + "/null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;  // /dev/null's
+        if (!node && std::string(c.unchanged) == "null") continue;                           // not root
+        struct stat before {};
+        const bool existed = lstat((d + "/" + c.unchanged).c_str(), &before) == 0;
+        std::vector<std::string> argv = {c.args.empty() || c.args[0][0] == '@' ? KT_SCRIPT_EXE : KT62EMU_EXE};
+        if (argv[0] == KT_SCRIPT_EXE)
+            argv.insert(argv.end(),
+                        {"--appdir", d + "/folder", c.args.empty() ? dir.Write("s", At(c.script, d)) : ""});
+        if (argv[0] == KT_SCRIPT_EXE && !c.args.empty()) argv.back() = At(c.args[0], d);
+        if (argv[0] == KT62EMU_EXE)
+            for (const std::string& a : c.args) argv.push_back(At(a, d));
+        argv.insert(argv.begin(), {"XDG_DATA_HOME=" + d + "/data", "KT62_EMULATOR=" + d + "/p.json",
+                                   At(*c.env ? c.env : "KT62_TRACE=", d)});
+        const int status = RunFor5s(argv, d + "/out.txt", c.stdout_path);
+        const std::string out = TempDir::Read(d + "/out.txt");
+        ASSERT_NE(status, 137) << "still running after 5 s: " << out;
+        EXPECT_EQ(status, c.status) << out;
+        EXPECT_NE(out.find(At(c.says, d)), std::string::npos) << out;
+        struct stat after {};
+        EXPECT_EQ(lstat((d + "/" + c.unchanged).c_str(), &after) == 0, existed);
+        EXPECT_EQ(existed && *c.unchanged ? after.st_mode : 0u,
+                  existed && *c.unchanged ? before.st_mode : 0u);
+    }
+}
+
+}  // namespace
