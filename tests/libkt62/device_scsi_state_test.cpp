@@ -177,6 +177,30 @@ TEST_F(State, LostDataIsRefusedAndNothingIsDeleted) {
     }
 }
 
+// A state stored by an earlier version made a unit's file at first use: there a missing file is a
+// unit never written, which reads as zeros, and the state is stored again so that from then on a
+// missing file is lost data.
+TEST_F(State, EarlierStateWithoutUnitFilesLoads) {
+    namespace fs = std::filesystem;
+    const std::string state = StateFile(dir_.Path()), data = fs::path(state).parent_path().string() + "/lu0.g0.data";
+    ASSERT_NE(OpenDevice(), KT62_INVALID_HANDLE);
+    ASSERT_EQ(Attribute(0x0B), 0u);
+    kt62Close(h_);
+    std::string content = kt::test::TempDir::Read(state);
+    const size_t at = content.find("\"unit_files\": true,");
+    ASSERT_NE(at, std::string::npos) << content;
+    content.erase(at, content.find('"', at + 20) - at);
+    std::ofstream(state, std::ios::trunc) << content;
+    fs::remove(data);
+
+    h_ = OpenAfterSearch(0);
+    std::vector<uint8_t> back(kBlock, 0xEE);
+    EXPECT_EQ(kt62ScsiRead10(h_, 0, kBlock, back.data(), 1), KT62_OK);
+    EXPECT_EQ(back, std::vector<uint8_t>(kBlock, 0));
+    EXPECT_TRUE(fs::exists(data));
+    EXPECT_NE(kt::test::TempDir::Read(state).find("\"unit_files\": true"), std::string::npos);
+}
+
 // A child changes the state as fast as it can and is killed at random moments; every time, the
 // state that is left loads and is one the child wrote.
 TEST_F(State, KilledWhileChangingStateLeavesOneWholeVersion) {

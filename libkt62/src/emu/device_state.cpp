@@ -36,6 +36,19 @@ void InstallSaver(UfsModel& model, const std::filesystem::path& device_dir, std:
     });
 }
 
+namespace {
+
+// A state stored before every unit had its file: the missing files are units never written, made
+// now as they were at first use then; from the state stored here on, a missing file is lost data.
+bool UpgradeUnitFiles(const std::filesystem::path& file, StoredState& stored, const UfsModel& model,
+                      std::string& error) {
+    if (LuStore(file.parent_path()).Prepare(model.Units(), error) != KT62_OK) return false;
+    stored.unit_files = true;
+    return SaveState(file, stored, error) == KT62_OK;
+}
+
+}  // namespace
+
 int32_t LoadDevice(const std::filesystem::path& device_dir, UfsModel& model, bool& fresh, std::string& notice,
                    std::string& error) {
     const std::filesystem::path file = StateFile(device_dir);
@@ -62,6 +75,8 @@ int32_t LoadDevice(const std::filesystem::path& device_dir, UfsModel& model, boo
                          "factory-fresh one";
             } else if (const auto why = model.Restore(stored)) {
                 error = file.string() + ": not a valid state file: " + *why;
+                return KT62_E_STATE_IO;
+            } else if (!stored.unit_files && !UpgradeUnitFiles(file, stored, model, error)) {
                 return KT62_E_STATE_IO;
             } else if (const auto lost = LuStore(device_dir).Check(model.Units())) {
                 error = *lost + " (the device in " + file.string() + " is not loaded; nothing was changed)";

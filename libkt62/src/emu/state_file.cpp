@@ -68,6 +68,7 @@ int32_t SaveState(const std::filesystem::path& file, const StoredState& s, std::
     for (const auto& [idn, value] : s.attributes) attributes[std::to_string(idn)] = value;
     j["flags"] = flags;
     j["attributes"] = attributes;
+    j["unit_files"] = true;
     j["unit_generations"] = s.unit_generation;
     const std::string text = j.dump(1) + "\n";
 
@@ -135,6 +136,9 @@ std::optional<std::string> ParseState(const std::string& text, StoredState& s) {
         for (const auto& [key, value] : j.at("attributes").items())
             s.attributes.emplace_back(idn(key, "attributes"),
                                       static_cast<uint32_t>(count(value, "attributes." + key, UINT32_MAX)));
+        const auto files = j.find("unit_files");
+        if (files != j.end() && !files->is_boolean()) throw std::runtime_error("unit_files: not true or false");
+        s.unit_files = files != j.end() && files->get<bool>();
         const json& gens = j.at("unit_generations");
         if (!gens.is_array() || gens.size() != s.unit_generation.size())
             throw std::runtime_error("unit_generations: not 8 numbers");

@@ -63,6 +63,9 @@ struct StoredState {
     std::vector<std::pair<uint8_t, uint32_t>> flags;       // persistent flags, idn order
     std::vector<std::pair<uint8_t, uint32_t>> attributes;  // persistent attributes, idn order
     std::array<uint32_t, kUnits> unit_generation{};        // changes when a unit's data is discarded
+    // Every enabled unit has its data file. States stored by earlier versions made a unit's file
+    // at its first use, so there a missing file means "never written", not "lost".
+    bool unit_files = true;
     bool operator==(const StoredState&) const = default;
 };
 
