@@ -197,8 +197,8 @@ public:
 
 private:
     int32_t Bsg(const BsgRequest& request, std::array<uint8_t, kBsgReplyBytes>& reply, BsgStatus& st,
-                uint8_t* din = nullptr, uint32_t din_len = 0, const uint8_t* dout = nullptr,
-                uint32_t dout_len = 0) {
+                uint8_t* din = nullptr,  // NOLINT(readability-non-const-parameter): the kernel fills it
+                uint32_t din_len = 0, const uint8_t* dout = nullptr, uint32_t dout_len = 0) const {
         // A fresh, zeroed reply each time: a kernel that writes nothing leaves nothing to believe.
         reply.fill(0);
         sg_io_v4 io{};
