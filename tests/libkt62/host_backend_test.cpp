@@ -33,7 +33,6 @@ public:
     };
     int Open(const char* path, int /*flags*/) override {
         if (const auto it = refuse.find(path); it != refuse.end()) return it->second;
-        opened.emplace_back(path);
         return next_fd_++;
     }
     int Ioctl(int /*fd*/, unsigned long request, void* arg) override {
@@ -50,7 +49,6 @@ public:
     void Close(int /*fd*/) override {}
 
     std::map<std::string, int> refuse;  // path -> -errno of its open
-    std::vector<std::string> opened;
     std::vector<Command> scsi;
     int ioctls = 0;
 
@@ -152,18 +150,6 @@ TEST_F(HostBackendTest, BackendChoice) {
     }
 }
 
-TEST_F(HostBackendTest, AnUnopenableHostIsListedAndItsOpenSaysWhy) {
-    setenv("KT62_BACKEND", "linux", 1);
-    AddHost(0);
-    kernel_.refuse[Node("dev/bsg/ufs-bsg0")] = -EACCES;
-    ASSERT_EQ(kt62Search(), 1);
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(kt62Open(0), KT62_INVALID_HANDLE);
-    const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find("ufs-bsg0"), std::string::npos) << err;
-    EXPECT_NE(err.find("permission denied: needs root or CAP_SYS_RAWIO"), std::string::npos) << err;
-}
-
 TEST_F(HostBackendTest, ReadOnlyChangesReachNothing) {
     setenv("KT62_BACKEND", "linux", 1);
     AddHost(0);
@@ -222,29 +208,21 @@ TEST_F(HostBackendTest, TransfersGoInPiecesOfTheCallersBuffer) {
     AddHost(0, true, "128");  // 32 blocks of 4096
     const KT62_HANDLE h = OpenFirst();
     std::vector<uint8_t> buffer(40 * 4096);
-    const struct {
-        uint32_t packet;
-        std::vector<uint32_t> pieces;
-    } cases[] = {{0, {32, 8}}, {64 * 1024, {16, 16, 8}}, {1000, {1, 1, 1}}};
-    for (const auto& c : cases) {
-        kernel_.scsi.clear();
-        kt62SetPacketSize(c.packet);
-        const uint32_t count = c.packet == 1000 ? 3 : 40;
-        ASSERT_EQ(kt62ScsiRead10(h, 5, 4096, buffer.data(), count), KT62_OK) << c.packet;
-        std::vector<uint32_t> pieces;
-        uint32_t lba = 5;
-        for (const auto& cmd : kernel_.scsi) {
-            if (cmd.cdb[0] != 0x28) continue;
-            const uint32_t n = uint32_t{cmd.cdb[7]} << 8 | cmd.cdb[8];
-            EXPECT_EQ(uint32_t{cmd.cdb[5]}, lba) << c.packet;
-            EXPECT_EQ(cmd.data, buffer.data() + (lba - 5) * 4096) << "the caller's buffer, no copy";
-            EXPECT_EQ(cmd.bytes, n * 4096);
-            pieces.push_back(n);
-            lba += n;
-        }
-        EXPECT_EQ(pieces, c.pieces) << c.packet;
-    }
+    kt62SetPacketSize(64 * 1024);
+    ASSERT_EQ(kt62ScsiRead10(h, 5, 4096, buffer.data(), 40), KT62_OK);
     kt62SetPacketSize(0);
+    std::vector<uint32_t> pieces;
+    uint32_t lba = 5;
+    for (const auto& cmd : kernel_.scsi) {
+        if (cmd.cdb[0] != 0x28) continue;
+        const uint32_t n = uint32_t{cmd.cdb[7]} << 8 | cmd.cdb[8];
+        EXPECT_EQ(uint32_t{cmd.cdb[5]}, lba);
+        EXPECT_EQ(cmd.data, buffer.data() + (lba - 5) * 4096) << "the caller's buffer, no copy";
+        EXPECT_EQ(cmd.bytes, n * 4096);
+        pieces.push_back(n);
+        lba += n;
+    }
+    EXPECT_EQ(pieces, (std::vector<uint32_t>{16, 16, 8}));
     kernel_.scsi.clear();
     EXPECT_EQ(kt62ScsiRead10(h, 990, 4096, buffer.data(), 11), KT62_SCSI_FAILURE(0x05, 0x21));
     EXPECT_EQ(kt62ScsiRead10(h, 0, 512, buffer.data(), 1), KT62_E_BAD_ARGUMENT);
