@@ -1,5 +1,5 @@
 // The Linux host codec against byte vectors laid out from the kernel's
-// structures (ufs_bsg_request / ufs_bsg_reply, SCSI CDBs and sense data),
+// structures (ufs_bsg_request / ufs_bsg_reply, UIC commands, sense data),
 // and every way a reply can fail to be an answer.
 #include <gtest/gtest.h>
 #include <kt62/apiKT6200.h>
