@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/text_format.h"
+#include "app/user_files.h"
 
 namespace kt {
 namespace {
@@ -320,6 +321,8 @@ bool ReplaceFile(const std::string& path, std::string_view bytes, const struct s
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
         temp = Format("%s.%ld.%u.tmp", target.c_str(), static_cast<long>(getpid()), counter++);
         fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        // A folder that refuses new files around a file we may write.
+        if (fd < 0 && errno == EACCES && old) return OverwriteInPlace(target, bytes) == 0;
         if (fd < 0 && errno != EEXIST) return false;
     }
     if (fd < 0) return false;
@@ -361,6 +364,10 @@ std::optional<std::string> Lookup(const std::string& path, std::string_view sect
 }
 
 }  // namespace
+
+bool HasSetting(const std::string& path, std::string_view section, std::string_view key) {
+    return Lookup(path, section, key).has_value();
+}
 
 int ReadSettingInt(const std::string& path, std::string_view section, std::string_view key,
                    int defaultValue) {

@@ -6,6 +6,7 @@
 
 #include "app/KT6200DemoDlg.h"
 #include "app/text_format.h"
+#include "app/user_files.h"
 #include "ufs/config_lock.h"
 #include "ufs/descriptor_file.h"
 #include "ufs/hex_field.h"
@@ -40,7 +41,9 @@ void CKT6200DemoDlg::OnDescriptorRead() {
     for (const std::string& note : plan.notes) AppendLog(note);
     if (!plan.save) return;
 
-    const std::string path = Format("%s%s", m_strAppDir.c_str(), kConfigurationFileName);
+    const std::string dir = WritableFileFolder(m_strAppDir, UserDataDir(), kConfigurationFileName);
+    if (dir != m_strAppDir) (void)MakeUserFolders(dir);
+    const std::string path = Format("%s%s", dir.c_str(), kConfigurationFileName);
     const int err = SaveDescriptorFile(path, std::span(buffer.data(), buffer[0]));
     AppendLog(err == 0 ? std::string("Saved.")
                        : Format("Fail to save %s: %s.", path.c_str(),

@@ -9,6 +9,7 @@
 #include <cerrno>
 
 #include "app/text_format.h"
+#include "app/user_files.h"
 
 namespace kt {
 
@@ -123,6 +124,10 @@ int SaveDescriptorFile(const std::string& path, std::span<const std::uint8_t> by
     for (int attempt = 0; attempt < 100 && fdNum < 0; ++attempt) {
         temp = Format("%s.tmp-%ld-%u", path.c_str(), static_cast<long>(::getpid()), counter++);
         fdNum = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        // A folder that refuses new files around a file we may write.
+        if (fdNum < 0 && errno == EACCES && ::access(path.c_str(), F_OK) == 0)
+            return OverwriteInPlace(
+                path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
         if (fdNum < 0 && errno != EEXIST) return errno;
     }
     if (fdNum < 0) return EEXIST;

@@ -54,8 +54,9 @@ DescriptorFileContent ReadDescriptorFile(const std::string& path);
 
 // Replaces the file at path by bytes. Written to a temporary file beside it
 // and renamed over it only once written, flushed and closed, so a failed
-// save never leaves a partial file under the real name; an existing file
-// that we may not write is left alone. Returns 0 or the errno of the
+// save never leaves a partial file under the real name (an existing file in
+// a folder that refuses new files is rewritten in place, never left
+// partial); an existing file that we may not write is left alone. Returns 0 or the errno of the
 // failure.
 int SaveDescriptorFile(const std::string& path, std::span<const std::uint8_t> bytes);
 
