@@ -1,5 +1,6 @@
 #include "app/qt/decode_window.h"
 
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QStringList>
 #include <QTableWidget>
@@ -31,12 +32,18 @@ DecodeWindow::DecodeWindow(QWidget* parent, const std::string& title,
             table_->setItem(r, c, item);
         }
     }
+    table_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     table_->resizeColumnsToContents();
     table_->horizontalHeader()->setStretchLastSection(true);
-    table_->setColumnWidth(2, std::min(table_->columnWidth(2), 320));
+    // Long reserved areas would push the values out of sight: their bytes
+    // end in an ellipsis here and show whole in the tooltip.
+    const int eightBytes =
+        QFontMetrics(PaneFont()).horizontalAdvance(QStringLiteral("00 00 00 00 00 00 00 00"));
+    table_->setColumnWidth(2, std::min(table_->columnWidth(2), eightBytes + 16));
+    table_->setTextElideMode(Qt::ElideRight);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(table_);
-    resize(760, 520);
+    resize(780, 560);
 }
 
 }  // namespace kt::qt
