@@ -135,14 +135,13 @@ TEST_F(DescriptorCommands, AnInstalledProgramSavesInTheUsersDataFolder) {
     dir_.Write("usr/share/kt6200/Config.ini", "[Setting]\n0=EN\n");
     fs::create_directories(dir_.Path() + "/usr/bin");
     dlg_.m_strAppDir = dir_.Path() + "/usr/bin/";
-    const char* before = std::getenv("XDG_DATA_HOME");
-    const std::string kept = before ? before : "";
+    const std::string kept = std::getenv("XDG_DATA_HOME") ? std::getenv("XDG_DATA_HOME") : "";
     setenv("XDG_DATA_HOME", (dir_.Path() + "/home/data").c_str(), 1);
     const std::string descriptor = Descriptor(144, 0x90, 1);
     OpenWithFaults("[" + ReadRule(descriptor) + "]");
     ui_.SetText(IDC_EDIT_IDN, "1");
     Click(IDC_BTN_DESC_READ);
-    before ? (void)setenv("XDG_DATA_HOME", kept.c_str(), 1) : (void)unsetenv("XDG_DATA_HOME");
+    setenv("XDG_DATA_HOME", kept.c_str(), 1);
     EXPECT_EQ(ui_.Pane(), DumpPane(descriptor) + "\r\nSaved.");
     EXPECT_EQ(test::TempDir::Read(dir_.Path() + "/home/data/kt6200/configuration.descr"), descriptor);
     EXPECT_TRUE(fs::is_empty(dir_.Path() + "/usr/bin"));
