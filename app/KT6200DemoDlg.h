@@ -10,8 +10,10 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "app/ui_port.h"
 #include "app/worker_thread.h"
@@ -110,6 +112,17 @@ public:
     void OnClose();
     void OnBnClickedBtnCfg1LunDisabled();
 
+    // ---- the descriptor just read, for its decoded view ----
+    struct DescriptorRead {
+        std::uint8_t idn = 0, index = 0;
+        std::vector<std::uint8_t> bytes;  // as shown in the pane
+    };
+    // nullopt until a descriptor read shows bytes; a failed read clears it.
+    const std::optional<DescriptorRead>& LastDescriptorRead() const { return m_lastDescriptor; }
+    // wSpecVersion of the open device, asked of it (during a transfer: from
+    // the last device descriptor read); 0 when not known.
+    std::uint16_t DeviceSpecVersion();
+
     // ---- interface language ----
     void ApplyLanguage(int n);
     // Says in the status line that Config.ini could not take the language.
@@ -166,6 +179,9 @@ private:
     std::mutex m_transferMutex;
     bool m_cancelRequested = false;
     bool m_closeWhenWorkerEnds = false;
+    std::optional<DescriptorRead> m_lastDescriptor;
+    std::uint16_t m_specVersion = 0;
+    KT62_HANDLE m_specVersionOf = KT62_INVALID_HANDLE;
 };
 
 }  // namespace kt

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/text_format.h"
+#include "fileio/file_access.h"
 
 namespace kt {
 namespace {
@@ -293,52 +294,11 @@ FileState ReadWhole(const std::string& path, std::string& bytes, struct stat& st
     return state;
 }
 
-bool WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-// Writes a new file beside the old one and renames it into place, so the
-// old file stays whole until the new one is complete on disk.
-bool ReplaceFile(const std::string& path, std::string_view bytes, const struct stat* old) {
-    std::string target = path;
-    if (char* real = realpath(path.c_str(), nullptr)) {  // write through a symbolic link
-        target = real;
-        std::free(real);
-    }
-    const std::size_t slash = target.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : target.substr(0, slash + 1);
-
-    static std::atomic<unsigned> counter{0};
-    std::string temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = Format("%s.%ld.%u.tmp", target.c_str(), static_cast<long>(getpid()), counter++);
-        fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) return false;
-    }
-    if (fd < 0) return false;
-    if (old) {
-        // The new file takes the old one's owner and permissions; failing
-        // that (not permitted) it keeps the defaults of a new file.
-        (void)!fchown(fd, old->st_uid, old->st_gid);
-        (void)!fchmod(fd, old->st_mode & 07777);
-    }
-    const bool written = WriteAll(fd, bytes) && fsync(fd) == 0;
-    if (close(fd) != 0 || !written || rename(temp.c_str(), target.c_str()) != 0) {
-        unlink(temp.c_str());
-        return false;
-    }
-    if (const int dirFd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dirFd >= 0) {
-        (void)fsync(dirFd);
-        close(dirFd);
-    }
-    return true;
+// The old file stays whole until the new one is complete on disk; a file
+// we may write in a folder that refuses new files is rewritten in place.
+bool ReplaceFile(const std::string& path, std::string_view bytes) {
+    std::string why;
+    return fileio::ReplaceWhole(path, bytes, why);
 }
 
 // The value of a key as stored, or nullopt when the file, section or key
@@ -361,6 +321,10 @@ std::optional<std::string> Lookup(const std::string& path, std::string_view sect
 }
 
 }  // namespace
+
+bool HasSetting(const std::string& path, std::string_view section, std::string_view key) {
+    return Lookup(path, section, key).has_value();
+}
 
 int ReadSettingInt(const std::string& path, std::string_view section, std::string_view key,
                    int defaultValue) {
@@ -438,7 +402,7 @@ bool WriteSettingString(const std::string& path, std::string_view section, std::
     }
     if (state == FileState::Read && edited == text) return true;
     text = std::move(edited);
-    return ReplaceFile(path, Encode(doc), state == FileState::Read ? &st : nullptr);
+    return ReplaceFile(path, Encode(doc));
 }
 
 }  // namespace kt

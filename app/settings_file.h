@@ -7,7 +7,9 @@
 // Text is UTF-8 with or without a byte-order mark, or UTF-16 (LE or BE)
 // with one. A write changes the one line it must and keeps every other
 // byte, the encoding and the line endings; it goes through a temporary file
-// and a rename, so a failed write leaves the old file as it was.
+// and a rename, so a failed write leaves the old file as it was (a file
+// that may be written in a folder that may not is rewritten in place,
+// without ever being left half-written).
 #pragma once
 
 #include <cstddef>
@@ -28,6 +30,9 @@ int ReadSettingInt(const std::string& path, std::string_view section, std::strin
 // The result is valid UTF-8 (bytes that are not become U+FFFD).
 std::string ReadSettingString(const std::string& path, std::string_view section, std::string_view key,
                               std::string_view defaultValue, std::size_t bufferChars);
+
+// Whether the file holds the key (a value, empty or not).
+bool HasSetting(const std::string& path, std::string_view section, std::string_view key);
 
 // Sets a key, creating the file, the section or the key when missing. A new
 // key goes after the last entry of its section, a new section at the end of

@@ -139,6 +139,61 @@ File OpenForWriting(const std::string& path, WriteMode mode, std::string& why, b
     return f;
 }
 
+namespace {
+
+// A file we may write in a folder that refuses new files: no file beside it,
+// so its content is replaced in place. The room for the new content is
+// claimed before a byte changes, so a full disk leaves the file as it was,
+// and a write that fails on the way puts the old content back.
+bool RewriteInPlace(const std::string& path, std::string_view bytes, std::string& why) {
+    File f(::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK));
+    if (!f.IsOpen()) {
+        why = ErrnoText(errno);
+        return false;
+    }
+    struct stat st {};
+    int error = ::fstat(f.Get(), &st) != 0 ? errno : 0;
+    if (error == 0 && !S_ISREG(st.st_mode)) {
+        why = NotRegular(st.st_mode) + "; not replaced";
+        return false;
+    }
+    std::string old(error == 0 ? static_cast<std::size_t>(st.st_size) : 0, '\0');
+    for (std::size_t got = 0; error == 0 && got < old.size();) {
+        const ssize_t n = ::pread(f.Get(), old.data() + got, old.size() - got, static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) error = n < 0 ? errno : EIO;
+        got += n > 0 ? static_cast<std::size_t>(n) : 0;
+    }
+    const bool have_old = error == 0;
+    // A file system that cannot claim ahead is written all the same.
+    if (error == 0 && bytes.size() > old.size()) {
+        const int r = ::posix_fallocate(f.Get(), 0, static_cast<off_t>(bytes.size()));
+        if (r != 0 && r != EOPNOTSUPP && r != EINVAL) error = r;
+    }
+    auto put_all = [&](std::string_view data) {
+        for (off_t at = 0; !data.empty();) {
+            const ssize_t n = ::pwrite(f.Get(), data.data(), data.size(), at);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return n < 0 ? errno : ENOSPC;
+            data.remove_prefix(static_cast<std::size_t>(n));
+            at += n;
+        }
+        return 0;
+    };
+    if (error == 0) error = put_all(bytes);
+    if (error == 0 && ::ftruncate(f.Get(), static_cast<off_t>(bytes.size())) != 0) error = errno;
+    if (error == 0 && ::fsync(f.Get()) != 0) error = errno;
+    if (error != 0 && have_old) {
+        (void)put_all(old);
+        (void)!::ftruncate(f.Get(), static_cast<off_t>(old.size()));
+    }
+    if (const int close_error = f.Close(); error == 0) error = close_error;
+    if (error != 0) why = ErrnoText(error);
+    return error == 0;
+}
+
+}  // namespace
+
 bool ReplaceWhole(const std::string& path, std::string_view bytes, std::string& why) {
     std::string target = path;
     struct stat old {};
@@ -175,6 +230,7 @@ bool ReplaceWhole(const std::string& path, std::string_view bytes, std::string& 
     for (int attempt = 0; attempt < 100 && !f.IsOpen(); ++attempt) {
         temp = target + "." + std::to_string(::getpid()) + "." + std::to_string(counter++) + ".tmp";
         f = File(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+        if (!f.IsOpen() && errno == EACCES && existed) return RewriteInPlace(target, bytes, why);
         if (!f.IsOpen() && errno != EEXIST) {
             why = ErrnoText(errno);
             return false;
@@ -184,7 +240,11 @@ bool ReplaceWhole(const std::string& path, std::string_view bytes, std::string& 
         why = "no free temporary name beside it";
         return false;
     }
-    if (existed) (void)::fchmod(f.Get(), old.st_mode & 07777);
+    if (existed) {
+        // The new file takes the old one's owner (where permitted) and permissions.
+        (void)!::fchown(f.Get(), old.st_uid, old.st_gid);
+        (void)::fchmod(f.Get(), old.st_mode & 07777);
+    }
     int error = 0;
     if (!WriteAll(f.Get(), bytes) || ::fsync(f.Get()) != 0) error = errno;
     if (const int close_error = f.Close(); error == 0) error = close_error;

@@ -60,7 +60,9 @@ File OpenForWriting(const std::string& path, WriteMode mode, std::string& why, b
 
 // Replaces the content of a regular file, or creates it: a new file beside it, flushed, then
 // renamed over it, so a failure leaves the old content. The old file's permissions carry over.
-// An existing name that is not a regular file (or a link to one) is refused.
+// An existing name that is not a regular file (or a link to one) is refused. An existing file in
+// a folder that refuses new files is rewritten in place instead: its room claimed first, its old
+// content put back when a write fails.
 bool ReplaceWhole(const std::string& path, std::string_view bytes, std::string& why);
 
 // Whether stdout and the other streams took what was written: flushes stdout and reports the

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Sets up what is missing, builds, and runs every test: the normal build with
-# warnings as errors, the same tests under AddressSanitizer and
+# warnings as errors, its Debian package installed, run and removed, the same tests under AddressSanitizer and
 # UndefinedBehaviorSanitizer, the threaded parts under ThreadSanitizer, the
 # formatting check, clang-tidy, and every fuzz target for a minute.
 set -euo pipefail
@@ -19,6 +19,29 @@ echo "== build and tests"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKT_WERROR=ON >/dev/null
 cmake --build build -j"$jobs"
 (cd build && ctest --output-on-failure -j"$jobs")
+
+echo "== package: build, install, run the installed script runner, remove"
+# The built tree packaged as is; installed like any package, run as a user
+# would run it, and removed again.
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+deb=$(scripts/package.sh build | tail -n 1)
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y "./$deb" >/dev/null
+packaged=$(mktemp -d)
+printf 'about\nprint\n' >"$packaged/about.script"
+ran=0
+about=$(cd "$packaged" && XDG_CONFIG_HOME="$packaged/config" XDG_DATA_HOME="$packaged/data" \
+  KT62_EMULATOR= /usr/bin/kt6200-script about.script) || ran=$?
+DEBIAN_FRONTEND=noninteractive $sudo apt-get remove -y kt6200 >/dev/null
+rm -rf "$packaged"
+[ "$ran" -eq 0 ] && grep -q 'version: 1.0.8' <<<"$about" || {
+  echo "the installed kt6200-script failed ($ran): $about" >&2
+  exit 1
+}
+if dpkg-query -W -f='${Status}' kt6200 2>/dev/null | grep -q 'install ok installed'; then
+  echo "kt6200 is still installed" >&2
+  exit 1
+fi
 
 echo "== clang-tidy"
 # The program's own sources against .clang-tidy, two at a time; the tests

@@ -6,6 +6,7 @@
 
 #include "app/KT6200DemoDlg.h"
 #include "app/text_format.h"
+#include "app/user_files.h"
 #include "ufs/config_lock.h"
 #include "ufs/descriptor_file.h"
 #include "ufs/hex_field.h"
@@ -17,6 +18,7 @@ void CKT6200DemoDlg::OnDescriptorRead() {
     const auto a = ReadQueryAddress(*this);
     if (!a) return;
     const KT62_HANDLE h = m_hDevice.load();
+    m_lastDescriptor.reset();
     // Zeroed, so that a read the device answers short never shows stale bytes.
     std::array<std::uint8_t, kDescriptorBufferSize> buffer{};
 
@@ -37,13 +39,36 @@ void CKT6200DemoDlg::OnDescriptorRead() {
 
     const DescriptorOutputPlan plan = PlanDescriptorOutput(lengthByte0, buffer[0], a->idn == 1);
     for (const std::string& line : HexDumpLines(std::span(buffer.data(), plan.dumpBytes))) AppendLog(line);
+    m_lastDescriptor =
+        DescriptorRead{Low8(a->idn), Low8(a->index),
+                       std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + plan.dumpBytes)};
+    if (a->idn == 0 && plan.dumpBytes >= 0x12) {
+        m_specVersion = static_cast<std::uint16_t>(buffer[0x10] << 8 | buffer[0x11]);
+        m_specVersionOf = h;
+    }
     for (const std::string& note : plan.notes) AppendLog(note);
     if (!plan.save) return;
 
-    const std::string path = Format("%s%s", m_strAppDir.c_str(), kConfigurationFileName);
+    const std::string dir = WritableFileFolder(m_strAppDir, UserDataDir(), kConfigurationFileName);
+    if (dir != m_strAppDir) (void)MakeUserFolders(dir);
+    const std::string path = Format("%s%s", dir.c_str(), kConfigurationFileName);
     const std::string why = SaveDescriptorFile(path, std::span(buffer.data(), buffer[0]));
     AppendLog(why.empty() ? std::string("Saved.")
                           : Format("Fail to save %s: %s.", path.c_str(), why.c_str()));
+}
+
+std::uint16_t CKT6200DemoDlg::DeviceSpecVersion() {
+    const KT62_HANDLE h = m_hDevice.load();
+    // Asked afresh (another device may sit behind the same handle value),
+    // unless the worker owns the handle: then the last device descriptor
+    // read of this handle answers.
+    std::array<std::uint8_t, 0x12> head{};
+    if (h != KT62_INVALID_HANDLE && !TransferRunning() &&
+        kt62UfsReadDescriptor(h, 0, 0, 0, head.data(), static_cast<std::uint32_t>(head.size())) == 0) {
+        m_specVersion = static_cast<std::uint16_t>(head[0x10] << 8 | head[0x11]);
+        m_specVersionOf = h;
+    }
+    return m_specVersionOf == h ? m_specVersion : 0;
 }
 
 void CKT6200DemoDlg::OnDescriptorWrite() {

@@ -57,7 +57,8 @@ DescriptorFileContent ReadDescriptorFile(const std::string& path);
 // and renamed over it only once written, flushed and closed, so a failed
 // save never leaves a partial file under the real name; an existing file
 // that we may not write, or that is no regular file, is left alone, and a
-// symbolic link stays one (the file it names is replaced). Returns "" or
+// symbolic link stays one (the file it names is replaced); in a folder that
+// refuses new files an existing file is rewritten in place. Returns "" or
 // the reason of the failure.
 std::string SaveDescriptorFile(const std::string& path, std::span<const std::uint8_t> bytes);
 

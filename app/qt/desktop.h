@@ -2,6 +2,7 @@
 // UI port over it and the dialog logic behind the port.
 #pragma once
 
+#include <QPoint>
 #include <string>
 
 #include "app/KT6200DemoDlg.h"
@@ -30,6 +31,10 @@ public:
     CKT6200DemoDlg& Logic() { return logic_; }
 
 private:
+    // The pane's own menu, with Decode after a descriptor read.
+    void ShowPaneMenu(const QPoint& at);
+    void OpenDecodeWindow();
+
     MainDialog dialog_;
     QtUiPort port_{dialog_};
     CKT6200DemoDlg logic_;

@@ -14,7 +14,11 @@ QString ToQtFileFilter(std::string_view filter) {
         const QString& patterns = parts[i + 1];
         if (description.isEmpty() || patterns.isEmpty()) break;
         QStringList globs = patterns.split(u';', Qt::SkipEmptyParts);
-        for (QString& glob : globs) glob = glob.trimmed();
+        for (QString& glob : globs) {
+            glob = glob.trimmed();
+            // "*.*" means every file on Windows; here it would leave out names without a dot.
+            if (glob == QStringLiteral("*.*")) glob = QStringLiteral("*");
+        }
         entries << QStringLiteral("%1 (%2)").arg(description, globs.join(u' '));
     }
     return entries.join(QStringLiteral(";;"));

@@ -9,7 +9,8 @@
 namespace kt::qt {
 
 // A description without a pattern (an odd last part) is dropped, as the
-// Windows chooser ignores it; an empty filter gives an empty string (every file).
+// Windows chooser ignores it; an empty filter gives an empty string (every
+// file). "*.*" becomes "*": every file, with or without an extension.
 QString ToQtFileFilter(std::string_view filter);
 
 }  // namespace kt::qt

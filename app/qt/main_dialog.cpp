@@ -7,12 +7,14 @@
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QString>
 
 #include "app/control_ids.h"
 #include "app/dialog_template.h"
+#include "ufs/descriptor_view.h"
 
 namespace kt::qt {
 
@@ -58,6 +60,35 @@ MainDialog::MainDialog(QWidget* parent) : QDialog(parent) {
     connect(aboutAction_, &QAction::triggered, this,
             [this] { Send(DialogMessage::SysCommand, IDM_ABOUTBOX); });
     addAction(aboutAction_);
+
+    // A visible way to About: a Help button with its menu in the free
+    // corner right of Exit, outside every control of the template.
+    auto* help = new QPushButton(QStringLiteral("Help"), this);
+    help->setObjectName(QStringLiteral("helpButton"));
+    help->setAutoDefault(false);
+    auto* helpMenu = new QMenu(help);
+    helpMenu->addAction(aboutAction_);
+    help->setMenu(helpMenu);
+    const PixelRect at = ToPixels({509, 288, 50, 14}, units_);
+    help->setGeometry(at.x, at.y, at.width, at.height);
+    helpButton_ = help;
+
+    // The panel's numbers, named where the pointer rests on them.
+    auto* idn = qobject_cast<QLineEdit*>(Control(IDC_EDIT_IDN));
+    auto* index = qobject_cast<QLineEdit*>(Control(IDC_EDIT_INDEX));
+    auto* value = qobject_cast<QLineEdit*>(Control(IDC_EDIT_VALUE));
+    if (idn && index && value) {
+        auto name = [idn, index, value] {
+            const ParameterTooltips tips =
+                ParameterTooltipsFor(idn->text().toStdString(), index->text().toStdString());
+            idn->setToolTip(QString::fromStdString(tips.idn));
+            index->setToolTip(QString::fromStdString(tips.index));
+            value->setToolTip(QString::fromStdString(tips.value));
+        };
+        connect(idn, &QLineEdit::textChanged, this, name);
+        connect(index, &QLineEdit::textChanged, this, name);
+        name();
+    }
 }
 
 void MainDialog::Send(DialogMessage message, std::uintptr_t wparam) {

@@ -1,7 +1,7 @@
 // The main dialog's window: the controls of the main dialog template, the
 // keyboard rules of a Windows dialog (Enter = default command, Escape =
 // Exit), the window close routed through the dialog logic, and the About
-// entry in a context menu. Every user action becomes a message for the
+// entry in a context menu, on F1 and under a Help button. Every user action becomes a message for the
 // dialog logic; the window itself decides nothing.
 #pragma once
 
@@ -16,6 +16,7 @@
 #include "app/qt/template_widgets.h"
 
 class QAction;
+class QPushButton;
 
 namespace kt::qt {
 
@@ -46,6 +47,8 @@ public:
     OutputPane* Pane() const { return pane_; }
     BaseUnits Units() const { return units_; }
     QAction* AboutAction() const { return aboutAction_; }
+    // The Help button (its menu holds the About entry); not a template control.
+    QPushButton* HelpButton() const { return helpButton_; }
 
     // Ends the modal run with result (the window goes away).
     void End(int result);
@@ -70,6 +73,7 @@ private:
     std::vector<const ControlSpec*> specs_;  // the row of each control
     OutputPane* pane_ = nullptr;
     QAction* aboutAction_ = nullptr;
+    QPushButton* helpButton_ = nullptr;
     bool ended_ = false;
     int result_ = 0;
 };

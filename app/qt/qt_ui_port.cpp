@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -187,11 +188,14 @@ bool QtUiPort::AskYesNo(const std::string& text, const std::string& caption) {
 std::optional<std::string> QtUiPort::ChooseFile(FileChooserMode mode, const std::string& filter) {
     return OnGuiThread([&]() -> std::optional<std::string> {
         const QString qtFilter = ToQtFileFilter(filter);
+        // Each chooser (its mode and filter) opens where it was last used.
+        QString& folder = lastFolders_[{static_cast<int>(mode), filter}];
         // No default suffix; the save chooser asks before replacing a file.
         const QString path = mode == FileChooserMode::Open
-                                 ? QFileDialog::getOpenFileName(&dialog_, QString(), QString(), qtFilter)
-                                 : QFileDialog::getSaveFileName(&dialog_, QString(), QString(), qtFilter);
+                                 ? QFileDialog::getOpenFileName(&dialog_, QString(), folder, qtFilter)
+                                 : QFileDialog::getSaveFileName(&dialog_, QString(), folder, qtFilter);
         if (path.isEmpty()) return std::nullopt;
+        folder = QFileInfo(path).absolutePath();
         return ToUtf8(path);
     });
 }

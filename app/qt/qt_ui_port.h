@@ -9,8 +9,11 @@
 #pragma once
 
 #include <QPointer>
+#include <QString>
 #include <QTimer>
 #include <map>
+#include <string>
+#include <utility>
 
 #include "app/qt/main_dialog.h"
 #include "app/ui_port.h"
@@ -54,6 +57,8 @@ private:
 
     MainDialog& dialog_;
     std::map<int, QPointer<QTimer>> timers_;  // GUI thread only; children of the dialog
+    // The folder each chooser (mode, filter) last returned a file in, for this run.
+    std::map<std::pair<int, std::string>, QString> lastFolders_;
 };
 
 }  // namespace kt::qt

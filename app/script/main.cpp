@@ -10,13 +10,18 @@
 #include <string>
 #include <system_error>
 
+#include "app/KT6200DemoDlg.h"
 #include "app/platform.h"
 #include "app/script/runner.h"
 #include "fileio/file_access.h"
 
 namespace {
 
-constexpr const char* kUsage = "usage: kt6200-script [--appdir DIR] [SCRIPT]\n";
+constexpr const char* kUsage =
+    "usage: kt6200-script [--appdir DIR] [SCRIPT]\n"
+    "       kt6200-script --help | --version\n"
+    "Runs the main dialog from SCRIPT (standard input without one; docs/scripting.md, man kt6200-script).\n"
+    "Exit status: 0 every line ran, 1 internal error, 2 a line that cannot run or a bad command line.\n";
 
 int UsageError(const std::string& message) {
     std::cerr << "kt6200-script: " << message << '\n' << kUsage;
@@ -38,6 +43,10 @@ int main(int argc, char** argv) {
             haveAppDir = true;
         } else if (arg == "-h" || arg == "--help") {
             std::cout << kUsage;
+            return 0;
+        } else if (arg == "--version") {
+            std::cout << "kt6200-script " << kt::kVersionMajor << '.' << kt::kVersionMinor << '.'
+                      << kt::kVersionPatch << '\n';
             return 0;
         } else if (arg.size() > 1 && arg[0] == '-') {
             return UsageError("unknown option " + arg);

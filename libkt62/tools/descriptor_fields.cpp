@@ -314,7 +314,84 @@ std::string Utf16BeText(std::span<const uint8_t> bytes) {
     return out;
 }
 
+struct IdnName {
+    uint8_t idn;
+    const char* name;
+};
+
+const char* Lookup(std::span<const IdnName> table, uint8_t idn) {
+    for (const IdnName& e : table)
+        if (e.idn == idn) return e.name;
+    return nullptr;
+}
+
+constexpr IdnName kDescriptorNames[] = {
+    {0x00, "Device"}, {0x01, "Configuration"}, {0x02, "Unit"},  {0x04, "Interconnect"},
+    {0x05, "String"}, {0x07, "Geometry"},      {0x08, "Power"}, {0x09, "Device Health"},
+};
+
+constexpr IdnName kFlagNames[] = {
+    {0x01, "fDeviceInit"},
+    {0x02, "fPermanentWPEn"},
+    {0x03, "fPowerOnWPEn"},
+    {0x04, "fBackgroundOpsEn"},
+    {0x05, "fDeviceLifeSpanModeEn"},
+    {0x06, "fPurgeEnable"},
+    {0x07, "fRefreshEnable"},
+    {0x08, "fPhyResourceRemoval"},
+    {0x09, "fBusyRTC"},
+    {0x0B, "fPermanentlyDisableFwUpdate"},
+    {0x0E, "fWriteBoosterEn"},
+    {0x0F, "fWriteBoosterBufferFlushEn"},
+    {0x10, "fWriteBoosterBufferFlushDuringHibernate"},
+    {0x11, "fHPBReset"},
+    {0x12, "fHPBEn"},
+};
+
+constexpr IdnName kAttributeNames[] = {
+    {0x00, "bBootLunEn"},
+    {0x02, "bCurrentPowerMode"},
+    {0x03, "bActiveICCLevel"},
+    {0x04, "bOutOfOrderDataEn"},
+    {0x05, "bBackgroundOpStatus"},
+    {0x06, "bPurgeStatus"},
+    {0x07, "bMaxDataInSize"},
+    {0x08, "bMaxDataOutSize"},
+    {0x09, "dDynCapNeeded"},
+    {0x0A, "bRefClkFreq"},
+    {0x0B, "bConfigDescrLock"},
+    {0x0C, "bMaxNumOfRTT"},
+    {0x0D, "wExceptionEventControl"},
+    {0x0E, "wExceptionEventStatus"},
+    {0x0F, "dSecondsPassed"},
+    {0x10, "wContextConf"},
+    {0x11, "dCorrPrgBlkNum"},
+    {0x14, "bDeviceFFUStatus"},
+    {0x15, "bPSAState"},
+    {0x16, "dPSADataSize"},
+    {0x17, "bRefClkGatingWaitTime"},
+    {0x18, "bDeviceCaseRoughTemperature"},
+    {0x19, "bDeviceTooHighTempBoundary"},
+    {0x1A, "bDeviceTooLowTempBoundary"},
+    {0x1B, "bThrottlingStatus"},
+    {0x1C, "bWriteBoosterBufferFlushStatus"},
+    {0x1D, "bAvailableWriteBoosterBufferSize"},
+    {0x1E, "bWriteBoosterBufferLifeTimeEst"},
+    {0x1F, "dCurrentWriteBoosterBufferSize"},
+    {0x2A, "bEXTIIDEn"},
+    {0x2B, "wHostHintCacheSize"},
+    {0x2C, "bRefreshStatus"},
+    {0x2D, "bRefreshFreq"},
+    {0x2E, "bRefreshUnit"},
+    {0x2F, "bRefreshMethod"},
+    {0x30, "qTimestamp"},
+};
+
 }  // namespace
+
+const char* DescriptorName(uint8_t idn) { return Lookup(kDescriptorNames, idn); }
+const char* FlagName(uint8_t idn) { return Lookup(kFlagNames, idn); }
+const char* AttributeName(uint8_t idn) { return Lookup(kAttributeNames, idn); }
 
 uint16_t SpecVersionOf(std::span<const uint8_t> device_descriptor) {
     if (device_descriptor.size() < 0x12) return 0;

@@ -28,6 +28,13 @@ struct DecodedField {
 std::vector<DecodedField> DecodeDescriptor(uint8_t idn, uint8_t index, std::span<const uint8_t> bytes,
                                            uint16_t spec_version = 0);
 
+// What an IDN addresses, by the name UFS gives it: "Device", "Configuration", ... for descriptors,
+// "fDeviceInit", ... for flags, "bBootLunEn", ... for attributes. nullptr for an IDN UFS leaves
+// unassigned (or reserved) in every version up to 4.0.
+const char* DescriptorName(uint8_t idn);
+const char* FlagName(uint8_t idn);
+const char* AttributeName(uint8_t idn);
+
 // wSpecVersion (device descriptor bytes 0x10-0x11), or 0 when the bytes do not reach it.
 uint16_t SpecVersionOf(std::span<const uint8_t> device_descriptor);
 

@@ -47,7 +47,7 @@ constexpr const char* kUsage = R"(usage:
   kt62emu firmware build --version X.Y.Z --payload FILE --output FILE [--model NAME]
                  [--truncate BYTES] [--bad-crc] [--bad-header-crc] [--bad-magic]
   kt62emu firmware check FILE
-  kt62emu help
+  kt62emu help | --help | --version
 
 The device is programmer N (default 0) of the profile FILE, else of $KT62_EMULATOR, else the
 built-in programmer in $XDG_DATA_HOME/kt6200/emulator. SIZE takes K, M, G or T (powers of 1024).
@@ -628,6 +628,10 @@ int Run(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::cout << "kt62emu " << KT_PACKAGE_VERSION << "\n";
+        return kExitOk;
+    }
     try {
         const int status = Run(std::vector<std::string>(argv + 1, argv + argc));
         // What did not reach standard output (a full disk, /dev/full) is no success.

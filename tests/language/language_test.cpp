@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -72,13 +73,29 @@ protected:
     void SetUp() override {
         profile_ = dir_.Write("profile/none.json", R"({"programmers": []})");
         setenv("KT62_EMULATOR", profile_.c_str(), 1);
+        setenv("XDG_CONFIG_HOME", UserConfig().c_str(), 1);
     }
-    void TearDown() override { unsetenv("KT62_EMULATOR"); }
+    void TearDown() override {
+        unsetenv("KT62_EMULATOR");
+        unsetenv("XDG_CONFIG_HOME");
+    }
 
     void Start() { ASSERT_TRUE(dlg_.OnInitDialog()); }
     void Press() { ASSERT_TRUE(dlg_.Dispatch(DialogMessage::Command, IDC_BUTTON_LANGUAGE)); }
     std::string Config() const { return dir_.Path() + "/prog/Config.ini"; }
     std::string Put(const std::string& bytes) { return dir_.Write("prog/Config.ini", bytes); }
+    std::string UserConfig() const { return dir_.Path() + "/home/config"; }
+    // The program folder as an installed program's: read-only to the user.
+    int RunInstalled(const std::function<int()>& fn) {
+        fs::permissions(dir_.Path(), fs::perms(0755));
+        // The user's home; the program makes the folders below it.
+        fs::create_directories(dir_.Path() + "/home");
+        fs::permissions(dir_.Path() + "/home", fs::perms(0777));
+        fs::permissions(dir_.Path() + "/prog", fs::perms(0555));
+        const int status = test::RunUnprivileged(fn);
+        fs::permissions(dir_.Path() + "/prog", fs::perms(0755));
+        return status;
+    }
     std::vector<std::string> Captions() {
         std::vector<std::string> captions;
         for (const std::string& name : kNames) captions.push_back(ui_.GetText(FindControl(name)->id));
@@ -179,13 +196,47 @@ TEST_F(Language, MissingCaptionKeysShowIdentifierNames) {
     EXPECT_EQ(Captions(), expected);
 }
 
-TEST_F(Language, ReadOnlyProgramDirectoryStillSwitchesCaptionsKeepsTheFileAndSaysSo) {
+TEST_F(Language, ReadOnlyProgramDirectoryKeepsTheChoiceInTheUsersConfigFolder) {
+    const std::string english = TwoLanguages("0");
+    Put(english);
+    fs::permissions(Config(), fs::perms(0644));
+    const int status = RunInstalled([&] {
+        dlg_.OnInitDialog();
+        dlg_.Dispatch(DialogMessage::Command, IDC_BUTTON_LANGUAGE);
+        if (Captions() != SecondCaptions()) return 1;
+        // The next start: the user's choice, the installed captions.
+        CKT6200DemoDlg again{ui_, dir_.Path() + "/prog/kt6200"};
+        for (const std::string& name : kNames) ui_.SetText(FindControl(name)->id, "");
+        again.OnInitDialog();
+        return Captions() == SecondCaptions() ? 0 : 2;
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(TempDir::Read(Config()), english);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_.Path() + "/prog"), fs::directory_iterator()), 1);
+    EXPECT_EQ(TempDir::Read(UserConfig() + "/kt6200/Config.ini"), "[Setting]\nLANG_ID=1\n");
+}
+
+TEST_F(Language, WritableFileInReadOnlyProgramDirectoryIsRewrittenInPlace) {
+    Put(TwoLanguages("0"));
+    fs::permissions(Config(), fs::perms(0666));
+    const int status = RunInstalled([&] {
+        dlg_.OnInitDialog();
+        dlg_.Dispatch(DialogMessage::Command, IDC_BUTTON_LANGUAGE);
+        return Captions() == SecondCaptions() ? 0 : 1;
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(TempDir::Read(Config()), TwoLanguages("1"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_.Path() + "/prog"), fs::directory_iterator()), 1);
+    EXPECT_FALSE(fs::exists(UserConfig() + "/kt6200"));
+}
+
+TEST_F(Language, ReadOnlyConfigInAWritableFolderSwitchesCaptionsKeepsTheFileAndSaysSo) {
     const std::string english = TwoLanguages("0");
     Put(english);
     Start();
     fs::permissions(dir_.Path(), fs::perms(0755));
-    fs::permissions(Config(), fs::perms(0644));
-    fs::permissions(dir_.Path() + "/prog", fs::perms(0555));
+    fs::permissions(dir_.Path() + "/prog", fs::perms(0777));
+    fs::permissions(Config(), fs::perms(0444));
     const int status = test::RunUnprivileged([&] {
         dlg_.Dispatch(DialogMessage::Command, IDC_BUTTON_LANGUAGE);
         if (Captions() != SecondCaptions()) return 1;
@@ -198,7 +249,6 @@ TEST_F(Language, ReadOnlyProgramDirectoryStillSwitchesCaptionsKeepsTheFileAndSay
     EXPECT_EQ(status, 0)
         << "1: captions not switched; 2: the status line does not say the choice was not saved";
     EXPECT_EQ(TempDir::Read(Config()), english);
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir_.Path() + "/prog"), fs::directory_iterator()), 1);
 }
 
 TEST_F(Language, ShippedConfigShowsTheTemplateAndTranslatesEveryCaption) {

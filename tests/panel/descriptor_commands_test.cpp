@@ -1,6 +1,7 @@
 // Descriptor read (dump and save) and descriptor write from a file, against
 // fault-rule answers.
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 
 #include "tests/support/emulated_dialog.h"
@@ -126,6 +127,24 @@ TEST_F(DescriptorCommands, ASaveThatCannotBeWrittenSaysWhy) {
     EXPECT_EQ(ui_.Pane(), DumpPane(Descriptor(16, 16, 1)) + "\r\nFail to save " + dir_.Path() +
                               "/configuration.descr: not a regular file (a directory); not replaced.");
     EXPECT_TRUE(fs::is_directory(dir_.Path() + "/configuration.descr"));
+}
+
+TEST_F(DescriptorCommands, AnInstalledProgramSavesInTheUsersDataFolder) {
+    // The installed layout: the shipped Config.ini in the data folder, none
+    // beside the executable, whoever runs it.
+    dir_.Write("usr/share/kt6200/Config.ini", "[Setting]\n0=EN\n");
+    fs::create_directories(dir_.Path() + "/usr/bin");
+    dlg_.m_strAppDir = dir_.Path() + "/usr/bin/";
+    const std::string kept = std::getenv("XDG_DATA_HOME") ? std::getenv("XDG_DATA_HOME") : "";
+    setenv("XDG_DATA_HOME", (dir_.Path() + "/home/data").c_str(), 1);
+    const std::string descriptor = Descriptor(144, 0x90, 1);
+    OpenWithFaults("[" + ReadRule(descriptor) + "]");
+    ui_.SetText(IDC_EDIT_IDN, "1");
+    Click(IDC_BTN_DESC_READ);
+    setenv("XDG_DATA_HOME", kept.c_str(), 1);
+    EXPECT_EQ(ui_.Pane(), DumpPane(descriptor) + "\r\nSaved.");
+    EXPECT_EQ(test::TempDir::Read(dir_.Path() + "/home/data/kt6200/configuration.descr"), descriptor);
+    EXPECT_TRUE(fs::is_empty(dir_.Path() + "/usr/bin"));
 }
 
 TEST_F(DescriptorCommands, ASavedConfigurationIsWrittenBackUnchanged) {

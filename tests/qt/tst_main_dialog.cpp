@@ -10,7 +10,9 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QScrollBar>
+#include <QTableWidget>
 #include <QtTest>
 #include <cstdlib>
 #include <memory>
@@ -19,6 +21,7 @@
 #include "app/control_ids.h"
 #include "app/dialog_template.h"
 #include "app/qt/about_box.h"
+#include "app/qt/decode_window.h"
 #include "app/qt/desktop.h"
 #include "tests/support/temp_dir.h"
 
@@ -330,7 +333,48 @@ private slots:
         });
         QContextMenuEvent event(QContextMenuEvent::Mouse, at, dialog.mapToGlobal(at));
         QCoreApplication::sendEvent(&dialog, &event);
+        // Without a menu the timer is still pending: it must not outlive items.
+        QCoreApplication::processEvents();
         QCOMPARE(items, menu ? QStringList{QStringLiteral("About KT6200Demo(&A)...")} : QStringList{});
+    }
+
+    void helpButtonOffersAboutBesideEveryControl() {
+        Start(kNoProgrammer);
+        const kt::qt::MainDialog& dialog = desktop_->Dialog();
+        QPushButton* help = dialog.HelpButton();
+        QVERIFY(help->isVisible());
+        QCOMPARE(help->menu()->actions(), QList<QAction*>{dialog.AboutAction()});
+        for (QWidget* w : dialog.TemplateControls()) QVERIFY(!w->geometry().intersects(help->geometry()));
+        for (QWidget* w : dialog.ExtensionControls()) QVERIFY(!w->geometry().intersects(help->geometry()));
+    }
+
+    void decodeOpensTheFieldsOfTheDescriptorJustRead() {
+        if (!EmulatorReady()) QSKIP("no emulated programmer");
+        Start(kOneProgrammer);
+        int decodes = 0;  // Decode entries of the pane's menu
+        auto paneMenu = [&] {
+            QTimer::singleShot(0, [&] {
+                auto* popup = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+                for (QAction* a : popup ? popup->actions() : QList<QAction*>{})
+                    if (a->text() == QStringLiteral("Decode")) ++decodes, a->trigger();
+                if (popup) popup->close();
+            });
+            emit desktop_->Dialog().Pane()->customContextMenuRequested(QPoint(5, 5));
+        };
+        paneMenu();  // nothing read yet
+        desktop_->Port().SetText(kt::IDC_EDIT_IDN, "0");
+        desktop_->Dialog().Send(DialogMessage::Command, kt::IDC_BTN_DESC_READ);
+        const std::string pane = Pane();
+        paneMenu();
+        QCOMPARE(decodes, 1);
+        QCOMPARE(Pane(), pane);
+        kt::qt::DecodeWindow* window = desktop_->Dialog().findChild<kt::qt::DecodeWindow*>();
+        QVERIFY(window && window->isVisible());
+        QCOMPARE(window->windowTitle(), QStringLiteral("Decode: Device descriptor (IDN 0x00), index 0x00"));
+        QCOMPARE(window->Table()->item(0, 1)->text(), QStringLiteral("bLength"));
+        // bLength's raw byte is the dump's first.
+        const std::size_t dump = pane.find("\r\n") + 2;
+        QCOMPARE(window->Table()->item(0, 2)->text().toStdString(), pane.substr(dump, 2));
     }
 };
 

@@ -89,8 +89,11 @@ private slots:
     void fileFilterConversion_data() {
         QTest::addColumn<QString>("windows");
         QTest::addColumn<QString>("qt");
-        QTest::newRow("two pairs") << "Descriptor file|*.descr|All files|*.*||"
-                                   << "Descriptor file (*.descr);;All files (*.*)";
+        QTest::newRow("two pairs") << "Descriptor file|*.descr|All files(*.*)|*.*||"
+                                   << "Descriptor file (*.descr);;All files(*.*) (*)";
+        // Every file, with or without an extension.
+        QTest::newRow("star dot star in a list") << "Any|*.bin; *.* ||"
+                                                 << "Any (*.bin *)";
         QTest::newRow("pattern list") << "Images|*.bin;*.img||"
                                       << "Images (*.bin *.img)";
         QTest::newRow("no final bars") << "Bin|*.bin"

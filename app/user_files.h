@@ -1,0 +1,40 @@
+// Where the program's own files live. A program folder its user may write
+// (a portable copy, a build tree) holds them, as it always has. The folder
+// of an installed program is not the user's: what the program writes goes
+// to the user's own folders instead, and Config.ini is read from there
+// first, then from the installed copy, so captions come from the package
+// and the choice of language from the user.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kt {
+
+inline constexpr const char* kUserFolderName = "kt6200";
+
+// The folder a file named name is written to: userDir for an installed
+// program (its Config.ini in the data folder, see ShippedFile, whoever runs
+// it); else appDir (ending in '/') when the folder may be written, or when
+// the file is already there and may be written itself; otherwise userDir.
+// appDir when userDir is "" (no home known). Decided on each call, as the
+// running user sees the folder.
+std::string WritableFileFolder(const std::string& appDir, const std::string& userDir, std::string_view name);
+
+// The shipped copy of a file: beside the executable (appDir) as in a build
+// tree or a portable copy, else in the installed data folder
+// (appDir/../share/kt6200/); appDir + name when neither exists.
+std::string ShippedFile(const std::string& appDir, std::string_view name);
+
+// $XDG_CONFIG_HOME/kt6200/ and $XDG_DATA_HOME/kt6200/, ending in '/'; a
+// variable that is unset, empty or not an absolute path gives
+// ~/.config/kt6200/ and ~/.local/share/kt6200/. "" when no home is known.
+std::string UserConfigDir();
+std::string UserDataDir();
+
+// Creates dir and the folders above it that are missing (private to the
+// user, as the base folders of the user's files are). False when it cannot
+// be made.
+bool MakeUserFolders(const std::string& dir);
+
+}  // namespace kt
