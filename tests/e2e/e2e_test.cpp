@@ -219,6 +219,13 @@ TEST_P(ScriptCase, MatchesExpectedOutput) {
         EXPECT_TRUE(wanted == trace) << "trace differs (- expected, + actual):\n"
                                      << kt::e2e::LineDiff(wanted, trace);
     }
+    if (fs::exists(dir / "expected_files")) {
+        for (const auto& entry : fs::directory_iterator(dir / "expected_files")) {
+            const auto name = entry.path().filename();
+            EXPECT_TRUE(ReadFile(entry.path()) == ReadFile(tmp.Path() / "work" / name))
+                << "work/" << name.string() << " differs from expected_files/" << name.string();
+        }
+    }
     if (fs::exists(dir / "expected_requests")) {
         const std::string wanted = ReadFile(dir / "expected_requests").value_or("");
         const std::string got = ReadFile(tmp.Path() / "requests").value_or("");

@@ -17,6 +17,7 @@
 #include <fcntl.h>
 #include <sys/ioctl.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -24,6 +25,7 @@
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -137,10 +139,20 @@ Shim* Load() {
     return shim.release();
 }
 
+// Set up at the first call after both variables are set, so that a program may set them itself.
 Shim* Instance() {
     if (t_loading) return nullptr;
-    static Shim* const shim = Load();
-    return shim;
+    static std::atomic<Shim*> shim{nullptr};
+    static std::mutex mutex;
+    Shim* s = shim.load(std::memory_order_acquire);
+    if (s != nullptr || std::getenv("KT62_FAKE_KERNEL") == nullptr) return s;
+    std::lock_guard lock(mutex);
+    s = shim.load(std::memory_order_relaxed);
+    if (s == nullptr) {
+        s = Load();
+        shim.store(s, std::memory_order_release);
+    }
+    return s;
 }
 
 // The fake kernel's node behind an absolute path, if any.
