@@ -1,6 +1,7 @@
-// The emulated device's state folder: unusable state is reported, never a
-// crash, and a process killed while it changes the state leaves one whole
-// version.
+// What the emulated programmer adds to its device: a power cycle at every
+// open, the state folder that outlives the process and a reload of the
+// profile (unusable state is reported, never a crash; a process killed while
+// it changes the state leaves one whole version), and the profile's checks.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,6 +16,100 @@
 
 namespace kt62test {
 namespace {
+
+using Provisioning = DeviceTest;
+
+// 8 GiB in 2048 allocation units of 4 MiB, two units, as a profile may describe.
+constexpr const char* kTwoUnits = R"({"raw_capacity_bytes":8589934592,"logical_units":[
+    {"boot_lun_id":1,"alloc_units":512},{"alloc_units":1024}]})";
+
+TEST_F(Provisioning, PendingConfigurationTakesEffectWhenTheProgrammerIsOpenedAgain) {
+    ASSERT_NE(OpenDevice(), KT62_INVALID_HANDLE);
+    ASSERT_EQ(WriteConfig(SingleUnitConfig(100)), KT62_OK);
+    EXPECT_EQ(UnitBlocks(0), 8192u * 1024);
+    Reopen();
+    EXPECT_EQ(UnitBlocks(0), 100u * 1024);
+}
+
+// A unit whose layout changes loses its data; one that keeps its layout keeps it.
+TEST_F(Provisioning, DataSurvivesOnlyWhereTheLayoutStays) {
+    ASSERT_NE(OpenDevice(kTwoUnits), KT62_INVALID_HANDLE);
+    const std::vector<uint8_t> data = Pattern(4, 1);
+    ASSERT_EQ(kt62ScsiWrite10(h_, 10, kBlock, data.data(), 4), KT62_OK);
+    std::vector<uint8_t> config = Descriptor(1);
+    config[0x10 + 2] = 1;  // unit 0 write protect: not a layout change
+    ASSERT_EQ(WriteConfig(config), KT62_OK);
+    ASSERT_EQ(kt62UfsReset(h_, 1), KT62_OK);
+    std::vector<uint8_t> back(data.size());
+    ASSERT_EQ(kt62ScsiRead10(h_, 10, kBlock, back.data(), 4), KT62_OK);
+    EXPECT_EQ(back, data);
+
+    config[0x17] = 0x01;  // unit 0: 513 allocation units
+    ASSERT_EQ(WriteConfig(config), KT62_OK);
+    ASSERT_EQ(kt62UfsReset(h_, 1), KT62_OK);
+    ASSERT_EQ(kt62ScsiRead10(h_, 10, kBlock, back.data(), 4), KT62_OK);
+    EXPECT_EQ(back, std::vector<uint8_t>(data.size(), 0)) << "a resized unit starts empty";
+    int files = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir_.Path() + "/profile.json.state/device0"))
+        files += e.path().extension() == ".data";
+    EXPECT_EQ(files, 1) << "the old unit 0 data file is gone, unit 1 was never written";
+}
+
+TEST_F(Provisioning, LockRefusesConfigurationWritesForGoodAcrossReopenAndReload) {
+    ASSERT_NE(OpenDevice(), KT62_INVALID_HANDLE);
+    ASSERT_EQ(WriteConfig(SingleUnitConfig(100)), KT62_OK);
+    ASSERT_EQ(kt62UfsWriteAttribute(h_, 0x0B, 0, 0, 1), KT62_OK);
+    EXPECT_EQ(WriteConfig(SingleUnitConfig(200)), KT62_QUERY_NOT_WRITEABLE);
+    ASSERT_EQ(kt62UfsReset(h_, 1), KT62_OK);
+    EXPECT_EQ(UnitBlocks(0), 100u * 1024) << "the configuration written before the lock still takes effect";
+    Reopen();
+    EXPECT_EQ(Attribute(0x0B), 1u);
+    EXPECT_EQ(kt62UfsWriteAttribute(h_, 0x0B, 0, 0, 0), KT62_QUERY_ALREADY_WRITTEN);
+    EXPECT_EQ(WriteConfig(SingleUnitConfig(200)), KT62_QUERY_NOT_WRITEABLE);
+
+    // New fault rules are a reload of the same device.
+    kt62Close(h_);
+    UseProfile(
+        R"({"programmers":[{"ufs":{},"faults":[{"call":"kt62UfsReadFlag","match":{"idn":1},"value":1}]}]})");
+    h_ = OpenAfterSearch(0);
+    EXPECT_EQ(Attribute(0x0B), 1u);
+    EXPECT_EQ(UnitBlocks(0), 100u * 1024);
+}
+
+TEST_F(Provisioning, AProfileDescribingAnotherDeviceStartsFactoryFresh) {
+    ASSERT_NE(OpenDevice(), KT62_INVALID_HANDLE);
+    ASSERT_EQ(kt62UfsWriteAttribute(h_, 0x0B, 0, 0, 1), KT62_OK);
+    kt62Close(h_);
+    UseProfile(R"({"programmers":[{"ufs":{"raw_capacity_bytes":8589934592}}]})");
+    testing::internal::CaptureStderr();
+    h_ = OpenAfterSearch(0);
+    EXPECT_EQ(Attribute(0x0B), 0u);
+    EXPECT_EQ(UnitBlocks(0), 2048u * 1024);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("factory-fresh"), std::string::npos);
+}
+
+// Keys that are each valid but describe no device are refused with the key that does not fit.
+TEST_F(Provisioning, InconsistentUfsKeysAreRefusedWithTheirKey) {
+    struct Case {
+        const char* ufs;
+        const char* message;
+    };
+    const Case cases[] = {
+        {R"({"raw_capacity_bytes":1048576})",
+         "programmers[0].ufs.raw_capacity_bytes: smaller than one allocation unit"},
+        {R"({"logical_units":[{"alloc_units":8000},{"alloc_units":193}]})",
+         "programmers[0].ufs.logical_units[1].alloc_units"},
+        {R"({"logical_units":[{"boot_lun_id":1,"alloc_units":1},{"boot_lun_id":1,"alloc_units":1}]})",
+         "programmers[0].ufs.logical_units[1].boot_lun_id: boot unit A is unit 0"},
+        {R"({"link":{"tx_gear":4}})", "programmers[0].ufs.link.tx_gear: UFS 2.1 links run HS gears 1 to 3"},
+    };
+    for (const Case& c : cases) {
+        UseProfile(R"({"programmers":[{"ufs":)" + std::string(c.ufs) + "}]}");
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(kt62Search(), 0) << c.ufs;
+        EXPECT_NE(testing::internal::GetCapturedStderr().find(c.message), std::string::npos) << c.ufs;
+    }
+}
 
 using State = DeviceTest;
 
