@@ -244,8 +244,8 @@ private:
         uint32_t lba = in_.ConsumeIntegral<uint32_t>();
         if (in_.ConsumeBool()) lba = sectors_ - std::min(sectors_, lba % 40);  // near the end
         std::vector<uint8_t> buffer = Patterned(size_t{block} * count, Byte());
-        const int32_t r = write ? d.ScsiWrite10(lba, block, buffer.data(), count)
-                                : d.ScsiRead10(lba, block, buffer.data(), count);
+        const int32_t r = write ? d.ScsiWrite10(lba, block, buffer.data(), count, 0)
+                                : d.ScsiRead10(lba, block, buffer.data(), count, 0);
         KT_FUZZ_CHECK(ScsiResult(r));
     }
 

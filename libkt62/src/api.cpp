@@ -1,14 +1,17 @@
-// The exported C functions. Each one traces itself and follows one path:
-// check the handle, check the arguments, take the handle's lock, let the
-// programmer's fault rules answer, else ask the programmer or its device.
+// The exported C functions: the session layer over the backends. Each one
+// traces itself and follows one path: check the handle, check the arguments,
+// take the handle's lock, let the programmer's fault rules answer, else ask
+// the programmer's backend. No exception leaves a C function.
 #include <kt62/apiKT6200.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <exception>
+#include <string>
 #include <thread>
 
-#include "emu/programmer.h"
+#include "diag.h"
 #include "faults.h"
 #include "registry.h"
 #include "trace.h"
@@ -16,6 +19,7 @@
 namespace {
 
 using kt62::CallArgs;
+using kt62::Connection;
 using kt62::FaultOutputs;
 using kt62::Fn;
 using kt62::MatchKey;
@@ -35,6 +39,30 @@ void PutPadded(const std::vector<uint8_t>& bytes, uint8_t* out, size_t size) {
 
 const auto kNoOutputs = [](const FaultOutputs&) {};
 
+// Runs a C function's body; an exception becomes KT62_E_INTERNAL (the handle form: an invalid
+// handle) with a line on stderr, since the caller cannot catch it.
+template <class Result, class Body>
+Result Guarded(const char* function, Result failed, Body&& body) noexcept {
+    try {
+        return body();
+    } catch (const std::exception& e) {
+        try {
+            kt62::Complain(std::string(function) + ": " + e.what());
+        } catch (...) {
+        }
+    } catch (...) {
+        try {
+            kt62::Complain(std::string(function) + ": unexpected failure");
+        } catch (...) {
+        }
+    }
+    return failed;
+}
+template <class Body>
+int32_t Guarded(const char* function, Body&& body) noexcept {
+    return Guarded<int32_t>(function, KT62_E_INTERNAL, std::forward<Body>(body));
+}
+
 // A bad handle or a bad argument never reaches the rules, so it never uses one up.
 // Bookkeeping (closing) still happens under a rule that answers 0 without outputs.
 template <class FromRule, class FromDevice>
@@ -53,7 +81,7 @@ int32_t OnHandle(KT62_HANDLE h, bool args_ok, const CallArgs& call, FromRule&& f
         Registry::Close(*session);
         return KT62_OK;
     }
-    if (const auto action = session->programmer->Faults().Apply(call)) {
+    if (const auto action = session->backend->Faults().Apply(call)) {
         Pause(action->delay_ms);
         if (action->outputs.Any()) {
             from_rule(action->outputs);
@@ -64,7 +92,7 @@ int32_t OnHandle(KT62_HANDLE h, bool args_ok, const CallArgs& call, FromRule&& f
     return from_device(*session);
 }
 
-kt62::emu::UfsDevice& Device(Session& s) { return s.programmer->Device(); }
+Connection& Device(Session& s) { return *s.connection; }
 
 CallArgs QueryCall(Fn fn, uint8_t idn, uint8_t index, uint8_t selector) {
     return CallArgs(fn).Set(MatchKey::Idn, idn).Set(MatchKey::Index, index).Set(MatchKey::Selector, selector);
@@ -73,10 +101,12 @@ CallArgs QueryCall(Fn fn, uint8_t idn, uint8_t index, uint8_t selector) {
 // Set, clear and toggle differ only in name and device call.
 template <class Op>
 int32_t FlagOp(const char* name, Fn fn, KT62_HANDLE h, uint8_t idn, Op&& op) {
-    TraceLine trace(name);
-    trace.Handle(h).Arg("idn", idn);
-    return trace.Finish(OnHandle(h, true, CallArgs(fn).Set(MatchKey::Idn, idn), kNoOutputs,
-                                 [&](Session& s) { return op(Device(s)); }));
+    return Guarded(name, [&] {
+        TraceLine trace(name);
+        trace.Handle(h).Arg("idn", idn);
+        return trace.Finish(OnHandle(h, true, CallArgs(fn).Set(MatchKey::Idn, idn), kNoOutputs,
+                                     [&](Session& s) { return op(Device(s)); }));
+    });
 }
 
 }  // namespace
@@ -84,128 +114,156 @@ int32_t FlagOp(const char* name, Fn fn, KT62_HANDLE h, uint8_t idn, Op&& op) {
 extern "C" {
 
 KT62_API int32_t kt62Search(void) {
-    TraceLine trace("kt62Search");
-    const auto emulation = Registry::Instance().Current(true);
-    // Restarting programmers are not attached.
-    const auto count_attached = std::count_if(emulation->programmers.begin(), emulation->programmers.end(),
-                                              [](const auto& p) { return !p->Restarting(); });
-    auto count = static_cast<int32_t>(count_attached);
-    if (const auto action = emulation->faults.Apply(CallArgs(Fn::Search))) {
-        Pause(action->delay_ms);
-        if (action->outputs.value) count = static_cast<int32_t>(*action->outputs.value);
-    }
-    return trace.Finish(count);
+    return Guarded<int32_t>("kt62Search", 0, [&] {
+        TraceLine trace("kt62Search");
+        const auto emulation = Registry::Instance().Current(true);
+        // Restarting programmers are not attached.
+        const auto count_attached =
+            std::count_if(emulation->programmers.begin(), emulation->programmers.end(),
+                          [](const auto& p) { return !p->Restarting(); });
+        auto count = static_cast<int32_t>(count_attached);
+        if (const auto action = emulation->faults.Apply(CallArgs(Fn::Search))) {
+            Pause(action->delay_ms);
+            if (action->outputs.value) count = static_cast<int32_t>(*action->outputs.value);
+        }
+        return trace.Finish(count);
+    });
 }
 
 KT62_API KT62_HANDLE kt62Open(int32_t position) {
-    TraceLine trace("kt62Open");
-    trace.Arg("position", position);
-    const auto emulation = Registry::Instance().Current(false);
-    if (const auto action = emulation->faults.Apply(CallArgs(Fn::Open).Set(MatchKey::Position, position))) {
-        Pause(action->delay_ms);
-        if (action->result.value_or(KT62_OK) != KT62_OK) return trace.Finish(KT62_INVALID_HANDLE);
-    }
-    return trace.Finish(Registry::Instance().Open(*emulation, position));
+    return Guarded<KT62_HANDLE>("kt62Open", KT62_INVALID_HANDLE, [&] {
+        TraceLine trace("kt62Open");
+        trace.Arg("position", position);
+        const auto emulation = Registry::Instance().Current(false);
+        if (const auto action =
+                emulation->faults.Apply(CallArgs(Fn::Open).Set(MatchKey::Position, position))) {
+            Pause(action->delay_ms);
+            if (action->result.value_or(KT62_OK) != KT62_OK) return trace.Finish(KT62_INVALID_HANDLE);
+        }
+        return trace.Finish(Registry::Instance().Open(*emulation, position));
+    });
 }
 
 KT62_API int32_t kt62Close(KT62_HANDLE h) {
-    TraceLine trace("kt62Close");
-    trace.Handle(h);
-    return trace.Finish(OnHandle(
-        h, true, CallArgs(Fn::Close), kNoOutputs,
-        [](Session& s) {
-            Registry::Close(s);
-            return KT62_OK;
-        },
-        true));
+    return Guarded("kt62Close", [&] {
+        TraceLine trace("kt62Close");
+        trace.Handle(h);
+        return trace.Finish(OnHandle(
+            h, true, CallArgs(Fn::Close), kNoOutputs,
+            [](Session& s) {
+                Registry::Close(s);
+                return KT62_OK;
+            },
+            true));
+    });
 }
 
 KT62_API int32_t kt62GetVersion(KT62_HANDLE h, uint8_t* version) {
-    TraceLine trace("kt62GetVersion");
-    trace.Handle(h);
-    return trace.Finish(OnHandle(
-        h, version != nullptr, CallArgs(Fn::GetVersion),
-        [&](const FaultOutputs& o) {
-            if (o.bytes) PutPadded(*o.bytes, version, 4);
-        },
-        [&](Session& s) { return s.programmer->GetVersion(version); }));
+    return Guarded("kt62GetVersion", [&] {
+        TraceLine trace("kt62GetVersion");
+        trace.Handle(h);
+        return trace.Finish(OnHandle(
+            h, version != nullptr, CallArgs(Fn::GetVersion),
+            [&](const FaultOutputs& o) {
+                if (o.bytes) PutPadded(*o.bytes, version, 4);
+            },
+            [&](Session& s) { return Device(s).GetVersion(version); }));
+    });
 }
 
 KT62_API int32_t kt62GetProduct(KT62_HANDLE h, uint8_t* version, uint8_t* name, uint8_t* extra) {
-    TraceLine trace("kt62GetProduct");
-    trace.Handle(h);
-    const bool args_ok = version != nullptr && name != nullptr && extra != nullptr;
-    return trace.Finish(OnHandle(
-        h, args_ok, CallArgs(Fn::GetProduct),
-        [&](const FaultOutputs& o) {
-            if (o.version_bytes) PutPadded(*o.version_bytes, version, 4);
-            if (o.name_bytes) PutPadded(*o.name_bytes, name, 16);
-        },
-        [&](Session& s) { return s.programmer->GetProduct(version, name, extra); }));
+    return Guarded("kt62GetProduct", [&] {
+        TraceLine trace("kt62GetProduct");
+        trace.Handle(h);
+        const bool args_ok = version != nullptr && name != nullptr && extra != nullptr;
+        return trace.Finish(OnHandle(
+            h, args_ok, CallArgs(Fn::GetProduct),
+            [&](const FaultOutputs& o) {
+                if (o.version_bytes) PutPadded(*o.version_bytes, version, 4);
+                if (o.name_bytes) PutPadded(*o.name_bytes, name, 16);
+            },
+            [&](Session& s) { return Device(s).GetProduct(version, name, extra); }));
+    });
 }
 
 KT62_API int32_t kt62ScsiInquiry(KT62_HANDLE h, uint8_t* buffer) {
-    TraceLine trace("kt62ScsiInquiry");
-    trace.Handle(h);
-    return trace.Finish(OnHandle(
-        h, buffer != nullptr, CallArgs(Fn::ScsiInquiry),
-        [&](const FaultOutputs& o) {
-            if (o.bytes) std::copy(o.bytes->begin(), o.bytes->end(), buffer);
-        },
-        [&](Session& s) { return Device(s).ScsiInquiry(buffer); }));
+    return Guarded("kt62ScsiInquiry", [&] {
+        TraceLine trace("kt62ScsiInquiry");
+        trace.Handle(h);
+        return trace.Finish(OnHandle(
+            h, buffer != nullptr, CallArgs(Fn::ScsiInquiry),
+            [&](const FaultOutputs& o) {
+                if (o.bytes) std::copy(o.bytes->begin(), o.bytes->end(), buffer);
+            },
+            [&](Session& s) { return Device(s).ScsiInquiry(buffer); }));
+    });
 }
 
 KT62_API int32_t kt62ScsiReadCapacity(KT62_HANDLE h, uint32_t* sectors, uint32_t* bytes_per_sector) {
-    TraceLine trace("kt62ScsiReadCapacity");
-    trace.Handle(h);
-    return trace.Finish(OnHandle(
-        h, sectors != nullptr && bytes_per_sector != nullptr, CallArgs(Fn::ScsiReadCapacity),
-        [&](const FaultOutputs& o) {
-            if (o.sectors) *sectors = *o.sectors;
-            if (o.sector_size) *bytes_per_sector = *o.sector_size;
-        },
-        [&](Session& s) { return Device(s).ScsiReadCapacity(sectors, bytes_per_sector); }));
+    return Guarded("kt62ScsiReadCapacity", [&] {
+        TraceLine trace("kt62ScsiReadCapacity");
+        trace.Handle(h);
+        return trace.Finish(OnHandle(
+            h, sectors != nullptr && bytes_per_sector != nullptr, CallArgs(Fn::ScsiReadCapacity),
+            [&](const FaultOutputs& o) {
+                if (o.sectors) *sectors = *o.sectors;
+                if (o.sector_size) *bytes_per_sector = *o.sector_size;
+            },
+            [&](Session& s) { return Device(s).ScsiReadCapacity(sectors, bytes_per_sector); }));
+    });
 }
 
 KT62_API int32_t kt62ScsiRead10(KT62_HANDLE h, uint32_t lba, uint32_t bytes_per_sector, uint8_t* buffer,
                                 uint32_t count) {
-    TraceLine trace("kt62ScsiRead10");
-    trace.Handle(h).Arg("lba", lba).Arg("bytes_per_sector", bytes_per_sector).Arg("count", count);
-    return trace.Finish(
-        OnHandle(h, buffer != nullptr || count == 0, CallArgs(Fn::ScsiRead10).Sectors(lba, count), kNoOutputs,
-                 [&](Session& s) { return Device(s).ScsiRead10(lba, bytes_per_sector, buffer, count); }));
+    return Guarded("kt62ScsiRead10", [&] {
+        TraceLine trace("kt62ScsiRead10");
+        trace.Handle(h).Arg("lba", lba).Arg("bytes_per_sector", bytes_per_sector).Arg("count", count);
+        return trace.Finish(OnHandle(
+            h, buffer != nullptr || count == 0, CallArgs(Fn::ScsiRead10).Sectors(lba, count), kNoOutputs,
+            [&](Session& s) {
+                return Device(s).ScsiRead10(lba, bytes_per_sector, buffer, count, Registry::PacketSize());
+            }));
+    });
 }
 
 KT62_API int32_t kt62ScsiWrite10(KT62_HANDLE h, uint32_t lba, uint32_t bytes_per_sector,
                                  const uint8_t* buffer, uint32_t count) {
-    TraceLine trace("kt62ScsiWrite10");
-    trace.Handle(h).Arg("lba", lba).Arg("bytes_per_sector", bytes_per_sector).Arg("count", count);
-    return trace.Finish(OnHandle(
-        h, buffer != nullptr || count == 0, CallArgs(Fn::ScsiWrite10).Sectors(lba, count), kNoOutputs,
-        [&](Session& s) { return Device(s).ScsiWrite10(lba, bytes_per_sector, buffer, count); }));
+    return Guarded("kt62ScsiWrite10", [&] {
+        TraceLine trace("kt62ScsiWrite10");
+        trace.Handle(h).Arg("lba", lba).Arg("bytes_per_sector", bytes_per_sector).Arg("count", count);
+        return trace.Finish(OnHandle(
+            h, buffer != nullptr || count == 0, CallArgs(Fn::ScsiWrite10).Sectors(lba, count), kNoOutputs,
+            [&](Session& s) {
+                return Device(s).ScsiWrite10(lba, bytes_per_sector, buffer, count, Registry::PacketSize());
+            }));
+    });
 }
 
 KT62_API int32_t kt62SetPacketSize(uint32_t packet_bytes) {
-    TraceLine trace("kt62SetPacketSize");
-    trace.Arg("packet_bytes", packet_bytes);
-    const auto emulation = Registry::Instance().Current(false);
-    if (const auto action = emulation->faults.Apply(CallArgs(Fn::SetPacketSize))) {
-        Pause(action->delay_ms);
-        if (action->result.value_or(KT62_OK) != KT62_OK) return trace.Finish(*action->result);
-    }
-    Registry::SetPacketSize(packet_bytes);
-    return trace.Finish(KT62_OK);
+    return Guarded("kt62SetPacketSize", [&] {
+        TraceLine trace("kt62SetPacketSize");
+        trace.Arg("packet_bytes", packet_bytes);
+        const auto emulation = Registry::Instance().Current(false);
+        if (const auto action = emulation->faults.Apply(CallArgs(Fn::SetPacketSize))) {
+            Pause(action->delay_ms);
+            if (action->result.value_or(KT62_OK) != KT62_OK) return trace.Finish(*action->result);
+        }
+        Registry::SetPacketSize(packet_bytes);
+        return trace.Finish(KT62_OK);
+    });
 }
 
 KT62_API int32_t kt62UfsReadFlag(KT62_HANDLE h, uint8_t idn, uint8_t* value) {
-    TraceLine trace("kt62UfsReadFlag");
-    trace.Handle(h).Arg("idn", idn);
-    return trace.Finish(OnHandle(
-        h, value != nullptr, CallArgs(Fn::UfsReadFlag).Set(MatchKey::Idn, idn),
-        [&](const FaultOutputs& o) {
-            if (o.value) *value = static_cast<uint8_t>(*o.value);
-        },
-        [&](Session& s) { return Device(s).ReadFlag(idn, value); }));
+    return Guarded("kt62UfsReadFlag", [&] {
+        TraceLine trace("kt62UfsReadFlag");
+        trace.Handle(h).Arg("idn", idn);
+        return trace.Finish(OnHandle(
+            h, value != nullptr, CallArgs(Fn::UfsReadFlag).Set(MatchKey::Idn, idn),
+            [&](const FaultOutputs& o) {
+                if (o.value) *value = static_cast<uint8_t>(*o.value);
+            },
+            [&](Session& s) { return Device(s).ReadFlag(idn, value); }));
+    });
 }
 
 KT62_API int32_t kt62UfsSetFlag(KT62_HANDLE h, uint8_t idn) {
@@ -222,81 +280,95 @@ KT62_API int32_t kt62UfsToggleFlag(KT62_HANDLE h, uint8_t idn) {
 
 KT62_API int32_t kt62UfsReadAttribute(KT62_HANDLE h, uint8_t idn, uint8_t index, uint8_t selector,
                                       uint32_t* value) {
-    TraceLine trace("kt62UfsReadAttribute");
-    trace.Handle(h).Arg("idn", idn).Arg("index", index).Arg("selector", selector);
-    const CallArgs call = QueryCall(Fn::UfsReadAttribute, idn, index, selector);
-    return trace.Finish(OnHandle(
-        h, value != nullptr, call,
-        [&](const FaultOutputs& o) {
-            if (o.value) *value = static_cast<uint32_t>(*o.value);
-        },
-        [&](Session& s) { return Device(s).ReadAttribute(idn, index, selector, value); }));
+    return Guarded("kt62UfsReadAttribute", [&] {
+        TraceLine trace("kt62UfsReadAttribute");
+        trace.Handle(h).Arg("idn", idn).Arg("index", index).Arg("selector", selector);
+        const CallArgs call = QueryCall(Fn::UfsReadAttribute, idn, index, selector);
+        return trace.Finish(OnHandle(
+            h, value != nullptr, call,
+            [&](const FaultOutputs& o) {
+                if (o.value) *value = static_cast<uint32_t>(*o.value);
+            },
+            [&](Session& s) { return Device(s).ReadAttribute(idn, index, selector, value); }));
+    });
 }
 
 KT62_API int32_t kt62UfsWriteAttribute(KT62_HANDLE h, uint8_t idn, uint8_t index, uint8_t selector,
                                        uint32_t value) {
-    TraceLine trace("kt62UfsWriteAttribute");
-    trace.Handle(h).Arg("idn", idn).Arg("index", index).Arg("selector", selector).Arg("value", value);
-    const CallArgs call = QueryCall(Fn::UfsWriteAttribute, idn, index, selector);
-    return trace.Finish(OnHandle(h, true, call, kNoOutputs, [&](Session& s) {
-        return Device(s).WriteAttribute(idn, index, selector, value);
-    }));
+    return Guarded("kt62UfsWriteAttribute", [&] {
+        TraceLine trace("kt62UfsWriteAttribute");
+        trace.Handle(h).Arg("idn", idn).Arg("index", index).Arg("selector", selector).Arg("value", value);
+        const CallArgs call = QueryCall(Fn::UfsWriteAttribute, idn, index, selector);
+        return trace.Finish(OnHandle(h, true, call, kNoOutputs, [&](Session& s) {
+            return Device(s).WriteAttribute(idn, index, selector, value);
+        }));
+    });
 }
 
 KT62_API int32_t kt62UfsReadDescriptor(KT62_HANDLE h, uint8_t idn, uint8_t index, uint8_t selector,
                                        uint8_t* buffer, uint32_t length) {
-    TraceLine trace("kt62UfsReadDescriptor");
-    trace.Handle(h).Arg("idn", idn).Arg("index", index).Arg("selector", selector).Arg("length", length);
-    const CallArgs call = QueryCall(Fn::UfsReadDescriptor, idn, index, selector);
-    return trace.Finish(OnHandle(
-        h, buffer != nullptr || length == 0, call,
-        [&](const FaultOutputs& o) {
-            if (o.bytes) std::copy_n(o.bytes->begin(), std::min<size_t>(length, o.bytes->size()), buffer);
-        },
-        [&](Session& s) { return Device(s).ReadDescriptor(idn, index, selector, buffer, length); }));
+    return Guarded("kt62UfsReadDescriptor", [&] {
+        TraceLine trace("kt62UfsReadDescriptor");
+        trace.Handle(h).Arg("idn", idn).Arg("index", index).Arg("selector", selector).Arg("length", length);
+        const CallArgs call = QueryCall(Fn::UfsReadDescriptor, idn, index, selector);
+        return trace.Finish(OnHandle(
+            h, buffer != nullptr || length == 0, call,
+            [&](const FaultOutputs& o) {
+                if (o.bytes) std::copy_n(o.bytes->begin(), std::min<size_t>(length, o.bytes->size()), buffer);
+            },
+            [&](Session& s) { return Device(s).ReadDescriptor(idn, index, selector, buffer, length); }));
+    });
 }
 
 KT62_API int32_t kt62UfsWriteDescriptor(KT62_HANDLE h, uint8_t idn, uint8_t index, uint8_t selector,
                                         const uint8_t* buffer, uint32_t length) {
-    TraceLine trace("kt62UfsWriteDescriptor");
-    trace.Handle(h).Arg("idn", idn).Arg("index", index).Arg("selector", selector).Arg("length", length);
-    const CallArgs call = QueryCall(Fn::UfsWriteDescriptor, idn, index, selector);
-    return trace.Finish(OnHandle(h, buffer != nullptr || length == 0, call, kNoOutputs, [&](Session& s) {
-        return Device(s).WriteDescriptor(idn, index, selector, buffer, length);
-    }));
+    return Guarded("kt62UfsWriteDescriptor", [&] {
+        TraceLine trace("kt62UfsWriteDescriptor");
+        trace.Handle(h).Arg("idn", idn).Arg("index", index).Arg("selector", selector).Arg("length", length);
+        const CallArgs call = QueryCall(Fn::UfsWriteDescriptor, idn, index, selector);
+        return trace.Finish(OnHandle(h, buffer != nullptr || length == 0, call, kNoOutputs, [&](Session& s) {
+            return Device(s).WriteDescriptor(idn, index, selector, buffer, length);
+        }));
+    });
 }
 
 KT62_API int32_t kt62UfsGetDME(KT62_HANDLE h, uint32_t attr_id, uint8_t selector, uint8_t kind,
                                uint32_t* value) {
-    TraceLine trace("kt62UfsGetDME");
-    trace.Handle(h).Arg("attr_id", attr_id).Arg("selector", selector).Arg("kind", kind);
-    const CallArgs call = CallArgs(Fn::UfsGetDME)
-                              .Set(MatchKey::AttrId, attr_id)
-                              .Set(MatchKey::Selector, selector)
-                              .Set(MatchKey::Kind, kind);
-    return trace.Finish(OnHandle(
-        h, value != nullptr, call,
-        [&](const FaultOutputs& o) {
-            if (o.value) *value = static_cast<uint32_t>(*o.value);
-        },
-        [&](Session& s) { return Device(s).GetDme(attr_id, selector, kind, value); }));
+    return Guarded("kt62UfsGetDME", [&] {
+        TraceLine trace("kt62UfsGetDME");
+        trace.Handle(h).Arg("attr_id", attr_id).Arg("selector", selector).Arg("kind", kind);
+        const CallArgs call = CallArgs(Fn::UfsGetDME)
+                                  .Set(MatchKey::AttrId, attr_id)
+                                  .Set(MatchKey::Selector, selector)
+                                  .Set(MatchKey::Kind, kind);
+        return trace.Finish(OnHandle(
+            h, value != nullptr, call,
+            [&](const FaultOutputs& o) {
+                if (o.value) *value = static_cast<uint32_t>(*o.value);
+            },
+            [&](Session& s) { return Device(s).GetDme(attr_id, selector, kind, value); }));
+    });
 }
 
 KT62_API int32_t kt62UfsReset(KT62_HANDLE h, uint8_t kind) {
-    TraceLine trace("kt62UfsReset");
-    trace.Handle(h).Arg("kind", kind);
-    return trace.Finish(OnHandle(h, true, CallArgs(Fn::UfsReset).Set(MatchKey::Kind, kind), kNoOutputs,
-                                 [&](Session& s) { return Device(s).Reset(kind); }));
+    return Guarded("kt62UfsReset", [&] {
+        TraceLine trace("kt62UfsReset");
+        trace.Handle(h).Arg("kind", kind);
+        return trace.Finish(OnHandle(h, true, CallArgs(Fn::UfsReset).Set(MatchKey::Kind, kind), kNoOutputs,
+                                     [&](Session& s) { return Device(s).Reset(kind); }));
+    });
 }
 
 KT62_API int32_t kt62Update(KT62_HANDLE h, const kt62_char16* path) {
-    TraceLine trace("kt62Update");
-    trace.Handle(h).Utf16("path", path);
-    return trace.Finish(OnHandle(h, path != nullptr, CallArgs(Fn::Update), kNoOutputs, [&](Session& s) {
-        const int32_t r = s.programmer->Update(path);
-        if (r == KT62_OK) Registry::Detach(s);
-        return r;
-    }));
+    return Guarded("kt62Update", [&] {
+        TraceLine trace("kt62Update");
+        trace.Handle(h).Utf16("path", path);
+        return trace.Finish(OnHandle(h, path != nullptr, CallArgs(Fn::Update), kNoOutputs, [&](Session& s) {
+            const int32_t r = Device(s).Update(path);
+            if (r == KT62_OK) Registry::Detach(s);
+            return r;
+        }));
+    });
 }
 
 }  // extern "C"

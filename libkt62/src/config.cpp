@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "diag.h"
+#include "emu/emulator_backend.h"
 
 namespace kt62 {
 namespace {
@@ -26,7 +27,7 @@ std::shared_ptr<Emulation> MakeEmulation(const Profile& profile, const fs::path&
     auto e = std::make_shared<Emulation>(profile.faults);
     for (size_t i = 0; i < profile.programmers.size(); ++i)
         e->programmers.push_back(
-            std::make_shared<emu::Programmer>(static_cast<int>(i), profile.programmers[i], state_dir));
+            emu::MakeEmulatorBackend(static_cast<int>(i), profile.programmers[i], state_dir));
     return e;
 }
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "emu/programmer.h"
+#include "backend.h"
 #include "faults.h"
 #include "profile.h"
 
@@ -18,7 +18,7 @@ namespace kt62 {
 // with their counters fresh.
 struct Emulation {
     explicit Emulation(const std::vector<FaultRule>& rules = {}) : faults(rules) {}
-    std::vector<std::shared_ptr<emu::Programmer>> programmers;
+    std::vector<std::shared_ptr<Backend>> programmers;
     FaultSet faults;
 };
 

@@ -11,9 +11,8 @@
 
 #include <kt62/apiKT6200.h>
 
+#include "backend.h"
 #include "config.h"
-#include "emu/lock_file.h"
-#include "emu/programmer.h"
 
 namespace kt62 {
 
@@ -21,8 +20,8 @@ struct Session {
     std::mutex mutex;                 // serialises every call on this handle
     std::atomic<bool> closed{false};  // set under mutex; read without it for an early answer
     bool gone = false;                // under mutex: the programmer restarted under this handle
-    std::shared_ptr<emu::Programmer> programmer;
-    emu::LockFile lock;
+    std::shared_ptr<Backend> backend;
+    std::unique_ptr<Connection> connection;  // under mutex; null once closed or gone
 };
 
 class Registry {
@@ -33,18 +32,18 @@ public:
     std::shared_ptr<Emulation> Current(bool check_for_change);
 
     // Opens the programmer at `position` among those of `emulation` attached now (not
-    // restarting): KT62_INVALID_HANDLE when there is none or when it is open already, here or in
-    // another process (with a line on stderr).
+    // restarting): KT62_INVALID_HANDLE when there is none or when its backend cannot open it
+    // (with a line on stderr).
     KT62_HANDLE Open(const Emulation& emulation, int32_t position);
 
     // The session of a handle ever issued, closed or not; nullptr and KT62_E_INVALID_HANDLE
     // for any other value.
     std::shared_ptr<Session> Find(KT62_HANDLE h, int32_t& error);
 
-    // Ends a session; the caller holds its mutex. The programmer's lock is released at once.
+    // Ends a session; the caller holds its mutex. What the open took is released at once.
     static void Close(Session& session);
     // The programmer left under an open session (it restarts after an update): the session
-    // answers KT62_E_NO_PROGRAMMER until closed, and the lock is released for the next open.
+    // answers KT62_E_NO_PROGRAMMER until closed, and the programmer is free for the next open.
     static void Detach(Session& session);
 
     static void SetPacketSize(uint32_t bytes) { packet_size_.store(bytes); }

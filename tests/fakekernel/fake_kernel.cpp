@@ -654,8 +654,8 @@ int FakeKernel::SgIo(Host& host, Node node, void* arg) {
                 (r.blocks > 0 && data == nullptr))
                 return HostError(h, kDidError), 0;
             const uint32_t blocks = (h->dxfer_len - short_by) / size;
-            const int32_t res = read ? device.ScsiRead10(r.lba, size, data, blocks)
-                                     : device.ScsiWrite10(r.lba, size, data, blocks);
+            const int32_t res = read ? device.ScsiRead10(r.lba, size, data, blocks, 0)
+                                     : device.ScsiWrite10(r.lba, size, data, blocks, 0);
             if (res != KT62_OK) return Failed(h, res), 0;
             h->resid = static_cast<int>(short_by);
             return 0;

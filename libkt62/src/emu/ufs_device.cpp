@@ -13,7 +13,6 @@
 #include "emu/link_model.h"
 #include "emu/lu_store.h"
 #include "emu/ufs_model.h"
-#include "registry.h"
 
 namespace kt62::emu {
 namespace {
@@ -73,28 +72,31 @@ public:
         return KT62_OK;
     }
 
-    int32_t ScsiRead10(uint32_t lba, uint32_t bytes_per_sector, uint8_t* buffer, uint32_t count) override {
+    int32_t ScsiRead10(uint32_t lba, uint32_t bytes_per_sector, uint8_t* buffer, uint32_t count,
+                       uint32_t packet_bytes) override {
         std::lock_guard lock(mutex_);
         const UnitTarget* unit = nullptr;
         if (const int32_t r = CheckTransfer(lba, bytes_per_sector, count, unit); r != KT62_OK || count == 0)
             return r;
         std::string error;
-        const int32_t r = units_.Read(0, *unit, uint64_t{lba} * unit->block_bytes, buffer,
-                                      uint64_t{count} * unit->block_bytes, PacketBytes(*unit), error);
+        const int32_t r =
+            units_.Read(0, *unit, uint64_t{lba} * unit->block_bytes, buffer,
+                        uint64_t{count} * unit->block_bytes, PacketBytes(*unit, packet_bytes), error);
         if (r != KT62_OK) Complain(Who() + error);
         return r;
     }
 
-    int32_t ScsiWrite10(uint32_t lba, uint32_t bytes_per_sector, const uint8_t* buffer,
-                        uint32_t count) override {
+    int32_t ScsiWrite10(uint32_t lba, uint32_t bytes_per_sector, const uint8_t* buffer, uint32_t count,
+                        uint32_t packet_bytes) override {
         std::lock_guard lock(mutex_);
         const UnitTarget* unit = nullptr;
         if (const int32_t r = CheckTransfer(lba, bytes_per_sector, count, unit); r != KT62_OK) return r;
         if (unit->write_protected) return kWriteProtected;
         if (count == 0) return KT62_OK;
         std::string error;
-        const int32_t r = units_.Write(0, *unit, uint64_t{lba} * unit->block_bytes, buffer,
-                                       uint64_t{count} * unit->block_bytes, PacketBytes(*unit), error);
+        const int32_t r =
+            units_.Write(0, *unit, uint64_t{lba} * unit->block_bytes, buffer,
+                         uint64_t{count} * unit->block_bytes, PacketBytes(*unit, packet_bytes), error);
         if (r != KT62_OK) Complain(Who() + error);
         return r;
     }
@@ -203,8 +205,8 @@ private:
     }
 
     // The packet size in whole blocks, at least one block and at most one command's worth.
-    static uint64_t PacketBytes(const UnitTarget& unit) {
-        const uint64_t packet = Registry::PacketSize() ? Registry::PacketSize() : kDefaultPacketBytes;
+    static uint64_t PacketBytes(const UnitTarget& unit, uint32_t packet_bytes) {
+        const uint64_t packet = packet_bytes ? packet_bytes : kDefaultPacketBytes;
         const uint64_t blocks = std::clamp<uint64_t>(packet / unit.block_bytes, 1, kMaxBlocksPerCommand);
         return blocks * unit.block_bytes;
     }
