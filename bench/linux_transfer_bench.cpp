@@ -51,14 +51,18 @@ double Median(std::vector<double> v) {
 
 class Side {
 public:
-    Side(const std::string& appdir, const char* what) : dlg_(port_, appdir) {
+    // `expect`: what the pane shows once the backend's programmer is open.
+    Side(const std::string& appdir, const char* what, const std::string& expect) : dlg_(port_, appdir) {
         port_.SetTimerHandler(
             [this](int id) { dlg_.Dispatch(kt::DialogMessage::Timer, static_cast<std::uintptr_t>(id)); });
         dlg_.OnInitDialog();
         if (dlg_.DeviceHandle() == KT62_INVALID_HANDLE)
             Fail(std::string("no programmer on the ") + what +
                  " backend: " + port_.GetText(kt::IDC_EDIT_LOG));
-        std::printf("%s: %s\n", what, port_.GetText(kt::IDC_EDIT_LOG).c_str());
+        const std::string pane = port_.GetText(kt::IDC_EDIT_LOG);
+        if (pane.find(expect) == std::string::npos)
+            Fail(std::string("not the ") + what + " backend's programmer: " + pane);
+        std::printf("%s: %s\n", what, pane.c_str());
         port_.SetText(kt::IDC_EDIT_START_SECTOR, "0");
         port_.SetText(kt::IDC_EDIT_SECTOR_COUNT, std::to_string(kBytes / kSector));
     }
@@ -129,7 +133,7 @@ int main(int argc, char** argv) {
     {
         setenv("KT62_EMULATOR", (dir + "/profile.json").c_str(), 1);
         setenv("KT62_BACKEND", "emulator", 1);
-        Side side(dir + "/app-emulator", "emulator");
+        Side side(dir + "/app-emulator", "emulator", "Firmware version");
         emulator = Measure(side, dir, "emulator", rounds);
     }
     {
@@ -138,7 +142,7 @@ int main(int argc, char** argv) {
         setenv("KT62_LINUX_ROOT", (dir + "/root").c_str(), 1);
         setenv("KT62_LINUX_WRITE", "1", 1);
         setenv("KT62_FAKE_KERNEL", (dir + "/fake_kernel.json").c_str(), 1);
-        Side side(dir + "/app-linux", "linux");
+        Side side(dir + "/app-linux", "linux", "ufs-bsg0 Ver:");
         host = Measure(side, dir, "linux", rounds);
     }
 
