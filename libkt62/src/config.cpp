@@ -12,6 +12,7 @@
 
 #include "diag.h"
 #include "emu/emulator_backend.h"
+#include "host/linux_backend.h"
 
 namespace kt62 {
 namespace {
@@ -63,7 +64,13 @@ fs::path ProfileStateDir(const fs::path& profile_file, const std::optional<std::
 
 ConfigSource::Snapshot ConfigSource::Take() {
     Snapshot s;
+    s.backend = EnvOrEmpty("KT62_BACKEND");
+    if (s.backend.empty()) s.backend = "auto";
     s.env = EnvOrEmpty("KT62_EMULATOR");
+    if (s.backend == "linux" || (s.backend == "auto" && s.env.empty())) {
+        s.hosts = host::DiscoverHosts(EnvOrEmpty("KT62_LINUX_ROOT"), EnvOrEmpty("KT62_SG"));
+        s.linux_write = EnvOrEmpty("KT62_LINUX_WRITE") == "1";
+    }
     if (s.env.empty()) {
         s.default_state_dir = DefaultStateDir();
         return s;
@@ -107,6 +114,17 @@ ConfigSource::Snapshot ConfigSource::Take() {
 }
 
 std::shared_ptr<Emulation> ConfigSource::Build(const Snapshot& s) {
+    if (s.backend != "auto" && s.backend != "emulator" && s.backend != "linux") {
+        Complain("KT62_BACKEND: unknown value \"" + s.backend +
+                 "\" (auto, emulator or linux); no programmers");
+        return std::make_shared<Emulation>();
+    }
+    if (s.backend == "linux" || (s.backend == "auto" && s.env.empty() && !s.hosts.empty())) {
+        auto e = std::make_shared<Emulation>();
+        for (const host::HostNodes& h : s.hosts)
+            e->programmers.push_back(host::MakeLinuxBackend(h, s.linux_write));
+        return e;
+    }
     if (s.env.empty()) return MakeEmulation(DefaultProfile(), s.default_state_dir);
     ProfileError problem;
     if (s.error != 0) {

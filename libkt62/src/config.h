@@ -1,5 +1,7 @@
-// Where the emulated programmers come from: KT62_EMULATOR's profile, or the
-// built-in single programmer. Knows when to read the profile again.
+// Where the programmers come from: KT62_BACKEND chooses between the Linux
+// hosts found (KT62_LINUX_ROOT, KT62_LINUX_WRITE, KT62_SG) and the emulated
+// ones, from KT62_EMULATOR's profile or the built-in single programmer.
+// Knows when to read the profile or look for hosts again.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +12,7 @@
 
 #include "backend.h"
 #include "faults.h"
+#include "host/discovery.h"
 #include "profile.h"
 
 namespace kt62 {
@@ -38,12 +41,16 @@ std::filesystem::path ProfileStateDir(const std::filesystem::path& profile_file,
 class ConfigSource {
 public:
     // The emulation in force. Reads the configuration when nothing is loaded yet; with
-    // check_for_change also when KT62_EMULATOR, the profile file (its identity, size, times or
-    // bytes) or the default state folder changed since the last read.
+    // check_for_change also when the backend variables, the hosts found, KT62_EMULATOR, the
+    // profile file (its identity, size, times or bytes) or the default state folder changed
+    // since the last read.
     std::shared_ptr<Emulation> Get(bool check_for_change);
 
 private:
     struct Snapshot {
+        std::string backend;  // KT62_BACKEND, "auto" when unset
+        bool linux_write = false;
+        std::vector<host::HostNodes> hosts;
         std::string env;
         std::filesystem::path default_state_dir;
         int error = 0;  // errno of reading the profile

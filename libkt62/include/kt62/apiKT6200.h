@@ -61,24 +61,27 @@ typedef uint16_t kt62_char16;
  * Library errors: X(symbol, number, text). The numbers are part of the ABI:
  * new errors are appended, none is renumbered or reused.
  */
-#define KT62_RESULT_TABLE(X)                                                 \
-    X(KT62_OK, 0, "success")                                                 \
-    X(KT62_E_INVALID_HANDLE, 1, "invalid programmer handle")                 \
-    X(KT62_E_NOT_OPEN, 2, "programmer handle has been closed")               \
-    X(KT62_E_BAD_ARGUMENT, 3, "bad argument")                                \
-    X(KT62_E_TRANSPORT, 4, "transport failure")                              \
-    X(KT62_E_TIMEOUT, 5, "timeout")                                          \
-    X(KT62_E_NOT_SUPPORTED, 6, "not supported by this programmer")           \
-    X(KT62_E_BUSY, 7, "programmer busy")                                     \
-    X(KT62_E_IN_USE, 8, "programmer is open in another process")             \
-    X(KT62_E_NO_PROGRAMMER, 9, "programmer not present")                     \
-    X(KT62_E_STATE_IO, 10, "emulator state could not be read or written")    \
-    X(KT62_E_FW_MISSING, 11, "firmware image not found or unreadable")       \
-    X(KT62_E_FW_FORMAT, 12, "not a KT6200 firmware image")                   \
-    X(KT62_E_FW_TRUNCATED, 13, "firmware image truncated")                   \
-    X(KT62_E_FW_CRC, 14, "firmware image checksum mismatch")                 \
-    X(KT62_E_FW_MODEL, 15, "firmware image is for another programmer model") \
-    X(KT62_E_INTERNAL, 16, "unexpected failure inside the library")
+#define KT62_RESULT_TABLE(X)                                                            \
+    X(KT62_OK, 0, "success")                                                            \
+    X(KT62_E_INVALID_HANDLE, 1, "invalid programmer handle")                            \
+    X(KT62_E_NOT_OPEN, 2, "programmer handle has been closed")                          \
+    X(KT62_E_BAD_ARGUMENT, 3, "bad argument")                                           \
+    X(KT62_E_TRANSPORT, 4, "transport failure")                                         \
+    X(KT62_E_TIMEOUT, 5, "timeout")                                                     \
+    X(KT62_E_NOT_SUPPORTED, 6, "not supported by this programmer")                      \
+    X(KT62_E_BUSY, 7, "programmer busy")                                                \
+    X(KT62_E_IN_USE, 8, "programmer is open in another process")                        \
+    X(KT62_E_NO_PROGRAMMER, 9, "programmer not present")                                \
+    X(KT62_E_STATE_IO, 10, "emulator state could not be read or written")               \
+    X(KT62_E_FW_MISSING, 11, "firmware image not found or unreadable")                  \
+    X(KT62_E_FW_FORMAT, 12, "not a KT6200 firmware image")                              \
+    X(KT62_E_FW_TRUNCATED, 13, "firmware image truncated")                              \
+    X(KT62_E_FW_CRC, 14, "firmware image checksum mismatch")                            \
+    X(KT62_E_FW_MODEL, 15, "firmware image is for another programmer model")            \
+    X(KT62_E_INTERNAL, 16, "unexpected failure inside the library")                     \
+    X(KT62_E_PERMISSION, 17, "permission denied: needs root or CAP_SYS_RAWIO")          \
+    X(KT62_E_READ_ONLY, 18, "refused: writes to the device are off (KT62_LINUX_WRITE)") \
+    X(KT62_E_UNIT_IN_USE, 19, "refused: logical unit 0 is mounted or held by another program")
 
 enum kt62_result {
 #define KT62_ENUM_ENTRY(sym, num, text) sym = num,

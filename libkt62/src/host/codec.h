@@ -1,0 +1,100 @@
+// The bytes the Linux UFS host backend exchanges with the kernel, and what a
+// reply means: UPIU query requests and UIC commands through the UFS BSG node
+// (struct ufs_bsg_request / ufs_bsg_reply), SCSI CDBs and sense data through
+// the SCSI generic node. Pure functions, no system calls: everything the
+// kernel answers is judged here.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace kt62::host {
+
+inline constexpr size_t kBsgRequestBytes = 36;  // msgcode + the 32-byte request UPIU
+inline constexpr size_t kBsgReplyBytes = 40;    // result, payload length + the 32-byte response UPIU
+inline constexpr uint32_t kMaxDescriptorBytes = 255;
+
+inline constexpr uint32_t kMsgQuery = 0x16;  // UPIU_TRANSACTION_QUERY_REQ
+inline constexpr uint32_t kMsgUic = 0x1F;    // UPIU_TRANSACTION_UIC_CMD
+inline constexpr uint8_t kQueryResponse = 0x36;
+
+enum class QueryOp : uint8_t {
+    ReadDescriptor = 0x01,
+    WriteDescriptor = 0x02,
+    ReadAttribute = 0x03,
+    WriteAttribute = 0x04,
+    ReadFlag = 0x05,
+    SetFlag = 0x06,
+    ClearFlag = 0x07,
+    ToggleFlag = 0x08,
+};
+
+struct QueryRequest {
+    QueryOp op = QueryOp::ReadAttribute;
+    uint8_t idn = 0;
+    uint8_t index = 0;
+    uint8_t selector = 0;
+    uint16_t length = 0;  // descriptor bytes
+    uint32_t value = 0;   // attribute value to write
+};
+
+using BsgRequest = std::array<uint8_t, kBsgRequestBytes>;
+
+BsgRequest EncodeQuery(const QueryRequest& q);
+
+// What the kernel handed back besides the reply bytes.
+struct BsgStatus {
+    uint32_t response_len = 0;  // bytes of the reply the kernel wrote (0: it did not say)
+    uint32_t device_status = 0;
+    uint32_t transport_status = 0;
+    uint32_t driver_status = 0;
+    uint32_t din_resid = 0;
+    uint32_t din_len = 0;  // bytes of data-in asked for
+};
+
+struct QueryOutcome {
+    int32_t result = 0;       // a kt62 result
+    uint32_t value = 0;       // attribute value, or the flag in the low byte
+    uint32_t data_bytes = 0;  // descriptor bytes that arrived
+};
+
+// Judges a query reply against the request it answers: anything but a well-formed answer to
+// that very request (zeroed, stale, short, another opcode or IDN) is a transport failure.
+QueryOutcome DecodeQueryReply(const QueryRequest& q, std::span<const uint8_t> reply, const BsgStatus& status);
+
+// kind 1: DME_GET, kind 3: DME_PEER_GET.
+BsgRequest EncodeDmeGet(uint8_t kind, uint32_t attr_id, uint8_t selector);
+QueryOutcome DecodeDmeReply(uint8_t kind, uint32_t attr_id, uint8_t selector, std::span<const uint8_t> reply,
+                            const BsgStatus& status);
+
+// A kernel error number (positive) as a kt62 result.
+int32_t ErrnoResult(int error);
+
+// ---- SCSI through the SCSI generic node ----
+
+using Cdb = std::array<uint8_t, 10>;
+inline constexpr uint8_t kInquiryBytes = 36;
+inline constexpr uint8_t kCapacityBytes = 8;
+
+Cdb InquiryCdb();  // only the first 6 bytes are sent
+Cdb ReadCapacity10Cdb();
+Cdb Rw10Cdb(bool write, uint32_t lba, uint16_t blocks);
+inline constexpr uint8_t kInquiryCdbBytes = 6;
+
+// What sg_io_hdr reports of one command.
+struct ScsiStatus {
+    uint8_t status = 0;  // SCSI status byte
+    uint16_t host_status = 0;
+    uint16_t driver_status = 0;
+    int32_t resid = 0;
+    uint8_t sense_written = 0;  // sb_len_wr
+};
+
+// The result of one SCSI command: 0, KT62_SCSI_FAILURE(key, ASC) for CHECK CONDITION with
+// fixed- or descriptor-format sense, a library error for everything else, including a
+// residual (a command moves all its bytes or fails).
+int32_t DecodeScsiStatus(const ScsiStatus& s, std::span<const uint8_t> sense);
+
+}  // namespace kt62::host

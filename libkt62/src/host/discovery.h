@@ -1,0 +1,26 @@
+// Which Linux UFS hosts (and SCSI-only programmers) are there: plain reads of
+// the sysfs tree under a root folder that stands for "/".
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kt62::host {
+
+// One programmer as discovery finds it. Node paths carry the root; empty when absent.
+struct HostNodes {
+    std::string name;        // "ufs-bsg0", or "sg3" for a SCSI-only programmer
+    std::string bsg_node;    // query and DME; empty for a SCSI-only programmer
+    std::string sg_node;     // SCSI on logical unit 0
+    std::string block_node;  // logical unit 0's block device, for the in-use check
+    uint32_t max_hw_sectors_kb = 512;
+    std::string mounts_file;  // the root's proc/self/mounts
+    bool operator==(const HostNodes&) const = default;
+};
+
+// The hosts `root`/sys/class/bsg/ufs-bsg<N> in ascending N, then the SCSI generic nodes of
+// `sg_list` (paths separated by ':', taken under root), in that order.
+std::vector<HostNodes> DiscoverHosts(const std::string& root, const std::string& sg_list);
+
+}  // namespace kt62::host

@@ -1,0 +1,371 @@
+#include "host/linux_backend.h"
+
+#include <fcntl.h>
+#include <linux/bsg.h>
+#include <scsi/sg.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <system_error>
+
+#include "diag.h"
+#include "host/codec.h"
+#include "host/transport.h"
+
+namespace kt62::host {
+namespace {
+
+// Transfer unit of one READ(10)/WRITE(10) call when kt62SetPacketSize left it at 0.
+constexpr uint64_t kDefaultPacketBytes = uint64_t{8} << 20;
+constexpr uint64_t kMaxBlocksPerCommand = 0xFFFF;
+constexpr uint32_t kScsiTimeoutMs = 60000;
+constexpr uint8_t kSenseBytes = 64;
+constexpr int32_t kLbaOutOfRange = KT62_SCSI_FAILURE(0x05, 0x21);
+
+std::string ErrnoText(int error) {
+    if (error == EPERM || error == EACCES) return "permission denied: needs root or CAP_SYS_RAWIO";
+    return std::generic_category().message(error);
+}
+
+void CopyPadded(const std::string& text, uint8_t* out, size_t size) {
+    std::fill_n(out, size, uint8_t{0});
+    std::copy_n(text.data(), std::min(text.size(), size), out);
+}
+
+// "3.1" from wSpecVersion 0x0310 (BCD: major, minor, version suffix).
+std::string SpecVersionText(uint16_t bcd) {
+    const auto digit = [](unsigned v) { return static_cast<char>('0' + std::min(v, 9u)); };
+    std::string text;
+    if (bcd >> 12) text += digit(bcd >> 12);
+    text += digit((bcd >> 8) & 0xF);
+    text += '.';
+    text += digit((bcd >> 4) & 0xF);
+    return text;
+}
+
+// True when a line of /proc/self/mounts names `node` or one of its partitions as its source.
+bool MountedIn(const std::string& mounts_file, const std::string& node_name) {
+    std::ifstream in(mounts_file);
+    const std::string device = "/dev/" + node_name;
+    std::string source;
+    std::string rest;
+    while (in >> source && std::getline(in, rest)) {
+        if (source.rfind(device, 0) != 0) continue;
+        const std::string tail = source.substr(device.size());
+        if (std::all_of(tail.begin(), tail.end(), [](char c) { return c >= '0' && c <= '9'; })) return true;
+    }
+    return false;
+}
+
+class LinuxConnection final : public Connection {
+public:
+    LinuxConnection(HostNodes nodes, bool write_allowed, int bsg_fd, int sg_fd)
+        : nodes_(std::move(nodes)), write_allowed_(write_allowed), bsg_fd_(bsg_fd), sg_fd_(sg_fd) {}
+    ~LinuxConnection() override { LinuxConnection::Close(); }
+    LinuxConnection(const LinuxConnection&) = delete;
+    LinuxConnection& operator=(const LinuxConnection&) = delete;
+
+    int32_t GetVersion(uint8_t* /*version*/) override { return KT62_E_NOT_SUPPORTED; }
+
+    int32_t GetProduct(uint8_t* version, uint8_t* name, uint8_t* extra) override {
+        std::string text;
+        if (bsg_fd_ >= 0) {
+            std::array<uint8_t, 0x12> device{};
+            if (const int32_t r = ReadDescriptor(0x00, 0, 0, device.data(), device.size()); r != KT62_OK)
+                return r;
+            text = SpecVersionText(static_cast<uint16_t>(device[0x10] << 8 | device[0x11]));
+        } else {
+            std::array<uint8_t, 192> inquiry{};
+            if (const int32_t r = ScsiInquiry(inquiry.data()); r != KT62_OK) return r;
+            text.assign(reinterpret_cast<const char*>(inquiry.data() + 32), 4);
+            text.erase(text.find_last_not_of(" \0", std::string::npos, 2) + 1);
+        }
+        CopyPadded(text, version, 4);
+        CopyPadded(nodes_.name, name, 16);
+        std::fill_n(extra, 8, uint8_t{0});
+        return KT62_OK;
+    }
+
+    int32_t ScsiInquiry(uint8_t* buffer) override {
+        return Scsi(InquiryCdb(), kInquiryCdbBytes, SG_DXFER_FROM_DEV, buffer, kInquiryBytes);
+    }
+
+    int32_t ScsiReadCapacity(uint32_t* sectors, uint32_t* bytes_per_sector) override {
+        std::array<uint8_t, kCapacityBytes> data{};
+        const Cdb cdb = ReadCapacity10Cdb();
+        if (const int32_t r = Scsi(cdb, cdb.size(), SG_DXFER_FROM_DEV, data.data(), data.size());
+            r != KT62_OK)
+            return r;
+        const uint32_t last =
+            uint32_t{data[0]} << 24 | uint32_t{data[1]} << 16 | uint32_t{data[2]} << 8 | data[3];
+        *sectors = last == UINT32_MAX ? last : last + 1;
+        *bytes_per_sector =
+            uint32_t{data[4]} << 24 | uint32_t{data[5]} << 16 | uint32_t{data[6]} << 8 | data[7];
+        return KT62_OK;
+    }
+
+    int32_t ScsiRead10(uint32_t lba, uint32_t bytes_per_sector, uint8_t* buffer, uint32_t count,
+                       uint32_t packet_bytes) override {
+        return Transfer(false, lba, bytes_per_sector, buffer, count, packet_bytes);
+    }
+
+    int32_t ScsiWrite10(uint32_t lba, uint32_t bytes_per_sector, const uint8_t* buffer, uint32_t count,
+                        uint32_t packet_bytes) override {
+        if (!write_allowed_) return KT62_E_READ_ONLY;
+        // The kernel only reads from the buffer of a data-out command.
+        return Transfer(true, lba, bytes_per_sector, const_cast<uint8_t*>(buffer), count, packet_bytes);
+    }
+
+    int32_t ReadFlag(uint8_t idn, uint8_t* value) override {
+        QueryOutcome out = Query({QueryOp::ReadFlag, idn, 0, 0, 0, 0});
+        if (out.result == KT62_OK) *value = static_cast<uint8_t>(out.value);
+        return out.result;
+    }
+    int32_t SetFlag(uint8_t idn) override { return Change({QueryOp::SetFlag, idn, 0, 0, 0, 0}); }
+    int32_t ClearFlag(uint8_t idn) override { return Change({QueryOp::ClearFlag, idn, 0, 0, 0, 0}); }
+    int32_t ToggleFlag(uint8_t idn) override { return Change({QueryOp::ToggleFlag, idn, 0, 0, 0, 0}); }
+
+    int32_t ReadAttribute(uint8_t idn, uint8_t index, uint8_t selector, uint32_t* value) override {
+        QueryOutcome out = Query({QueryOp::ReadAttribute, idn, index, selector, 0, 0});
+        if (out.result == KT62_OK) *value = out.value;
+        return out.result;
+    }
+    int32_t WriteAttribute(uint8_t idn, uint8_t index, uint8_t selector, uint32_t value) override {
+        return Change({QueryOp::WriteAttribute, idn, index, selector, 0, value});
+    }
+
+    int32_t ReadDescriptor(uint8_t idn, uint8_t index, uint8_t selector, uint8_t* buffer,
+                           uint32_t length) override {
+        // Always the longest read: the device answers with the whole descriptor, whatever its size.
+        std::array<uint8_t, kMaxDescriptorBytes> data{};
+        const QueryOutcome out =
+            Query({QueryOp::ReadDescriptor, idn, index, selector, kMaxDescriptorBytes, 0}, data.data(),
+                  data.size());
+        if (out.result == KT62_OK && length > 0)
+            std::copy_n(data.begin(), std::min(length, out.data_bytes), buffer);
+        return out.result;
+    }
+    int32_t WriteDescriptor(uint8_t idn, uint8_t index, uint8_t selector, const uint8_t* buffer,
+                            uint32_t length) override {
+        if (!write_allowed_) return KT62_E_READ_ONLY;
+        // The kernel would silently cut a longer one, and refuses an empty one.
+        if (length == 0 || length > kMaxDescriptorBytes) return KT62_QUERY_INVALID_LENGTH;
+        std::array<uint8_t, kMaxDescriptorBytes> data{};
+        std::copy_n(buffer, length, data.begin());
+        return Query({QueryOp::WriteDescriptor, idn, index, selector, static_cast<uint16_t>(length), 0},
+                     nullptr, 0, data.data(), length)
+            .result;
+    }
+
+    int32_t GetDme(uint32_t attr_id, uint8_t selector, uint8_t kind, uint32_t* value) override {
+        if (kind != 1 && kind != 3) return KT62_E_BAD_ARGUMENT;
+        if (bsg_fd_ < 0) return KT62_E_NOT_SUPPORTED;
+        std::array<uint8_t, kBsgReplyBytes> reply{};
+        BsgStatus st;
+        if (const int32_t r = Bsg(EncodeDmeGet(kind, attr_id, selector), reply, st); r != KT62_OK) return r;
+        const QueryOutcome out = DecodeDmeReply(kind, attr_id, selector, reply, st);
+        if (out.result == KT62_OK) *value = out.value;
+        return out.result;
+    }
+
+    int32_t Reset(uint8_t kind) override {
+        if (!write_allowed_) return KT62_E_READ_ONLY;
+        if (kind != 1) return KT62_E_BAD_ARGUMENT;
+        if (sg_fd_ < 0) return KT62_E_NOT_SUPPORTED;
+        int what = SG_SCSI_RESET_HOST;
+        const int e = CurrentTransport().Ioctl(sg_fd_, SG_SCSI_RESET, &what);
+        block_bytes_ = 0;  // the unit may come back formatted differently
+        return e == 0 ? KT62_OK : ErrnoResult(-e);
+    }
+
+    int32_t Update(const kt62_char16* /*path*/) override { return KT62_E_NOT_SUPPORTED; }
+
+    void Close() override {
+        Transport& t = CurrentTransport();
+        for (int* fd : {&bsg_fd_, &sg_fd_, &exclusive_fd_}) {
+            if (*fd >= 0) t.Close(*fd);
+            *fd = -1;
+        }
+    }
+
+private:
+    int32_t Bsg(const BsgRequest& request, std::array<uint8_t, kBsgReplyBytes>& reply, BsgStatus& st,
+                uint8_t* din = nullptr, uint32_t din_len = 0, const uint8_t* dout = nullptr,
+                uint32_t dout_len = 0) {
+        // A fresh, zeroed reply each time: a kernel that writes nothing leaves nothing to believe.
+        reply.fill(0);
+        sg_io_v4 io{};
+        io.guard = 'Q';
+        io.protocol = BSG_PROTOCOL_SCSI;
+        io.subprotocol = BSG_SUB_PROTOCOL_SCSI_TRANSPORT;
+        io.request_len = request.size();
+        io.request = reinterpret_cast<uintptr_t>(request.data());
+        io.max_response_len = reply.size();
+        io.response = reinterpret_cast<uintptr_t>(reply.data());
+        io.din_xfer_len = din_len;
+        io.din_xferp = reinterpret_cast<uintptr_t>(din);
+        io.dout_xfer_len = dout_len;
+        io.dout_xferp = reinterpret_cast<uintptr_t>(dout);
+        if (const int e = CurrentTransport().Ioctl(bsg_fd_, SG_IO, &io); e != 0) return ErrnoResult(-e);
+        st.response_len = io.response_len;
+        st.device_status = io.device_status;
+        st.transport_status = io.transport_status;
+        st.driver_status = io.driver_status;
+        st.din_resid = static_cast<uint32_t>(std::max(io.din_resid, 0));
+        st.din_len = din_len;
+        return KT62_OK;
+    }
+
+    QueryOutcome Query(const QueryRequest& q, uint8_t* din = nullptr, uint32_t din_len = 0,
+                       const uint8_t* dout = nullptr, uint32_t dout_len = 0) {
+        QueryOutcome out;
+        if (bsg_fd_ < 0) {
+            out.result = KT62_E_NOT_SUPPORTED;
+            return out;
+        }
+        std::array<uint8_t, kBsgReplyBytes> reply{};
+        BsgStatus st;
+        out.result = Bsg(EncodeQuery(q), reply, st, din, din_len, dout, dout_len);
+        return out.result == KT62_OK ? DecodeQueryReply(q, reply, st) : out;
+    }
+
+    int32_t Change(const QueryRequest& q) {
+        if (!write_allowed_) return KT62_E_READ_ONLY;
+        return Query(q).result;
+    }
+
+    int32_t Scsi(const Cdb& cdb, size_t cdb_len, int direction, uint8_t* data, uint32_t data_len) {
+        if (sg_fd_ < 0) return KT62_E_NOT_SUPPORTED;
+        std::array<uint8_t, kSenseBytes> sense{};
+        sg_io_hdr io{};
+        io.interface_id = 'S';
+        io.dxfer_direction = direction;
+        io.cmd_len = static_cast<uint8_t>(cdb_len);
+        io.mx_sb_len = sense.size();
+        io.dxfer_len = data_len;
+        io.dxferp = data;
+        io.cmdp = const_cast<uint8_t*>(cdb.data());  // the kernel only reads the CDB
+        io.sbp = sense.data();
+        io.timeout = kScsiTimeoutMs;
+        if (const int e = CurrentTransport().Ioctl(sg_fd_, SG_IO, &io); e != 0) return ErrnoResult(-e);
+        const ScsiStatus st{io.status, io.host_status, io.driver_status, io.resid, io.sb_len_wr};
+        return DecodeScsiStatus(st, sense);
+    }
+
+    // The unit's block size and block count, asked once per open (and again after a reset).
+    int32_t Geometry() {
+        if (block_bytes_ != 0) return KT62_OK;
+        uint32_t sectors = 0;
+        uint32_t bytes = 0;
+        if (const int32_t r = ScsiReadCapacity(&sectors, &bytes); r != KT62_OK) return r;
+        if (bytes == 0) return KT62_E_TRANSPORT;
+        blocks_ = sectors;
+        block_bytes_ = bytes;
+        return KT62_OK;
+    }
+
+    // A write while the unit is mounted would corrupt the file system under the kernel's feet.
+    // The exclusive open stays held until the handle closes, so that nothing mounts it meanwhile.
+    int32_t ClaimUnit() {
+        if (exclusive_fd_ >= 0 || nodes_.block_node.empty()) return KT62_OK;
+        const std::string sd = nodes_.block_node.substr(nodes_.block_node.rfind('/') + 1);
+        if (MountedIn(nodes_.mounts_file, sd)) {
+            Complain(nodes_.name + ": " + nodes_.block_node + " is mounted; writes refused");
+            return KT62_E_UNIT_IN_USE;
+        }
+        const int fd =
+            CurrentTransport().Open(nodes_.block_node.c_str(), O_RDONLY | O_EXCL | O_NONBLOCK | O_CLOEXEC);
+        if (fd >= 0) {
+            exclusive_fd_ = fd;
+            return KT62_OK;
+        }
+        if (fd == -EBUSY) {
+            Complain(nodes_.name + ": " + nodes_.block_node +
+                     " is mounted or held by another program; writes refused");
+            return KT62_E_UNIT_IN_USE;
+        }
+        Complain(nodes_.name + ": " + nodes_.block_node + ": " + ErrnoText(-fd) + "; writes refused");
+        return fd == -EPERM || fd == -EACCES ? KT62_E_PERMISSION : KT62_E_UNIT_IN_USE;
+    }
+
+    int32_t Transfer(bool write, uint32_t lba, uint32_t bytes_per_sector, uint8_t* buffer, uint32_t count,
+                     uint32_t packet_bytes) {
+        if (const int32_t r = Geometry(); r != KT62_OK) return r;
+        if (bytes_per_sector != block_bytes_) return KT62_E_BAD_ARGUMENT;
+        // Checked as a whole first, so that no piece moves before a refusal.
+        if (uint64_t{lba} + count > blocks_) return kLbaOutOfRange;
+        if (write) {
+            if (const int32_t r = ClaimUnit(); r != KT62_OK) return r;
+        }
+        const uint64_t packet = packet_bytes ? packet_bytes : kDefaultPacketBytes;
+        const uint64_t limit = std::min<uint64_t>(packet, uint64_t{nodes_.max_hw_sectors_kb} * 1024);
+        const auto per_piece =
+            static_cast<uint32_t>(std::clamp<uint64_t>(limit / block_bytes_, 1, kMaxBlocksPerCommand));
+        for (uint32_t done = 0; done < count;) {
+            const uint32_t n = std::min(per_piece, count - done);
+            const Cdb cdb = Rw10Cdb(write, lba + done, static_cast<uint16_t>(n));
+            const int32_t r = Scsi(cdb, cdb.size(), write ? SG_DXFER_TO_DEV : SG_DXFER_FROM_DEV,
+                                   buffer + uint64_t{done} * block_bytes_, n * block_bytes_);
+            if (r != KT62_OK) return r;
+            done += n;
+        }
+        return KT62_OK;
+    }
+
+    HostNodes nodes_;
+    bool write_allowed_;
+    int bsg_fd_;
+    int sg_fd_;
+    int exclusive_fd_ = -1;
+    uint32_t blocks_ = 0;
+    uint32_t block_bytes_ = 0;
+};
+
+class LinuxBackend final : public Backend {
+public:
+    LinuxBackend(HostNodes nodes, bool write_allowed)
+        : nodes_(std::move(nodes)), write_allowed_(write_allowed) {}
+
+    FaultSet& Faults() override { return no_faults_; }
+
+    std::unique_ptr<Connection> Open(int32_t /*position*/) override {
+        Transport& t = CurrentTransport();
+        int bsg = -1;
+        int sg = -1;
+        const auto fail = [&](const std::string& node, int e) {
+            Complain(nodes_.name + " cannot be opened: " + node + ": " + ErrnoText(-e));
+            if (bsg >= 0) t.Close(bsg);
+            return nullptr;
+        };
+        // Non-blocking, so that a node that is not what it seems cannot hang the open; SG_IO waits
+        // for its command all the same.
+        if (!nodes_.bsg_node.empty()) {
+            bsg = t.Open(nodes_.bsg_node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+            if (bsg < 0) return fail(nodes_.bsg_node, bsg);
+        }
+        if (!nodes_.sg_node.empty()) {
+            // The SCSI generic driver lets WRITE(10) through only on a node opened for writing.
+            sg =
+                t.Open(nodes_.sg_node.c_str(), (write_allowed_ ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_CLOEXEC);
+            if (sg < 0) return fail(nodes_.sg_node, sg);
+        }
+        return std::make_unique<LinuxConnection>(nodes_, write_allowed_, bsg, sg);
+    }
+
+private:
+    HostNodes nodes_;
+    bool write_allowed_;
+    FaultSet no_faults_;
+};
+
+}  // namespace
+
+std::shared_ptr<Backend> MakeLinuxBackend(const HostNodes& nodes, bool write_allowed) {
+    return std::make_shared<LinuxBackend>(nodes, write_allowed);
+}
+
+}  // namespace kt62::host
