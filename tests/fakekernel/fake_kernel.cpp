@@ -254,10 +254,11 @@ void FakeKernel::Record(const Request& r) {
 }
 
 // The first pending injection for this kind of call, once its `after` calls have passed.
-std::optional<Failure> FakeKernel::Injected(Node node, bool open, bool sg_io, int* open_error) {
+std::optional<Failure> FakeKernel::Injected(Node node, bool open, bool sg_io, int* open_error, int op) {
     for (auto it = injections_.begin(); it != injections_.end(); ++it) {
         if (it->node != node || open != !it->failure) continue;
         if (!open && !sg_io && it->failure->kind != Failure::Kind::Errno) continue;
+        if (!open && it->failure->only_op >= 0 && it->failure->only_op != op) continue;
         if (it->after > 0) {
             --it->after;
             return std::nullopt;
@@ -581,7 +582,7 @@ int FakeKernel::SgIo(Host& host, Node node, void* arg) {
         r.blocks = Be16(&cdb[7]);
     }
     Record(r);
-    const std::optional<Failure> failure = Injected(node, false, true, nullptr);
+    const std::optional<Failure> failure = Injected(node, false, true, nullptr, op);
     if (failure && failure->kind == Failure::Kind::Errno) return -failure->value;
     // The block layer maps at most max_hw_sectors_kb of user memory for one command.
     const uint64_t limit = uint64_t{host.spec.max_hw_sectors_kb ? host.spec.max_hw_sectors_kb : 512} * 1024;

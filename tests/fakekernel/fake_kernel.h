@@ -51,6 +51,7 @@ struct Failure {
     int value = 0;
     uint8_t sense_key = 0, asc = 0, ascq = 0;
     bool descriptor_sense = false;  // 0x72 sense data instead of fixed-format 0x70
+    int only_op = -1;               // SG: only commands with this operation code (CDB byte 0)
 };
 
 // One request as it reached the kernel.
@@ -116,7 +117,7 @@ private:
         int flags;
     };
 
-    std::optional<Failure> Injected(Node node, bool open, bool any_ioctl, int* open_error);
+    std::optional<Failure> Injected(Node node, bool open, bool sg_io, int* open_error, int op = -1);
     void Record(const Request& r);
     int BsgIo(Host& host, void* arg);
     static void Query(Host& host, const uint8_t* req, sg_io_v4* hdr, uint8_t* reply);

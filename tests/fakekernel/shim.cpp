@@ -11,7 +11,8 @@
 //
 // where <one of> is "errno": "EPERM" | "open_errno": "EACCES" | "result": -110 |
 // "reply": "zero" | "reply": "stale" | "sense": [key, asc, ascq] (+ "format": "descriptor") |
-// "host_status": 7 | "driver_status": 6 | "residual": 4096. Relative paths are taken from the
+// "host_status": 7 | "driver_status": 6 | "residual": 4096, and on "sg" optionally "op": 40 to
+// fail only commands with that operation code (READ(10) here). Relative paths are taken from the
 // configuration file's folder. Without both variables the shim passes everything through.
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -95,6 +96,7 @@ void AddFailure(FakeKernel& kernel, const nlohmann::json& f) {
     } else {
         throw std::invalid_argument("a failure without a kind: " + f.dump());
     }
+    failure.only_op = f.value("op", -1);
     kernel.FailIoctls(node, failure, times, after);
 }
 
