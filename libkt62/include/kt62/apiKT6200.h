@@ -4,11 +4,18 @@
  * Plain C, no toolkit types. Every function is synchronous and returns a
  * library result code (see below) unless noted otherwise.
  *
- * Backends: the library ships with an emulated programmer that holds an
- * emulated UFS 2.1 device. Without configuration it emulates one programmer
- * whose state lives in $XDG_DATA_HOME/kt6200/emulator (or
- * ~/.local/share/kt6200/emulator). KT62_EMULATOR=PATH names a JSON profile
- * describing the emulated programmers instead (docs/emulator.md).
+ * Backends, chosen at kt62Search by KT62_BACKEND:
+ *   - the emulator: emulated programmers, each holding an emulated UFS
+ *     device. Without configuration one programmer whose state lives in
+ *     $XDG_DATA_HOME/kt6200/emulator (or ~/.local/share/kt6200/emulator);
+ *     KT62_EMULATOR=PATH names a JSON profile describing the emulated
+ *     programmers instead (docs/emulator.md).
+ *   - linux: the real UFS devices of the host, one programmer per
+ *     /sys/class/bsg/ufs-bsg<N>, through the UFS BSG and SCSI generic nodes;
+ *     read-only unless KT62_LINUX_WRITE=1 (docs/hardware.md).
+ *   KT62_BACKEND=auto (the default): the emulator when KT62_EMULATOR is set,
+ *   else the Linux hosts found, else the built-in emulator. "emulator" and
+ *   "linux" force one; any other value lists no programmers.
  *
  * Handles: kt62Open returns an opaque handle, or KT62_INVALID_HANDLE (the
  * pointer value -1). A handle stays recognisable after kt62Close: calls on it

@@ -1,0 +1,98 @@
+// The Linux host codec fed arbitrary kernel answers: BSG replies to query
+// requests and DME gets (with arbitrary status words) and SCSI sense data
+// after any status.
+//
+// Invariants: no crash or sanitizer report; a success is only ever the answer
+// to the request that was sent (transaction code 0x36, the request's opcode,
+// IDN, index and selector echoed, reply.result 0); a descriptor never claims
+// more bytes than the buffer took; every failure is a negative device status
+// or a known library error, never a success in disguise.
+#include <fuzzer/FuzzedDataProvider.h>
+#include <kt62/apiKT6200.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "fuzz/fuzz_support.h"
+#include "host/codec.h"
+
+namespace {
+
+using namespace kt62::host;
+
+bool KnownResult(int32_t r) { return r <= 0 || (r >= KT62_E_BAD_ARGUMENT && r <= KT62_E_UNIT_IN_USE); }
+
+void Query(FuzzedDataProvider& in) {
+    QueryRequest q;
+    q.op = static_cast<QueryOp>(in.ConsumeIntegralInRange<uint8_t>(1, 8));
+    q.idn = in.ConsumeIntegral<uint8_t>();
+    q.index = in.ConsumeIntegral<uint8_t>();
+    q.selector = in.ConsumeIntegral<uint8_t>();
+    q.length = q.op == QueryOp::ReadDescriptor ? kMaxDescriptorBytes : 0;
+    BsgStatus st;
+    st.response_len = in.ConsumeIntegral<uint32_t>();
+    st.device_status = in.ConsumeBool() ? in.ConsumeIntegral<uint32_t>() : 0;
+    st.din_resid = in.ConsumeIntegral<uint32_t>();
+    st.din_len = q.length;
+    const std::vector<uint8_t> reply = in.ConsumeBytes<uint8_t>(kBsgReplyBytes);
+    const QueryOutcome out = DecodeQueryReply(q, reply, st);
+    KT_FUZZ_CHECK(KnownResult(out.result));
+    if (out.result != KT62_OK) return;
+    KT_FUZZ_CHECK(reply.size() == kBsgReplyBytes);
+    int32_t result = 0;
+    std::memcpy(&result, reply.data(), 4);
+    KT_FUZZ_CHECK(result == 0 && reply[8] == kQueryResponse && reply[14] == 0);
+    KT_FUZZ_CHECK(reply[20] == static_cast<uint8_t>(q.op) && reply[21] == q.idn && reply[22] == q.index &&
+                  reply[23] == q.selector);
+    KT_FUZZ_CHECK(out.data_bytes <= st.din_len);
+}
+
+void Dme(FuzzedDataProvider& in) {
+    const uint8_t kind = in.ConsumeBool() ? 1 : 3;
+    const uint32_t attr = in.ConsumeIntegralInRange<uint32_t>(0, 0xFFFF);
+    const uint8_t selector = in.ConsumeIntegral<uint8_t>();
+    BsgStatus st;
+    st.response_len = in.ConsumeIntegral<uint32_t>();
+    const std::vector<uint8_t> reply = in.ConsumeBytes<uint8_t>(kBsgReplyBytes);
+    const QueryOutcome out = DecodeDmeReply(kind, attr, selector, reply, st);
+    KT_FUZZ_CHECK(KnownResult(out.result));
+    if (out.result != KT62_OK) return;
+    const BsgRequest sent = EncodeDmeGet(kind, attr, selector);
+    KT_FUZZ_CHECK(std::memcmp(reply.data() + 20, sent.data() + 16, 8) == 0);
+}
+
+void Sense(FuzzedDataProvider& in) {
+    ScsiStatus st;
+    st.status = in.ConsumeIntegral<uint8_t>();
+    st.host_status = in.ConsumeBool() ? in.ConsumeIntegral<uint16_t>() : 0;
+    st.driver_status = in.ConsumeBool() ? in.ConsumeIntegral<uint16_t>() : 0;
+    st.resid = in.ConsumeBool() ? in.ConsumeIntegral<int32_t>() : 0;
+    st.sense_written = in.ConsumeIntegral<uint8_t>();
+    const std::vector<uint8_t> sense = in.ConsumeRemainingBytes<uint8_t>();
+    const int32_t r = DecodeScsiStatus(st, sense);
+    KT_FUZZ_CHECK(KnownResult(r));
+    if (r == KT62_OK) KT_FUZZ_CHECK((st.status & 0xFE) == 0 && st.host_status == 0 && st.resid == 0);
+    // A SCSI failure carries what the sense data says, read within what was written.
+    if (r < 0)
+        KT_FUZZ_CHECK((static_cast<uint32_t>(r) & 0xFFFF0000u) == 0xFFFE0000u && st.sense_written >= 3);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    FuzzedDataProvider in(data, size);
+    switch (in.ConsumeIntegralInRange<int>(0, 2)) {
+        case 0:
+            Query(in);
+            break;
+        case 1:
+            Dme(in);
+            break;
+        default:
+            Sense(in);
+            break;
+    }
+    return 0;
+}
