@@ -10,7 +10,8 @@
 //
 // Each side: 1 GiB written to unit 0 (the write transfer, from an image
 // file), then per round the read transfer to a new image file and the write
-// transfer back from it. The dialog runs behind the script runner's UI port.
+// transfer back from it, the two sides taking turns. Each side's dialog runs
+// behind a script runner's UI port.
 //
 //   cmake --build BUILD --target kt62_linux_transfer_bench && BUILD/bin/kt62_linux_transfer_bench [ROUNDS]
 #include <kt62/apiKT6200.h>
@@ -89,22 +90,11 @@ struct Times {
     std::vector<double> read, write;
 };
 
-// Fills the device from source.bin, then times the rounds; checks the last image read.
-Times Measure(Side& side, const std::string& dir, const std::string& tag, int rounds) {
-    side.Transfer(kt::IDC_BTN_WRITE_SECTORS, dir + "/source.bin");
-    Times t;
-    const std::string image = dir + "/image-" + tag + ".bin";
-    for (int round = 0; round < rounds; ++round) {
-        fs::remove(image);
-        t.read.push_back(side.Transfer(kt::IDC_BTN_READ_SECTORS, image));
-        t.write.push_back(side.Transfer(kt::IDC_BTN_WRITE_SECTORS, image));
-        std::printf("%-8s round %d: read %.3f s, write %.3f s\n", tag.c_str(), round + 1, t.read.back(),
-                    t.write.back());
-    }
-    if (kt::test::TempDir::Read(image) != kt::test::TempDir::Read(dir + "/source.bin"))
-        Fail(tag + ": the image read back differs from the data written");
+// One round on one side: the read transfer to a new image file and the write transfer back.
+void Round(Side& side, const std::string& image, Times& t) {
     fs::remove(image);
-    return t;
+    t.read.push_back(side.Transfer(kt::IDC_BTN_READ_SECTORS, image));
+    t.write.push_back(side.Transfer(kt::IDC_BTN_WRITE_SECTORS, image));
 }
 
 }  // namespace
@@ -128,23 +118,31 @@ int main(int argc, char** argv) {
         std::ofstream(dir + "/fake_kernel.json") << R"({"hosts": [{"number": 0, "ufs": )" << kDevice << "}]}";
     }
 
+    // Both sides stay open and take turns, so that both see the same load on the machine.
+    setenv("KT62_EMULATOR", (dir + "/profile.json").c_str(), 1);
+    setenv("KT62_BACKEND", "emulator", 1);
+    Side emu(dir + "/app-emulator", "emulator", "Firmware version");
+    unsetenv("KT62_EMULATOR");
+    setenv("KT62_BACKEND", "linux", 1);
+    setenv("KT62_LINUX_ROOT", (dir + "/root").c_str(), 1);
+    setenv("KT62_LINUX_WRITE", "1", 1);
+    setenv("KT62_FAKE_KERNEL", (dir + "/fake_kernel.json").c_str(), 1);
+    Side lin(dir + "/app-linux", "linux", "ufs-bsg0 Ver:");
+    emu.Transfer(kt::IDC_BTN_WRITE_SECTORS, dir + "/source.bin");
+    lin.Transfer(kt::IDC_BTN_WRITE_SECTORS, dir + "/source.bin");
     Times emulator;
     Times host;
-    {
-        setenv("KT62_EMULATOR", (dir + "/profile.json").c_str(), 1);
-        setenv("KT62_BACKEND", "emulator", 1);
-        Side side(dir + "/app-emulator", "emulator", "Firmware version");
-        emulator = Measure(side, dir, "emulator", rounds);
+    for (int round = 0; round < rounds; ++round) {
+        Round(emu, dir + "/image-emulator.bin", emulator);
+        Round(lin, dir + "/image-linux.bin", host);
+        std::printf("round %d: emulator read %.3f s, write %.3f s; Linux read %.3f s, write %.3f s\n",
+                    round + 1, emulator.read.back(), emulator.write.back(), host.read.back(),
+                    host.write.back());
     }
-    {
-        unsetenv("KT62_EMULATOR");
-        setenv("KT62_BACKEND", "linux", 1);
-        setenv("KT62_LINUX_ROOT", (dir + "/root").c_str(), 1);
-        setenv("KT62_LINUX_WRITE", "1", 1);
-        setenv("KT62_FAKE_KERNEL", (dir + "/fake_kernel.json").c_str(), 1);
-        Side side(dir + "/app-linux", "linux", "ufs-bsg0 Ver:");
-        host = Measure(side, dir, "linux", rounds);
-    }
+    for (const char* side : {"emulator", "linux"})
+        if (kt::test::TempDir::Read(dir + "/image-" + side + ".bin") !=
+            kt::test::TempDir::Read(dir + "/source.bin"))
+            Fail(std::string(side) + ": the image read back differs from the data written");
 
     const double mib = static_cast<double>(kBytes) / (1 << 20);
     auto line = [&](const char* what, double t) {
