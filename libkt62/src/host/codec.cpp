@@ -105,7 +105,7 @@ QueryOutcome DecodeQueryReply(const QueryRequest& q, std::span<const uint8_t> re
     const uint8_t response = h[kResponse];
     if (response != 0) {
         // Failures are 0xF6..0xFF; they read as the negative results the emulator gives.
-        if (response >= 0x80) out.result = static_cast<int8_t>(response);
+        if (response >= 0x80) out.result = static_cast<int32_t>(response) - 0x100;
         return out;
     }
     out.value = Be32(f + 8);

@@ -164,6 +164,9 @@ public:
     int32_t GetDme(uint32_t attr_id, uint8_t selector, uint8_t kind, uint32_t* value) override {
         if (kind != 1 && kind != 3) return KT62_E_BAD_ARGUMENT;
         if (bsg_fd_ < 0) return KT62_E_NOT_SUPPORTED;
+        // Argument 1 has 16 bits for the attribute: a larger id would address another attribute.
+        constexpr int32_t kInvalidMibAttribute = KT62_DME_FAILURE(1);
+        if (attr_id > 0xFFFF) return kInvalidMibAttribute;
         std::array<uint8_t, kBsgReplyBytes> reply{};
         BsgStatus st;
         if (const int32_t r = Bsg(EncodeDmeGet(kind, attr_id, selector), reply, st); r != KT62_OK) return r;
@@ -194,8 +197,8 @@ public:
 
 private:
     int32_t Bsg(const BsgRequest& request, std::array<uint8_t, kBsgReplyBytes>& reply, BsgStatus& st,
-                uint8_t* din = nullptr, uint32_t din_len = 0, const uint8_t* dout = nullptr,
-                uint32_t dout_len = 0) {
+                uint8_t* din = nullptr,  // NOLINT(readability-non-const-parameter): the kernel fills it
+                uint32_t din_len = 0, const uint8_t* dout = nullptr, uint32_t dout_len = 0) const {
         // A fresh, zeroed reply each time: a kernel that writes nothing leaves nothing to believe.
         reply.fill(0);
         sg_io_v4 io{};
