@@ -138,12 +138,17 @@ RunResult Spawn(const std::vector<std::string>& argv, const std::vector<std::str
 
 // The environment of the runner: ours, less the variables the case sets.
 std::vector<std::string> ChildEnvironment(const std::vector<std::string>& set) {
-    static constexpr const char* kCaseVariables[] = {"KT62_EMULATOR=", "KT62_TRACE=", "XDG_DATA_HOME="};
+    static constexpr const char* kCaseVariables[] = {
+        "KT62_EMULATOR=",    "KT62_TRACE=", "XDG_DATA_HOME=",    "KT62_BACKEND=", "KT62_LINUX_ROOT=",
+        "KT62_LINUX_WRITE=", "KT62_SG=",    "KT62_FAKE_KERNEL=", "LD_PRELOAD="};
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e) {
         const std::string_view entry(*e);
         const bool owned = std::any_of(std::begin(kCaseVariables), std::end(kCaseVariables),
-                                       [&](const char* v) { return entry.starts_with(v); });
+                                       [&](const char* v) { return entry.starts_with(v); }) ||
+                           std::any_of(set.begin(), set.end(), [&](const std::string& v) {
+                               return entry.starts_with(v.substr(0, v.find('=') + 1));
+                           });
         if (!owned) env.emplace_back(entry);
     }
     env.insert(env.end(), set.begin(), set.end());
@@ -164,6 +169,23 @@ TEST_P(ScriptCase, MatchesExpectedOutput) {
         // A copy, so that the state directory beside it starts fresh.
         fs::copy_file(dir / "profile.json", tmp.Path() / "profile.json");
         env.push_back("KT62_EMULATOR=" + tmpText + "/profile.json");
+    }
+    if (fs::exists(dir / "fake_kernel.json")) {
+        // The real library over the Linux backend, its kernel answered by the preloaded shim.
+        fs::copy_file(dir / "fake_kernel.json", tmp.Path() / "fake_kernel.json");
+        env.push_back("LD_PRELOAD=" KT_FAKE_KERNEL_SHIM);
+        env.push_back("KT62_FAKE_KERNEL=" + tmpText + "/fake_kernel.json");
+        env.push_back("KT62_BACKEND=linux");
+        env.push_back("KT62_LINUX_ROOT=" + tmpText + "/root");
+        // Sanitizer builds: the shim comes before the sanitizer's runtime.
+        const char* asan = std::getenv("ASAN_OPTIONS");
+        env.push_back(std::string("ASAN_OPTIONS=") + (asan ? std::string(asan) + ":" : "") +
+                      "verify_asan_link_order=0");
+    }
+    if (const auto extra = ReadFile(dir / "environment")) {
+        std::istringstream lines(*extra);
+        for (std::string line; std::getline(lines, line);)
+            if (!line.empty() && line[0] != '#') env.push_back(line);
     }
     const bool traced = fs::exists(dir / "expected_trace");
     if (traced) env.push_back("KT62_TRACE=" + tmpText + "/trace");
@@ -196,6 +218,19 @@ TEST_P(ScriptCase, MatchesExpectedOutput) {
         const std::string trace = ReplaceAll(ReadFile(tmp.Path() / "trace").value_or(""), tmpText, kTmpMark);
         EXPECT_TRUE(wanted == trace) << "trace differs (- expected, + actual):\n"
                                      << kt::e2e::LineDiff(wanted, trace);
+    }
+    if (fs::exists(dir / "expected_files")) {
+        for (const auto& entry : fs::directory_iterator(dir / "expected_files")) {
+            const auto name = entry.path().filename();
+            EXPECT_TRUE(ReadFile(entry.path()) == ReadFile(tmp.Path() / "work" / name))
+                << "work/" << name.string() << " differs from expected_files/" << name.string();
+        }
+    }
+    if (fs::exists(dir / "expected_requests")) {
+        const std::string wanted = ReadFile(dir / "expected_requests").value_or("");
+        const std::string got = ReadFile(tmp.Path() / "requests").value_or("");
+        EXPECT_TRUE(wanted == got) << "requests that reached the kernel differ (- expected, + actual):\n"
+                                   << kt::e2e::LineDiff(wanted, got);
     }
     if (HasFailure()) {
         tmp.Keep();

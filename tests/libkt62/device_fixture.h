@@ -1,9 +1,15 @@
-// Black-box tests of the emulated UFS device: a programmer of a temporary
-// profile, opened through the C functions, with helpers for what a host does.
+// Black-box tests of the UFS device: a programmer of a temporary profile,
+// opened through the C functions, with helpers for what a host does.
+//
+// The same tests drive the device through either backend of the library; the
+// test program picks one by linking device_backend_emulator.cpp (the emulated
+// programmer) or device_backend_linux.cpp (the Linux host backend over a fake
+// kernel whose devices the profile's "ufs" keys describe).
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,8 +19,27 @@ namespace kt62test {
 
 inline constexpr uint32_t kBlock = 4096;
 
+class DeviceBackend {
+public:
+    virtual ~DeviceBackend() = default;
+    // Makes the programmers of this emulator profile the ones kt62Search finds; returns the
+    // profile's path.
+    virtual std::string Use(const std::string& profile_json, const std::string& name) = 0;
+};
+
+std::unique_ptr<DeviceBackend> MakeDeviceBackend(kt::test::TempDir& dir);
+
 class DeviceTest : public EmulatorTest {
 protected:
+    void TearDown() override {
+        EmulatorTest::TearDown();
+        backend_.reset();
+    }
+
+    std::string UseProfile(const std::string& json, const std::string& name = "profile.json") {
+        return backend_->Use(json, name);
+    }
+
     // Writes a profile of one programmer with these ufs keys and opens it.
     KT62_HANDLE OpenDevice(const std::string& ufs_json = "{}") {
         UseProfile(R"({"programmers":[{"ufs":)" + ufs_json + "}]}");
@@ -89,6 +114,7 @@ protected:
     }
 
     KT62_HANDLE h_ = KT62_INVALID_HANDLE;
+    std::unique_ptr<DeviceBackend> backend_ = MakeDeviceBackend(dir_);
 };
 
 }  // namespace kt62test

@@ -1,6 +1,5 @@
-// Provisioning and what survives: configuration writes take effect at a reset
-// or power cycle, the lock is for good, and the state outlives the process,
-// a reopen and a reload of the profile.
+// Provisioning: configuration writes take effect at a reset, and what a reset
+// keeps and what it returns to its power-on value.
 #include "device_fixture.h"
 
 namespace kt62test {
@@ -101,14 +100,6 @@ TEST_F(Provisioning, EnhancedBootUnitsUseTheCapacityAdjustmentFactor) {
     EXPECT_EQ(Descriptor(0)[0x06], 3);
 }
 
-TEST_F(Provisioning, PendingConfigurationTakesEffectWhenTheProgrammerIsOpenedAgain) {
-    ASSERT_NE(OpenDevice(), KT62_INVALID_HANDLE);
-    ASSERT_EQ(WriteConfig(SingleUnitConfig(100)), KT62_OK);
-    EXPECT_EQ(UnitBlocks(0), 8192u * 1024);
-    Reopen();
-    EXPECT_EQ(UnitBlocks(0), 100u * 1024);
-}
-
 TEST_F(Provisioning, DisabledUnitZeroIsRefusedBySizeAndDataCommands) {
     ASSERT_NE(OpenDevice(), KT62_INVALID_HANDLE);
     ASSERT_EQ(WriteConfig(SingleUnitConfig(8192, 0)), KT62_OK) << "the variant that leaves unit 0 disabled";
@@ -122,50 +113,6 @@ TEST_F(Provisioning, DisabledUnitZeroIsRefusedBySizeAndDataCommands) {
     ASSERT_EQ(kt62ScsiInquiry(h_, inquiry.data()), KT62_OK);
     EXPECT_EQ(inquiry[0], 0x7F) << "no unit behind LUN 0";
     EXPECT_EQ(Descriptor(0)[0x06], 0);
-}
-
-// A unit whose layout changes loses its data; one that keeps its layout keeps it.
-TEST_F(Provisioning, DataSurvivesOnlyWhereTheLayoutStays) {
-    ASSERT_NE(OpenDevice(kTwoUnits), KT62_INVALID_HANDLE);
-    const std::vector<uint8_t> data = Pattern(4, 1);
-    ASSERT_EQ(kt62ScsiWrite10(h_, 10, kBlock, data.data(), 4), KT62_OK);
-    std::vector<uint8_t> config = Descriptor(1);
-    config[0x10 + 2] = 1;  // unit 0 write protect: not a layout change
-    ASSERT_EQ(WriteConfig(config), KT62_OK);
-    ASSERT_EQ(kt62UfsReset(h_, 1), KT62_OK);
-    std::vector<uint8_t> back(data.size());
-    ASSERT_EQ(kt62ScsiRead10(h_, 10, kBlock, back.data(), 4), KT62_OK);
-    EXPECT_EQ(back, data);
-
-    config[0x17] = 0x01;  // unit 0: 513 allocation units
-    ASSERT_EQ(WriteConfig(config), KT62_OK);
-    ASSERT_EQ(kt62UfsReset(h_, 1), KT62_OK);
-    ASSERT_EQ(kt62ScsiRead10(h_, 10, kBlock, back.data(), 4), KT62_OK);
-    EXPECT_EQ(back, std::vector<uint8_t>(data.size(), 0)) << "a resized unit starts empty";
-    const std::string device = dir_.Path() + "/profile.json.state/device0/";
-    EXPECT_FALSE(std::filesystem::exists(device + "lu0.g0.data")) << "the old unit 0 data file is gone";
-    EXPECT_TRUE(std::filesystem::exists(device + "lu0.g1.data"));
-}
-
-TEST_F(Provisioning, LockRefusesConfigurationWritesForGoodAcrossReopenAndReload) {
-    ASSERT_NE(OpenDevice(), KT62_INVALID_HANDLE);
-    ASSERT_EQ(WriteConfig(SingleUnitConfig(100)), KT62_OK);
-    ASSERT_EQ(kt62UfsWriteAttribute(h_, 0x0B, 0, 0, 1), KT62_OK);
-    EXPECT_EQ(WriteConfig(SingleUnitConfig(200)), KT62_QUERY_NOT_WRITEABLE);
-    ASSERT_EQ(kt62UfsReset(h_, 1), KT62_OK);
-    EXPECT_EQ(UnitBlocks(0), 100u * 1024) << "the configuration written before the lock still takes effect";
-    Reopen();
-    EXPECT_EQ(Attribute(0x0B), 1u);
-    EXPECT_EQ(kt62UfsWriteAttribute(h_, 0x0B, 0, 0, 0), KT62_QUERY_ALREADY_WRITTEN);
-    EXPECT_EQ(WriteConfig(SingleUnitConfig(200)), KT62_QUERY_NOT_WRITEABLE);
-
-    // New fault rules are a reload of the same device.
-    kt62Close(h_);
-    UseProfile(
-        R"({"programmers":[{"ufs":{},"faults":[{"call":"kt62UfsReadFlag","match":{"idn":1},"value":1}]}]})");
-    h_ = OpenAfterSearch(0);
-    EXPECT_EQ(Attribute(0x0B), 1u);
-    EXPECT_EQ(UnitBlocks(0), 100u * 1024);
 }
 
 TEST_F(Provisioning, PersistentParametersSurviveAndVolatileOnesReturnToPowerOnValues) {
@@ -185,41 +132,6 @@ TEST_F(Provisioning, PersistentParametersSurviveAndVolatileOnesReturnToPowerOnVa
         Reopen();
     }
     EXPECT_EQ(kt62UfsReset(h_, 2), KT62_E_BAD_ARGUMENT) << "kind 1 is the only reset";
-}
-
-TEST_F(Provisioning, AProfileDescribingAnotherDeviceStartsFactoryFresh) {
-    ASSERT_NE(OpenDevice(), KT62_INVALID_HANDLE);
-    ASSERT_EQ(kt62UfsWriteAttribute(h_, 0x0B, 0, 0, 1), KT62_OK);
-    kt62Close(h_);
-    UseProfile(R"({"programmers":[{"ufs":{"raw_capacity_bytes":8589934592}}]})");
-    testing::internal::CaptureStderr();
-    h_ = OpenAfterSearch(0);
-    EXPECT_EQ(Attribute(0x0B), 0u);
-    EXPECT_EQ(UnitBlocks(0), 2048u * 1024);
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("factory-fresh"), std::string::npos);
-}
-
-// Keys that are each valid but describe no device are refused with the key that does not fit.
-TEST_F(Provisioning, InconsistentUfsKeysAreRefusedWithTheirKey) {
-    struct Case {
-        const char* ufs;
-        const char* message;
-    };
-    const Case cases[] = {
-        {R"({"raw_capacity_bytes":1048576})",
-         "programmers[0].ufs.raw_capacity_bytes: smaller than one allocation unit"},
-        {R"({"logical_units":[{"alloc_units":8000},{"alloc_units":193}]})",
-         "programmers[0].ufs.logical_units[1].alloc_units"},
-        {R"({"logical_units":[{"boot_lun_id":1,"alloc_units":1},{"boot_lun_id":1,"alloc_units":1}]})",
-         "programmers[0].ufs.logical_units[1].boot_lun_id: boot unit A is unit 0"},
-        {R"({"link":{"tx_gear":4}})", "programmers[0].ufs.link.tx_gear: UFS 2.1 links run HS gears 1 to 3"},
-    };
-    for (const Case& c : cases) {
-        UseProfile(R"({"programmers":[{"ufs":)" + std::string(c.ufs) + "}]}");
-        testing::internal::CaptureStderr();
-        EXPECT_EQ(kt62Search(), 0) << c.ufs;
-        EXPECT_NE(testing::internal::GetCapturedStderr().find(c.message), std::string::npos) << c.ufs;
-    }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
-// SCSI on unit 0 (ranges, protection, packet size) and the state folder:
-// unusable state is reported, never a crash, and a process killed while it
-// changes the state leaves one whole version.
+// What the emulated programmer adds to its device: a power cycle at every
+// open, the state folder that outlives the process and a reload of the
+// profile (unusable state is reported, never a crash; a process killed while
+// it changes the state leaves one whole version), and the profile's checks.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,70 +19,97 @@
 namespace kt62test {
 namespace {
 
-using Scsi = DeviceTest;
+using Provisioning = DeviceTest;
 
-TEST_F(Scsi, RangeChecksUseTheWholeTransfer) {
-    ASSERT_NE(OpenDevice(R"({"raw_capacity_bytes":16777216})"), KT62_INVALID_HANDLE);  // 4096 blocks
-    std::vector<uint8_t> buf(2 * kBlock);
-    const int32_t out = KT62_SCSI_FAILURE(0x05, 0x21);
-    const struct {
-        uint32_t lba, count;
-        int32_t expect;
-    } cases[] = {{4095, 1, KT62_OK}, {4094, 2, KT62_OK}, {4095, 2, out},      {4096, 1, out},
-                 {4096, 0, KT62_OK}, {4097, 0, out},     {0xFFFFFFFF, 2, out}};
-    for (const auto& c : cases) {
-        EXPECT_EQ(kt62ScsiRead10(h_, c.lba, kBlock, buf.data(), c.count), c.expect)
-            << c.lba << "+" << c.count;
-        EXPECT_EQ(kt62ScsiWrite10(h_, c.lba, kBlock, buf.data(), c.count), c.expect)
-            << c.lba << "+" << c.count;
-    }
-    EXPECT_EQ(kt62ScsiRead10(h_, 0, 512, buf.data(), 1), KT62_E_BAD_ARGUMENT) << "not the unit's block size";
-}
+// 8 GiB in 2048 allocation units of 4 MiB, two units, as a profile may describe.
+constexpr const char* kTwoUnits = R"({"raw_capacity_bytes":8589934592,"logical_units":[
+    {"boot_lun_id":1,"alloc_units":512},{"alloc_units":1024}]})";
 
-TEST_F(Scsi, WriteProtectionFollowsTheUnitSettingAndItsFlag) {
-    ASSERT_NE(OpenDevice(R"({"logical_units":[{"write_protect":1}]})"), KT62_INVALID_HANDLE);
-    const std::vector<uint8_t> data = Pattern(1, 9);
-    std::vector<uint8_t> back(kBlock);
-    EXPECT_EQ(kt62ScsiWrite10(h_, 0, kBlock, data.data(), 1), KT62_OK) << "fPowerOnWPEn not set yet";
-    ASSERT_EQ(kt62UfsSetFlag(h_, 0x03), KT62_OK);
-    EXPECT_EQ(kt62ScsiWrite10(h_, 0, kBlock, back.data(), 1), KT62_SCSI_FAILURE(0x07, 0x27));
-    EXPECT_EQ(kt62ScsiRead10(h_, 0, kBlock, back.data(), 1), KT62_OK);
-    EXPECT_EQ(back, data) << "the refused write changed nothing";
-    ASSERT_EQ(kt62UfsReset(h_, 1), KT62_OK);
-    EXPECT_EQ(kt62ScsiWrite10(h_, 0, kBlock, data.data(), 1), KT62_OK)
-        << "a reset clears power-on protection";
-
-    std::vector<uint8_t> config = Descriptor(1);
-    config[0x12] = 2;  // permanent protection, effective once fPermanentWPEn is set
-    ASSERT_EQ(WriteConfig(config), KT62_OK);
-    ASSERT_EQ(kt62UfsSetFlag(h_, 0x02), KT62_OK);
-    ASSERT_EQ(kt62UfsReset(h_, 1), KT62_OK);
-    EXPECT_EQ(kt62ScsiWrite10(h_, 0, kBlock, data.data(), 1), KT62_SCSI_FAILURE(0x07, 0x27));
-    Reopen();
-    EXPECT_EQ(kt62ScsiWrite10(h_, 0, kBlock, data.data(), 1), KT62_SCSI_FAILURE(0x07, 0x27));
-}
-
-// The packet size changes how a call is cut up inside the library, never what it does.
-TEST_F(Scsi, PacketSizeNeverChangesTheResult) {
+TEST_F(Provisioning, PendingConfigurationTakesEffectWhenTheProgrammerIsOpenedAgain) {
     ASSERT_NE(OpenDevice(), KT62_INVALID_HANDLE);
-    const uint32_t blocks = 37;
-    const uint32_t packets[] = {0, 1, 4096, 12345, 65536, 1u << 20, 0xFFFFFFFF};
-    for (size_t w = 0; w < std::size(packets); ++w) {
-        const std::vector<uint8_t> data = Pattern(blocks, static_cast<uint8_t>(w));
-        kt62SetPacketSize(packets[w]);
-        ASSERT_EQ(kt62ScsiWrite10(h_, 100, kBlock, data.data(), blocks), KT62_OK) << packets[w];
-        for (uint32_t p : packets) {
-            kt62SetPacketSize(p);
-            std::vector<uint8_t> back(data.size());
-            ASSERT_EQ(kt62ScsiRead10(h_, 100, kBlock, back.data(), blocks), KT62_OK);
-            EXPECT_EQ(back, data) << "written with " << packets[w] << ", read with " << p;
-        }
-    }
-    kt62SetPacketSize(0);
+    ASSERT_EQ(WriteConfig(SingleUnitConfig(100)), KT62_OK);
+    EXPECT_EQ(UnitBlocks(0), 8192u * 1024);
     Reopen();
-    std::vector<uint8_t> back(size_t{blocks} * kBlock);
-    ASSERT_EQ(kt62ScsiRead10(h_, 100, kBlock, back.data(), blocks), KT62_OK);
-    EXPECT_EQ(back, Pattern(blocks, std::size(packets) - 1)) << "the data outlives the handle";
+    EXPECT_EQ(UnitBlocks(0), 100u * 1024);
+}
+
+// A unit whose layout changes loses its data; one that keeps its layout keeps it.
+TEST_F(Provisioning, DataSurvivesOnlyWhereTheLayoutStays) {
+    ASSERT_NE(OpenDevice(kTwoUnits), KT62_INVALID_HANDLE);
+    const std::vector<uint8_t> data = Pattern(4, 1);
+    ASSERT_EQ(kt62ScsiWrite10(h_, 10, kBlock, data.data(), 4), KT62_OK);
+    std::vector<uint8_t> config = Descriptor(1);
+    config[0x10 + 2] = 1;  // unit 0 write protect: not a layout change
+    ASSERT_EQ(WriteConfig(config), KT62_OK);
+    ASSERT_EQ(kt62UfsReset(h_, 1), KT62_OK);
+    std::vector<uint8_t> back(data.size());
+    ASSERT_EQ(kt62ScsiRead10(h_, 10, kBlock, back.data(), 4), KT62_OK);
+    EXPECT_EQ(back, data);
+
+    config[0x17] = 0x01;  // unit 0: 513 allocation units
+    ASSERT_EQ(WriteConfig(config), KT62_OK);
+    ASSERT_EQ(kt62UfsReset(h_, 1), KT62_OK);
+    ASSERT_EQ(kt62ScsiRead10(h_, 10, kBlock, back.data(), 4), KT62_OK);
+    EXPECT_EQ(back, std::vector<uint8_t>(data.size(), 0)) << "a resized unit starts empty";
+    const std::string device = dir_.Path() + "/profile.json.state/device0/";
+    EXPECT_FALSE(std::filesystem::exists(device + "lu0.g0.data")) << "the old unit 0 data file is gone";
+    EXPECT_TRUE(std::filesystem::exists(device + "lu0.g1.data"));
+}
+
+TEST_F(Provisioning, LockRefusesConfigurationWritesForGoodAcrossReopenAndReload) {
+    ASSERT_NE(OpenDevice(), KT62_INVALID_HANDLE);
+    ASSERT_EQ(WriteConfig(SingleUnitConfig(100)), KT62_OK);
+    ASSERT_EQ(kt62UfsWriteAttribute(h_, 0x0B, 0, 0, 1), KT62_OK);
+    EXPECT_EQ(WriteConfig(SingleUnitConfig(200)), KT62_QUERY_NOT_WRITEABLE);
+    ASSERT_EQ(kt62UfsReset(h_, 1), KT62_OK);
+    EXPECT_EQ(UnitBlocks(0), 100u * 1024) << "the configuration written before the lock still takes effect";
+    Reopen();
+    EXPECT_EQ(Attribute(0x0B), 1u);
+    EXPECT_EQ(kt62UfsWriteAttribute(h_, 0x0B, 0, 0, 0), KT62_QUERY_ALREADY_WRITTEN);
+    EXPECT_EQ(WriteConfig(SingleUnitConfig(200)), KT62_QUERY_NOT_WRITEABLE);
+
+    // New fault rules are a reload of the same device.
+    kt62Close(h_);
+    UseProfile(
+        R"({"programmers":[{"ufs":{},"faults":[{"call":"kt62UfsReadFlag","match":{"idn":1},"value":1}]}]})");
+    h_ = OpenAfterSearch(0);
+    EXPECT_EQ(Attribute(0x0B), 1u);
+    EXPECT_EQ(UnitBlocks(0), 100u * 1024);
+}
+
+TEST_F(Provisioning, AProfileDescribingAnotherDeviceStartsFactoryFresh) {
+    ASSERT_NE(OpenDevice(), KT62_INVALID_HANDLE);
+    ASSERT_EQ(kt62UfsWriteAttribute(h_, 0x0B, 0, 0, 1), KT62_OK);
+    kt62Close(h_);
+    UseProfile(R"({"programmers":[{"ufs":{"raw_capacity_bytes":8589934592}}]})");
+    testing::internal::CaptureStderr();
+    h_ = OpenAfterSearch(0);
+    EXPECT_EQ(Attribute(0x0B), 0u);
+    EXPECT_EQ(UnitBlocks(0), 2048u * 1024);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("factory-fresh"), std::string::npos);
+}
+
+// Keys that are each valid but describe no device are refused with the key that does not fit.
+TEST_F(Provisioning, InconsistentUfsKeysAreRefusedWithTheirKey) {
+    struct Case {
+        const char* ufs;
+        const char* message;
+    };
+    const Case cases[] = {
+        {R"({"raw_capacity_bytes":1048576})",
+         "programmers[0].ufs.raw_capacity_bytes: smaller than one allocation unit"},
+        {R"({"logical_units":[{"alloc_units":8000},{"alloc_units":193}]})",
+         "programmers[0].ufs.logical_units[1].alloc_units"},
+        {R"({"logical_units":[{"boot_lun_id":1,"alloc_units":1},{"boot_lun_id":1,"alloc_units":1}]})",
+         "programmers[0].ufs.logical_units[1].boot_lun_id: boot unit A is unit 0"},
+        {R"({"link":{"tx_gear":4}})", "programmers[0].ufs.link.tx_gear: UFS 2.1 links run HS gears 1 to 3"},
+    };
+    for (const Case& c : cases) {
+        UseProfile(R"({"programmers":[{"ufs":)" + std::string(c.ufs) + "}]}");
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(kt62Search(), 0) << c.ufs;
+        EXPECT_NE(testing::internal::GetCapturedStderr().find(c.message), std::string::npos) << c.ufs;
+    }
 }
 
 using State = DeviceTest;
@@ -285,48 +313,6 @@ TEST_F(State, ToolsCreatePowerCycleAndViewTheSameDevice) {
                                    [](const auto& a) { return a.name == "bConfigDescrLock"; });
     ASSERT_NE(lock, view.attributes.end());
     EXPECT_EQ(lock->value, 0u);
-}
-
-// Calls on one handle from two threads, and on a second programmer at the same time: each call
-// sees a whole state (run under the ThreadSanitizer build).
-TEST_F(DeviceTest, ConcurrentCallsOnOneHandleAndOnTwoProgrammers) {
-    UseProfile(R"({"programmers":[{},{}]})");
-    kt62Search();
-    KT62_HANDLE a = kt62Open(0), b = kt62Open(1);
-    opened_.push_back(a);
-    opened_.push_back(b);
-    ASSERT_NE(a, KT62_INVALID_HANDLE);
-    ASSERT_NE(b, KT62_INVALID_HANDLE);
-    auto transfer = [this](KT62_HANDLE h, uint8_t seed) {
-        const std::vector<uint8_t> data = Pattern(64, seed);
-        std::vector<uint8_t> back(data.size());
-        for (int i = 0; i < 40; ++i) {
-            uint32_t sectors = 0, size = 0;
-            EXPECT_EQ(kt62ScsiReadCapacity(h, &sectors, &size), KT62_OK);
-            EXPECT_EQ(kt62ScsiWrite10(h, 64 * i, size, data.data(), 64), KT62_OK);
-            EXPECT_EQ(kt62ScsiRead10(h, 64 * i, size, back.data(), 64), KT62_OK);
-            EXPECT_EQ(back, data);
-        }
-    };
-    auto queries = [](KT62_HANDLE h) {
-        for (int i = 0; i < 2000; ++i) {
-            uint32_t v = 0;
-            uint8_t desc[64];
-            EXPECT_EQ(kt62UfsReadAttribute(h, 0x0A, 0, 0, &v), KT62_OK);
-            EXPECT_EQ(kt62UfsWriteAttribute(h, 0x03, 0, 0, i % 16), KT62_OK);
-            EXPECT_EQ(kt62UfsReadDescriptor(h, 0, 0, 0, desc, 64), KT62_OK);
-            EXPECT_EQ(desc[0], 0x40);
-            EXPECT_EQ(kt62UfsGetDME(h, 0x1560, 0, 1, &v), KT62_OK);
-            if (i % 500 == 0) {
-                EXPECT_EQ(kt62UfsReset(h, 1), KT62_OK);
-            }
-        }
-    };
-    std::thread t1(transfer, a, 1), t2(queries, a), t3(transfer, b, 2), t4(queries, b);
-    t1.join();
-    t2.join();
-    t3.join();
-    t4.join();
 }
 
 }  // namespace

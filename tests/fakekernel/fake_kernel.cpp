@@ -1,0 +1,687 @@
+#include "fake_kernel.h"
+
+#include <fcntl.h>
+#include <linux/bsg.h>
+#include <scsi/sg.h>
+#include <sys/eventfd.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include <kt62/apiKT6200.h>
+
+#include "emu/ufs_device.h"
+#include "fake_root.h"
+#include "profile.h"
+
+namespace kt62::fake {
+
+namespace fs = std::filesystem;
+
+// The ufs-bsg request and reply as the kernel's uapi header lays them out (packed): the message
+// code, then a 12-byte UPIU header, then the transaction-specific fields.
+namespace {
+
+constexpr uint32_t kRequestLen = 36;
+constexpr uint32_t kReplyLen = 40;
+constexpr uint32_t kMsgQuery = 0x16;
+constexpr uint32_t kMsgUic = 0x1F;
+constexpr uint8_t kQueryResponse = 0x36;
+constexpr int kEnotsupp = 524;  // the kernel's internal ENOTSUPP
+constexpr uint8_t kUicDmeFailure = 10;
+constexpr uint8_t kDidError = 0x07;
+constexpr uint8_t kDriverSense = 0x08;
+constexpr int kResetTarget = 4;          // SG_SCSI_RESET_TARGET, absent from glibc's header
+constexpr int kResetNoEscalate = 0x100;  // SG_SCSI_RESET_NO_ESCALATE
+
+// Request offsets.
+constexpr int kReqFunction = 9;  // header byte 5
+constexpr int kReqOpcode = 16, kReqIdn = 17, kReqIndex = 18, kReqSelector = 19, kReqLength = 22,
+              kReqValue = 24;
+// Reply offsets.
+constexpr int kRepResult = 0, kRepRcvLen = 4, kRepCode = 8, kRepLun = 10, kRepTag = 11, kRepFunction = 13,
+              kRepResponse = 14, kRepDataLen = 18, kRepOpcode = 20, kRepLength = 26, kRepValue = 28;
+// UIC command words, host-endian, in the transaction-specific fields.
+constexpr int kReqUic = 16, kRepUic = 20;
+
+uint16_t Be16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
+uint32_t Be32(const uint8_t* p) {
+    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
+}
+void PutBe16(uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v >> 8);
+    p[1] = static_cast<uint8_t>(v);
+}
+void PutBe32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (24 - 8 * i));
+}
+template <typename T>
+T Native(const uint8_t* p) {
+    T v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+template <typename T>
+void PutNative(uint8_t* p, T v) {
+    std::memcpy(p, &v, sizeof v);
+}
+
+// A query response code from the device model's result: its own codes are the low byte of the
+// negative ones; anything else is the device failing in general.
+uint8_t ResponseCode(int32_t r) {
+    if (r == KT62_OK) return 0;
+    if (r < 0 && r >= -255) return static_cast<uint8_t>(r & 0xFF);
+    return 0xFF;
+}
+
+const char* QueryName(uint8_t op) {
+    static constexpr const char* kNames[] = {
+        "nop",       "read-descriptor", "write-descriptor", "read-attribute", "write-attribute",
+        "read-flag", "set-flag",        "clear-flag",       "toggle-flag"};
+    return op < std::size(kNames) ? kNames[op] : "unknown";
+}
+
+std::string Hex(uint32_t v, int width) {
+    std::ostringstream s;
+    s << "0x" << std::uppercase << std::hex;
+    s.width(width);
+    s.fill('0');
+    s << v;
+    return s.str();
+}
+
+}  // namespace
+
+struct FakeKernel::Host {
+    HostSpec spec;
+    std::unique_ptr<emu::UfsDevice> device;
+    bool held = false;
+    int open_error = 0;
+    std::array<uint8_t, kReplyLen> last_reply{};
+    uint8_t tag = 0;
+
+    std::string Name(Node node) const {
+        switch (node) {
+            case Node::Bsg:
+                return "ufs-bsg" + std::to_string(spec.number);
+            case Node::Sg:
+                return spec.sg;
+            case Node::Block:
+                return spec.block;
+        }
+        return {};
+    }
+};
+
+bool Request::Changes() const {
+    switch (type) {
+        case Type::Query:
+            return op == 2 || op == 4 || (op >= 6 && op <= 8);
+        case Type::Uic:
+            return op != 1 && op != 3;
+        case Type::Scsi: {
+            // Everything but the commands that only read.
+            static constexpr uint8_t kReads[] = {0x00, 0x03, 0x12, 0x1A, 0x25, 0x28,
+                                                 0x5A, 0x88, 0x9E, 0xA0, 0xA8};
+            return std::find(std::begin(kReads), std::end(kReads), op) == std::end(kReads);
+        }
+        case Type::Reset:
+            return op != SG_SCSI_RESET_NOTHING;
+        case Type::Open:
+        case Type::Other:
+            return false;
+    }
+    return false;
+}
+
+std::string Request::Text() const {
+    std::ostringstream s;
+    s << node_name << ' ';
+    switch (type) {
+        case Type::Open:
+            s << "open" << ((arg & O_ACCMODE) == O_RDONLY ? " read" : " read-write")
+              << ((arg & O_EXCL) ? " exclusive" : "");
+            break;
+        case Type::Query:
+            s << "query " << QueryName(op) << " idn=" << Hex(idn, 2) << " index=" << int(index)
+              << " selector=" << int(selector);
+            break;
+        case Type::Uic:
+            s << "uic "
+              << (op == 1   ? "dme-get"
+                  : op == 3 ? "dme-peer-get"
+                            : "command " + Hex(op, 2))
+              << " attribute=" << Hex(arg >> 16, 4) << " selector=" << (arg & 0xFFFF);
+            break;
+        case Type::Scsi:
+            switch (op) {
+                case 0x12:
+                    s << "INQUIRY";
+                    break;
+                case 0x25:
+                    s << "READ CAPACITY(10)";
+                    break;
+                case 0x28:
+                case 0x2A:
+                    s << (op == 0x28 ? "READ(10)" : "WRITE(10)") << " lba=" << lba << " blocks=" << blocks;
+                    break;
+                default:
+                    s << "SCSI " << Hex(op, 2);
+            }
+            break;
+        case Type::Reset:
+            s << "reset " << (op == SG_SCSI_RESET_HOST ? "host" : std::to_string(op));
+            break;
+        case Type::Other:
+            s << "ioctl " << Hex(arg, 4);
+            break;
+    }
+    return s.str();
+}
+
+FakeKernel::FakeKernel(fs::path root, fs::path state_dir)
+    : root_(root.lexically_normal()), state_dir_(std::move(state_dir)) {}
+
+FakeKernel::~FakeKernel() {
+    for (const auto& [fd, unused] : fds_) syscall(SYS_close, fd);
+}
+
+void FakeKernel::AddHost(const HostSpec& spec, bool lay_out) {
+    if (lay_out) LayOutHost(root_, spec);
+    const ParsedProfile parsed = ParseProfile(R"({"programmers":[{"ufs":)" + spec.ufs_json + "}]}");
+    if (parsed.error)
+        throw std::invalid_argument("fake kernel: host " + std::to_string(spec.number) + ": " +
+                                    parsed.error->key + ": " + parsed.error->reason);
+    auto host = std::make_unique<Host>();
+    host->spec = spec;
+    host->device =
+        emu::MakeUfsDevice(parsed.profile.programmers.at(0).ufs, emu::DeviceContext{state_dir_, spec.number});
+    std::lock_guard lock(mutex_);
+    hosts_.push_back(std::move(host));
+}
+
+void FakeKernel::SetHeld(int host, bool held) {
+    std::lock_guard lock(mutex_);
+    for (auto& h : hosts_)
+        if (h->spec.number == host) h->held = held;
+}
+
+void FakeKernel::SetOpenError(int host, int error) {
+    std::lock_guard lock(mutex_);
+    for (auto& h : hosts_)
+        if (h->spec.number == host) h->open_error = error;
+}
+
+void FakeKernel::FailOpens(Node node, int error, int times, int after) {
+    std::lock_guard lock(mutex_);
+    injections_.push_back({node, after, times, std::nullopt, error});
+}
+
+void FakeKernel::FailIoctls(Node node, const Failure& failure, int times, int after) {
+    std::lock_guard lock(mutex_);
+    injections_.push_back({node, after, times, failure, 0});
+}
+
+std::vector<Request> FakeKernel::Requests() const {
+    std::lock_guard lock(mutex_);
+    return requests_;
+}
+
+void FakeKernel::ClearRequests() {
+    std::lock_guard lock(mutex_);
+    requests_.clear();
+}
+
+void FakeKernel::LogTo(std::string path) {
+    std::lock_guard lock(mutex_);
+    log_path_ = std::move(path);
+}
+
+bool FakeKernel::Owns(int fd) const {
+    std::lock_guard lock(fds_mutex_);
+    return fds_.count(fd) != 0;
+}
+
+void FakeKernel::Record(const Request& r) {
+    requests_.push_back(r);
+    if (!log_path_.empty()) std::ofstream(log_path_, std::ios::app) << r.Text() << '\n';
+}
+
+// The first pending injection for this kind of call, once its `after` calls have passed.
+std::optional<Failure> FakeKernel::Injected(Node node, bool open, bool sg_io, int* open_error, int op) {
+    for (auto it = injections_.begin(); it != injections_.end(); ++it) {
+        if (it->node != node || open != !it->failure) continue;
+        if (!open && !sg_io && it->failure->kind != Failure::Kind::Errno) continue;
+        if (!open && it->failure->only_op >= 0 && it->failure->only_op != op) continue;
+        if (it->after > 0) {
+            --it->after;
+            return std::nullopt;
+        }
+        const Injection hit = *it;
+        if (--it->times <= 0) injections_.erase(it);
+        if (open) {
+            *open_error = hit.open_error;
+            return Failure{};
+        }
+        return hit.failure;
+    }
+    return std::nullopt;
+}
+
+int FakeKernel::Open(const char* path, int flags) {
+    const fs::path rel = fs::path(path).lexically_normal().lexically_relative(root_);
+    const std::string name = rel.generic_string();
+    std::lock_guard lock(mutex_);
+    Host* host = nullptr;
+    Node node = Node::Bsg;
+    for (auto& h : hosts_) {
+        for (Node n : {Node::Bsg, Node::Sg, Node::Block}) {
+            const std::string node_name = h->Name(n);
+            const std::string want = n == Node::Bsg ? "dev/bsg/" + node_name : "dev/" + node_name;
+            if (!node_name.empty() && name == want) {
+                host = h.get();
+                node = n;
+            }
+        }
+    }
+    if (host == nullptr) return -ENOENT;
+    Request r;
+    r.node = node;
+    r.node_name = host->Name(node);
+    r.host = host->spec.number;
+    r.type = Request::Type::Open;
+    r.arg = static_cast<uint32_t>(flags);
+    Record(r);
+    int error = 0;
+    if (Injected(node, true, false, &error)) return -error;
+    if (node != Node::Block && host->open_error != 0) return -host->open_error;
+    if (node == Node::Block && (flags & O_EXCL) && host->held) return -EBUSY;
+    const int fd = eventfd(0, EFD_CLOEXEC);
+    if (fd < 0) return -errno;
+    std::lock_guard fds_lock(fds_mutex_);
+    fds_[fd] = Fd{host, node, flags};
+    return fd;
+}
+
+void FakeKernel::Close(int fd) {
+    {
+        std::lock_guard lock(fds_mutex_);
+        if (fds_.erase(fd) == 0) return;
+    }
+    // Not close(2): a preloaded shim answers that one with this very function.
+    syscall(SYS_close, fd);
+}
+
+int FakeKernel::Ioctl(int fd, unsigned long request, void* arg) {
+    Fd f{};
+    {
+        std::lock_guard fds_lock(fds_mutex_);
+        const auto it = fds_.find(fd);
+        if (it == fds_.end()) return -EBADF;
+        f = it->second;
+    }
+    std::lock_guard lock(mutex_);
+    if (request == SG_IO && f.node == Node::Bsg) return BsgIo(*f.host, arg);
+    if (request == SG_IO) return SgIo(*f.host, f.node, arg);
+    if (request == SG_SCSI_RESET && f.node != Node::Bsg) return Reset(*f.host, f.node, arg);
+    Request r;
+    r.node = f.node;
+    r.node_name = f.host->Name(f.node);
+    r.host = f.host->spec.number;
+    r.arg = static_cast<uint32_t>(request);
+    Record(r);
+    return -ENOTTY;
+}
+
+int FakeKernel::BsgIo(Host& host, void* arg) {
+    auto* hdr = static_cast<sg_io_v4*>(arg);
+    if (hdr->guard != 'Q') return -EINVAL;
+    if (hdr->protocol != BSG_PROTOCOL_SCSI || hdr->subprotocol != BSG_SUB_PROTOCOL_SCSI_TRANSPORT)
+        return -EINVAL;
+    std::array<uint8_t, kRequestLen> req{};
+    if (hdr->request != 0)
+        std::memcpy(req.data(),
+                    reinterpret_cast<const void*>(hdr->request),  // NOLINT(performance-no-int-to-ptr)
+                    std::min<uint32_t>(hdr->request_len, kRequestLen));
+    const uint32_t msgcode = Native<uint32_t>(req.data());
+    Request r;
+    r.node = Node::Bsg;
+    r.node_name = host.Name(Node::Bsg);
+    r.host = host.spec.number;
+    if (msgcode == kMsgQuery) {
+        r.type = Request::Type::Query;
+        r.op = req[kReqOpcode];
+        r.idn = req[kReqIdn];
+        r.index = req[kReqIndex];
+        r.selector = req[kReqSelector];
+    } else if (msgcode == kMsgUic) {
+        r.type = Request::Type::Uic;
+        r.op = static_cast<uint8_t>(Native<uint32_t>(req.data() + kReqUic));
+        r.arg = Native<uint32_t>(req.data() + kReqUic + 4);
+    } else {
+        r.arg = msgcode;
+    }
+    Record(r);
+
+    const std::optional<Failure> failure = Injected(Node::Bsg, false, true, nullptr);
+    if (failure && failure->kind == Failure::Kind::Errno) return -failure->value;
+    hdr->driver_status = hdr->transport_status = hdr->device_status = 0;
+    hdr->info = 0;
+    hdr->din_resid = hdr->dout_resid = 0;
+    hdr->duration = 1;
+    std::array<uint8_t, kReplyLen> reply{};
+    if (failure) {
+        switch (failure->kind) {
+            case Failure::Kind::BsgResult:
+                PutNative<int32_t>(reply.data() + kRepResult, failure->value);
+                break;
+            case Failure::Kind::StaleReply:
+                reply = host.last_reply;
+                break;
+            case Failure::Kind::HostStatus:
+                hdr->transport_status = static_cast<uint32_t>(failure->value);
+                hdr->info = SG_INFO_CHECK;
+                break;
+            case Failure::Kind::DriverStatus:
+                hdr->driver_status = static_cast<uint32_t>(failure->value);
+                hdr->info = SG_INFO_CHECK;
+                break;
+            default:  // a zeroed reply; the SCSI-only kinds have no meaning here
+                break;
+        }
+    } else if (hdr->request_len < kRequestLen || hdr->max_response_len < kReplyLen) {
+        // Kernels up to 6.2 check the sizes ("not enough space assigned").
+        PutNative<int32_t>(reply.data() + kRepResult, -EINVAL);
+    } else if (msgcode == kMsgQuery) {
+        Query(host, req.data(), hdr, reply.data());
+    } else if (msgcode == kMsgUic) {
+        Uic(host, req.data(), reply.data());
+    } else {
+        PutNative<int32_t>(reply.data() + kRepResult, -kEnotsupp);
+    }
+    const uint32_t n = std::min<uint32_t>(hdr->max_response_len, kReplyLen);
+    if (hdr->response != 0 && n > 0)
+        std::memcpy(reinterpret_cast<void*>(hdr->response), reply.data(),
+                    n);  // NOLINT(performance-no-int-to-ptr)
+    hdr->response_len = n;
+    host.last_reply = reply;
+    return 0;
+}
+
+// A query request: ufs_bsg's length rules for descriptors, then the device's answer.
+void FakeKernel::Query(Host& host, const uint8_t* req, sg_io_v4* hdr, uint8_t* reply) {
+    const uint8_t opcode = req[kReqOpcode], idn = req[kReqIdn], index = req[kReqIndex],
+                  selector = req[kReqSelector];
+    uint8_t* payload = nullptr;
+    uint32_t desc_len = 0;
+    if (opcode == 1 || opcode == 2) {
+        desc_len = std::min<uint32_t>(255, Be16(req + kReqLength));
+        const bool out = hdr->dout_xfer_len != 0;
+        const uint32_t payload_len = out ? hdr->dout_xfer_len : hdr->din_xfer_len;
+        payload = reinterpret_cast<uint8_t*>(out ? hdr->dout_xferp : hdr->din_xferp);  // NOLINT
+        if (desc_len == 0 || desc_len > payload_len || payload == nullptr) {
+            PutNative<int32_t>(reply + kRepResult, -EINVAL);
+            return;
+        }
+    }
+    reply[kRepCode] = kQueryResponse;
+    reply[kRepLun] = req[6];
+    reply[kRepTag] = ++host.tag;
+    reply[kRepFunction] = req[kReqFunction];
+    std::memcpy(reply + kRepOpcode, req + kReqOpcode, 4);
+    const bool writes = opcode == 2 || opcode == 4 || (opcode >= 6 && opcode <= 8);
+    if (req[4] != kMsgQuery || req[kReqFunction] != (writes ? 0x81 : 0x01)) {
+        reply[kRepResponse] = 0xFF;  // not a standard read or write request of that opcode
+        return;
+    }
+    emu::UfsDevice& device = *host.device;
+    const uint32_t value = Be32(req + kReqValue);
+    int32_t result = KT62_OK;
+    uint8_t flag = 0;
+    uint32_t attribute = 0;
+    switch (opcode) {
+        case 0:
+            break;
+        case 1: {
+            std::array<uint8_t, 255> desc{};
+            result = device.ReadDescriptor(idn, index, selector, desc.data(), 255);
+            if (result == KT62_OK) {
+                // The device sends the descriptor, never more than asked for.
+                const uint32_t n = std::min<uint32_t>(desc[0], desc_len);
+                std::memcpy(payload, desc.data(), n);
+                PutBe16(reply + kRepDataLen, n);
+                PutBe16(reply + kRepLength, n);
+                PutNative<uint32_t>(reply + kRepRcvLen, n);
+            }
+            break;
+        }
+        case 2:
+            result = device.WriteDescriptor(idn, index, selector, payload, desc_len);
+            if (result == KT62_OK) PutBe16(reply + kRepLength, desc_len);
+            break;
+        case 3:
+            result = device.ReadAttribute(idn, index, selector, &attribute);
+            if (result == KT62_OK) PutBe32(reply + kRepValue, attribute);
+            break;
+        case 4:
+            result = device.WriteAttribute(idn, index, selector, value);
+            if (result == KT62_OK) PutBe32(reply + kRepValue, value);
+            break;
+        case 5:
+            result = device.ReadFlag(idn, &flag);
+            if (result == KT62_OK) reply[kRepValue + 3] = flag;
+            break;
+        case 6:
+        case 7:
+        case 8:
+            result = opcode == 6   ? device.SetFlag(idn)
+                     : opcode == 7 ? device.ClearFlag(idn)
+                                   : device.ToggleFlag(idn);
+            if (result == KT62_OK && device.ReadFlag(idn, &flag) == KT62_OK) reply[kRepValue + 3] = flag;
+            break;
+        default:
+            result = KT62_QUERY_INVALID_OPCODE;
+    }
+    reply[kRepResponse] = ResponseCode(result);
+}
+
+// A UIC command: the controller ORs the result code into argument 2 and puts the attribute's
+// value in argument 3; ufs_bsg copies the four words back and returns the result code.
+void FakeKernel::Uic(Host& host, const uint8_t* req, uint8_t* reply) {
+    const uint32_t command = Native<uint32_t>(req + kReqUic), arg1 = Native<uint32_t>(req + kReqUic + 4);
+    uint32_t arg2 = Native<uint32_t>(req + kReqUic + 8);
+    uint32_t arg3 = 0;
+    uint8_t code = kUicDmeFailure;
+    if (command == 1 || command == 3) {
+        const uint32_t selector = arg1 & 0xFFFF;
+        uint32_t value = 0;
+        const int32_t r = selector > 0xFF ? KT62_DME_FAILURE(5)
+                                          : host.device->GetDme(arg1 >> 16, static_cast<uint8_t>(selector),
+                                                                static_cast<uint8_t>(command), &value);
+        if (r == KT62_OK) {
+            code = 0;
+            arg3 = value;
+        } else if ((static_cast<uint32_t>(r) & 0xFFFF0000u) == 0xFFFD0000u) {
+            code = static_cast<uint8_t>(r & 0xFF);
+        }
+    }
+    arg2 |= code;
+    PutNative<uint32_t>(reply + kRepUic, command);
+    PutNative<uint32_t>(reply + kRepUic + 4, arg1);
+    PutNative<uint32_t>(reply + kRepUic + 8, arg2);
+    PutNative<uint32_t>(reply + kRepUic + 12, arg3);
+    PutNative<int32_t>(reply + kRepResult, code);
+}
+
+namespace {
+
+// CHECK CONDITION with sense data in the format asked for, as sg reports it.
+void CheckCondition(sg_io_hdr_t* h, uint8_t key, uint8_t asc, uint8_t ascq, bool descriptor) {
+    std::array<uint8_t, 18> sense{};
+    size_t len = 0;
+    if (descriptor) {
+        sense[0] = 0x72;
+        sense[1] = key;
+        sense[2] = asc;
+        sense[3] = ascq;
+        len = 8;
+    } else {
+        sense[0] = 0x70;
+        sense[2] = key;
+        sense[7] = 10;
+        sense[12] = asc;
+        sense[13] = ascq;
+        len = 18;
+    }
+    h->status = 0x02;
+    h->masked_status = 0x01;
+    h->driver_status = kDriverSense;
+    h->info |= SG_INFO_CHECK;
+    h->resid = static_cast<int>(h->dxfer_len);
+    const size_t n = h->sbp ? std::min<size_t>(len, h->mx_sb_len) : 0;
+    if (n > 0) std::memcpy(h->sbp, sense.data(), n);
+    h->sb_len_wr = static_cast<unsigned char>(n);
+}
+
+void Failed(sg_io_hdr_t* h, int32_t r) {
+    if ((static_cast<uint32_t>(r) & 0xFFFF0000u) == 0xFFFE0000u)
+        CheckCondition(h, static_cast<uint8_t>(r & 0xFF), static_cast<uint8_t>(r >> 8 & 0xFF), 0, false);
+    else
+        CheckCondition(h, 0x04, 0x44, 0, false);  // HARDWARE ERROR, internal target failure
+}
+
+void HostError(sg_io_hdr_t* h, uint8_t host_status) {
+    h->host_status = host_status;
+    h->info |= SG_INFO_CHECK;
+    h->resid = static_cast<int>(h->dxfer_len);
+}
+
+}  // namespace
+
+int FakeKernel::SgIo(Host& host, Node node, void* arg) {
+    auto* h = static_cast<sg_io_hdr_t*>(arg);
+    if (h->interface_id != 'S') return -ENOSYS;
+    if (h->cmd_len < 6 || h->cmd_len > 16 || h->cmdp == nullptr || h->iovec_count != 0) return -EINVAL;
+    std::array<uint8_t, 16> cdb{};
+    std::memcpy(cdb.data(), h->cmdp, h->cmd_len);
+    const uint8_t op = cdb[0];
+    Request r;
+    r.node = node;
+    r.node_name = host.Name(node);
+    r.host = host.spec.number;
+    r.type = Request::Type::Scsi;
+    r.op = op;
+    if (op == 0x28 || op == 0x2A) {
+        r.lba = Be32(&cdb[2]);
+        r.blocks = Be16(&cdb[7]);
+    }
+    Record(r);
+    const std::optional<Failure> failure = Injected(node, false, true, nullptr, op);
+    if (failure && failure->kind == Failure::Kind::Errno) return -failure->value;
+    // The block layer maps at most max_hw_sectors_kb of user memory for one command.
+    const uint64_t limit = uint64_t{host.spec.max_hw_sectors_kb ? host.spec.max_hw_sectors_kb : 512} * 1024;
+    if (h->dxfer_len > limit) return -EINVAL;
+
+    h->status = h->masked_status = h->msg_status = 0;
+    h->sb_len_wr = 0;
+    h->host_status = h->driver_status = 0;
+    h->resid = 0;
+    h->info = 0;
+    h->duration = 1;
+    uint32_t short_by = 0;
+    if (failure) {
+        switch (failure->kind) {
+            case Failure::Kind::CheckCondition:
+                CheckCondition(h, failure->sense_key, failure->asc, failure->ascq, failure->descriptor_sense);
+                return 0;
+            case Failure::Kind::HostStatus:
+                HostError(h, static_cast<uint8_t>(failure->value));
+                return 0;
+            case Failure::Kind::DriverStatus:
+                h->driver_status = static_cast<uint16_t>(failure->value);
+                h->info |= SG_INFO_CHECK;
+                h->resid = static_cast<int>(h->dxfer_len);
+                return 0;
+            case Failure::Kind::Residual:
+                short_by = std::min<uint32_t>(static_cast<uint32_t>(failure->value), h->dxfer_len);
+                break;
+            default:  // the BSG kinds have no meaning here
+                break;
+        }
+    }
+    auto* data = static_cast<uint8_t*>(h->dxferp);
+    const bool from_dev = h->dxfer_direction == SG_DXFER_FROM_DEV && data != nullptr;
+    emu::UfsDevice& device = *host.device;
+    switch (op) {
+        case 0x12: {  // INQUIRY: standard data only
+            if ((cdb[1] & 0x01) || cdb[2] != 0) return CheckCondition(h, 0x05, 0x24, 0, false), 0;
+            if (h->dxfer_len > 0 && !from_dev) return HostError(h, kDidError), 0;
+            std::array<uint8_t, 192> buf{};
+            if (const int32_t res = device.ScsiInquiry(buf.data()); res != KT62_OK) return Failed(h, res), 0;
+            const uint32_t n =
+                std::min<uint32_t>({uint32_t{buf[4]} + 5, Be16(&cdb[3]), h->dxfer_len - short_by});
+            if (n > 0) std::memcpy(data, buf.data(), n);
+            h->resid = static_cast<int>(h->dxfer_len - n);
+            return 0;
+        }
+        case 0x25: {  // READ CAPACITY(10): last LBA and block length
+            if (h->dxfer_len > 0 && !from_dev) return HostError(h, kDidError), 0;
+            uint32_t sectors = 0, size = 0;
+            if (const int32_t res = device.ScsiReadCapacity(&sectors, &size); res != KT62_OK)
+                return Failed(h, res), 0;
+            std::array<uint8_t, 8> buf{};
+            PutBe32(buf.data(), sectors - 1);
+            PutBe32(buf.data() + 4, size);
+            const uint32_t n = std::min<uint32_t>(8, h->dxfer_len - short_by);
+            if (n > 0) std::memcpy(data, buf.data(), n);
+            h->resid = static_cast<int>(h->dxfer_len - n);
+            return 0;
+        }
+        case 0x28:
+        case 0x2A: {
+            uint32_t sectors = 0, size = 0;
+            if (const int32_t res = device.ScsiReadCapacity(&sectors, &size); res != KT62_OK)
+                return Failed(h, res), 0;
+            const bool read = op == 0x28;
+            const int direction = read ? SG_DXFER_FROM_DEV : SG_DXFER_TO_DEV;
+            // The data buffer must be what the CDB moves, in the right direction.
+            if (h->dxfer_direction != direction || uint64_t{r.blocks} * size != h->dxfer_len ||
+                (r.blocks > 0 && data == nullptr))
+                return HostError(h, kDidError), 0;
+            const uint32_t blocks = (h->dxfer_len - short_by) / size;
+            const int32_t res = read ? device.ScsiRead10(r.lba, size, data, blocks, 0)
+                                     : device.ScsiWrite10(r.lba, size, data, blocks, 0);
+            if (res != KT62_OK) return Failed(h, res), 0;
+            h->resid = static_cast<int>(short_by);
+            return 0;
+        }
+        default:
+            CheckCondition(h, 0x05, 0x20, 0, false);  // ILLEGAL REQUEST, invalid command operation code
+            return 0;
+    }
+}
+
+// SG_SCSI_RESET: the host reset ends in a hardware reset of the device, as ufshcd's does.
+int FakeKernel::Reset(Host& host, Node node, void* arg) {
+    const int kind = *static_cast<const int*>(arg) & ~kResetNoEscalate;
+    Request r;
+    r.node = node;
+    r.node_name = host.Name(node);
+    r.host = host.spec.number;
+    r.type = Request::Type::Reset;
+    r.op = static_cast<uint8_t>(kind);
+    Record(r);
+    const std::optional<Failure> failure = Injected(node, false, false, nullptr);
+    if (failure) return -failure->value;
+    if (kind < SG_SCSI_RESET_NOTHING || kind > kResetTarget) return -EINVAL;
+    if (kind == SG_SCSI_RESET_HOST && host.device->Reset(1) != KT62_OK) return -EIO;
+    return 0;
+}
+
+}  // namespace kt62::fake

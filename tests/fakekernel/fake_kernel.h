@@ -1,0 +1,141 @@
+// A stand-in for the Linux kernel below the host backend: it answers open,
+// ioctl and close on the UFS BSG, SCSI generic and block nodes of a fake root
+// the way the kernel's ufs-bsg, bsg-lib and sg drivers do, over the
+// emulator's device model, and it can be told to fail the way they fail.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/transport.h"
+
+struct sg_io_v4;
+
+namespace kt62::emu {
+class UfsDevice;
+}
+
+namespace kt62::fake {
+
+// One UFS host controller with its device; logical unit 0 is SCSI device <number>:0:0:0.
+struct HostSpec {
+    int number = 0;             // ufs-bsg<number>
+    std::string sg = "sg0";     // the SCSI generic node of unit 0
+    std::string block = "sda";  // its block device; empty: none
+    // queue/max_hw_sectors_kb of the block device; 0: the file is absent.
+    uint32_t max_hw_sectors_kb = 512;
+    std::string ufs_json = "{}";  // the device: the "ufs" keys of an emulator profile
+};
+
+enum class Node { Bsg, Sg, Block };
+
+// What an ioctl answers instead of what the device would.
+struct Failure {
+    enum class Kind {
+        Errno,           // ioctl fails: value = errno (EPERM, EIO, ...)
+        BsgResult,       // BSG: ioctl 0, reply.result = value (-EINVAL, -ETIMEDOUT); nothing executed
+        ZeroReply,       // BSG: ioctl 0, an all-zero reply, as older kernels return on a timeout
+        StaleReply,      // BSG: ioctl 0, the previous reply still in the buffer; nothing executed
+        CheckCondition,  // SG: CHECK CONDITION with this sense; nothing executed
+        HostStatus,      // host_status (SG) / transport_status (BSG) = value; nothing executed
+        DriverStatus,    // driver_status = value; nothing executed
+        Residual,        // SG: the command runs but the last `value` bytes are not transferred
+    };
+    Kind kind = Kind::Errno;
+    int value = 0;
+    uint8_t sense_key = 0, asc = 0, ascq = 0;
+    bool descriptor_sense = false;  // 0x72 sense data instead of fixed-format 0x70
+    int only_op = -1;               // SG: only commands with this operation code (CDB byte 0)
+};
+
+// One request as it reached the kernel.
+struct Request {
+    Node node = Node::Bsg;
+    std::string node_name;  // "ufs-bsg0", "sg0", "sda"
+    int host = 0;
+    enum class Type { Open, Query, Uic, Scsi, Reset, Other } type = Type::Other;
+    uint8_t op = 0;  // query opcode; UIC command; CDB byte 0; reset kind
+    uint8_t idn = 0, index = 0, selector = 0;
+    uint32_t lba = 0, blocks = 0;  // READ(10)/WRITE(10)
+    uint32_t arg = 0;              // UIC argument 1; open flags
+    // Would it change the device (flag, attribute or descriptor writes, WRITE(10), reset, DME set)?
+    bool Changes() const;
+    std::string Text() const;
+};
+
+class FakeKernel final : public kt62::host::Transport {
+public:
+    // `root` stands for "/"; `state_dir` keeps what the devices store.
+    FakeKernel(std::filesystem::path root, std::filesystem::path state_dir);
+    ~FakeKernel() override;
+    FakeKernel(const FakeKernel&) = delete;
+    FakeKernel& operator=(const FakeKernel&) = delete;
+
+    // Plugs in a host with its device, laying its sys and dev entries out under the root
+    // unless told not to. Throws std::invalid_argument for ufs keys the emulator refuses.
+    void AddHost(const HostSpec& spec, bool lay_out = true);
+
+    // Something else holds the host's block device (mounted, or opened exclusively).
+    void SetHeld(int host, bool held);
+    // Every open of the host's BSG and SCSI generic nodes fails with this errno (0: none).
+    void SetOpenError(int host, int error);
+    // The next `times` opens on `node` kinds, after `after` more that succeed, fail with `error`.
+    void FailOpens(Node node, int error, int times = 1, int after = 0);
+    // The next `times` SG_IO ioctls on `node` kinds (any ioctl for Failure::Kind::Errno),
+    // after `after` more that are answered, answer with `failure`.
+    void FailIoctls(Node node, const Failure& failure, int times = 1, int after = 0);
+
+    std::vector<Request> Requests() const;
+    void ClearRequests();
+    // Appends each request's Text() to this file as it arrives (empty: none).
+    void LogTo(std::string path);
+    bool Owns(int fd) const;
+    std::filesystem::path Root() const { return root_; }
+
+    int Open(const char* path, int flags) override;
+    int Ioctl(int fd, unsigned long request, void* arg) override;
+    void Close(int fd) override;
+
+private:
+    struct Host;
+    struct Injection {
+        Node node;
+        int after;
+        int times;
+        std::optional<Failure> failure;  // empty: an open error
+        int open_error = 0;
+    };
+    struct Fd {
+        Host* host;
+        Node node;
+        int flags;
+    };
+
+    std::optional<Failure> Injected(Node node, bool open, bool sg_io, int* open_error, int op = -1);
+    void Record(const Request& r);
+    int BsgIo(Host& host, void* arg);
+    static void Query(Host& host, const uint8_t* req, sg_io_v4* hdr, uint8_t* reply);
+    static void Uic(Host& host, const uint8_t* req, uint8_t* reply);
+    int SgIo(Host& host, Node node, void* arg);
+    int Reset(Host& host, Node node, void* arg);
+
+    const std::filesystem::path root_;
+    const std::filesystem::path state_dir_;
+    mutable std::mutex mutex_;  // held while a request runs on a device
+    std::vector<std::unique_ptr<Host>> hosts_;
+    // Never held while a device runs: a preloaded shim asks Owns() from inside the device's own
+    // file calls.
+    mutable std::mutex fds_mutex_;
+    std::map<int, Fd> fds_;
+    std::vector<Injection> injections_;
+    std::vector<Request> requests_;
+    std::string log_path_;
+};
+
+}  // namespace kt62::fake

@@ -1,0 +1,263 @@
+// Preloaded into a program (LD_PRELOAD), answers the device nodes under
+// $KT62_LINUX_ROOT/dev/ from a FakeKernel and hands every other open, ioctl
+// and close to libc. KT62_FAKE_KERNEL names its JSON configuration:
+//
+//   {"hosts": [{"number": 0, "sg": "sg0", "block": "sda", "max_hw_sectors_kb": 512,
+//               "ufs": {...emulator ufs keys...}, "held": false, "open_error": "EACCES"}],
+//    "lay_out": true,             // create the sys and dev entries under the root (default)
+//    "state_dir": "kernel-state", // where the devices keep their state (default beside the file)
+//    "log": "requests",           // one line per request that reached the kernel
+//    "failures": [{"node": "bsg", "after": 0, "times": 1, <one of>}]}
+//
+// where <one of> is "errno": "EPERM" | "open_errno": "EACCES" | "result": -110 |
+// "reply": "zero" | "reply": "stale" | "sense": [key, asc, ascq] (+ "format": "descriptor") |
+// "host_status": 7 | "driver_status": 6 | "residual": 4096, and on "sg" optionally "op": 40 to
+// fail only commands with that operation code (READ(10) here). Relative paths are taken from the
+// configuration file's folder. Without both variables the shim passes everything through.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "fake_kernel.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using kt62::fake::Failure;
+using kt62::fake::FakeKernel;
+using kt62::fake::Node;
+
+// Set while this thread sets the fake kernel up: its own file calls go straight to libc.
+thread_local bool t_loading = false;
+
+template <typename Fn>
+Fn Next(const char* name) {
+    return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
+}
+
+int ErrnoOf(const nlohmann::json& v) {
+    if (v.is_number_integer()) return v.get<int>();
+    static constexpr struct {
+        const char* name;
+        int value;
+    } kNames[] = {{"EPERM", EPERM},         {"EACCES", EACCES}, {"EIO", EIO},
+                  {"EBUSY", EBUSY},         {"EINVAL", EINVAL}, {"ENOENT", ENOENT},
+                  {"ETIMEDOUT", ETIMEDOUT}, {"ENODEV", ENODEV}};
+    for (const auto& n : kNames)
+        if (v == n.name) return n.value;
+    throw std::invalid_argument("unknown errno " + v.dump());
+}
+
+Node NodeOf(const nlohmann::json& v) {
+    if (v == "bsg") return Node::Bsg;
+    if (v == "sg") return Node::Sg;
+    if (v == "block") return Node::Block;
+    throw std::invalid_argument("unknown node " + v.dump());
+}
+
+void AddFailure(FakeKernel& kernel, const nlohmann::json& f) {
+    const Node node = NodeOf(f.at("node"));
+    const int times = f.value("times", 1), after = f.value("after", 0);
+    if (f.contains("open_errno")) return kernel.FailOpens(node, ErrnoOf(f["open_errno"]), times, after);
+    Failure failure;
+    using Kind = Failure::Kind;
+    if (f.contains("errno")) {
+        failure = {Kind::Errno, ErrnoOf(f["errno"])};
+    } else if (f.contains("result")) {
+        failure = {Kind::BsgResult, f["result"].get<int>()};
+    } else if (f.value("reply", "") == "zero") {
+        failure = {Kind::ZeroReply};
+    } else if (f.value("reply", "") == "stale") {
+        failure = {Kind::StaleReply};
+    } else if (f.contains("sense")) {
+        const auto& s = f["sense"];
+        failure = {Kind::CheckCondition,   0,
+                   s.at(0).get<uint8_t>(), s.at(1).get<uint8_t>(),
+                   s.at(2).get<uint8_t>(), f.value("format", "fixed") == "descriptor"};
+    } else if (f.contains("host_status")) {
+        failure = {Kind::HostStatus, f["host_status"].get<int>()};
+    } else if (f.contains("driver_status")) {
+        failure = {Kind::DriverStatus, f["driver_status"].get<int>()};
+    } else if (f.contains("residual")) {
+        failure = {Kind::Residual, f["residual"].get<int>()};
+    } else {
+        throw std::invalid_argument("a failure without a kind: " + f.dump());
+    }
+    failure.only_op = f.value("op", -1);
+    kernel.FailIoctls(node, failure, times, after);
+}
+
+struct Shim {
+    std::unique_ptr<FakeKernel> kernel;
+    std::string root;  // as KT62_LINUX_ROOT gives it
+    fs::path dev;      // normalised root/dev
+};
+
+Shim* Load() {
+    const char* config = std::getenv("KT62_FAKE_KERNEL");
+    const char* root = std::getenv("KT62_LINUX_ROOT");
+    if (config == nullptr || root == nullptr || *root == '\0') return nullptr;
+    t_loading = true;
+    auto shim = std::make_unique<Shim>();
+    try {
+        std::ifstream in(config);
+        const nlohmann::json j = nlohmann::json::parse(in);
+        const fs::path base = fs::absolute(config).parent_path();
+        shim->root = root;
+        shim->dev = (fs::path(root) / "dev").lexically_normal();
+        shim->kernel = std::make_unique<FakeKernel>(root, base / j.value("state_dir", "kernel-state"));
+        for (const auto& h : j.value("hosts", nlohmann::json::array())) {
+            kt62::fake::HostSpec spec;
+            spec.number = h.value("number", 0);
+            spec.sg = h.value("sg", "sg" + std::to_string(spec.number));
+            spec.block =
+                h.value("block", std::string(1, static_cast<char>('a' + spec.number % 26)).insert(0, "sd"));
+            spec.max_hw_sectors_kb = h.value("max_hw_sectors_kb", 512u);
+            spec.ufs_json = h.value("ufs", nlohmann::json::object()).dump();
+            shim->kernel->AddHost(spec, j.value("lay_out", true));
+            shim->kernel->SetHeld(spec.number, h.value("held", false));
+            if (h.contains("open_error")) shim->kernel->SetOpenError(spec.number, ErrnoOf(h["open_error"]));
+        }
+        for (const auto& f : j.value("failures", nlohmann::json::array())) AddFailure(*shim->kernel, f);
+        if (j.contains("log")) shim->kernel->LogTo((base / j["log"].get<std::string>()).string());
+    } catch (const std::exception& e) {
+        (void)std::fprintf(stderr, "fake kernel: %s: %s\n", config, e.what());
+        std::abort();
+    }
+    t_loading = false;
+    return shim.release();
+}
+
+// Set up at the first call after both variables are set, so that a program may set them itself.
+Shim* Instance() {
+    if (t_loading) return nullptr;
+    static std::atomic<Shim*> shim{nullptr};
+    static std::mutex mutex;
+    Shim* s = shim.load(std::memory_order_acquire);
+    if (s != nullptr || std::getenv("KT62_FAKE_KERNEL") == nullptr) return s;
+    std::lock_guard lock(mutex);
+    s = shim.load(std::memory_order_relaxed);
+    if (s == nullptr) {
+        s = Load();
+        shim.store(s, std::memory_order_release);
+    }
+    return s;
+}
+
+// The fake kernel's node behind an absolute path, if any.
+FakeKernel* NodeKernel(const char* path) {
+    Shim* shim = Instance();
+    if (shim == nullptr || path == nullptr || path[0] != '/' ||
+        std::strncmp(path, shim->root.c_str(), shim->root.size()) != 0)
+        return nullptr;
+    const fs::path p = fs::path(path).lexically_normal();
+    const auto rel = p.lexically_relative(shim->dev);
+    if (rel.empty() || *rel.begin() == "..") return nullptr;
+    return shim->kernel.get();
+}
+
+FakeKernel* FdKernel(int fd) {
+    Shim* shim = Instance();
+    return shim != nullptr && shim->kernel->Owns(fd) ? shim->kernel.get() : nullptr;
+}
+
+int Answer(int r) {
+    if (r >= 0) return r;
+    errno = -r;
+    return -1;
+}
+
+mode_t ModeArg(int flags, va_list args) {
+    return (flags & (O_CREAT | O_TMPFILE)) ? static_cast<mode_t>(va_arg(args, int)) : 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+__attribute__((visibility("default"))) int open(const char* path, int flags, ...) {
+    va_list args;
+    va_start(args, flags);
+    const mode_t mode = ModeArg(flags, args);
+    va_end(args);
+    if (FakeKernel* k = NodeKernel(path)) return Answer(k->Open(path, flags));
+    static const auto next = Next<int (*)(const char*, int, ...)>("open");
+    return next(path, flags, mode);
+}
+
+__attribute__((visibility("default"))) int open64(const char* path, int flags, ...) {
+    va_list args;
+    va_start(args, flags);
+    const mode_t mode = ModeArg(flags, args);
+    va_end(args);
+    if (FakeKernel* k = NodeKernel(path)) return Answer(k->Open(path, flags));
+    static const auto next = Next<int (*)(const char*, int, ...)>("open64");
+    return next(path, flags, mode);
+}
+
+__attribute__((visibility("default"))) int openat(int dirfd, const char* path, int flags, ...) {
+    va_list args;
+    va_start(args, flags);
+    const mode_t mode = ModeArg(flags, args);
+    va_end(args);
+    if (FakeKernel* k = NodeKernel(path)) return Answer(k->Open(path, flags));
+    static const auto next = Next<int (*)(int, const char*, int, ...)>("openat");
+    return next(dirfd, path, flags, mode);
+}
+
+__attribute__((visibility("default"))) int openat64(int dirfd, const char* path, int flags, ...) {
+    va_list args;
+    va_start(args, flags);
+    const mode_t mode = ModeArg(flags, args);
+    va_end(args);
+    if (FakeKernel* k = NodeKernel(path)) return Answer(k->Open(path, flags));
+    static const auto next = Next<int (*)(int, const char*, int, ...)>("openat64");
+    return next(dirfd, path, flags, mode);
+}
+
+// What _FORTIFY_SOURCE builds call for open(path, flags).
+__attribute__((visibility("default"))) int __open_2(const char* path, int flags) {
+    if (FakeKernel* k = NodeKernel(path)) return Answer(k->Open(path, flags));
+    static const auto next = Next<int (*)(const char*, int)>("__open_2");
+    return next(path, flags);
+}
+
+__attribute__((visibility("default"))) int __open64_2(const char* path, int flags) {
+    if (FakeKernel* k = NodeKernel(path)) return Answer(k->Open(path, flags));
+    static const auto next = Next<int (*)(const char*, int)>("__open64_2");
+    return next(path, flags);
+}
+
+__attribute__((visibility("default"))) int ioctl(int fd, unsigned long request, ...) {
+    va_list args;
+    va_start(args, request);
+    void* arg = va_arg(args, void*);
+    va_end(args);
+    if (FakeKernel* k = FdKernel(fd)) return Answer(k->Ioctl(fd, request, arg));
+    static const auto next = Next<int (*)(int, unsigned long, ...)>("ioctl");
+    return next(fd, request, arg);
+}
+
+__attribute__((visibility("default"))) int close(int fd) {
+    if (FakeKernel* k = FdKernel(fd)) {
+        k->Close(fd);
+        return 0;
+    }
+    static const auto next = Next<int (*)(int)>("close");
+    return next(fd);
+}
+
+}  // extern "C"
