@@ -10,10 +10,12 @@
 
 namespace kt {
 
-// A failing reset is not reported: the next command shows whether the
-// device answers.
-void CKT6200DemoDlg::OnBnClickedButtonReset() {  // NOLINT(readability-make-member-function-const): a handler
-    kt62UfsReset(m_hDevice.load(), kHardwareReset);
+// The pane never speaks of a reset; a reset that did not happen (refused on
+// a read-only host, a failing device) is said in the status line, so that
+// nobody takes the silence for a reset.
+void CKT6200DemoDlg::OnBnClickedButtonReset() {
+    const std::int32_t r = kt62UfsReset(m_hDevice.load(), kHardwareReset);
+    if (r != 0) ShowStatus(Format("Reset failed: %s (%d)", kt62ResultText(r), static_cast<int>(r)));
     std::this_thread::sleep_for(kResetPause);
 }
 

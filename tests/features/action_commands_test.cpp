@@ -176,7 +176,7 @@ INSTANTIATE_TEST_SUITE_P(Table, WorkMode, testing::ValuesIn(kWorkModeCases),
 
 using ResetUpdate = test::EmulatedDialogTest;
 
-TEST_F(ResetUpdate, ResetCallsKindOneShowsNothingAndPauses) {
+TEST_F(ResetUpdate, ResetCallsKindOneShowsNothingInThePaneAndPauses) {
     for (const int result : {0, 4}) {
         OpenWithFaults(R"([{"call": "kt62UfsReset", "result": )" + std::to_string(result) + "}]");
         ui_.SetText(IDC_EDIT_LOG, "earlier text");
@@ -185,6 +185,7 @@ TEST_F(ResetUpdate, ResetCallsKindOneShowsNothingAndPauses) {
                   std::vector<std::string>{"kt62UfsReset kind=1 -> " + std::to_string(result)});
         EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
         EXPECT_EQ(ui_.Pane(), "earlier text");
+        EXPECT_EQ(ui_.GetText(IDC_STATIC_STATUS), result == 0 ? "" : "Reset failed: transport failure (4)");
     }
 }
 
