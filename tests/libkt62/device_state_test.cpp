@@ -210,7 +210,8 @@ TEST_F(State, LostDataIsRefusedAndNothingIsDeleted) {
 // missing file is lost data.
 TEST_F(State, EarlierStateWithoutUnitFilesLoads) {
     namespace fs = std::filesystem;
-    const std::string state = StateFile(dir_.Path()), data = fs::path(state).parent_path().string() + "/lu0.g0.data";
+    const std::string state = StateFile(dir_.Path()),
+                      data = fs::path(state).parent_path().string() + "/lu0.g0.data";
     ASSERT_NE(OpenDevice(), KT62_INVALID_HANDLE);
     ASSERT_EQ(Attribute(0x0B), 0u);
     kt62Close(h_);

@@ -137,7 +137,8 @@ std::optional<std::string> ParseState(const std::string& text, StoredState& s) {
             s.attributes.emplace_back(idn(key, "attributes"),
                                       static_cast<uint32_t>(count(value, "attributes." + key, UINT32_MAX)));
         const auto files = j.find("unit_files");
-        if (files != j.end() && !files->is_boolean()) throw std::runtime_error("unit_files: not true or false");
+        if (files != j.end() && !files->is_boolean())
+            throw std::runtime_error("unit_files: not true or false");
         s.unit_files = files != j.end() && files->get<bool>();
         const json& gens = j.at("unit_generations");
         if (!gens.is_array() || gens.size() != s.unit_generation.size())
