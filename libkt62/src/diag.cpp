@@ -6,10 +6,10 @@
 
 namespace kt62 {
 
-void Complain(std::string_view text) {
+void Complain(std::string_view text, bool remember) {
     std::string line = "kt62: ";
     for (char c : text) line += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? '?' : c;
-    RememberMessage(std::string_view(line).substr(6));
+    if (remember) RememberMessage(std::string_view(line).substr(6));
     line += '\n';
     size_t done = 0;
     while (done < line.size()) {

@@ -1,5 +1,6 @@
 #include "trace.h"
 
+#include "diag.h"
 #include "fileio/file_access.h"
 #include "utf16.h"
 
@@ -22,7 +23,13 @@ void AppendLine(const std::string& path, const std::string& line) {
     std::lock_guard lock(TraceMutex());
     std::string why;
     const kt::fileio::File file = kt::fileio::OpenForWriting(path, kt::fileio::WriteMode::Append, why);
-    if (!file.IsOpen()) return;
+    if (!file.IsOpen()) {
+        // Said once per name, not once per call: a FIFO or a folder named by mistake.
+        static std::string refused;  // under TraceMutex
+        if (refused != path) Complain("KT62_TRACE=" + path + ": " + why + "; calls are not traced", false);
+        refused = path;
+        return;
+    }
     const int fd = file.Get();
     size_t done = 0;
     while (done < line.size()) {

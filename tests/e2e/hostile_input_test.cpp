@@ -50,7 +50,7 @@ const Case kCases[] = {
     {"sector write from a FIFO", {}, "choose @/fifo\nclick IDC_BTN_WRITE_SECTORS\nwait\ntext IDC_STATIC_STATUS\n", "", "", 0, "@/fifo: not a regular file (a FIFO)"},
     {"descriptor write from a FIFO", {}, "choose @/fifo\nclick IDC_BTN_DESC_WRITE\ntext IDC_STATIC_STATUS\n", "", "", 0, "@/fifo: not a regular file (a FIFO)"},
     {"firmware update from a FIFO", {}, "choose @/fifo\nclick IDC_BUTTON_UPDATE\ntext IDC_STATIC_STATUS\n", "", "", 0, "@/fifo: not a regular file (a FIFO)"},
-    {"trace into a FIFO", {}, "print\n", "KT62_TRACE=@/fifo", "", 0, "Firmware version"},
+    {"trace into a FIFO", {}, "print\n", "KT62_TRACE=@/fifo", "", 0, "KT62_TRACE=@/fifo: not a regular file (a FIFO); calls are not traced"},
     {"profile is a FIFO", {}, "print\ntext IDC_STATIC_STATUS\n", "KT62_EMULATOR=@/fifo", "", 0, "@/fifo: not a regular file"},
     {"script is a folder", {"@/folder"}, "", "", "", 2, "@/folder: Is a directory"},
     {"script output to /dev/full", {}, "print\n", "", "/dev/full", 1, "standard output: not all output was written"},
