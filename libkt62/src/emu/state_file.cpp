@@ -68,7 +68,7 @@ int32_t SaveState(const std::filesystem::path& file, const StoredState& s, std::
     for (const auto& [idn, value] : s.attributes) attributes[std::to_string(idn)] = value;
     j["flags"] = flags;
     j["attributes"] = attributes;
-    j["unit_files"] = true;
+    j["unit_files"] = s.unit_files;
     j["unit_generations"] = s.unit_generation;
     const std::string text = j.dump(1) + "\n";
 
