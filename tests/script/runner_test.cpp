@@ -156,8 +156,10 @@ private:
 TEST_F(RunnerTest, ExitDuringATransferCancelsAndWaitRunsTheCancelTimer) {
     Session s(ExePath());
     FakeWorker worker(s.dlg);
-    EXPECT_EQ(0, s.Run("sleep 20\n"
-                       "enabled IDC_BTN_INQUIRY\n"
+    // The worker has locked the controls, not merely started.
+    EXPECT_TRUE(s.port.Process(std::chrono::milliseconds(10'000),
+                               [&] { return !s.port.IsControlEnabled(IDC_BTN_INQUIRY); }));
+    EXPECT_EQ(0, s.Run("enabled IDC_BTN_INQUIRY\n"
                        "click IDC_BTN_INQUIRY\n"  // disabled: sends nothing
                        "key escape\n"             // Exit: the cancel request
                        "enabled IDCANCEL\n"

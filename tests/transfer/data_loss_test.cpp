@@ -159,10 +159,6 @@ TEST_P(DataLoss, KeepsExactlyTheChunksCompletedBeforeTheStop) {
         rules = Format(R"(, "faults": [{"call": "%s", "match": {"lba_from": %u}, "after": %u, "times": 3,
                                        "result": -5}])",
                        Call(), first, c.reading ? 0 : kChunks - c.k);
-    else if (c.stop == Stop::Cancel && c.reading && c.k == 0)
-        // No report comes between the first chunk's device call and the
-        // second's: Exit is pressed while a slow first call runs.
-        rules = R"(, "faults": [{"call": "kt62ScsiRead10", "match": {"lba_to": 0}, "delay_ms": 1500}])";
     Open(std::string(kSmallDevice) + rules);
     PutSectors(0, DeviceBefore());
     MarkTrace();
@@ -208,9 +204,14 @@ TEST_P(DataLoss, KeepsExactlyTheChunksCompletedBeforeTheStop) {
                 ui_.Release();
                 ASSERT_TRUE(called) << "chunk " << c.k << "'s device read did not end";
             } else if (c.reading) {
-                ui_.Release();  // the first chunk's slow call begins
-                std::this_thread::sleep_for(std::chrono::milliseconds(250));
+                // No report comes between the first chunk's device call and
+                // the second's: Exit is pressed while the first call is held.
+                call_gate::Hold("kt62ScsiRead10", 0);
+                ui_.Release();
+                const bool entered = WaitUntil(call_gate::Entered);
                 dlg_.Dispatch(DialogMessage::Command, IDCANCEL);
+                call_gate::Release();
+                ASSERT_TRUE(entered) << "the first chunk's device read did not begin";
             } else {
                 dlg_.Dispatch(DialogMessage::Command, IDCANCEL);
                 ui_.Release();

@@ -18,6 +18,7 @@
 #include "app/KT6200DemoDlg.h"
 #include "app/control_ids.h"
 #include "app/text_format.h"
+#include "tests/support/call_gate.h"
 #include "tests/support/fake_ui_port.h"
 #include "tests/support/temp_dir.h"
 
@@ -59,6 +60,7 @@ protected:
         setenv("KT62_TRACE", trace_.c_str(), 1);
     }
     void TearDown() override {
+        call_gate::Release();  // a test that stopped early may still hold a call
         EXPECT_TRUE(WaitUntil([&] { return !dlg_.TransferRunning(); })) << "the transfer did not end";
         if (handle_ != KT62_INVALID_HANDLE) kt62Close(handle_);
         unsetenv("KT62_EMULATOR");

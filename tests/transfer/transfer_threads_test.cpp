@@ -35,17 +35,18 @@ TEST_F(TransferThreads, ExitBeforeTheWorkerLockedTheControlsCancelsAll) {
 }
 
 TEST_F(TransferThreads, AWindowCloseClosesTheDeviceOnceAfterTheWorkersLastCall) {
-    Open(Format(R"(%s, "faults": [{"call": "kt62ScsiRead10", "match": {"lba_from": %u}, "delay_ms": 300}])",
-                kSmallDevice, kChunk));
+    Open();
     Fields(0, 4 * kChunk);
     ui_.QueueFile(Image("out.bin"));
+    call_gate::Hold("kt62ScsiRead10", kChunk);
     dlg_.Dispatch(DialogMessage::Command, IDC_BTN_READ_SECTORS);
-    ASSERT_TRUE(WaitUntil([&] { return Trace("kt62ScsiRead10").size() == 1; }));
+    ASSERT_TRUE(WaitUntil(call_gate::Entered));
     dlg_.Dispatch(DialogMessage::Close);
     // No close under the call in progress: the worker closes as it ends.
     EXPECT_TRUE(Trace("kt62Close").empty());
     EXPECT_FALSE(ui_.EndResult().has_value());
     EXPECT_FALSE(ui_.IsControlEnabled(IDCANCEL));
+    call_gate::Release();
     ASSERT_TRUE(WaitUntil([&] { return !dlg_.TransferRunning() && !ui_.TimerActive(); }));
     EXPECT_EQ(SplitLines(ui_.GetText(IDC_EDIT_LOG)).back(), "Cancelled.");
     EXPECT_EQ(dlg_.DeviceHandle(), KT62_INVALID_HANDLE);

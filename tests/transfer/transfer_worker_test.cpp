@@ -199,8 +199,7 @@ class TransferCancel : public Transfer, public testing::WithParamInterface<bool>
 
 TEST_P(TransferCancel, StopsAfterTheChunkInProgress) {
     const bool reading = GetParam();
-    Open(Format(R"(%s, "faults": [{"call": "%s", "match": {"lba_from": %u}, "delay_ms": 400}])", kSmallDevice,
-                reading ? "kt62ScsiRead10" : "kt62ScsiWrite10", kChunk));
+    Open();
     const std::string data = Pattern(0, 4 * kChunk);
     if (reading) {
         PutSectors(0, data);
@@ -209,11 +208,13 @@ TEST_P(TransferCancel, StopsAfterTheChunkInProgress) {
     }
     Fields(0, 4 * kChunk);
     ui_.QueueFile(Image(reading ? "out.bin" : "in.bin"));
+    call_gate::Hold(reading ? "kt62ScsiRead10" : "kt62ScsiWrite10", kChunk);
     dlg_.Dispatch(DialogMessage::Command, reading ? IDC_BTN_READ_SECTORS : IDC_BTN_WRITE_SECTORS);
-    ASSERT_TRUE(WaitUntil([&] { return ThroughputMB().size() == 1; }));  // inside the second chunk's call
+    ASSERT_TRUE(WaitUntil(call_gate::Entered));  // inside the second chunk's call
     dlg_.Dispatch(DialogMessage::Command, IDCANCEL);
     EXPECT_FALSE(ui_.EndResult().has_value());
     EXPECT_FALSE(ui_.IsControlEnabled(IDCANCEL));
+    call_gate::Release();
     ASSERT_TRUE(WaitUntil([&] { return !dlg_.TransferRunning(); }));
     EXPECT_FALSE(ui_.IsControlEnabled(IDCANCEL));
     EXPECT_EQ(SplitLines(ui_.Pane()).back(), "Cancelled.");
