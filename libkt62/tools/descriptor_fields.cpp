@@ -1,5 +1,7 @@
 #include "descriptor_fields.h"
 
+#include "utf16.h"
+
 #include <algorithm>
 
 namespace kt62emu {
@@ -276,44 +278,6 @@ DecodedField Make(std::span<const uint8_t> bytes, size_t offset, size_t size, st
     return d;
 }
 
-void AppendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-// Big-endian UTF-16 as string descriptors hold it; an unpaired surrogate shows as U+FFFD and an
-// odd last byte is dropped.
-std::string Utf16BeText(std::span<const uint8_t> bytes) {
-    const size_t count = bytes.size() / 2;
-    auto unit = [bytes](size_t i) { return static_cast<uint32_t>(bytes[2 * i] << 8 | bytes[2 * i + 1]); };
-    auto high = [](uint32_t u) { return u >= 0xD800 && u < 0xDC00; };
-    auto low = [](uint32_t u) { return u >= 0xDC00 && u < 0xE000; };
-    std::string out;
-    for (size_t i = 0; i < count; ++i) {
-        const uint32_t u = unit(i);
-        if (high(u) && i + 1 < count && low(unit(i + 1))) {
-            AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (unit(i + 1) - 0xDC00));
-            ++i;
-        } else {
-            AppendUtf8(out, high(u) || low(u) ? 0xFFFD : u);
-        }
-    }
-    return out;
-}
-
 struct IdnName {
     uint8_t idn;
     const char* name;
@@ -413,7 +377,7 @@ std::vector<DecodedField> DecodeDescriptor(uint8_t idn, uint8_t index, std::span
     }
     if (idn == 0x05 && bytes.size() > covered) {
         DecodedField text = Make(bytes, covered, bytes.size() - covered, "UC");
-        text.text = Utf16BeText(text.bytes);
+        text.text = kt62::Utf16BeToUtf8(text.bytes);
         out.push_back(std::move(text));
         covered = bytes.size();
     }

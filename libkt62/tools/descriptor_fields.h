@@ -1,6 +1,7 @@
 // UFS descriptors taken apart field by field, for kt62emu's show command and
 // any other view of descriptor bytes: pure tables and arithmetic, no library,
-// no I/O (the kt62_descriptor_fields target depends on nothing).
+// no I/O (the kt62_descriptor_fields target depends only on the library's
+// pure UTF-16 decoder, kt62_utf16).
 #pragma once
 
 #include <cstdint>
