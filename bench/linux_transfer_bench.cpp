@@ -26,9 +26,9 @@
 #include <string>
 #include <vector>
 
-#include "app/KT6200DemoDlg.h"
-#include "app/control_ids.h"
-#include "app/script/script_ui_port.h"
+#include "common/control_ids.h"
+#include "dialog/KT6200DemoDlg.h"
+#include "frontends/script/script_ui_port.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

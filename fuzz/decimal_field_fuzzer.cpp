@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "fuzz/fuzz_support.h"
-#include "transfer/transfer_rules.h"
+#include "handlers/transfer/transfer_rules.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);

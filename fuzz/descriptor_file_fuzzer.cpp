@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
-#include "ufs/descriptor_file.h"
+#include "handlers/ufs/descriptor_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider in(data, size);

@@ -4,9 +4,9 @@
 #include <string>
 #include <string_view>
 
-#include "app/text_format.h"
+#include "common/text_format.h"
 #include "fuzz/fuzz_support.h"
-#include "ufs/hex_field.h"
+#include "handlers/ufs/hex_field.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);

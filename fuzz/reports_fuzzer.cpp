@@ -19,12 +19,12 @@
 #include <string>
 #include <vector>
 
-#include "app/KT6200DemoDlg.h"
-#include "app/control_ids.h"
-#include "app/text_format.h"
+#include "common/control_ids.h"
+#include "common/text_format.h"
+#include "dialog/KT6200DemoDlg.h"
 #include "fuzz/fuzz_support.h"
+#include "handlers/ufs/descriptor_file.h"
 #include "tests/support/fake_ui_port.h"
-#include "ufs/descriptor_file.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <fstream>
 #include <string>
 
-#include "app/settings_file.h"
-#include "app/text_format.h"
+#include "common/settings_file.h"
+#include "common/text_format.h"
 #include "fuzz/fuzz_support.h"
 #include "tests/support/temp_dir.h"
 

@@ -21,7 +21,7 @@ cmake --build "$build" -j"$jobs" >/dev/null
 
 root="$(pwd)"
 mapfile -t files < <(sed -n 's/^ *"file": "\(.*\)",\{0,1\}$/\1/p' "$build/compile_commands.json" |
-  grep -E "^$root/(app|device|transfer|ufs|features|fileio|libkt62|bench)/" | sort -u)
+  grep -E "^$root/(frontends|dialog|handlers|common|fileio|libkt62|bench)/" | sort -u)
 if [ ${#files[@]} -eq 0 ]; then
   echo "run-clang-tidy: no sources found in $build/compile_commands.json" >&2
   exit 1

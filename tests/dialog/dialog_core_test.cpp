@@ -6,9 +6,9 @@
 #include <set>
 #include <string>
 
-#include "app/KT6200DemoDlg.h"
-#include "app/control_ids.h"
-#include "app/dialog_template.h"
+#include "common/control_ids.h"
+#include "dialog/KT6200DemoDlg.h"
+#include "dialog/dialog_template.h"
 #include "tests/support/fake_ui_port.h"
 #include "tests/support/temp_dir.h"
 

@@ -1,11 +1,11 @@
-#include "app/dialog_template.h"
+#include "dialog/dialog_template.h"
 
 #include <gtest/gtest.h>
 
 #include <set>
 #include <string>
 
-#include "app/control_ids.h"
+#include "common/control_ids.h"
 
 namespace kt {
 namespace {

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "app/KT6200DemoDlg.h"
-#include "app/control_ids.h"
+#include "common/control_ids.h"
+#include "dialog/KT6200DemoDlg.h"
+#include "handlers/transfer/throughput.h"
 #include "tests/support/fake_ui_port.h"
-#include "transfer/throughput.h"
 
 namespace kt {
 namespace {

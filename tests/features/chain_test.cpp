@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "features/provisioning.h"
+#include "handlers/features/provisioning.h"
 #include "tests/support/emulated_dialog.h"
 
 namespace kt {

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "features/ic_info.h"
-#include "features/lun_info.h"
-#include "features/one_step_text.h"
-#include "features/provisioning.h"
-#include "features/swap_bytes.h"
+#include "common/big_endian.h"
+#include "common/one_step_text.h"
+#include "handlers/features/ic_info.h"
+#include "handlers/features/lun_info.h"
+#include "handlers/features/provisioning.h"
 
 namespace kt {
 namespace {

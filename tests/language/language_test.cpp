@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "app/KT6200DemoDlg.h"
-#include "app/control_ids.h"
-#include "app/dialog_template.h"
-#include "app/platform.h"
-#include "app/settings_file.h"
-#include "app/text_format.h"
+#include "common/control_ids.h"
+#include "common/platform.h"
+#include "common/settings_file.h"
+#include "common/text_format.h"
+#include "dialog/KT6200DemoDlg.h"
+#include "dialog/dialog_template.h"
 #include "tests/language/unprivileged.h"
 #include "tests/support/fake_ui_port.h"
 #include "tests/support/temp_dir.h"

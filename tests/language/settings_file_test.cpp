@@ -1,6 +1,6 @@
 // The settings file layer: lookup rules, cuts, byte-exact writes in every
 // encoding, and writes that fail without harming the file.
-#include "app/settings_file.h"
+#include "common/settings_file.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/text_format.h"
+#include "common/text_format.h"
 #include "tests/language/unprivileged.h"
 #include "tests/support/temp_dir.h"
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "handlers/ufs/descriptor_file.h"
 #include "tests/support/temp_dir.h"
-#include "ufs/descriptor_file.h"
 
 namespace kt {
 namespace {

@@ -1,6 +1,6 @@
 // The Decode window's rows: each descriptor's fields against values worked
 // out by hand from the field layouts, and the panel fields' tooltips.
-#include "ufs/descriptor_view.h"
+#include "handlers/ufs/descriptor_view.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "ufs/hex_field.h"
+#include "handlers/ufs/hex_field.h"
 
 namespace kt {
 namespace {

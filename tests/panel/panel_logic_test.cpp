@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "ufs/config_lock.h"
-#include "ufs/descriptor_file.h"
-#include "ufs/dme.h"
+#include "handlers/base/config_lock.h"
+#include "handlers/ufs/descriptor_file.h"
+#include "handlers/ufs/dme.h"
 
 namespace kt {
 namespace {

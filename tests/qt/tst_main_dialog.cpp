@@ -18,11 +18,11 @@
 #include <memory>
 #include <string>
 
-#include "app/control_ids.h"
-#include "app/dialog_template.h"
-#include "app/qt/about_box.h"
-#include "app/qt/decode_window.h"
-#include "app/qt/desktop.h"
+#include "common/control_ids.h"
+#include "dialog/dialog_template.h"
+#include "frontends/qt/about_box.h"
+#include "frontends/qt/decode_window.h"
+#include "frontends/qt/desktop.h"
 #include "tests/support/temp_dir.h"
 
 using kt::DialogMessage;

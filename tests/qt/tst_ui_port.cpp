@@ -9,11 +9,11 @@
 #include <utility>
 #include <vector>
 
-#include "app/control_ids.h"
-#include "app/qt/dialog_units.h"
-#include "app/qt/file_filter.h"
-#include "app/qt/main_dialog.h"
-#include "app/qt/qt_ui_port.h"
+#include "common/control_ids.h"
+#include "frontends/qt/dialog_units.h"
+#include "frontends/qt/file_filter.h"
+#include "frontends/qt/main_dialog.h"
+#include "frontends/qt/qt_ui_port.h"
 
 using kt::DialogMessage;
 using kt::qt::MainDialog;

@@ -1,4 +1,4 @@
-#include "app/script/json_string.h"
+#include "frontends/script/json_string.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/script/runner.h"
+#include "frontends/script/runner.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -9,7 +9,7 @@
 #include <sstream>
 #include <thread>
 
-#include "app/control_ids.h"
+#include "common/control_ids.h"
 
 namespace kt::script {
 namespace {

@@ -1,4 +1,4 @@
-#include "app/script/script_line.h"
+#include "frontends/script/script_line.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/script/script_ui_port.h"
+#include "frontends/script/script_ui_port.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/control_ids.h"
+#include "common/control_ids.h"
 
 namespace kt::script {
 namespace {

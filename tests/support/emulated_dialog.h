@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "app/KT6200DemoDlg.h"
-#include "app/control_ids.h"
+#include "common/control_ids.h"
+#include "dialog/KT6200DemoDlg.h"
 #include "tests/support/fake_ui_port.h"
 #include "tests/support/temp_dir.h"
 

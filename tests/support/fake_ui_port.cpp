@@ -2,8 +2,8 @@
 
 #include <stdexcept>
 
-#include "app/dialog_template.h"
-#include "app/text_format.h"
+#include "common/text_format.h"
+#include "dialog/dialog_template.h"
 
 namespace kt::test {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ui_port.h"
+#include "handlers/base/ui_port.h"
 
 namespace kt::test {
 

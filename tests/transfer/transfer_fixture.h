@@ -15,9 +15,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/KT6200DemoDlg.h"
-#include "app/control_ids.h"
-#include "app/text_format.h"
+#include "common/control_ids.h"
+#include "common/text_format.h"
+#include "dialog/KT6200DemoDlg.h"
 #include "tests/support/call_gate.h"
 #include "tests/support/fake_ui_port.h"
 #include "tests/support/temp_dir.h"

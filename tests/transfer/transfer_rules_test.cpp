@@ -1,6 +1,6 @@
 // Field values, chunking and the transfer's texts, where 32-bit arithmetic
 // would go wrong.
-#include "transfer/transfer_rules.h"
+#include "handlers/transfer/transfer_rules.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // worker request waits for the user-interface thread as on the desktop: a
 // cancel that comes before the worker has locked anything, and a window
 // close during a transfer.
-#include "app/script/script_ui_port.h"
+#include "frontends/script/script_ui_port.h"
 #include "tests/transfer/transfer_fixture.h"
 
 namespace kt::test {

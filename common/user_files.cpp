@@ -1,0 +1,68 @@
+#include "common/user_files.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace kt {
+namespace {
+
+// The environment and the password database are read on the user-interface
+// thread only; nothing changes them while the program runs.
+std::string HomeDir() {
+    // NOLINTNEXTLINE(concurrency-mt-unsafe)
+    if (const char* home = std::getenv("HOME"); home && home[0] == '/') return home;
+    // NOLINTNEXTLINE(concurrency-mt-unsafe)
+    if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir && pw->pw_dir[0] == '/') return pw->pw_dir;
+    return {};
+}
+
+std::string XdgDir(const char* variable, const char* fallback) {
+    std::string base;
+    // NOLINTNEXTLINE(concurrency-mt-unsafe)
+    if (const char* v = std::getenv(variable); v && v[0] == '/') {
+        base = v;
+    } else {
+        const std::string home = HomeDir();
+        if (home.empty()) return {};
+        base = home + "/" + fallback;
+    }
+    if (base.back() != '/') base += '/';
+    return base + kUserFolderName + "/";
+}
+
+}  // namespace
+
+std::string ShippedFile(const std::string& appDir, std::string_view name) {
+    const std::string beside = appDir + std::string(name);
+    const std::string installed = appDir + "../share/" + kUserFolderName + "/" + std::string(name);
+    return access(beside.c_str(), F_OK) != 0 && access(installed.c_str(), F_OK) == 0 ? installed : beside;
+}
+
+std::string WritableFileFolder(const std::string& appDir, const std::string& userDir, std::string_view name) {
+    if (userDir.empty()) return appDir;
+    if (ShippedFile(appDir, "Config.ini") != appDir + "Config.ini") return userDir;
+    if (access(appDir.empty() ? "." : appDir.c_str(), W_OK) == 0) return appDir;
+    const std::string file = appDir + std::string(name);
+    if (access(file.c_str(), W_OK) == 0) return appDir;
+    return userDir;
+}
+
+std::string UserConfigDir() { return XdgDir("XDG_CONFIG_HOME", ".config"); }
+std::string UserDataDir() { return XdgDir("XDG_DATA_HOME", ".local/share"); }
+
+bool MakeUserFolders(const std::string& dir) {
+    if (dir.empty()) return false;
+    for (std::size_t slash = dir.find('/', 1); slash != std::string::npos; slash = dir.find('/', slash + 1)) {
+        const std::string part = dir.substr(0, slash);
+        if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    }
+    struct stat st {};
+    return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace kt

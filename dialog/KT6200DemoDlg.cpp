@@ -1,0 +1,112 @@
+// Construction, initialisation, the output pane and the window-level
+// handlers of the main dialog.
+#include "dialog/KT6200DemoDlg.h"
+
+#include <algorithm>
+
+#include "common/control_ids.h"
+#include "common/platform.h"
+#include "common/text_format.h"
+#include "dialog/dialog_template.h"
+
+namespace kt {
+
+std::string CAboutDlg::VersionLine() {
+    return Format("Varnel Software version: %d.%d.%d", kVersionMajor, kVersionMinor, kVersionPatch);
+}
+
+CKT6200DemoDlg::CKT6200DemoDlg(IUiPort& ui, std::string exePath)
+    : m_ui(ui), m_exePath(std::move(exePath)), m_hIcon(IDR_MAINFRAME) {}
+
+// A worker still running when the dialog goes away is asked to stop and
+// joined, so it never outlives the state it uses.
+CKT6200DemoDlg::~CKT6200DemoDlg() {
+    CancelTransfer();
+    m_worker.reset();
+}
+
+bool CKT6200DemoDlg::OnInitDialog() {
+    // The front end has created the controls and filled the DME type list;
+    // it also offers the About entry and sets the icons.
+    m_ui.SetTitle(Format("Varnel Software: %d.%d.%d", kVersionMajor, kVersionMinor, kVersionPatch));
+    m_strAppDir = AppDirFromExePath(m_exePath);
+    m_hDevice = KT62_INVALID_HANDLE;
+    m_hThread = -1;
+    m_bRunning = 0;
+    m_ui.SetText(IDC_EDIT_IDN, "0");
+    m_ui.SetText(IDC_EDIT_INDEX, "0");
+    m_ui.SetText(IDC_EDIT_SELECTOR, "0");
+    m_ui.SetText(IDC_EDIT_VALUE, "0");
+    m_ui.SetText(IDC_EDIT_DME_REG, "0100");
+    m_ui.ListSelect(IDC_COMBO_DME_TYPE, 1);
+    m_liFrequency = QueryPerformanceFrequency();
+    ApplyLanguage(-1);
+    OnRefresh();
+    return true;
+}
+
+void CKT6200DemoDlg::ShowLog(const std::string& text) {
+    m_ui.SetText(IDC_EDIT_LOG, text);
+    if (m_statusShown.exchange(false)) m_ui.SetText(IDC_STATIC_STATUS, "");
+}
+
+void CKT6200DemoDlg::ShowStatus(const std::string& text) {
+    m_statusShown = true;
+    m_ui.SetText(IDC_STATIC_STATUS, text);
+}
+
+void CKT6200DemoDlg::ShowLibraryReason() {
+    std::string reason(4096, '\0');
+    const std::int32_t n = kt62LastMessage(reason.data(), static_cast<std::uint32_t>(reason.size()));
+    if (n <= 0) return;
+    reason.resize(std::min<std::size_t>(static_cast<std::size_t>(n), reason.size() - 1));
+    ShowStatus(reason);
+}
+
+void CKT6200DemoDlg::AppendLog(const std::string& line) { m_ui.AppendText(IDC_EDIT_LOG, "\r\n" + line); }
+
+void CKT6200DemoDlg::OnSysCommand(unsigned nID, std::intptr_t /*lParam*/) {
+    if ((nID & 0xFFF0) == IDM_ABOUTBOX) m_ui.RunAboutBox(CAboutDlg::VersionLine());
+    // Every other system command belongs to the window system, which has
+    // already acted on it before the dialog hears of it.
+}
+
+// The minimised window's icon is drawn by the window system here.
+void CKT6200DemoDlg::OnPaint() {}
+
+// NOLINTNEXTLINE(readability-make-member-function-const): a handler, routed as the others are
+int CKT6200DemoDlg::OnQueryDragIcon() { return m_hIcon; }
+
+void CKT6200DemoDlg::OnClose() {
+    // The handle is closed once and never used afterwards: m_hDevice drops
+    // it. A running transfer still needs it, and closing under its device
+    // call would hold this thread until the call ends: the worker closes it
+    // as it ends instead.
+    KT62_HANDLE h = KT62_INVALID_HANDLE;
+    {
+        std::lock_guard lock(m_transferMutex);
+        if (m_hThread.load() != -1)
+            m_closeWhenWorkerEnds = true;
+        else
+            h = m_hDevice.exchange(KT62_INVALID_HANDLE);
+    }
+    if (h != KT62_INVALID_HANDLE) kt62Close(h);
+    // Default close processing: Exit, unless the Exit button is disabled.
+    if (m_ui.IsControlEnabled(IDCANCEL))
+        Dispatch(DialogMessage::Command, IDCANCEL);
+    else
+        m_ui.Beep();
+}
+
+bool CKT6200DemoDlg::Dispatch(DialogMessage message, std::uintptr_t wparam, std::intptr_t lparam) {
+    const bool hasId = message == DialogMessage::Command || message == DialogMessage::SelChange;
+    const auto table = DialogCommandTable();
+    const auto entry = std::ranges::find_if(table, [&](const CommandEntry& e) {
+        return e.message == message && (!hasId || static_cast<std::uintptr_t>(e.id) == wparam);
+    });
+    if (entry == table.end()) return false;
+    entry->invoke(*this, wparam, lparam);
+    return true;
+}
+
+}  // namespace kt

@@ -1,0 +1,187 @@
+// The main dialog: owns the run-time state and routes every command to its
+// handler. One class by design; its handlers live in one source file per
+// concern (device/, transfer/, ufs/, features/, app/).
+#pragma once
+
+#include <kt62/apiKT6200.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "common/worker_thread.h"
+#include "handlers/base/ui_port.h"
+
+namespace kt {
+
+// How a message reaches the dialog.
+enum class DialogMessage {
+    SysCommand,  // wparam = command identifier
+    Paint,
+    QueryDragIcon,
+    SelChange,  // wparam = list identifier
+    Command,    // wparam = command identifier (button click, keyboard, platform)
+    Timer,      // wparam = timer identifier
+    Close,      // window close: close box, Alt+F4
+};
+
+class CKT6200DemoDlg;
+
+// One entry of the command table.
+struct CommandEntry {
+    DialogMessage message;
+    int id;  // control or command identifier; 0 when the message has none
+    const char* handlerName;
+    void (*invoke)(CKT6200DemoDlg& dlg, std::uintptr_t wparam, std::intptr_t lparam);
+};
+
+// The dialog's command table, in the program's order.
+std::span<const CommandEntry> DialogCommandTable();
+
+// The program's version, shown in the title and the About box.
+inline constexpr int kVersionMajor = 1;
+inline constexpr int kVersionMinor = 0;
+inline constexpr int kVersionPatch = 8;
+
+// The About box: its version line.
+class CAboutDlg {
+public:
+    static std::string VersionLine();
+};
+
+class CKT6200DemoDlg {
+public:
+    // exePath: the running executable's full path (the program directory is
+    // derived from it at initialisation).
+    CKT6200DemoDlg(IUiPort& ui, std::string exePath);
+    ~CKT6200DemoDlg();
+
+    CKT6200DemoDlg(const CKT6200DemoDlg&) = delete;
+    CKT6200DemoDlg& operator=(const CKT6200DemoDlg&) = delete;
+
+    // Runs after the front end has created the controls.
+    bool OnInitDialog();
+
+    // Routes a message through the command table; false when no entry takes it.
+    bool Dispatch(DialogMessage message, std::uintptr_t wparam = 0, std::intptr_t lparam = 0);
+
+    // Output pane.
+    void ShowLog(const std::string& text);
+    void AppendLog(const std::string& line);
+    // The status line: a reason the pane's texts do not carry. The next
+    // ShowLog clears it.
+    void ShowStatus(const std::string& text);
+    // The library's reason for the last failure on this thread, into the
+    // status line; nothing when it gave none.
+    void ShowLibraryReason();
+
+    // ---- handlers (command table order) ----
+    void OnSysCommand(unsigned nID, std::intptr_t lParam);
+    void OnPaint();
+    int OnQueryDragIcon();
+    void OnSelChangeDevice();
+    void OnRefresh();
+    void OnInquiry();
+    void OnGetCapacity();
+    void OnReadSectors();
+    void OnWriteSectors();
+    void OnFlagRead();
+    void OnFlagClear();
+    void OnFlagSet();
+    void OnFlagToggle();
+    void OnAttributeRead();
+    void OnAttributeWrite();
+    void OnDescriptorRead();
+    void OnDescriptorWrite();
+    void OnExit();
+    void OnTimer(std::uintptr_t nIDEvent);
+    void OnDmeRead();
+    void OnBnClickedBtnIcInfo();
+    void OnBnClickedBtnLunInfo();
+    void OnBnClickedBtnCfg1Lun();
+    void OnBnClickedBtnWorkMode();
+    void OnLanguage();
+    void OnBnClickedButtonReset();
+    void OnBnClickedButtonUpdate();
+    void OnClose();
+    void OnBnClickedBtnCfg1LunDisabled();
+
+    // ---- the descriptor just read, for its decoded view ----
+    struct DescriptorRead {
+        std::uint8_t idn = 0, index = 0;
+        std::vector<std::uint8_t> bytes;  // as shown in the pane
+    };
+    // nullopt until a descriptor read shows bytes; a failed read clears it.
+    const std::optional<DescriptorRead>& LastDescriptorRead() const { return m_lastDescriptor; }
+    // wSpecVersion of the open device, asked of it (during a transfer: from
+    // the last device descriptor read); 0 when not known.
+    std::uint16_t DeviceSpecVersion();
+
+    // ---- interface language ----
+    void ApplyLanguage(int n);
+    // Says in the status line that Config.ini could not take the language.
+    void NotSaved(const std::string& path);
+    std::string GetConfigPath() const;
+
+    // ---- transfer control ----
+    void EnableControls(bool bEnable);
+    void ReportThroughput(const std::int64_t& start, std::uint32_t totalMB);
+    bool TransferRunning() const { return m_hThread.load() != -1; }
+    // The cancel request of Exit: the running transfer stops after its
+    // device call in progress (also when the worker has not locked the
+    // controls yet).
+    void CancelTransfer();
+    // Thread procedures of the two transfers; each returns 0.
+    static std::uint32_t ReadSectorsThread(CKT6200DemoDlg* dlg);
+    static std::uint32_t WriteSectorsThread(CKT6200DemoDlg* dlg);
+    // How the start commands create the worker (tests replace it).
+    using ThreadStarter = std::function<std::unique_ptr<WorkerThread>(std::function<void()>)>;
+    void SetThreadStarter(ThreadStarter starter) { m_startThread = std::move(starter); }
+
+    // ---- state, readable by front ends and tests ----
+    KT62_HANDLE DeviceHandle() const { return m_hDevice.load(); }
+    const std::string& AppDir() const { return m_strAppDir; }
+    IUiPort& Ui() { return m_ui; }
+
+private:
+    IUiPort& m_ui;
+    std::string m_exePath;
+
+public:
+    // Members in the dialog's declaration order.
+    int m_hIcon;  // resource identifier of the application icon
+    std::string m_strAppDir;
+    std::int64_t m_liFrequency = 0;
+    std::atomic<KT62_HANDLE> m_hDevice{KT62_INVALID_HANDLE};
+    std::atomic<std::intptr_t> m_hThread{-1};
+    std::atomic<int> m_bRunning{0};
+    std::atomic<bool> m_statusShown{false};
+
+private:
+    enum class TransferKind { Read, Write };
+    void StartTransfer(TransferKind kind);
+    void RunTransfer(TransferKind kind);
+    // The worker's last step: a window close that came during the transfer
+    // closes the device now, then m_hThread returns to -1.
+    void EndOfWorker();
+
+    std::unique_ptr<WorkerThread> m_worker;  // the thread behind m_hThread
+    ThreadStarter m_startThread = WorkerThread::Start;
+    std::intptr_t m_lastThreadId = 0;  // m_hThread values are 1, 2, 3, ...
+    // Orders the cancel request against the worker's raising of m_bRunning,
+    // and a window close against the worker's end.
+    std::mutex m_transferMutex;
+    bool m_cancelRequested = false;
+    bool m_closeWhenWorkerEnds = false;
+    std::optional<DescriptorRead> m_lastDescriptor;
+    std::uint16_t m_specVersion = 0;
+    KT62_HANDLE m_specVersionOf = KT62_INVALID_HANDLE;
+};
+
+}  // namespace kt

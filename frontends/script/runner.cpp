@@ -1,0 +1,196 @@
+#include "frontends/script/runner.h"
+
+#include <chrono>
+
+#include "common/control_ids.h"
+#include "dialog/dialog_template.h"
+#include "frontends/script/json_string.h"
+
+namespace kt::script {
+namespace {
+
+constexpr const char* kProgramName = "kt6200-script";
+
+std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
+
+}  // namespace
+
+Runner::Runner(ScriptUiPort& port, CKT6200DemoDlg& dlg, std::ostream& out, std::ostream& err)
+    : port_(port), dlg_(dlg), out_(out), err_(err) {}
+
+void Runner::WriteLine(const std::string& line) { out_ << line << '\n' << std::flush; }
+
+// A name that must denote a control of the dialog (by name or by number).
+std::string Runner::ControlFor(const std::string& name, int& id) {
+    const auto resolved = ResolveCommandId(name);
+    if (!resolved || !port_.HasControl(*resolved)) return "unknown control " + Quoted(name);
+    id = *resolved;
+    return {};
+}
+
+std::string Runner::ListFor(const std::string& name, int& id) {
+    if (std::string error = ControlFor(name, id); !error.empty()) return error;
+    const ControlSpec* spec = FindControl(id);
+    if (!spec || spec->kind != ControlKind::DropDownList) return Quoted(name) + " is not a list";
+    return {};
+}
+
+std::string Runner::Execute(const Command& c) {
+    int id = 0;
+    switch (c.verb) {
+        case Verb::Set: {
+            if (std::string error = ControlFor(c.name, id); !error.empty()) return error;
+            const ControlSpec* spec = FindControl(id);
+            if (spec && spec->kind == ControlKind::DropDownList)
+                return Quoted(c.name) + " is a list: pick an item with select";
+            port_.SetText(id, c.text);
+            return {};
+        }
+        case Verb::Click: {
+            const auto resolved = ResolveCommandId(c.name);
+            if (!resolved) return "unknown control " + Quoted(c.name);
+            // A disabled control sends nothing; commands without a visible
+            // control are sent as the platform would send them.
+            if (port_.HasControl(*resolved) && !port_.IsControlEnabled(*resolved)) return {};
+            dlg_.Dispatch(DialogMessage::Command, static_cast<std::uintptr_t>(*resolved));
+            return {};
+        }
+        case Verb::Select: {
+            if (std::string error = ListFor(c.name, id); !error.empty()) return error;
+            const int count = port_.ListCount(id);
+            if (c.number < 0 || c.number >= count)
+                return "position " + std::to_string(c.number) + " is outside " + c.name + " (" +
+                       std::to_string(count) + " items)";
+            if (!port_.IsControlEnabled(id)) return {};
+            port_.ListSelect(id, static_cast<int>(c.number));
+            dlg_.Dispatch(DialogMessage::SelChange, static_cast<std::uintptr_t>(id));
+            return {};
+        }
+        case Verb::KeyEnter: {
+            if (std::string error = ControlFor(c.name, id); !error.empty()) return error;
+            const ControlSpec* spec = FindControl(id);
+            // The output pane takes Enter itself.
+            if (spec && spec->kind == ControlKind::OutputPane) return {};
+            // The dialog manager sends the default button's command only
+            // while that button is enabled.
+            if (port_.IsControlEnabled(IDOK))
+                dlg_.Dispatch(DialogMessage::Command, IDOK);
+            else
+                port_.Beep();
+            return {};
+        }
+        case Verb::KeyEscape:
+            dlg_.Dispatch(DialogMessage::Command, IDCANCEL);
+            return {};
+        case Verb::Close:
+            dlg_.Dispatch(DialogMessage::Close);
+            return {};
+        case Verb::Answer:
+            port_.QueueAnswer(c.flag);
+            return {};
+        case Verb::Choose:
+            port_.QueueFile(c.flag ? std::nullopt : std::optional<std::string>(c.text));
+            return {};
+        case Verb::Sleep:
+            port_.Process(std::chrono::milliseconds(c.number));
+            return {};
+        case Verb::Wait: {
+            const std::int64_t limit = c.flag ? c.number : kDefaultWaitMs;
+            const bool idle = port_.Process(std::chrono::milliseconds(limit),
+                                            [&] { return !dlg_.TransferRunning() && !port_.TimerActive(); });
+            if (!idle) return "wait timed out after " + std::to_string(limit) + " ms";
+            return {};
+        }
+        case Verb::Print:
+            WriteLine(JsonString(port_.GetText(IDC_EDIT_LOG)));
+            return {};
+        case Verb::Text:
+            if (std::string error = ControlFor(c.name, id); !error.empty()) return error;
+            WriteLine(JsonString(port_.GetText(id)));
+            return {};
+        case Verb::Enabled:
+            if (std::string error = ControlFor(c.name, id); !error.empty()) return error;
+            WriteLine(port_.IsControlEnabled(id) ? "true" : "false");
+            return {};
+        case Verb::Selection:
+            if (std::string error = ListFor(c.name, id); !error.empty()) return error;
+            WriteLine(std::to_string(port_.ListSelection(id)));
+            return {};
+        case Verb::Items: {
+            if (std::string error = ListFor(c.name, id); !error.empty()) return error;
+            std::string line = "[";
+            for (const std::string& item : port_.ListItems(id)) {
+                if (line.size() > 1) line += ',';
+                line += JsonString(item);
+            }
+            WriteLine(line + "]");
+            return {};
+        }
+        case Verb::Title:
+            WriteLine(JsonString(port_.Title()));
+            return {};
+        case Verb::About: {
+            dlg_.Dispatch(DialogMessage::SysCommand, IDM_ABOUTBOX);
+            const auto line = port_.AboutLine();
+            WriteLine(line ? JsonString(*line) : std::string("null"));
+            return {};
+        }
+    }
+    return "verb not handled";
+}
+
+void Runner::FinishTransfer() {
+    if (dlg_.TransferRunning()) {
+        // The cancel request Exit makes; the worker stops after the device
+        // call in progress. Its requests are served meanwhile.
+        dlg_.CancelTransfer();
+        while (!port_.Process(std::chrono::hours(1), [&] { return !dlg_.TransferRunning(); })) {
+        }
+    }
+    port_.Shutdown();
+}
+
+int Runner::Run(std::istream& script) {
+    int status = 0;
+    std::string line;
+    for (int number = 1; std::getline(script, line); ++number) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        // Editors that save "UTF-8 with BOM" put one before the first verb.
+        if (number == 1 && line.starts_with("\xEF\xBB\xBF")) line.erase(0, 3);
+        const ParsedLine parsed = ParseLine(line);
+        if (parsed.kind == ParsedLine::Kind::Skip) continue;
+        std::string error = parsed.error;
+        if (error.empty() && port_.EndResult()) error = "the dialog has ended";
+        if (error.empty()) error = Execute(parsed.command);
+        if (!error.empty()) {
+            err_ << kProgramName << ": line " << number << ": " << error << std::endl;
+            status = kExitBadLine;
+            break;
+        }
+    }
+    FinishTransfer();
+    return status;
+}
+
+int RunScript(std::istream& script, const std::string& exePath, std::ostream& out, std::ostream& err) {
+    Runner* runner = nullptr;
+    ScriptUiPort port([&](const std::string& line) {
+        if (runner) runner->WriteLine(line);
+    });
+    CKT6200DemoDlg dlg(port, exePath);
+    Runner r(port, dlg, out, err);
+    runner = &r;
+    port.SetTimerHandler(
+        [&](int id) { dlg.Dispatch(DialogMessage::Timer, static_cast<std::uintptr_t>(id)); });
+    dlg.OnInitDialog();
+    return r.Run(script);
+}
+
+std::string ExePathInDir(const std::string& dir) {
+    std::string d = dir.empty() ? std::string(".") : dir;
+    while (d.size() > 1 && d.back() == '/') d.pop_back();
+    if (d == "/") return "/" + std::string(kProgramName);
+    return d + "/" + kProgramName;
+}
+
+}  // namespace kt::script

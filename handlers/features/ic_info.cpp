@@ -1,0 +1,101 @@
+// "Get IC INFO": identification strings, raw capacity, gear capabilities,
+// M-PHY version and data lanes, one library call after the other. The first
+// failing call ends the report under the lines written so far.
+#include <array>
+
+#include "common/big_endian.h"
+#include "common/one_step_text.h"
+#include "common/text_format.h"
+#include "dialog/KT6200DemoDlg.h"
+#include "handlers/features/ic_info.h"
+
+namespace kt {
+namespace {
+
+constexpr std::uint8_t kPeer = 3;
+
+class IcReport {
+public:
+    explicit IcReport(CKT6200DemoDlg& dlg) : dlg_(dlg), h_(dlg.m_hDevice.load()) {}
+
+    void Run() {
+        dlg_.ShowLog("");
+        std::array<std::uint8_t, kDeviceDescriptorReadLength> device{};
+        if (!Ok(kt62UfsReadDescriptor(h_, kDeviceDescriptorIdn, 0, 0, device.data(), device.size()))) return;
+
+        const std::uint8_t product = device[kProductNameOffset];
+        const std::uint8_t manufacturer = device[kManufacturerNameOffset];
+        const std::uint8_t serial = device[kSerialNumberOffset];
+        dlg_.ShowLog(Format("Part Number(%d):", product));
+        if (!AppendString(product)) return;
+        dlg_.AppendLog(Format("Manufacturer Name(%d):", manufacturer));
+        if (!AppendString(manufacturer)) return;
+        dlg_.AppendLog(Format("Serial Number(%d):", serial));
+        if (!AppendString(serial)) return;
+
+        dlg_.AppendLog("IC Density:");
+        std::array<std::uint8_t, kGeometryReadLength> geometry{};
+        if (!Ok(kt62UfsReadDescriptor(h_, kGeometryDescriptorIdn, 0, 0, geometry.data(), geometry.size())))
+            return;
+        for (const std::string& line : DensityLines(BigEndian64(&geometry[kRawCapacityOffset])))
+            dlg_.AppendLog(line);
+
+        dlg_.AppendLog("HS GEAR capability:");
+        std::uint32_t hsGear = 0;
+        if (!Ok(kt62UfsGetDME(h_, kTxHsGearCapability, 0, kPeer, &hsGear))) return;
+        if (const auto line = HsGearLine(hsGear)) dlg_.AppendLog(*line);
+
+        dlg_.AppendLog("PWM GEAR capability:");
+        std::uint32_t pwmG0 = 0;
+        std::uint32_t pwmGear = 0;
+        if (!Ok(kt62UfsGetDME(h_, kTxPwmG0Capability, 0, kPeer, &pwmG0))) return;
+        if (!Ok(kt62UfsGetDME(h_, kTxPwmGearCapability, 0, kPeer, &pwmGear))) return;
+        if (const auto line = PwmGearLine(pwmG0, pwmGear)) dlg_.AppendLog(*line);
+
+        dlg_.AppendLog("Support M-PHY version:");
+        std::array<std::uint8_t, kInterconnectReadLength> interconnect{};
+        if (!Ok(kt62UfsReadDescriptor(h_, kInterconnectDescriptorIdn, 0, 0, interconnect.data(),
+                                      interconnect.size())))
+            return;
+        dlg_.AppendLog(MphyVersionLine(interconnect[4], interconnect[5]));
+
+        dlg_.AppendLog("Available Data Lane:");
+        std::uint32_t lanes = 0;
+        if (!Ok(kt62UfsGetDME(h_, kAvailTxDataLanes, 0, kPeer, &lanes))) return;
+        dlg_.AppendLog(Format("    TX:%d.", static_cast<int>(lanes)));
+        lanes = 0;
+        if (!Ok(kt62UfsGetDME(h_, kAvailRxDataLanes, 0, kPeer, &lanes))) return;
+        dlg_.AppendLog(Format("    RX:%d.", static_cast<int>(lanes)));
+
+        dlg_.AppendLog("\r\n    DONE");
+    }
+
+private:
+    bool Ok(std::int32_t r) {
+        if (r != 0) dlg_.AppendLog(CommandFailText(r));
+        return r == 0;
+    }
+
+    // Header first, then as many bytes as it claims (at most the read limit).
+    // A fresh zeroed buffer for each string, so that a device answering short
+    // never shows the tail of an earlier string.
+    bool AppendString(std::uint8_t index) {
+        std::array<std::uint8_t, kStringReadLimit> buffer{};
+        if (!Ok(kt62UfsReadDescriptor(h_, kStringDescriptorIdn, index, 0, buffer.data(),
+                                      kStringHeaderLength)))
+            return false;
+        const std::uint32_t n = StringDescriptorReadLength(buffer[0]);
+        if (!Ok(kt62UfsReadDescriptor(h_, kStringDescriptorIdn, index, 0, buffer.data(), n))) return false;
+        dlg_.AppendLog("    " + DecodeStringDescriptor(std::span(buffer.data(), n)));
+        return true;
+    }
+
+    CKT6200DemoDlg& dlg_;
+    const KT62_HANDLE h_;
+};
+
+}  // namespace
+
+void CKT6200DemoDlg::OnBnClickedBtnIcInfo() { IcReport(*this).Run(); }
+
+}  // namespace kt

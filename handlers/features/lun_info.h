@@ -1,0 +1,33 @@
+// The LUN information report: the device's unit counts and one line per
+// enabled logical unit.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+
+#include "handlers/features/descriptors.h"
+
+namespace kt {
+
+inline constexpr int kReportedUnits = 8;
+// Device descriptor: bNumberLU, bNumberWLU.
+inline constexpr std::size_t kNumberLuOffset = 0x06;
+inline constexpr std::size_t kNumberWluOffset = 0x07;
+
+// "NumberLU: %d, NumberWLU: %d" and the CR LF that leaves an empty line
+// under it.
+std::string LunHeaderText(std::uint8_t numberLu, std::uint8_t numberWlu);
+
+// The name of a bMemoryType, with its trailing comma and blank.
+const char* MemoryTypeName(std::uint8_t memoryType);
+
+// blockCount blocks of 2^blockSizeExponent bytes, in GB from 2^30 bytes on,
+// else in MB ("%7.3lfGB, "). Exact for every exponent a byte can hold.
+std::string UnitCapacityText(std::uint64_t blockCount, std::uint8_t blockSizeExponent);
+
+// The report line of one unit descriptor; none for a disabled unit.
+std::optional<std::string> LunLine(std::span<const std::uint8_t, kUnitDescriptorReadLength> unit);
+
+}  // namespace kt

@@ -1,0 +1,46 @@
+// "Get Work mode": six local DME reads, transmit first; the gear attribute
+// read depends on the mode just read.
+#include "handlers/features/work_mode.h"
+
+#include "common/one_step_text.h"
+#include "common/text_format.h"
+#include "dialog/KT6200DemoDlg.h"
+
+namespace kt {
+namespace {
+
+constexpr std::uint8_t kLocal = 1;
+
+std::string DirectionText(const char* name, const LinkState& s) {
+    return Format("    %s: %s-G%d%c", name, s.mode == kPwmMode ? "PWM" : "HS", static_cast<int>(s.gear),
+                  s.rateSeries == 1 ? 'A' : 'B');
+}
+
+// Reads one direction; on a failure returns its result with the rest unread.
+std::int32_t ReadDirection(KT62_HANDLE h, const LinkAttributes& a, LinkState& s) {
+    if (const std::int32_t r = kt62UfsGetDME(h, a.mode, a.selector, kLocal, &s.mode); r != 0) return r;
+    if (const std::int32_t r = kt62UfsGetDME(h, a.rateSeries, a.selector, kLocal, &s.rateSeries); r != 0)
+        return r;
+    return kt62UfsGetDME(h, GearAttribute(a, s.mode), a.selector, kLocal, &s.gear);
+}
+
+}  // namespace
+
+std::string WorkModeText(const LinkState& tx, const LinkState& rx) {
+    return "Power Mode:\r\n" + DirectionText("Tx", tx) + "\r\n" + DirectionText("Rx", rx);
+}
+
+void CKT6200DemoDlg::OnBnClickedBtnWorkMode() {
+    const KT62_HANDLE h = m_hDevice.load();
+    LinkState tx;
+    LinkState rx;
+    std::int32_t r = ReadDirection(h, kTxAttributes, tx);
+    if (r == 0) r = ReadDirection(h, kRxAttributes, rx);
+    if (r != 0) {
+        AppendLog(CommandFailText(r));
+        return;
+    }
+    ShowLog(WorkModeText(tx, rx));
+}
+
+}  // namespace kt
