@@ -47,7 +47,6 @@ protected:
         ui_.SetText(IDC_EDIT_VALUE, "0");
         ui_.SetText(IDC_EDIT_DME_REG, "0100");
         ui_.ListSelect(IDC_COMBO_DME_TYPE, 1);
-        dlg_.m_strAppDir = dir_.Path() + "/";
     }
     void TearDown() override {
         if (handle_ != KT62_INVALID_HANDLE) kt62Close(handle_);
@@ -64,7 +63,7 @@ protected:
         ASSERT_EQ(kt62Search(), 1) << "emulated programmer with profile " << profile;
         handle_ = kt62Open(0);
         ASSERT_NE(handle_, KT62_INVALID_HANDLE);
-        dlg_.m_hDevice = handle_;
+        dlg_.SetDeviceHandle(handle_);
     }
     void OpenWithFaults(const std::string& faults) { Open(R"("faults": )" + faults); }
 
@@ -75,7 +74,7 @@ protected:
         dlg_.Dispatch(DialogMessage::Command, static_cast<std::uintptr_t>(id));
         const std::string added = TraceText().substr(mark);
         const std::string handle =
-            " h=" + std::to_string(reinterpret_cast<std::intptr_t>(dlg_.m_hDevice.load()));
+            " h=" + std::to_string(reinterpret_cast<std::intptr_t>(dlg_.DeviceHandle()));
         std::vector<std::string> calls;
         std::size_t start = 0;
         while (start < added.size()) {
