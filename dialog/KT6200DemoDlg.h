@@ -61,8 +61,8 @@ public:
 // the dialog passes it down.
 class CKT6200DemoDlg : private CommandContext {
 public:
-    // exePath: the running executable's full path (the program directory is
-    // derived from it at initialisation).
+    // exePath: the running executable's full path; the program directory is
+    // its folder.
     CKT6200DemoDlg(IUiPort& ui, std::string exePath);
     ~CKT6200DemoDlg();
 
@@ -150,8 +150,7 @@ public:
     // Hands the dialog a programmer opened elsewhere (tests, benchmarks);
     // the caller closes it.
     void SetDeviceHandle(KT62_HANDLE h) { m_hDevice = h; }
-    // The program's folder: the executable's until initialisation, which
-    // derives it again.
+    // The program's folder, ending in one separator.
     const std::string& AppDir() const override { return m_strAppDir; }
     IUiPort& Ui() override { return m_ui; }
 

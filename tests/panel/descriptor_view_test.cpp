@@ -28,8 +28,6 @@ TEST(DescriptorView, EachDescriptorsFieldsReadAsWorkedOutByHand) {
         {0x00, 0, 0x59, 0x0310, 0x01, {0x00}, "bDescriptorIDN", "00", "0x00 Device"},
         {0x00, 0, 0x40, 0, 0x3E, {0x07}, "reserved", "07 00", ""},  // 0x2B to the end: one row
         {0x01, 0, 0xE6, 0x0310, 0x34, {0, 0, 0x10, 0}, "LU1.dNumAllocUnits", "00 00 10 00", "0x00001000 (4096)"},
-        {0x02, 1, 0x2D, 0x0310, 0x0B, {0, 0, 0, 0, 0, 0x10, 0, 0}, "qLogicalBlockCount", "00 00 00 00 00 10 00 00",
-         "0x0000000000100000 (1048576)"},
         {0x04, 0, 0x06, 0, 0x02, {0x01, 0x80}, "bcdUniproVersion", "01 80", "1.8"},
         {0x05, 1, 0x08, 0, 0x02, {0, 'K', 0, 'T', 0, '6'}, "UC", "00 4B 00 54 00 36", "\"KT6\""},
     };
