@@ -19,7 +19,10 @@ std::string CAboutDlg::VersionLine() {
 }
 
 CKT6200DemoDlg::CKT6200DemoDlg(IUiPort& ui, std::string exePath)
-    : m_ui(ui), m_exePath(std::move(exePath)), m_hIcon(IDR_MAINFRAME), m_strAppDir(AppDirFromExePath(m_exePath)) {}
+    : m_ui(ui),
+      m_exePath(std::move(exePath)),
+      m_hIcon(IDR_MAINFRAME),
+      m_strAppDir(AppDirFromExePath(m_exePath)) {}
 
 // A worker still running when the dialog goes away is asked to stop and
 // joined, so it never outlives the state it uses.

@@ -8,8 +8,8 @@
 #include "common/big_endian.h"
 #include "common/one_step_text.h"
 #include "common/text_format.h"
-#include "handlers/features/features.h"
 #include "handlers/features/descriptors.h"
+#include "handlers/features/features.h"
 
 namespace kt {
 namespace {

@@ -9,9 +9,9 @@
 #include "common/one_step_text.h"
 #include "common/query_text.h"
 #include "common/text_format.h"
-#include "handlers/features/features.h"
 #include "handlers/base/config_lock.h"
 #include "handlers/features/descriptors.h"
+#include "handlers/features/features.h"
 
 namespace kt {
 namespace {

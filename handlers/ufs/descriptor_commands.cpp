@@ -38,10 +38,11 @@ void DescriptorRead(CommandContext& ctx, PanelState& state) {
     ctx.ShowLog("ufs descriptor read done.");
 
     const DescriptorOutputPlan plan = PlanDescriptorOutput(lengthByte0, buffer[0], a->idn == 1);
-    for (const std::string& line : HexDumpLines(std::span(buffer.data(), plan.dumpBytes))) ctx.AppendLog(line);
+    for (const std::string& line : HexDumpLines(std::span(buffer.data(), plan.dumpBytes)))
+        ctx.AppendLog(line);
     state.last_descriptor =
         ShownDescriptor{Low8(a->idn), Low8(a->index),
-                       std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + plan.dumpBytes)};
+                        std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + plan.dumpBytes)};
     if (a->idn == 0 && plan.dumpBytes >= 0x12) {
         state.spec_version = static_cast<std::uint16_t>(buffer[0x10] << 8 | buffer[0x11]);
         state.spec_version_of = h;
@@ -54,7 +55,7 @@ void DescriptorRead(CommandContext& ctx, PanelState& state) {
     const std::string path = Format("%s%s", dir.c_str(), kConfigurationFileName);
     const std::string why = SaveDescriptorFile(path, std::span(buffer.data(), buffer[0]));
     ctx.AppendLog(why.empty() ? std::string("Saved.")
-                          : Format("Fail to save %s: %s.", path.c_str(), why.c_str()));
+                              : Format("Fail to save %s: %s.", path.c_str(), why.c_str()));
 }
 
 std::uint16_t DeviceSpecVersion(CommandContext& ctx, PanelState& state, bool transfer_running) {

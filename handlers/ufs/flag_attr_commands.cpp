@@ -25,7 +25,7 @@ void FlagRead(CommandContext& ctx) {
     std::uint8_t state = 0;
     const std::int32_t r = kt62UfsReadFlag(ctx.Device(), Low8(*idn), &state);
     ctx.ShowLog(QueryOutcomeText(r, "UFS Read Flag",
-                             [&] { return Format("Flag(%02Xh) = %d", *idn, state != 0 ? 1 : 0); }));
+                                 [&] { return Format("Flag(%02Xh) = %d", *idn, state != 0 ? 1 : 0); }));
 }
 
 void FlagClear(CommandContext& ctx) { RunFlagChange(ctx, kt62UfsClearFlag, "UFS Clear Flag", "clear"); }
@@ -39,7 +39,7 @@ void AttributeRead(CommandContext& ctx) {
     const std::int32_t r =
         kt62UfsReadAttribute(ctx.Device(), Low8(a->idn), Low8(a->index), Low8(a->selector), &value);
     ctx.ShowLog(QueryOutcomeText(r, "UFS Read Attribute",
-                             [&] { return Format("Attriubte(%02Xh) = 0x%08X", a->idn, value); }));
+                                 [&] { return Format("Attriubte(%02Xh) = 0x%08X", a->idn, value); }));
 }
 
 void AttributeWrite(CommandContext& ctx) {
@@ -50,7 +50,7 @@ void AttributeWrite(CommandContext& ctx) {
     const std::int32_t r =
         kt62UfsWriteAttribute(ctx.Device(), Low8(a->idn), Low8(a->index), Low8(a->selector), *value);
     ctx.ShowLog(QueryOutcomeText(r, "UFS Write Attribute",
-                             [&] { return Format("Attriubte(%02Xh) written.", a->idn); }));
+                                 [&] { return Format("Attriubte(%02Xh) written.", a->idn); }));
 }
 
 }  // namespace kt::panel
