@@ -1,12 +1,17 @@
-// The Decode window's rows: each descriptor's fields against values worked
-// out by hand from the field layouts, and the panel fields' tooltips.
+// The Decode window: what the descriptor read leaves for it (run on an
+// emulated device with nothing above it; where an installed program saves,
+// too), its rows against values worked out by hand, and the tooltips.
 #include "handlers/ufs/descriptor_view.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
+
+#include "handlers/ufs/panel.h"
+#include "tests/support/fake_context.h"
 
 namespace kt {
 namespace {
@@ -57,6 +62,46 @@ TEST(DescriptorView, TitleAndTooltipsNameWhatTheNumbersAddress) {
     EXPECT_EQ(ParameterTooltipsFor("2", "c4").index.substr(0, 41),
               "Unit descriptor: the RPMB well-known unit");
     EXPECT_TRUE(ParameterTooltipsFor("G", "1").idn.empty());
+}
+
+TEST(PanelDescriptorRead, AnInstalledProgramSavesForTheUserAndRemembersWhatItShowed) {
+    test::TempDir dir;
+    // The installed layout: the shipped Config.ini in the data folder, none beside the executable.
+    dir.Write("usr/share/kt6200/Config.ini", "[Setting]\n0=EN\n");
+    std::filesystem::create_directories(dir.Path() + "/usr/bin");
+    setenv("XDG_DATA_HOME", (dir.Path() + "/data").c_str(), 1);
+    test::FakeContext ctx(dir.Path() + "/usr/bin/");
+    const KT62_HANDLE h = test::OpenEmulated(dir, "");
+    ASSERT_NE(h, KT62_INVALID_HANDLE);
+    ctx.ExchangeDevice(h);
+    panel::PanelState state;
+    ctx.Port().SetText(IDC_EDIT_IDN, "1");
+    ctx.Port().SetText(IDC_EDIT_INDEX, "0");
+    ctx.Port().SetText(IDC_EDIT_SELECTOR, "0");
+    panel::DescriptorRead(ctx, state);
+    EXPECT_TRUE(ctx.Port().Pane().ends_with("\r\nSaved.")) << ctx.Port().Pane();
+    const std::string saved = test::TempDir::Read(dir.Path() + "/data/kt6200/configuration.descr");
+    ASSERT_TRUE(state.last_descriptor);
+    EXPECT_EQ(state.last_descriptor->idn, 1);
+    EXPECT_EQ(state.last_descriptor->bytes, std::vector<std::uint8_t>(saved.begin(), saved.end()));
+    EXPECT_TRUE(std::filesystem::is_empty(dir.Path() + "/usr/bin"));
+
+    // The version is asked of the device, except while a transfer owns the handle: then the last
+    // device descriptor read of that handle answers.
+    EXPECT_EQ(panel::DeviceSpecVersion(ctx, state, true), 0);
+    EXPECT_EQ(panel::DeviceSpecVersion(ctx, state, false), 0x0210);
+    state = {};
+    ctx.Port().SetText(IDC_EDIT_IDN, "0");
+    panel::DescriptorRead(ctx, state);
+    EXPECT_EQ(panel::DeviceSpecVersion(ctx, state, true), 0x0210);
+
+    // A failed read forgets what was shown; another handle has no version yet.
+    kt62Close(h);
+    panel::DescriptorRead(ctx, state);
+    EXPECT_FALSE(state.last_descriptor);
+    ctx.ExchangeDevice(KT62_INVALID_HANDLE);
+    EXPECT_EQ(panel::DeviceSpecVersion(ctx, state, true), 0);
+    unsetenv("XDG_DATA_HOME");
 }
 
 }  // namespace
