@@ -1,5 +1,6 @@
-// Construction, initialisation, the output pane and the window-level
-// handlers of the main dialog.
+// Construction, initialisation, the output pane, the window-level handlers
+// of the main dialog, and the commands it hands to the device, panel and
+// feature handlers.
 #include "dialog/KT6200DemoDlg.h"
 
 #include <algorithm>
@@ -8,6 +9,8 @@
 #include "common/platform.h"
 #include "common/text_format.h"
 #include "dialog/dialog_template.h"
+#include "handlers/device/device.h"
+#include "handlers/features/features.h"
 
 namespace kt {
 
@@ -16,7 +19,10 @@ std::string CAboutDlg::VersionLine() {
 }
 
 CKT6200DemoDlg::CKT6200DemoDlg(IUiPort& ui, std::string exePath)
-    : m_ui(ui), m_exePath(std::move(exePath)), m_hIcon(IDR_MAINFRAME) {}
+    : m_ui(ui),
+      m_exePath(std::move(exePath)),
+      m_hIcon(IDR_MAINFRAME),
+      m_strAppDir(AppDirFromExePath(m_exePath)) {}
 
 // A worker still running when the dialog goes away is asked to stop and
 // joined, so it never outlives the state it uses.
@@ -97,6 +103,32 @@ void CKT6200DemoDlg::OnClose() {
     else
         m_ui.Beep();
 }
+
+void CKT6200DemoDlg::OnSelChangeDevice() { device::Select(*this); }
+void CKT6200DemoDlg::OnRefresh() { device::Refresh(*this); }
+void CKT6200DemoDlg::OnInquiry() { device::Inquiry(*this); }
+void CKT6200DemoDlg::OnGetCapacity() { device::Capacity(*this); }
+
+void CKT6200DemoDlg::OnFlagRead() { panel::FlagRead(*this); }
+void CKT6200DemoDlg::OnFlagClear() { panel::FlagClear(*this); }
+void CKT6200DemoDlg::OnFlagSet() { panel::FlagSet(*this); }
+void CKT6200DemoDlg::OnFlagToggle() { panel::FlagToggle(*this); }
+void CKT6200DemoDlg::OnAttributeRead() { panel::AttributeRead(*this); }
+void CKT6200DemoDlg::OnAttributeWrite() { panel::AttributeWrite(*this); }
+void CKT6200DemoDlg::OnDescriptorRead() { panel::DescriptorRead(*this, panel_); }
+void CKT6200DemoDlg::OnDescriptorWrite() { panel::DescriptorWrite(*this); }
+void CKT6200DemoDlg::OnDmeRead() { panel::DmeRead(*this); }
+std::uint16_t CKT6200DemoDlg::DeviceSpecVersion() {
+    return panel::DeviceSpecVersion(*this, panel_, TransferRunning());
+}
+
+void CKT6200DemoDlg::OnBnClickedBtnIcInfo() { features::IcInfo(*this); }
+void CKT6200DemoDlg::OnBnClickedBtnLunInfo() { features::LunInfo(*this); }
+void CKT6200DemoDlg::OnBnClickedBtnCfg1Lun() { features::ProvisionSingleLun(*this, true); }
+void CKT6200DemoDlg::OnBnClickedBtnCfg1LunDisabled() { features::ProvisionSingleLun(*this, false); }
+void CKT6200DemoDlg::OnBnClickedBtnWorkMode() { features::WorkMode(*this); }
+void CKT6200DemoDlg::OnBnClickedButtonReset() { features::Reset(*this); }
+void CKT6200DemoDlg::OnBnClickedButtonUpdate() { features::Update(*this); }
 
 bool CKT6200DemoDlg::Dispatch(DialogMessage message, std::uintptr_t wparam, std::intptr_t lparam) {
     const bool hasId = message == DialogMessage::Command || message == DialogMessage::SelChange;

@@ -1,6 +1,6 @@
 // The main dialog: owns the run-time state and routes every command to its
-// handler. One class by design; its handlers live in one source file per
-// concern (device/, transfer/, ufs/, features/, app/).
+// handler. The device, panel and feature handlers are free functions under
+// handlers/ that see the dialog only as a CommandContext.
 #pragma once
 
 #include <kt62/apiKT6200.h>
@@ -16,7 +16,9 @@
 #include <vector>
 
 #include "common/worker_thread.h"
+#include "handlers/base/command_context.h"
 #include "handlers/base/ui_port.h"
+#include "handlers/ufs/panel.h"
 
 namespace kt {
 
@@ -55,10 +57,12 @@ public:
     static std::string VersionLine();
 };
 
-class CKT6200DemoDlg {
+// The context a handler is handed is the dialog itself, privately: only
+// the dialog passes it down.
+class CKT6200DemoDlg : private CommandContext {
 public:
-    // exePath: the running executable's full path (the program directory is
-    // derived from it at initialisation).
+    // exePath: the running executable's full path; the program directory is
+    // its folder.
     CKT6200DemoDlg(IUiPort& ui, std::string exePath);
     ~CKT6200DemoDlg();
 
@@ -72,14 +76,14 @@ public:
     bool Dispatch(DialogMessage message, std::uintptr_t wparam = 0, std::intptr_t lparam = 0);
 
     // Output pane.
-    void ShowLog(const std::string& text);
-    void AppendLog(const std::string& line);
+    void ShowLog(const std::string& text) override;
+    void AppendLog(const std::string& line) override;
     // The status line: a reason the pane's texts do not carry. The next
     // ShowLog clears it.
-    void ShowStatus(const std::string& text);
+    void ShowStatus(const std::string& text) override;
     // The library's reason for the last failure on this thread, into the
     // status line; nothing when it gave none.
-    void ShowLibraryReason();
+    void ShowLibraryReason() override;
 
     // ---- handlers (command table order) ----
     void OnSysCommand(unsigned nID, std::intptr_t lParam);
@@ -113,12 +117,9 @@ public:
     void OnBnClickedBtnCfg1LunDisabled();
 
     // ---- the descriptor just read, for its decoded view ----
-    struct DescriptorRead {
-        std::uint8_t idn = 0, index = 0;
-        std::vector<std::uint8_t> bytes;  // as shown in the pane
-    };
+    using DescriptorRead = panel::ShownDescriptor;
     // nullopt until a descriptor read shows bytes; a failed read clears it.
-    const std::optional<DescriptorRead>& LastDescriptorRead() const { return m_lastDescriptor; }
+    const std::optional<DescriptorRead>& LastDescriptorRead() const { return panel_.last_descriptor; }
     // wSpecVersion of the open device, asked of it (during a transfer: from
     // the last device descriptor read); 0 when not known.
     std::uint16_t DeviceSpecVersion();
@@ -146,22 +147,32 @@ public:
 
     // ---- state, readable by front ends and tests ----
     KT62_HANDLE DeviceHandle() const { return m_hDevice.load(); }
-    const std::string& AppDir() const { return m_strAppDir; }
-    IUiPort& Ui() { return m_ui; }
+    // Hands the dialog a programmer opened elsewhere (tests, benchmarks);
+    // the caller closes it.
+    void SetDeviceHandle(KT62_HANDLE h) { m_hDevice = h; }
+    // The program's folder, ending in one separator.
+    const std::string& AppDir() const override { return m_strAppDir; }
+    IUiPort& Ui() override { return m_ui; }
 
 private:
+    KT62_HANDLE Device() const override { return m_hDevice.load(); }
+    KT62_HANDLE ExchangeDevice(KT62_HANDLE h) override { return m_hDevice.exchange(h); }
+
     IUiPort& m_ui;
     std::string m_exePath;
 
-public:
     // Members in the dialog's declaration order.
     int m_hIcon;  // resource identifier of the application icon
     std::string m_strAppDir;
-    std::int64_t m_liFrequency = 0;
     std::atomic<KT62_HANDLE> m_hDevice{KT62_INVALID_HANDLE};
+    std::atomic<bool> m_statusShown{false};
+    panel::PanelState panel_;
+
+public:
+    // The transfer's state, public for now.
+    std::int64_t m_liFrequency = 0;
     std::atomic<std::intptr_t> m_hThread{-1};
     std::atomic<int> m_bRunning{0};
-    std::atomic<bool> m_statusShown{false};
 
 private:
     enum class TransferKind { Read, Write };
@@ -179,9 +190,6 @@ private:
     std::mutex m_transferMutex;
     bool m_cancelRequested = false;
     bool m_closeWhenWorkerEnds = false;
-    std::optional<DescriptorRead> m_lastDescriptor;
-    std::uint16_t m_specVersion = 0;
-    KT62_HANDLE m_specVersionOf = KT62_INVALID_HANDLE;
 };
 
 }  // namespace kt

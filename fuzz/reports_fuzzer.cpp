@@ -97,8 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     kt::test::FakeUiPort ui;
     kt::CKT6200DemoDlg dlg(ui, dir + "/prog");
-    dlg.m_strAppDir = dir + "/";
-    dlg.m_hDevice = h;
+    dlg.SetDeviceHandle(h);
     ui.SetText(kt::IDC_EDIT_IDN, descriptor);
     ui.SetText(kt::IDC_EDIT_INDEX, index);
     ui.SetText(kt::IDC_EDIT_SELECTOR, "0");

@@ -3,51 +3,53 @@
 
 #include "common/control_ids.h"
 #include "common/text_format.h"
-#include "dialog/KT6200DemoDlg.h"
+#include "handlers/device/device.h"
 
-namespace kt {
+namespace kt::device {
 
-void CKT6200DemoDlg::OnRefresh() {
+void Refresh(CommandContext& ctx) {
+    IUiPort& ui = ctx.Ui();
     (void)kt62LastMessage(nullptr, 0);  // an older reason is not this search's
     const std::int32_t n = kt62Search();
-    while (m_ui.ListCount(IDC_COMBO_DEVICE) > 0) m_ui.ListDelete(IDC_COMBO_DEVICE, 0);
+    while (ui.ListCount(IDC_COMBO_DEVICE) > 0) ui.ListDelete(IDC_COMBO_DEVICE, 0);
     if (n == 0) {
         // A device opened earlier stays open and in use.
-        ShowLog("No device found.");
-        ShowLibraryReason();
+        ctx.ShowLog("No device found.");
+        ctx.ShowLibraryReason();
         return;
     }
-    for (std::int32_t i = 0; i < n; ++i) m_ui.ListAppend(IDC_COMBO_DEVICE, Format("Dev%d", i));
-    ShowLog(Format("%d device found.", n));
-    m_ui.ListSelect(IDC_COMBO_DEVICE, 0);
-    OnSelChangeDevice();
+    for (std::int32_t i = 0; i < n; ++i) ui.ListAppend(IDC_COMBO_DEVICE, Format("Dev%d", i));
+    ctx.ShowLog(Format("%d device found.", n));
+    ui.ListSelect(IDC_COMBO_DEVICE, 0);
+    Select(ctx);
 }
 
-void CKT6200DemoDlg::OnSelChangeDevice() {
-    if (m_hDevice.load() != KT62_INVALID_HANDLE) kt62Close(m_hDevice.load());
-    const int position = m_ui.ListSelection(IDC_COMBO_DEVICE);
+void Select(CommandContext& ctx) {
+    if (ctx.Device() != KT62_INVALID_HANDLE) kt62Close(ctx.Device());
+    const int position = ctx.Ui().ListSelection(IDC_COMBO_DEVICE);
     (void)kt62LastMessage(nullptr, 0);
-    m_hDevice = kt62Open(position);
-    if (m_hDevice.load() == KT62_INVALID_HANDLE) {
-        ShowLog("Fail to open disk.");
-        ShowLibraryReason();
+    const KT62_HANDLE h = kt62Open(position);
+    ctx.ExchangeDevice(h);
+    if (h == KT62_INVALID_HANDLE) {
+        ctx.ShowLog("Fail to open disk.");
+        ctx.ShowLibraryReason();
         return;
     }
     // The version buffer is shared with the product call, as the library
     // expects; it starts zeroed so no stale stack bytes can be shown.
     std::array<std::uint8_t, 4> version{};
-    if (kt62GetVersion(m_hDevice.load(), version.data()) == 0) {
-        ShowLog(Format("Firmware version: %d.%d.%d", version[0], version[1], version[2]));
+    if (kt62GetVersion(h, version.data()) == 0) {
+        ctx.ShowLog(Format("Firmware version: %d.%d.%d", version[0], version[1], version[2]));
         return;
     }
     std::array<std::uint8_t, 16> name{};
     std::array<std::uint8_t, 8> extra{};
-    const std::int32_t p = kt62GetProduct(m_hDevice.load(), version.data(), name.data(), extra.data());
+    const std::int32_t p = kt62GetProduct(h, version.data(), name.data(), extra.data());
     if (p != 0) {
-        ShowLog(Format("Fail to get version %d.", p));
+        ctx.ShowLog(Format("Fail to get version %d.", p));
         return;
     }
-    ShowLog(WidenSignedBytes(name) + " Ver:" + WidenUnsignedBytes(version));
+    ctx.ShowLog(WidenSignedBytes(name) + " Ver:" + WidenUnsignedBytes(version));
 }
 
-}  // namespace kt
+}  // namespace kt::device

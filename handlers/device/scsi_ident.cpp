@@ -2,34 +2,34 @@
 #include <array>
 
 #include "common/text_format.h"
-#include "dialog/KT6200DemoDlg.h"
+#include "handlers/device/device.h"
 
-namespace kt {
+namespace kt::device {
 
-void CKT6200DemoDlg::OnInquiry() {
+void Inquiry(CommandContext& ctx) {
     // Bytes the device does not return show as 00 in the dump.
     std::array<std::uint8_t, 192> buffer{};
-    const std::int32_t r = kt62ScsiInquiry(m_hDevice.load(), buffer.data());
+    const std::int32_t r = kt62ScsiInquiry(ctx.Device(), buffer.data());
     if (r != 0) {
-        ShowLog(Format("Fail to scsi inquiry %d.", r));
+        ctx.ShowLog(Format("Fail to scsi inquiry %d.", r));
         return;
     }
-    ShowLog("scsi inquiry done.");
-    for (const std::string& line : HexDumpLines(buffer)) AppendLog(line);
+    ctx.ShowLog("scsi inquiry done.");
+    for (const std::string& line : HexDumpLines(buffer)) ctx.AppendLog(line);
 }
 
-void CKT6200DemoDlg::OnGetCapacity() {
+void Capacity(CommandContext& ctx) {
     std::uint32_t sectors = 0;
     std::uint32_t sectorSize = 0;
-    const std::int32_t r = kt62ScsiReadCapacity(m_hDevice.load(), &sectors, &sectorSize);
+    const std::int32_t r = kt62ScsiReadCapacity(ctx.Device(), &sectors, &sectorSize);
     if (r != 0) {
-        ShowLog(Format("Fail to scsi read capacity %d.", r));
+        ctx.ShowLog(Format("Fail to scsi read capacity %d.", r));
         return;
     }
-    ShowLog(
+    ctx.ShowLog(
         Format("%d sectors. %d bytes per sector.", static_cast<int>(sectors), static_cast<int>(sectorSize)));
-    AppendLog(
+    ctx.AppendLog(
         Format("%8.2lfMB.", static_cast<double>(sectors) * static_cast<double>(sectorSize) / 1048576.0));
 }
 
-}  // namespace kt
+}  // namespace kt::device

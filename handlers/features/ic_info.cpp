@@ -6,7 +6,7 @@
 #include "common/big_endian.h"
 #include "common/one_step_text.h"
 #include "common/text_format.h"
-#include "dialog/KT6200DemoDlg.h"
+#include "handlers/features/features.h"
 #include "handlers/features/ic_info.h"
 
 namespace kt {
@@ -16,63 +16,63 @@ constexpr std::uint8_t kPeer = 3;
 
 class IcReport {
 public:
-    explicit IcReport(CKT6200DemoDlg& dlg) : dlg_(dlg), h_(dlg.m_hDevice.load()) {}
+    explicit IcReport(CommandContext& ctx) : ctx_(ctx), h_(ctx.Device()) {}
 
     void Run() {
-        dlg_.ShowLog("");
+        ctx_.ShowLog("");
         std::array<std::uint8_t, kDeviceDescriptorReadLength> device{};
         if (!Ok(kt62UfsReadDescriptor(h_, kDeviceDescriptorIdn, 0, 0, device.data(), device.size()))) return;
 
         const std::uint8_t product = device[kProductNameOffset];
         const std::uint8_t manufacturer = device[kManufacturerNameOffset];
         const std::uint8_t serial = device[kSerialNumberOffset];
-        dlg_.ShowLog(Format("Part Number(%d):", product));
+        ctx_.ShowLog(Format("Part Number(%d):", product));
         if (!AppendString(product)) return;
-        dlg_.AppendLog(Format("Manufacturer Name(%d):", manufacturer));
+        ctx_.AppendLog(Format("Manufacturer Name(%d):", manufacturer));
         if (!AppendString(manufacturer)) return;
-        dlg_.AppendLog(Format("Serial Number(%d):", serial));
+        ctx_.AppendLog(Format("Serial Number(%d):", serial));
         if (!AppendString(serial)) return;
 
-        dlg_.AppendLog("IC Density:");
+        ctx_.AppendLog("IC Density:");
         std::array<std::uint8_t, kGeometryReadLength> geometry{};
         if (!Ok(kt62UfsReadDescriptor(h_, kGeometryDescriptorIdn, 0, 0, geometry.data(), geometry.size())))
             return;
         for (const std::string& line : DensityLines(BigEndian64(&geometry[kRawCapacityOffset])))
-            dlg_.AppendLog(line);
+            ctx_.AppendLog(line);
 
-        dlg_.AppendLog("HS GEAR capability:");
+        ctx_.AppendLog("HS GEAR capability:");
         std::uint32_t hsGear = 0;
         if (!Ok(kt62UfsGetDME(h_, kTxHsGearCapability, 0, kPeer, &hsGear))) return;
-        if (const auto line = HsGearLine(hsGear)) dlg_.AppendLog(*line);
+        if (const auto line = HsGearLine(hsGear)) ctx_.AppendLog(*line);
 
-        dlg_.AppendLog("PWM GEAR capability:");
+        ctx_.AppendLog("PWM GEAR capability:");
         std::uint32_t pwmG0 = 0;
         std::uint32_t pwmGear = 0;
         if (!Ok(kt62UfsGetDME(h_, kTxPwmG0Capability, 0, kPeer, &pwmG0))) return;
         if (!Ok(kt62UfsGetDME(h_, kTxPwmGearCapability, 0, kPeer, &pwmGear))) return;
-        if (const auto line = PwmGearLine(pwmG0, pwmGear)) dlg_.AppendLog(*line);
+        if (const auto line = PwmGearLine(pwmG0, pwmGear)) ctx_.AppendLog(*line);
 
-        dlg_.AppendLog("Support M-PHY version:");
+        ctx_.AppendLog("Support M-PHY version:");
         std::array<std::uint8_t, kInterconnectReadLength> interconnect{};
         if (!Ok(kt62UfsReadDescriptor(h_, kInterconnectDescriptorIdn, 0, 0, interconnect.data(),
                                       interconnect.size())))
             return;
-        dlg_.AppendLog(MphyVersionLine(interconnect[4], interconnect[5]));
+        ctx_.AppendLog(MphyVersionLine(interconnect[4], interconnect[5]));
 
-        dlg_.AppendLog("Available Data Lane:");
+        ctx_.AppendLog("Available Data Lane:");
         std::uint32_t lanes = 0;
         if (!Ok(kt62UfsGetDME(h_, kAvailTxDataLanes, 0, kPeer, &lanes))) return;
-        dlg_.AppendLog(Format("    TX:%d.", static_cast<int>(lanes)));
+        ctx_.AppendLog(Format("    TX:%d.", static_cast<int>(lanes)));
         lanes = 0;
         if (!Ok(kt62UfsGetDME(h_, kAvailRxDataLanes, 0, kPeer, &lanes))) return;
-        dlg_.AppendLog(Format("    RX:%d.", static_cast<int>(lanes)));
+        ctx_.AppendLog(Format("    RX:%d.", static_cast<int>(lanes)));
 
-        dlg_.AppendLog("\r\n    DONE");
+        ctx_.AppendLog("\r\n    DONE");
     }
 
 private:
     bool Ok(std::int32_t r) {
-        if (r != 0) dlg_.AppendLog(CommandFailText(r));
+        if (r != 0) ctx_.AppendLog(CommandFailText(r));
         return r == 0;
     }
 
@@ -86,16 +86,16 @@ private:
             return false;
         const std::uint32_t n = StringDescriptorReadLength(buffer[0]);
         if (!Ok(kt62UfsReadDescriptor(h_, kStringDescriptorIdn, index, 0, buffer.data(), n))) return false;
-        dlg_.AppendLog("    " + DecodeStringDescriptor(std::span(buffer.data(), n)));
+        ctx_.AppendLog("    " + DecodeStringDescriptor(std::span(buffer.data(), n)));
         return true;
     }
 
-    CKT6200DemoDlg& dlg_;
+    CommandContext& ctx_;
     const KT62_HANDLE h_;
 };
 
 }  // namespace
 
-void CKT6200DemoDlg::OnBnClickedBtnIcInfo() { IcReport(*this).Run(); }
+void features::IcInfo(CommandContext& ctx) { IcReport(ctx).Run(); }
 
 }  // namespace kt

@@ -8,8 +8,8 @@
 #include "common/big_endian.h"
 #include "common/one_step_text.h"
 #include "common/text_format.h"
-#include "dialog/KT6200DemoDlg.h"
 #include "handlers/features/descriptors.h"
+#include "handlers/features/features.h"
 
 namespace kt {
 namespace {
@@ -58,28 +58,28 @@ std::optional<std::string> LunLine(std::span<const std::uint8_t, kUnitDescriptor
     return line;
 }
 
-void CKT6200DemoDlg::OnBnClickedBtnLunInfo() {
-    const KT62_HANDLE h = m_hDevice.load();
-    ShowLog("");
+void features::LunInfo(CommandContext& ctx) {
+    const KT62_HANDLE h = ctx.Device();
+    ctx.ShowLog("");
     std::array<std::uint8_t, kDeviceDescriptorReadLength> device{};
     std::int32_t r = kt62UfsReadDescriptor(h, kDeviceDescriptorIdn, 0, 0, device.data(), device.size());
     if (r != 0) {
-        AppendLog(CommandFailText(r));
+        ctx.AppendLog(CommandFailText(r));
         return;
     }
-    ShowLog(LunHeaderText(device[kNumberLuOffset], device[kNumberWluOffset]));
+    ctx.ShowLog(LunHeaderText(device[kNumberLuOffset], device[kNumberWluOffset]));
     for (int n = 0; n < kReportedUnits; ++n) {
         // Zeroed for each unit: a short answer never shows an earlier unit's bytes.
         std::array<std::uint8_t, kUnitDescriptorReadLength> unit{};
         r = kt62UfsReadDescriptor(h, kUnitDescriptorIdn, static_cast<std::uint8_t>(n), 0, unit.data(),
                                   unit.size());
         if (r != 0) {
-            AppendLog(CommandFailText(r));
+            ctx.AppendLog(CommandFailText(r));
             return;
         }
-        if (const auto line = LunLine(unit)) AppendLog(*line);
+        if (const auto line = LunLine(unit)) ctx.AppendLog(*line);
     }
-    AppendLog("\r\n    DONE");
+    ctx.AppendLog("\r\n    DONE");
 }
 
 }  // namespace kt

@@ -9,9 +9,9 @@
 #include "common/one_step_text.h"
 #include "common/query_text.h"
 #include "common/text_format.h"
-#include "dialog/KT6200DemoDlg.h"
 #include "handlers/base/config_lock.h"
 #include "handlers/features/descriptors.h"
+#include "handlers/features/features.h"
 
 namespace kt {
 namespace {
@@ -45,35 +45,35 @@ std::variant<ConfigLayout, std::string> DeviceConfigLayout(KT62_HANDLE h, const 
         device[kUd0BaseOffset], device[kUdConfigPLength]);
 }
 
-void ProvisionSingleLun(CKT6200DemoDlg& dlg, bool enableUnit0) {
-    const KT62_HANDLE h = dlg.m_hDevice.load();
+void Provision(CommandContext& ctx, bool enableUnit0) {
+    const KT62_HANDLE h = ctx.Device();
     if (ConfigDescriptorLockedOnDevice(h)) {
-        dlg.ShowLog(kConfigLockedText);
+        ctx.ShowLog(kConfigLockedText);
         return;
     }
     std::array<std::uint8_t, kGeometryReadLength> geometryBytes{};
     const std::int32_t g =
         kt62UfsReadDescriptor(h, kGeometryDescriptorIdn, 0, 0, geometryBytes.data(), geometryBytes.size());
     if (g != 0) {
-        dlg.AppendLog(CommandFailText(g));
+        ctx.AppendLog(CommandFailText(g));
         return;
     }
     const RawGeometry geometry = DecodeGeometry(geometryBytes);
     const auto units = WholeCapacityAllocUnits(geometry);
     if (const auto* refusal = std::get_if<std::string>(&units)) {
-        dlg.ShowLog(*refusal);
+        ctx.ShowLog(*refusal);
         return;
     }
     const auto layout = DeviceConfigLayout(h, geometry);
     if (const auto* refusal = std::get_if<std::string>(&layout)) {
-        dlg.ShowLog(*refusal);
+        ctx.ShowLog(*refusal);
         return;
     }
     const auto descriptor =
         SingleLunConfiguration(std::get<ConfigLayout>(layout), std::get<std::uint32_t>(units), enableUnit0);
     const std::int32_t r = kt62UfsWriteDescriptor(h, kConfigDescriptorIdn, 0, 0, descriptor.data(),
                                                   static_cast<std::uint32_t>(descriptor.size()));
-    dlg.ShowLog(QueryOutcomeText(r, "UFS Write Descriptor", [] { return kProvisionedText; }));
+    ctx.ShowLog(QueryOutcomeText(r, "UFS Write Descriptor", [] { return kProvisionedText; }));
 }
 
 }  // namespace
@@ -119,7 +119,6 @@ std::vector<std::uint8_t> SingleLunConfiguration(const ConfigLayout& layout, std
     return d;
 }
 
-void CKT6200DemoDlg::OnBnClickedBtnCfg1Lun() { ProvisionSingleLun(*this, true); }
-void CKT6200DemoDlg::OnBnClickedBtnCfg1LunDisabled() { ProvisionSingleLun(*this, false); }
+void features::ProvisionSingleLun(CommandContext& ctx, bool enable_unit0) { Provision(ctx, enable_unit0); }
 
 }  // namespace kt

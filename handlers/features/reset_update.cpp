@@ -6,32 +6,32 @@
 
 #include "common/control_ids.h"
 #include "common/text_format.h"
-#include "dialog/KT6200DemoDlg.h"
+#include "handlers/features/features.h"
 
-namespace kt {
+namespace kt::features {
 
 // The pane never speaks of a reset; a reset that did not happen (refused on
 // a read-only host, a failing device) is said in the status line, so that
 // nobody takes the silence for a reset.
-void CKT6200DemoDlg::OnBnClickedButtonReset() {
-    const std::int32_t r = kt62UfsReset(m_hDevice.load(), kHardwareReset);
-    if (r != 0) ShowStatus(Format("Reset failed: %s (%d)", kt62ResultText(r), static_cast<int>(r)));
+void Reset(CommandContext& ctx) {
+    const std::int32_t r = kt62UfsReset(ctx.Device(), kHardwareReset);
+    if (r != 0) ctx.ShowStatus(Format("Reset failed: %s (%d)", kt62ResultText(r), static_cast<int>(r)));
     std::this_thread::sleep_for(kResetPause);
 }
 
-void CKT6200DemoDlg::OnBnClickedButtonUpdate() {
-    const auto path = m_ui.ChooseFile(FileChooserMode::Open, kFirmwareFileFilter);
+void Update(CommandContext& ctx) {
+    const auto path = ctx.Ui().ChooseFile(FileChooserMode::Open, kFirmwareFileFilter);
     if (!path) return;
-    ShowLog(kUpdatingText);
+    ctx.ShowLog(kUpdatingText);
     const std::u16string wide = Utf8ToUtf16(*path);  // zero-terminated by c_str()
     static_assert(sizeof(char16_t) == sizeof(kt62_char16));
     (void)kt62LastMessage(nullptr, 0);
-    const std::int32_t r = kt62Update(m_hDevice.load(), reinterpret_cast<const kt62_char16*>(wide.c_str()));
+    const std::int32_t r = kt62Update(ctx.Device(), reinterpret_cast<const kt62_char16*>(wide.c_str()));
     // The raw code, negative ones included: a firmware failure is not a SCSI status.
-    ShowLog(r == 0 ? std::string(kUpdateDoneText) : Format("Command fail err %d.", static_cast<int>(r)));
-    if (r != 0) ShowLibraryReason();  // a file that cannot be read says which and why
+    ctx.ShowLog(r == 0 ? std::string(kUpdateDoneText) : Format("Command fail err %d.", static_cast<int>(r)));
+    if (r != 0) ctx.ShowLibraryReason();  // a file that cannot be read says which and why
     // The programmer restarts: the user picks it again once it is back.
-    m_ui.ListSelect(IDC_COMBO_DEVICE, -1);
+    ctx.Ui().ListSelect(IDC_COMBO_DEVICE, -1);
 }
 
-}  // namespace kt
+}  // namespace kt::features

@@ -4,7 +4,7 @@
 
 #include "common/one_step_text.h"
 #include "common/text_format.h"
-#include "dialog/KT6200DemoDlg.h"
+#include "handlers/features/features.h"
 
 namespace kt {
 namespace {
@@ -30,17 +30,17 @@ std::string WorkModeText(const LinkState& tx, const LinkState& rx) {
     return "Power Mode:\r\n" + DirectionText("Tx", tx) + "\r\n" + DirectionText("Rx", rx);
 }
 
-void CKT6200DemoDlg::OnBnClickedBtnWorkMode() {
-    const KT62_HANDLE h = m_hDevice.load();
+void features::WorkMode(CommandContext& ctx) {
+    const KT62_HANDLE h = ctx.Device();
     LinkState tx;
     LinkState rx;
     std::int32_t r = ReadDirection(h, kTxAttributes, tx);
     if (r == 0) r = ReadDirection(h, kRxAttributes, rx);
     if (r != 0) {
-        AppendLog(CommandFailText(r));
+        ctx.AppendLog(CommandFailText(r));
         return;
     }
-    ShowLog(WorkModeText(tx, rx));
+    ctx.ShowLog(WorkModeText(tx, rx));
 }
 
 }  // namespace kt

@@ -7,101 +7,102 @@
 #include "common/query_text.h"
 #include "common/text_format.h"
 #include "common/user_files.h"
-#include "dialog/KT6200DemoDlg.h"
 #include "handlers/base/config_lock.h"
 #include "handlers/ufs/descriptor_file.h"
 #include "handlers/ufs/hex_field.h"
+#include "handlers/ufs/panel.h"
 
-namespace kt {
+namespace kt::panel {
 
-void CKT6200DemoDlg::OnDescriptorRead() {
-    const auto a = ReadQueryAddress(*this);
+void DescriptorRead(CommandContext& ctx, PanelState& state) {
+    const auto a = ReadQueryAddress(ctx);
     if (!a) return;
-    const KT62_HANDLE h = m_hDevice.load();
-    m_lastDescriptor.reset();
+    const KT62_HANDLE h = ctx.Device();
+    state.last_descriptor.reset();
     // Zeroed, so that a read the device answers short never shows stale bytes.
     std::array<std::uint8_t, kDescriptorBufferSize> buffer{};
 
     std::int32_t r =
         kt62UfsReadDescriptor(h, Low8(a->idn), Low8(a->index), Low8(a->selector), buffer.data(), 2);
     if (r != 0) {
-        ShowLog(ReportStatusText("UFS Read Descriptor", r));
+        ctx.ShowLog(ReportStatusText("UFS Read Descriptor", r));
         return;
     }
     const std::uint8_t lengthByte0 = buffer[0];
     const std::uint32_t n = std::min<std::uint32_t>(lengthByte0, kDescriptorReadLimit);
     r = kt62UfsReadDescriptor(h, Low8(a->idn), Low8(a->index), Low8(a->selector), buffer.data(), n);
     if (r != 0) {
-        ShowLog(Format("Fail to ufs read decriptor %d.", r));
+        ctx.ShowLog(Format("Fail to ufs read decriptor %d.", r));
         return;
     }
-    ShowLog("ufs descriptor read done.");
+    ctx.ShowLog("ufs descriptor read done.");
 
     const DescriptorOutputPlan plan = PlanDescriptorOutput(lengthByte0, buffer[0], a->idn == 1);
-    for (const std::string& line : HexDumpLines(std::span(buffer.data(), plan.dumpBytes))) AppendLog(line);
-    m_lastDescriptor =
-        DescriptorRead{Low8(a->idn), Low8(a->index),
-                       std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + plan.dumpBytes)};
+    for (const std::string& line : HexDumpLines(std::span(buffer.data(), plan.dumpBytes)))
+        ctx.AppendLog(line);
+    state.last_descriptor =
+        ShownDescriptor{Low8(a->idn), Low8(a->index),
+                        std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + plan.dumpBytes)};
     if (a->idn == 0 && plan.dumpBytes >= 0x12) {
-        m_specVersion = static_cast<std::uint16_t>(buffer[0x10] << 8 | buffer[0x11]);
-        m_specVersionOf = h;
+        state.spec_version = static_cast<std::uint16_t>(buffer[0x10] << 8 | buffer[0x11]);
+        state.spec_version_of = h;
     }
-    for (const std::string& note : plan.notes) AppendLog(note);
+    for (const std::string& note : plan.notes) ctx.AppendLog(note);
     if (!plan.save) return;
 
-    const std::string dir = WritableFileFolder(m_strAppDir, UserDataDir(), kConfigurationFileName);
-    if (dir != m_strAppDir) (void)MakeUserFolders(dir);
+    const std::string dir = WritableFileFolder(ctx.AppDir(), UserDataDir(), kConfigurationFileName);
+    if (dir != ctx.AppDir()) (void)MakeUserFolders(dir);
     const std::string path = Format("%s%s", dir.c_str(), kConfigurationFileName);
     const std::string why = SaveDescriptorFile(path, std::span(buffer.data(), buffer[0]));
-    AppendLog(why.empty() ? std::string("Saved.")
-                          : Format("Fail to save %s: %s.", path.c_str(), why.c_str()));
+    ctx.AppendLog(why.empty() ? std::string("Saved.")
+                              : Format("Fail to save %s: %s.", path.c_str(), why.c_str()));
 }
 
-std::uint16_t CKT6200DemoDlg::DeviceSpecVersion() {
-    const KT62_HANDLE h = m_hDevice.load();
+std::uint16_t DeviceSpecVersion(CommandContext& ctx, PanelState& state, bool transfer_running) {
+    const KT62_HANDLE h = ctx.Device();
     // Asked afresh (another device may sit behind the same handle value),
     // unless the worker owns the handle: then the last device descriptor
     // read of this handle answers.
     std::array<std::uint8_t, 0x12> head{};
-    if (h != KT62_INVALID_HANDLE && !TransferRunning() &&
+    if (h != KT62_INVALID_HANDLE && !transfer_running &&
         kt62UfsReadDescriptor(h, 0, 0, 0, head.data(), static_cast<std::uint32_t>(head.size())) == 0) {
-        m_specVersion = static_cast<std::uint16_t>(head[0x10] << 8 | head[0x11]);
-        m_specVersionOf = h;
+        state.spec_version = static_cast<std::uint16_t>(head[0x10] << 8 | head[0x11]);
+        state.spec_version_of = h;
     }
-    return m_specVersionOf == h ? m_specVersion : 0;
+    return state.spec_version_of == h ? state.spec_version : 0;
 }
 
-void CKT6200DemoDlg::OnDescriptorWrite() {
-    const auto a = ReadQueryAddress(*this);
+void DescriptorWrite(CommandContext& ctx) {
+    const auto a = ReadQueryAddress(ctx);
     if (!a) return;
-    const KT62_HANDLE h = m_hDevice.load();
+    const KT62_HANDLE h = ctx.Device();
     if (a->idn == 1 && ConfigDescriptorLockedOnDevice(h)) {
-        ShowLog(kConfigLockedText);
+        ctx.ShowLog(kConfigLockedText);
         return;
     }
-    const auto path = m_ui.ChooseFile(FileChooserMode::Open, kDescriptorFileFilter);
+    const auto path = ctx.Ui().ChooseFile(FileChooserMode::Open, kDescriptorFileFilter);
     if (!path) return;
 
     const DescriptorFileContent file = ReadDescriptorFile(*path);
     if (file.status == DescriptorFileContent::Status::OpenFailed) {
-        ShowLog("Fail to open file.");
-        ShowStatus(*path + ": " + file.reason);
+        ctx.ShowLog("Fail to open file.");
+        ctx.ShowStatus(*path + ": " + file.reason);
         return;
     }
     if (file.status == DescriptorFileContent::Status::ReadFailed) {
-        ShowLog(Format("Fail to read file: %s.", file.reason.c_str()));
-        ShowStatus(*path + ": " + file.reason);
+        ctx.ShowLog(Format("Fail to read file: %s.", file.reason.c_str()));
+        ctx.ShowStatus(*path + ": " + file.reason);
         return;
     }
     if (!DescriptorFileAccepted(file.head, file.length, a->idn)) {
-        ShowLog("Invalid idn or length with your setting.");
+        ctx.ShowLog("Invalid idn or length with your setting.");
         return;
     }
     const std::int32_t r = kt62UfsWriteDescriptor(h, Low8(a->idn), Low8(a->index), Low8(a->selector),
                                                   file.head.data(), static_cast<std::uint32_t>(file.length));
-    ShowLog(QueryOutcomeText(r, "UFS Write Descriptor", [] {
+    ctx.ShowLog(QueryOutcomeText(r, "UFS Write Descriptor", [] {
         return "write descriptor done. Press \"Reset\" button to make it effective.";
     }));
 }
 
-}  // namespace kt
+}  // namespace kt::panel

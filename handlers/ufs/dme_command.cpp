@@ -2,9 +2,9 @@
 #include "common/control_ids.h"
 #include "common/query_text.h"
 #include "common/text_format.h"
-#include "dialog/KT6200DemoDlg.h"
 #include "handlers/ufs/dme.h"
 #include "handlers/ufs/hex_field.h"
+#include "handlers/ufs/panel.h"
 
 namespace kt {
 
@@ -12,13 +12,13 @@ std::string DmeSuccessText(std::uint8_t kind, std::uint32_t attrId, std::uint32_
     return Format("Get %s (%04Xh) = 0x%08X", kind == kDmeGet ? "DME" : "DME PEER", attrId, value);
 }
 
-void CKT6200DemoDlg::OnDmeRead() {
-    const auto reg = ReadHexField(*this, kDmeRegField);
+void panel::DmeRead(CommandContext& ctx) {
+    const auto reg = ReadHexField(ctx, kDmeRegField);
     if (!reg) return;
-    const std::uint8_t kind = DmeKindForSelection(m_ui.ListSelection(IDC_COMBO_DME_TYPE));
+    const std::uint8_t kind = DmeKindForSelection(ctx.Ui().ListSelection(IDC_COMBO_DME_TYPE));
     std::uint32_t value = 0;
-    const std::int32_t r = kt62UfsGetDME(m_hDevice.load(), *reg, 0, kind, &value);
-    ShowLog(QueryOutcomeText(r, "UFS Get DME", [&] { return DmeSuccessText(kind, *reg, value); }));
+    const std::int32_t r = kt62UfsGetDME(ctx.Device(), *reg, 0, kind, &value);
+    ctx.ShowLog(QueryOutcomeText(r, "UFS Get DME", [&] { return DmeSuccessText(kind, *reg, value); }));
 }
 
 }  // namespace kt

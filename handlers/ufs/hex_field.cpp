@@ -2,7 +2,6 @@
 
 #include "common/control_ids.h"
 #include "common/text_format.h"
-#include "dialog/KT6200DemoDlg.h"
 
 namespace kt {
 
@@ -54,21 +53,21 @@ const HexField kSelectorField{IDC_EDIT_SELECTOR, "selector(hex)"};
 const HexField kValueField{IDC_EDIT_VALUE, "Value(hex)"};
 const HexField kDmeRegField{IDC_EDIT_DME_REG, "REG(hex)"};
 
-std::optional<std::uint32_t> ReadHexField(CKT6200DemoDlg& dlg, const HexField& field) {
+std::optional<std::uint32_t> ReadHexField(CommandContext& ctx, const HexField& field) {
     bool wider = false;
-    const auto value = ParseHexField(dlg.Ui().GetText(field.id), &wider);
-    if (!value) dlg.ShowLog(HexFieldRefusalText(field.label));
+    const auto value = ParseHexField(ctx.Ui().GetText(field.id), &wider);
+    if (!value) ctx.ShowLog(HexFieldRefusalText(field.label));
     if (!value || !wider) return value;
-    dlg.ShowLog(Format("Invalid %s: more than 32 bits. Nothing was sent.", field.label));
+    ctx.ShowLog(Format("Invalid %s: more than 32 bits. Nothing was sent.", field.label));
     return std::nullopt;
 }
 
-std::optional<QueryAddress> ReadQueryAddress(CKT6200DemoDlg& dlg) {
-    const auto idn = ReadHexField(dlg, kIdnField);
+std::optional<QueryAddress> ReadQueryAddress(CommandContext& ctx) {
+    const auto idn = ReadHexField(ctx, kIdnField);
     if (!idn) return std::nullopt;
-    const auto index = ReadHexField(dlg, kIndexField);
+    const auto index = ReadHexField(ctx, kIndexField);
     if (!index) return std::nullopt;
-    const auto selector = ReadHexField(dlg, kSelectorField);
+    const auto selector = ReadHexField(ctx, kSelectorField);
     if (!selector) return std::nullopt;
     return QueryAddress{*idn, *index, *selector};
 }

@@ -8,9 +8,9 @@
 #include <string>
 #include <string_view>
 
-namespace kt {
+#include "handlers/base/command_context.h"
 
-class CKT6200DemoDlg;
+namespace kt {
 
 // Reads text as "%X" does: leading white space skipped, an optional sign,
 // an optional 0x/0X prefix, hexadecimal digits of either case up to the
@@ -37,12 +37,12 @@ extern const HexField kSelectorField;
 extern const HexField kValueField;
 extern const HexField kDmeRegField;
 
-// Reads a field from the dialog. When it holds no number, or one wider than
+// Reads a field from the window. When it holds no number, or one wider than
 // the 32 bits the library's calls take, the refusal replaces the pane and
 // nullopt comes back: the caller then stops before
 // anything reaches the device, since guessing 0 for an IDN on a write is
 // how a part gets bricked.
-std::optional<std::uint32_t> ReadHexField(CKT6200DemoDlg& dlg, const HexField& field);
+std::optional<std::uint32_t> ReadHexField(CommandContext& ctx, const HexField& field);
 
 // The low 8 bits, for the library's 8-bit IDN, index and selector.
 inline std::uint8_t Low8(std::uint32_t value) { return static_cast<std::uint8_t>(value & 0xFFu); }
@@ -52,6 +52,6 @@ inline std::uint8_t Low8(std::uint32_t value) { return static_cast<std::uint8_t>
 struct QueryAddress {
     std::uint32_t idn, index, selector;
 };
-std::optional<QueryAddress> ReadQueryAddress(CKT6200DemoDlg& dlg);
+std::optional<QueryAddress> ReadQueryAddress(CommandContext& ctx);
 
 }  // namespace kt

@@ -242,7 +242,6 @@ public:
     CommandRun RunCommand(const std::string& rule, bool topLevel) {
         ui_ = std::make_unique<FakeUiPort>();
         dlg_ = std::make_unique<CKT6200DemoDlg>(*ui_, dir_.Path() + "/prog");
-        dlg_->m_strAppDir = dir_.Path() + "/";
         ui_->SetText(IDC_EDIT_IDN, "0");
         ui_->SetText(IDC_EDIT_INDEX, "0");
         ui_->SetText(IDC_EDIT_SELECTOR, "0");
@@ -264,7 +263,7 @@ public:
         EXPECT_EQ(kt62Search(), 1) << profile;
         h_ = kt62Open(0);
         EXPECT_NE(h_, KT62_INVALID_HANDLE) << profile;
-        dlg_->m_hDevice = h_;
+        dlg_->SetDeviceHandle(h_);
         if (command_.prepare) command_.prepare(*this);
         if (command_.probe) run.before = command_.probe(*this);
         ui_->SetText(IDC_EDIT_LOG, "earlier text");
@@ -309,7 +308,7 @@ public:
 
     void CloseAll() {
         if (dlg_) {
-            const KT62_HANDLE d = dlg_->m_hDevice.load();
+            const KT62_HANDLE d = dlg_->DeviceHandle();
             if (d != KT62_INVALID_HANDLE && d != h_) kt62Close(d);
             dlg_.reset();
         }

@@ -160,7 +160,6 @@ TEST_F(Language, StoredIndexDecidesTheStartAndTheNextPress) {
         test::FakeUiPort ui;
         CKT6200DemoDlg dlg(ui, dir_.Path() + "/prog/kt6200");
         Put(TwoLanguages(c.langId));
-        dlg.m_strAppDir = dir_.Path() + "/prog/";
         dlg.ApplyLanguage(-1);
         EXPECT_EQ(ui.GetText(IDOK), c.startsSecond ? "第二 IDOK" : "Refresh");
         dlg.OnLanguage();
@@ -180,7 +179,6 @@ TEST_F(Language, SectionNamesAreCutToFifteenAndCaptionsToFiveHundredElevenCharac
         SCOPED_TRACE(full);
         Put("[Setting]\nLANG_ID=0\n0=" + full + "\n[" + full + "]\nIDOK=full name\n[" + cut +
             "]\nIDOK=cut name\nIDCANCEL=" + longCaption + "\n");
-        dlg_.m_strAppDir = dir_.Path() + "/prog/";
         dlg_.ApplyLanguage(-1);
         EXPECT_EQ(ui_.GetText(IDOK), "cut name");
         EXPECT_EQ(ui_.GetText(IDCANCEL), cut511);

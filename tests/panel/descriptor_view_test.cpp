@@ -1,12 +1,17 @@
-// The Decode window's rows: each descriptor's fields against values worked
-// out by hand from the field layouts, and the panel fields' tooltips.
+// The Decode window: what the descriptor read leaves for it (run on an
+// emulated device with nothing above it; where an installed program saves,
+// too), its rows against values worked out by hand, and the tooltips.
 #include "handlers/ufs/descriptor_view.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
+
+#include "handlers/ufs/panel.h"
+#include "tests/support/fake_context.h"
 
 namespace kt {
 namespace {
@@ -22,50 +27,20 @@ struct Case {
 };
 
 TEST(DescriptorView, EachDescriptorsFieldsReadAsWorkedOutByHand) {
+    // clang-format off
     const Case cases[] = {
         {0x00, 0, 0x40, 0, 0x10, {0x02, 0x10}, "wSpecVersion", "02 10", "UFS 2.1"},
         {0x00, 0, 0x59, 0x0310, 0x01, {0x00}, "bDescriptorIDN", "00", "0x00 Device"},
         {0x00, 0, 0x40, 0, 0x3E, {0x07}, "reserved", "07 00", ""},  // 0x2B to the end: one row
-        {0x01, 0, 0x90, 0, 0x24, {0, 0, 0x10, 0}, "LU1.dNumAllocUnits", "00 00 10 00", "0x00001000 (4096)"},
-        {0x01,
-         0,
-         0xE6,
-         0x0310,
-         0x34,
-         {0, 0, 0x10, 0},
-         "LU1.dNumAllocUnits",
-         "00 00 10 00",
-         "0x00001000 (4096)"},
-        {0x02,
-         1,
-         0x2D,
-         0x0310,
-         0x0B,
-         {0, 0, 0, 0, 0, 0x10, 0, 0},
-         "qLogicalBlockCount",
-         "00 00 00 00 00 10 00 00",
-         "0x0000000000100000 (1048576)"},
-        {0x02, 0xC4, 0x23, 0x0310, 0x13, {0x04}, "bRPMBRegion0Size", "04", "0x04 (4)"},
-        {0x02, 0xC4, 0x23, 0x0210, 0x13, {0, 0, 0, 4}, "dEraseBlockSize", "00 00 00 04", "0x00000004 (4)"},
+        {0x01, 0, 0xE6, 0x0310, 0x34, {0, 0, 0x10, 0}, "LU1.dNumAllocUnits", "00 00 10 00", "0x00001000 (4096)"},
         {0x04, 0, 0x06, 0, 0x02, {0x01, 0x80}, "bcdUniproVersion", "01 80", "1.8"},
         {0x05, 1, 0x08, 0, 0x02, {0, 'K', 0, 'T', 0, '6'}, "UC", "00 4B 00 54 00 36", "\"KT6\""},
-        {0x07,
-         0,
-         0x57,
-         0x0310,
-         0x04,
-         {0, 0, 0, 0, 0, 0, 0, 4},
-         "qTotalRawDeviceCapacity",
-         "00 00 00 00 00 00 00 04",
-         "0x0000000000000004 (4)"},
-        {0x08, 0, 0x62, 0, 0x04, {0x80, 0x64}, "wActiveICCLevelsVCC[1]", "80 64", "0x8064 (32868)"},
-        {0x09, 0, 0x2D, 0x0310, 0x02, {0x02}, "bPreEOLInfo", "02", "0x02 (2)"},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::vector<std::uint8_t> bytes(c.length, 0);
-        bytes[0] = c.length;
-        bytes[1] = c.idn;
+        bytes[0] = c.length, bytes[1] = c.idn;
         std::copy(c.bytes.begin(), c.bytes.end(), bytes.begin() + static_cast<std::ptrdiff_t>(c.offset));
         const std::vector<DescriptorViewRow> rows = DescriptorView(c.idn, c.index, bytes, c.spec);
         // The row holding the offset: the last that starts at or before it.
@@ -81,14 +56,52 @@ TEST(DescriptorView, EachDescriptorsFieldsReadAsWorkedOutByHand) {
 
 TEST(DescriptorView, TitleAndTooltipsNameWhatTheNumbersAddress) {
     EXPECT_EQ(DescriptorViewTitle(0x02, 0xC4), "Unit descriptor (IDN 0x02), index 0xC4");
-    const ParameterTooltips b = ParameterTooltipsFor("0B", "0");
-    EXPECT_EQ(b.idn,
+    EXPECT_EQ(ParameterTooltipsFor("0B", "0").idn,
               "Flag 0x0B: fPermanentlyDisableFwUpdate\nAttribute 0x0B: bConfigDescrLock\n"
               "Descriptor 0x0B: reserved");
-    EXPECT_EQ(b.value, "The value of attribute bConfigDescrLock");
     EXPECT_EQ(ParameterTooltipsFor("2", "c4").index.substr(0, 41),
               "Unit descriptor: the RPMB well-known unit");
     EXPECT_TRUE(ParameterTooltipsFor("G", "1").idn.empty());
+}
+
+TEST(PanelDescriptorRead, AnInstalledProgramSavesForTheUserAndRemembersWhatItShowed) {
+    test::TempDir dir;
+    // The installed layout: the shipped Config.ini in the data folder, none beside the executable.
+    dir.Write("usr/share/kt6200/Config.ini", "[Setting]\n0=EN\n");
+    std::filesystem::create_directories(dir.Path() + "/usr/bin");
+    setenv("XDG_DATA_HOME", (dir.Path() + "/data").c_str(), 1);
+    test::FakeContext ctx(dir.Path() + "/usr/bin/");
+    const KT62_HANDLE h = test::OpenEmulated(dir, "");
+    ASSERT_NE(h, KT62_INVALID_HANDLE);
+    ctx.ExchangeDevice(h);
+    panel::PanelState state;
+    ctx.Port().SetText(IDC_EDIT_IDN, "1");
+    ctx.Port().SetText(IDC_EDIT_INDEX, "0");
+    ctx.Port().SetText(IDC_EDIT_SELECTOR, "0");
+    panel::DescriptorRead(ctx, state);
+    EXPECT_TRUE(ctx.Port().Pane().ends_with("\r\nSaved.")) << ctx.Port().Pane();
+    const std::string saved = test::TempDir::Read(dir.Path() + "/data/kt6200/configuration.descr");
+    ASSERT_TRUE(state.last_descriptor);
+    EXPECT_EQ(state.last_descriptor->idn, 1);
+    EXPECT_EQ(state.last_descriptor->bytes, std::vector<std::uint8_t>(saved.begin(), saved.end()));
+    EXPECT_TRUE(std::filesystem::is_empty(dir.Path() + "/usr/bin"));
+
+    // The version is asked of the device, except while a transfer owns the handle: then the last
+    // device descriptor read of that handle answers.
+    EXPECT_EQ(panel::DeviceSpecVersion(ctx, state, true), 0);
+    EXPECT_EQ(panel::DeviceSpecVersion(ctx, state, false), 0x0210);
+    state = {};
+    ctx.Port().SetText(IDC_EDIT_IDN, "0");
+    panel::DescriptorRead(ctx, state);
+    EXPECT_EQ(panel::DeviceSpecVersion(ctx, state, true), 0x0210);
+
+    // A failed read forgets what was shown; another handle has no version yet.
+    kt62Close(h);
+    panel::DescriptorRead(ctx, state);
+    EXPECT_FALSE(state.last_descriptor);
+    ctx.ExchangeDevice(KT62_INVALID_HANDLE);
+    EXPECT_EQ(panel::DeviceSpecVersion(ctx, state, true), 0);
+    unsetenv("XDG_DATA_HOME");
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/text_format.h"
 #include "handlers/base/ui_port.h"
 
 namespace kt::test {
@@ -18,42 +19,68 @@ class FakeUiPort : public IUiPort {
 public:
     FakeUiPort();  // every control of the main dialog, enabled, empty
 
-    std::string GetText(int id) override;
-    void SetText(int id, const std::string& text) override;
-    void AppendText(int id, const std::string& text) override;
-    void SetTitle(const std::string& title) override;
-    void EnableControl(int id, bool enable) override;
-    bool IsControlEnabled(int id) override;
-    void SetProgress(int id, int permille) override;
-    int ListCount(int id) override;
+    std::string GetText(int id) override { return Lock()->At(id).text; }
+    void SetText(int id, const std::string& text) override {
+        Rec(Format("SetText %d %s", id, text.c_str()))->At(id).text = text;
+    }
+    void AppendText(int id, const std::string& text) override {
+        Rec(Format("AppendText %d %s", id, text.c_str()))->At(id).text += text;
+    }
+    void SetTitle(const std::string& title) override { Rec("SetTitle " + title)->title_ = title; }
+    void EnableControl(int id, bool enable) override {
+        Rec(Format("Enable %d %d", id, enable ? 1 : 0))->At(id).enabled = enable;
+    }
+    bool IsControlEnabled(int id) override { return Lock()->At(id).enabled; }
+    void SetProgress(int id, int permille) override {
+        Rec(Format("SetProgress %d %d", id, permille))->At(id).progress = permille;
+    }
+    int ListCount(int id) override { return static_cast<int>(Lock()->At(id).items.size()); }
     void ListDelete(int id, int position) override;
-    void ListAppend(int id, const std::string& item) override;
-    int ListSelection(int id) override;
+    void ListAppend(int id, const std::string& item) override {
+        Rec(Format("ListAppend %d %s", id, item.c_str()))->At(id).items.push_back(item);
+    }
+    int ListSelection(int id) override { return Lock()->At(id).selection; }
     void ListSelect(int id, int position) override;
     bool AskYesNo(const std::string& text, const std::string& caption) override;
     std::optional<std::string> ChooseFile(FileChooserMode mode, const std::string& filter) override;
-    void StartTimer(int id, unsigned periodMs) override;
-    void StopTimer(int id) override;
-    void EndDialog(int result) override;
-    void RunAboutBox(const std::string& versionLine) override;
-    void Beep() override;
+    void StartTimer(int id, unsigned periodMs) override {
+        Rec(Format("StartTimer %d %u", id, periodMs))->timers_[id] = periodMs;
+    }
+    void StopTimer(int id) override { Rec(Format("StopTimer %d", id))->timers_.erase(id); }
+    void EndDialog(int result) override { Rec(Format("EndDialog %d", result))->endResult_ = result; }
+    void RunAboutBox(const std::string& line) override { Rec("RunAboutBox " + line)->about_.push_back(line); }
+    void Beep() override { ++Rec("Beep")->beeps_; }
 
     // Answers for the next questions and choosers (default: no / cancel).
-    void QueueAnswer(bool yes);
-    void QueueFile(std::optional<std::string> path);
+    void QueueAnswer(bool yes) { Lock()->answers_.push_back(yes); }
+    void QueueFile(std::optional<std::string> path) { Lock()->files_.push_back(std::move(path)); }
 
     // Test-side view.
-    std::string Pane();    // the output pane's text
-    int Progress(int id);  // a progress bar's position
-    std::string Title();
-    std::vector<std::string> ListItems(int id);
-    std::vector<std::string> Log();  // every operation, e.g. "SetText 1001 ..."
-    std::optional<int> EndResult();
-    std::vector<std::string> AboutLines();
-    std::map<int, unsigned> Timers();
-    int Beeps();
+    std::string Pane() { return GetText(1001); }  // the output pane's text
+    int Progress(int id) { return Lock()->At(id).progress; }
+    std::string Title() { return Lock()->title_; }
+    std::vector<std::string> ListItems(int id) { return Lock()->At(id).items; }
+    std::vector<std::string> Log() { return Lock()->log_; }  // every operation, e.g. "SetText 1001 ..."
+    std::optional<int> EndResult() { return Lock()->endResult_; }
+    std::vector<std::string> AboutLines() { return Lock()->about_; }
+    std::map<int, unsigned> Timers() { return Lock()->timers_; }
+    int Beeps() { return Lock()->beeps_; }
 
 private:
+    // The port, locked until the end of the full expression that asked for it.
+    struct Locked {
+        std::unique_lock<std::recursive_mutex> lock;
+        FakeUiPort* port;
+        FakeUiPort* operator->() const { return port; }
+    };
+    Locked Lock() { return {std::unique_lock(mutex_), this}; }
+    // Records an operation; the change made through the result belongs to the same step.
+    Locked Rec(std::string entry) {
+        Locked l = Lock();
+        log_.push_back(std::move(entry));
+        return l;
+    }
+
     struct Control {
         std::string text;
         bool enabled = true;
@@ -62,7 +89,6 @@ private:
         int progress = 0;
     };
     Control& At(int id);  // throws std::out_of_range for an unknown id
-    void Record(std::string entry);
 
     std::recursive_mutex mutex_;
     std::map<int, Control> controls_;

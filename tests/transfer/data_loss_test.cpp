@@ -130,7 +130,7 @@ protected:
             GatePort ui;
             {
                 CKT6200DemoDlg dlg(ui, dir_.Path() + "/kt6200");
-                dlg.m_hDevice = handle_;
+                dlg.SetDeviceHandle(handle_);
                 ui.SetText(IDC_EDIT_START_SECTOR, "0");
                 ui.SetText(IDC_EDIT_SECTOR_COUNT, std::to_string(kRange));
                 ui.SetText(IDC_EDIT_PACKET_SIZE, "64");

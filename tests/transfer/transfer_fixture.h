@@ -75,7 +75,7 @@ protected:
         ASSERT_EQ(kt62Search(), 1) << profile;
         handle_ = kt62Open(0);
         ASSERT_NE(handle_, KT62_INVALID_HANDLE);
-        dlg_.m_hDevice = handle_;
+        dlg_.SetDeviceHandle(handle_);
     }
 
     void Fields(std::uint32_t start, std::uint32_t count) {
