@@ -1,5 +1,4 @@
-// The script runner's pure parts: the line parser, JSON string literals and
-// the program path in --appdir.
+// The script runner's pure parts: line parser, JSON literals, --appdir path.
 #include "frontends/script/script_line.h"
 
 #include <gtest/gtest.h>
@@ -37,8 +36,7 @@ TEST(ParseLine, ReadsEveryVerbAndRefusesMalformedLines) {
         {"text IDCANCEL", "text|IDCANCEL||0|0"},
         {"\tabout\t", "about|||0|0"},
         {"", "skip"},
-        {"   # comment", "skip"},
-        {"#print", "skip"},
+        {"   #print", "skip"},
         {"Print", "! unknown verb \"Print\""},
         {"set", "! set needs a control name"},
         {"click IDOK IDCANCEL", "! click takes one control name"},
