@@ -1,20 +1,12 @@
-// The descriptor file: whatever a file chosen for the descriptor write
-// holds, and whatever lengths a device gives the descriptor read to save.
-//
-// Input: the file's bytes, then the full read's and the length read's
-// byte 0, then 4 bytes of IDN field value (numbers are taken from the end).
-#include <fuzzer/FuzzedDataProvider.h>
-
+// The descriptor file: whatever a file chosen for the descriptor write holds,
+// and whatever lengths a device gives the descriptor read to save. Input: the
+// file's bytes, the two reads' byte 0 and 4 bytes of IDN (numbers from the end).
 #include <algorithm>
-#include <cstddef>
-#include <cstdint>
-#include <string>
-#include <vector>
 
 #include "fuzz/fuzz_support.h"
 #include "handlers/ufs/descriptor_file.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+KT_FUZZ_TARGET(data, size) {
     FuzzedDataProvider in(data, size);
     const auto idn = in.ConsumeIntegral<std::uint32_t>();
     const auto lengthByte0 = in.ConsumeIntegral<std::uint8_t>();
@@ -55,5 +47,4 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         KT_FUZZ_CHECK(back.status == kt::DescriptorFileContent::Status::Ok && back.head == answer);
         KT_FUZZ_CHECK(kt::DescriptorFileAccepted(back.head, back.length, 1) == (fullByte0 >= 2));
     }
-    return 0;
 }

@@ -1,29 +1,18 @@
-// The emulated UFS device fed arbitrary requests: query requests, DME gets,
-// resets, power cycles and SCSI on unit 0, decoded from the input, against a
-// device in a scratch state folder that each input starts factory-fresh.
-//
-// Invariants: no crash or sanitizer report; every result is success, a
-// library error, or a device failure of the family its call documents; the
-// state always stores and reloads (never KT62_E_STATE_IO); a descriptor read
-// writes a prefix of the buffer, no longer than asked and as long as the
-// descriptor allows, and touches nothing after it; READ CAPACITY agrees with
-// unit descriptor 0.
-#include <fuzzer/FuzzedDataProvider.h>
+// The emulated UFS device, factory-fresh for each input, fed queries, DME gets,
+// resets, power cycles and SCSI on unit 0. Every result is success, a library
+// error or a failure of its call's family; the state always stores (never
+// KT62_E_STATE_IO); a descriptor read writes a prefix of the buffer as long as
+// asked and allowed, nothing after it; READ CAPACITY agrees with unit descriptor 0.
 #include <kt62/apiKT6200.h>
 
 #include <algorithm>
-#include <cstddef>
-#include <cstdint>
 #include <filesystem>
 #include <memory>
-#include <vector>
 
 #include "emu/ufs_device.h"
 #include "fuzz/fuzz_support.h"
 #include "profile.h"
 #include "registry.h"
-
-namespace {
 
 using kt62::emu::UfsDevice;
 
@@ -43,37 +32,24 @@ bool DmeResult(int32_t r) {
 // The devices an input may start from: the default one, small ones whose units fill up, and
 // the versions whose descriptors differ in size.
 kt62::UfsProfile ProfileVariant(uint8_t which) {
-    kt62::UfsProfile p;
-    switch (which % 5) {
-        case 0:
-            break;
-        case 1:
-            p.raw_capacity_bytes = uint64_t{64} << 20;
-            p.segment_size_bytes = uint64_t{1} << 20;
-            break;
-        case 2:
-            p.spec_version = "3.1";
-            p.raw_capacity_bytes = uint64_t{256} << 20;
-            break;
-        case 3:
-            p.spec_version = "2.0";
-            p.raw_capacity_bytes = uint64_t{8} << 20;
-            p.segment_size_bytes = 512 * 8;
-            p.logical_units = {kt62::LogicalUnitProfile{.enable = 1, .alloc_units = 4},
-                               kt62::LogicalUnitProfile{.enable = 1, .block_size_exponent = 16}};
-            break;
-        case 4:
-            p.spec_version = "3.0";
-            p.config_descr_lock = 1;
-            p.raw_capacity_bytes = uint64_t{32} << 20;
-            break;
-    }
-    return p;
+    using kt62::LogicalUnitProfile;
+    const kt62::UfsProfile variants[] = {
+        {},
+        {.raw_capacity_bytes = uint64_t{64} << 20, .segment_size_bytes = uint64_t{1} << 20},
+        {.spec_version = "3.1", .raw_capacity_bytes = uint64_t{256} << 20},
+        {.spec_version = "2.0",
+         .raw_capacity_bytes = uint64_t{8} << 20,
+         .segment_size_bytes = 512 * 8,
+         .logical_units = std::vector{LogicalUnitProfile{.enable = 1, .alloc_units = 4},
+                                      LogicalUnitProfile{.enable = 1, .block_size_exponent = 16}}},
+        {.spec_version = "3.0", .raw_capacity_bytes = uint64_t{32} << 20, .config_descr_lock = 1},
+    };
+    return variants[which % 5];
 }
 
-// A buffer of exactly n bytes (so that the address sanitizer sees any byte past it), filled with
-// a pattern so that untouched bytes can be told from written ones.
-std::vector<uint8_t> Patterned(size_t n, uint8_t fill) { return std::vector<uint8_t>(n, fill); }
+// Buffers are of exactly n bytes, so that the address sanitizer sees any byte past them, and
+// filled with a pattern, so that untouched bytes can be told from written ones.
+using Patterned = std::vector<uint8_t>;
 
 // How many leading bytes the call wrote: bytes after a written one are never untouched. Two runs
 // over different fills tell written bytes (equal in both) from untouched ones.
@@ -101,87 +77,53 @@ private:
 
     void Step(UfsDevice& d) {
         const uint8_t idn = Byte(), index = Byte(), selector = Byte();
-        switch (in_.ConsumeIntegralInRange(0, 15)) {
-            case 0: {
-                uint8_t v = 0;
-                KT_FUZZ_CHECK(QueryResult(d.ReadFlag(idn, &v)));
-                break;
-            }
-            case 1:
-                KT_FUZZ_CHECK(QueryResult(d.SetFlag(idn)));
-                break;
-            case 2:
-                KT_FUZZ_CHECK(QueryResult(d.ClearFlag(idn)));
-                break;
-            case 3:
-                KT_FUZZ_CHECK(QueryResult(d.ToggleFlag(idn)));
-                break;
-            case 4: {
-                uint32_t v = 0;
-                KT_FUZZ_CHECK(QueryResult(d.ReadAttribute(idn, index, selector, &v)));
-                break;
-            }
-            case 5:
-                KT_FUZZ_CHECK(
-                    QueryResult(d.WriteAttribute(idn, index, selector, in_.ConsumeIntegral<uint32_t>())));
-                break;
-            case 6:
-                ReadDescriptor(d, idn, index, selector);
-                break;
-            case 7:
-                WriteDescriptor(d, idn, index, selector);
-                break;
-            case 8: {
-                const uint32_t attr =
-                    in_.ConsumeBool() ? in_.ConsumeIntegral<uint32_t>() : in_.ConsumeIntegral<uint16_t>();
-                const uint8_t kind = in_.ConsumeBool() ? (in_.ConsumeBool() ? 1 : 3) : Byte();
-                uint32_t v = 0;
-                KT_FUZZ_CHECK(DmeResult(d.GetDme(attr, selector, kind, &v)));
-                break;
-            }
-            case 9: {
-                const int32_t r = d.Reset(in_.ConsumeBool() ? 1 : Byte());
-                KT_FUZZ_CHECK(r == KT62_OK || LibraryError(r));
-                break;
-            }
-            case 10: {
-                std::vector<uint8_t> buffer = Patterned(192, 0xA5);
-                const int32_t r = d.ScsiInquiry(buffer.data());
-                KT_FUZZ_CHECK(ScsiResult(r));
-                KT_FUZZ_CHECK(
-                    std::all_of(buffer.begin() + 36, buffer.end(), [](uint8_t b) { return b == 0xA5; }));
-                break;
-            }
-            case 11:
-                ReadCapacity(d);
-                break;
-            case 12:
-            case 13:
-                Transfer(d, in_.ConsumeBool());
-                break;
-            case 14:
-                d.OnClose();
-                d.OnOpen();
-                break;
-            case 15: {
-                static constexpr uint32_t kPackets[] = {0, 1, 512, 4096, 12345, 65536, 0xFFFFFFFF};
-                kt62::Registry::SetPacketSize(in_.PickValueInArray(kPackets));
-                break;
-            }
+        const int op = in_.ConsumeIntegralInRange(0, 15);
+        uint8_t flag = 0;
+        uint32_t value = 0;
+        if (op < 6) {  // flag and attribute queries
+            KT_FUZZ_CHECK(QueryResult(
+                op == 0   ? d.ReadFlag(idn, &flag)
+                : op == 1 ? d.SetFlag(idn)
+                : op == 2 ? d.ClearFlag(idn)
+                : op == 3 ? d.ToggleFlag(idn)
+                : op == 4 ? d.ReadAttribute(idn, index, selector, &value)
+                          : d.WriteAttribute(idn, index, selector, in_.ConsumeIntegral<uint32_t>())));
+        } else if (op == 6) {
+            ReadDescriptor(d, idn, index, selector);
+        } else if (op == 7) {
+            WriteDescriptor(d, idn, index, selector);
+        } else if (op == 8) {
+            const uint32_t attr =
+                in_.ConsumeBool() ? in_.ConsumeIntegral<uint32_t>() : in_.ConsumeIntegral<uint16_t>();
+            const uint8_t kind = in_.ConsumeBool() ? (in_.ConsumeBool() ? 1 : 3) : Byte();
+            KT_FUZZ_CHECK(DmeResult(d.GetDme(attr, selector, kind, &value)));
+        } else if (op == 9) {
+            const int32_t r = d.Reset(in_.ConsumeBool() ? 1 : Byte());
+            KT_FUZZ_CHECK(r == KT62_OK || LibraryError(r));
+        } else if (op == 10) {
+            std::vector<uint8_t> buffer = Patterned(192, 0xA5);
+            KT_FUZZ_CHECK(ScsiResult(d.ScsiInquiry(buffer.data())));
+            KT_FUZZ_CHECK(
+                std::all_of(buffer.begin() + 36, buffer.end(), [](uint8_t b) { return b == 0xA5; }));
+        } else if (op == 11) {
+            ReadCapacity(d);
+        } else if (op < 14) {
+            Transfer(d, in_.ConsumeBool());
+        } else if (op == 14) {
+            d.OnClose();
+            d.OnOpen();
+        } else {
+            static constexpr uint32_t kPackets[] = {0, 1, 512, 4096, 12345, 65536, 0xFFFFFFFF};
+            kt62::Registry::SetPacketSize(in_.PickValueInArray(kPackets));
         }
     }
 
     uint32_t Length() {
-        switch (in_.ConsumeIntegralInRange(0, 3)) {
-            case 0:
-                return Byte();
-            case 1:
-                return in_.ConsumeIntegralInRange<uint32_t>(0, 600);
-            case 2:
-                return 0;
-            default:
-                return 255;
-        }
+        const int kind = in_.ConsumeIntegralInRange(0, 3);
+        return kind == 0   ? Byte()
+               : kind == 1 ? in_.ConsumeIntegralInRange<uint32_t>(0, 600)
+               : kind == 2 ? 0
+                           : 255;
     }
 
     void ReadDescriptor(UfsDevice& d, uint8_t idn, uint8_t index, uint8_t selector) {
@@ -190,10 +132,7 @@ private:
         const size_t written = WrittenPrefix(
             length, [&](uint8_t* b) { return d.ReadDescriptor(idn, index, selector, b, length); }, r);
         KT_FUZZ_CHECK(QueryResult(r));
-        if (r != KT62_OK) {
-            KT_FUZZ_CHECK(written == 0);
-            return;
-        }
+        if (r != KT62_OK) return KT_FUZZ_CHECK(written == 0);
         // As much as the whole descriptor, as a 255-byte read shows it, and no more than asked.
         const size_t whole = WrittenPrefix(
             255, [&](uint8_t* b) { return d.ReadDescriptor(idn, index, selector, b, 255); }, whole_r);
@@ -253,9 +192,7 @@ private:
     uint32_t sectors_ = 0, block_ = 0;
 };
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+KT_FUZZ_TARGET(data, size) {
     FuzzedDataProvider in(data, size);
     const std::filesystem::path state = kt::fuzz::ScratchDir() + "/state";
     std::filesystem::remove_all(state);
@@ -265,5 +202,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     device->OnOpen();
     Driver(in).Run(*device);
     device->OnClose();
-    return 0;
 }

@@ -1,20 +1,17 @@
 // The programmer firmware image: any bytes a user may choose for an update.
-#include <cstddef>
-#include <cstdint>
 #include <span>
-#include <string>
 
 #include "emu/firmware.h"
 #include "fuzz/fuzz_support.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+KT_FUZZ_TARGET(data, size) {
     namespace emu = kt62::emu;
     emu::FirmwareImage image;
     const std::int32_t r = emu::ParseFirmwareImage(std::span(data, size), image);
     if (r != KT62_OK) {
         KT_FUZZ_CHECK(r == KT62_E_FW_FORMAT || r == KT62_E_FW_TRUNCATED || r == KT62_E_FW_CRC ||
                       r == KT62_E_FW_MODEL);
-        return 0;
+        return;
     }
     // An accepted image is what the builder makes of its version and payload, byte for byte, but
     // for the reserved bytes (31, 40-43), which the check leaves to later formats.
@@ -31,5 +28,4 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const bool header_crc = i >= 44 && i < 48;  // covers the reserved bytes
         KT_FUZZ_CHECK(reserved || header_crc || (*rebuilt)[i] == data[i]);
     }
-    return 0;
 }

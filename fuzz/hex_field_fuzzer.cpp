@@ -1,21 +1,16 @@
 // The panel's hexadecimal fields: any text the operator can type.
-#include <cstddef>
-#include <cstdint>
-#include <string>
-#include <string_view>
 
-#include "common/text_format.h"
 #include "fuzz/fuzz_support.h"
 #include "handlers/ufs/hex_field.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+KT_FUZZ_TARGET(data, size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     const std::optional<std::uint32_t> value = kt::ParseHexField(text);
 
     // Reading stops at the first character that is no digit: one more such
     // character after the text changes nothing.
     KT_FUZZ_CHECK(kt::ParseHexField(std::string(text) + "G") == value);
-    if (!value) return 0;
+    if (!value) return;
 
     // The value read, written back the ways an operator writes it, reads as
     // itself; with a minus sign, as its 32-bit negation.
@@ -25,5 +20,4 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           kt::Format(" \t+%X", v), kt::Format("%X z", v)})
         KT_FUZZ_CHECK(kt::ParseHexField(written) == v);
     KT_FUZZ_CHECK(kt::ParseHexField(kt::Format("-%X", *value)) == 0u - *value);
-    return 0;
 }

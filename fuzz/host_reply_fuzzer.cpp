@@ -1,24 +1,14 @@
-// The Linux host codec fed arbitrary kernel answers: BSG replies to query
-// requests and DME gets (with arbitrary status words) and SCSI sense data
-// after any status.
-//
-// Invariants: no crash or sanitizer report; a success is only ever the answer
-// to the request that was sent (transaction code 0x36, the request's opcode,
-// IDN, index and selector echoed, reply.result 0); a descriptor never claims
-// more bytes than the buffer took; every failure is a negative device status
-// or a known library error, never a success in disguise.
-#include <fuzzer/FuzzedDataProvider.h>
+// The Linux host codec fed any kernel answer: BSG replies to queries and DME
+// gets, SCSI sense after any status. A success only ever answers the request
+// sent (code 0x36, opcode, IDN, index and selector echoed, result 0) and claims
+// no more bytes than the buffer took; a failure is a negative device status or
+// a known library error.
 #include <kt62/apiKT6200.h>
 
-#include <cstddef>
-#include <cstdint>
 #include <cstring>
-#include <vector>
 
 #include "fuzz/fuzz_support.h"
 #include "host/codec.h"
-
-namespace {
 
 using namespace kt62::host;
 
@@ -79,20 +69,8 @@ void Sense(FuzzedDataProvider& in) {
         KT_FUZZ_CHECK((static_cast<uint32_t>(r) & 0xFFFF0000u) == 0xFFFE0000u && st.sense_written >= 3);
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+KT_FUZZ_TARGET(data, size) {
     FuzzedDataProvider in(data, size);
-    switch (in.ConsumeIntegralInRange<int>(0, 2)) {
-        case 0:
-            Query(in);
-            break;
-        case 1:
-            Dme(in);
-            break;
-        default:
-            Sense(in);
-            break;
-    }
-    return 0;
+    const int which = in.ConsumeIntegralInRange<int>(0, 2);
+    which == 0 ? Query(in) : which == 1 ? Dme(in) : Sense(in);
 }

@@ -1,14 +1,9 @@
 // The emulator profile: any bytes KT62_EMULATOR may name.
-#include <cstddef>
-#include <cstdint>
-#include <string_view>
 
 #include "emu/ufs_spec.h"
 #include "functions.h"
 #include "fuzz/fuzz_support.h"
 #include "profile.h"
-
-namespace {
 
 // What the library relies on when it acts on a rule without checking again:
 // outputs the function has, byte outputs that fit the caller's buffer.
@@ -32,16 +27,14 @@ void CheckRule(const kt62::FaultRule& rule, bool top_level) {
         KT_FUZZ_CHECK(!rule.match[k] || (info.match_keys & (1u << k)));
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+KT_FUZZ_TARGET(data, size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     (void)kt62::ParseHexBytes(text);
 
     const kt62::ParsedProfile parsed = kt62::ParseProfile(text);
     if (parsed.error) {
         KT_FUZZ_CHECK(parsed.profile.programmers.empty() && parsed.profile.faults.empty());
-        return 0;
+        return;
     }
     KT_FUZZ_CHECK(parsed.profile.programmers.size() <= kt62::kMaxProgrammers);
     for (const kt62::FaultRule& rule : parsed.profile.faults) CheckRule(rule, true);
@@ -50,5 +43,4 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // An accepted profile describes a device the model can build.
         KT_FUZZ_CHECK(kt62::emu::MakeDeviceSpec(p.ufs).spec != nullptr);
     }
-    return 0;
 }

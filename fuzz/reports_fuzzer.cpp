@@ -1,32 +1,19 @@
-// The reports fed arbitrary device answers: "Get IC INFO", "Get LUN INfo",
-// "Get Work mode" and the descriptor dump (with its save of the
-// configuration descriptor), run by the dialog against an emulated
-// programmer whose fault rules answer from the input: descriptor bytes of
-// any length, DME values, failures, after and times counts.
-//
-// Invariants: no crash or sanitizer report (so nothing is read past a
-// buffer the device filled), the pane holds valid UTF-8 text, and a saved
-// descriptor file is as long as its byte 0 says and no longer than the read
-// asked for.
-#include <fuzzer/FuzzedDataProvider.h>
+// The reports (IC, LUN, work mode, descriptor dump and its save) run by the
+// dialog on a programmer whose fault rules answer from the input: descriptor
+// bytes of any length, DME values, failures, after and times counts. Nothing is
+// read past what the device filled, the pane stays UTF-8, and a saved
+// descriptor is as long as its byte 0 says and no longer than the read asked.
 #include <kt62/apiKT6200.h>
 
-#include <cstddef>
-#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <string>
-#include <vector>
 
 #include "common/control_ids.h"
-#include "common/text_format.h"
 #include "dialog/KT6200DemoDlg.h"
 #include "fuzz/fuzz_support.h"
 #include "handlers/ufs/descriptor_file.h"
 #include "tests/support/fake_ui_port.h"
-
-namespace {
 
 std::string Hex(const std::vector<std::uint8_t>& bytes) {
     std::string out;
@@ -38,15 +25,10 @@ std::string Hex(const std::vector<std::uint8_t>& bytes) {
 constexpr std::uint8_t kIdns[] = {0x00, 0x01, 0x02, 0x04, 0x05, 0x07};
 constexpr std::uint32_t kDmeAttributes[] = {0x0002, 0x0003, 0x0004, 0x1520, 0x1540, 0x21, 0x22,
                                             0x23,   0x24,   0xA1,   0xA2,   0xA3,   0xA4};
-constexpr std::int32_t kFailures[] = {-1,
-                                      -5,
-                                      -10,
-                                      KT62_SCSI_FAILURE(5, 0x24),
-                                      KT62_DME_FAILURE(1),
-                                      KT62_E_TRANSPORT,
-                                      KT62_E_TIMEOUT,
-                                      0x7FFFFFFF,
-                                      INT32_MIN};
+// clang-format off
+constexpr std::int32_t kFailures[] = {-1, -5, -10, KT62_SCSI_FAILURE(5, 0x24), KT62_DME_FAILURE(1),
+                                      KT62_E_TRANSPORT, KT62_E_TIMEOUT, 0x7FFFFFFF, INT32_MIN};
+// clang-format on
 
 std::string Rule(FuzzedDataProvider& in) {
     std::string rule;
@@ -72,11 +54,7 @@ std::string Rule(FuzzedDataProvider& in) {
     return rule + "}";
 }
 
-bool ValidUtf8(const std::string& s) { return kt::Utf16ToUtf8(kt::Utf8ToUtf16(s)) == s; }
-
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+KT_FUZZ_TARGET(data, size) {
     FuzzedDataProvider in(data, size);
     const std::string& dir = kt::fuzz::ScratchDir();
     std::string faults;
@@ -91,13 +69,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string profile = dir + "/profile.json";
     std::ofstream(profile, std::ios::trunc) << R"({"programmers":[{"faults":[)" << faults << "]}]}";
     setenv("KT62_EMULATOR", profile.c_str(), 1);
-    KT_FUZZ_CHECK(kt62Search() == 1);
-    const KT62_HANDLE h = kt62Open(0);
-    KT_FUZZ_CHECK(h != KT62_INVALID_HANDLE);
-
     kt::test::FakeUiPort ui;
     kt::CKT6200DemoDlg dlg(ui, dir + "/prog");
-    dlg.SetDeviceHandle(h);
+    dlg.OnInitDialog();  // finds and opens the programmer
+    const KT62_HANDLE h = dlg.DeviceHandle();
+    KT_FUZZ_CHECK(h != KT62_INVALID_HANDLE);
     ui.SetText(kt::IDC_EDIT_IDN, descriptor);
     ui.SetText(kt::IDC_EDIT_INDEX, index);
     ui.SetText(kt::IDC_EDIT_SELECTOR, "0");
@@ -105,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::filesystem::remove(saved);
     for (int id : {kt::IDC_BTN_IC_INFO, kt::IDC_BTN_LUN_INFO, kt::IDC_BTN_WORK_MODE, kt::IDC_BTN_DESC_READ}) {
         dlg.Dispatch(kt::DialogMessage::Command, static_cast<std::uintptr_t>(id));
-        KT_FUZZ_CHECK(ValidUtf8(ui.Pane()));
+        KT_FUZZ_CHECK(kt::fuzz::ValidUtf8(ui.Pane()));
     }
     kt62Close(h);
 
@@ -115,5 +91,4 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         KT_FUZZ_CHECK(file.length <= kt::kDescriptorReadLimit);
         KT_FUZZ_CHECK(file.length == 0 || file.head[0] == file.length);
     }
-    return 0;
 }

@@ -1,8 +1,5 @@
 // The emulated device's state file: whatever a crash, a full disk or a hand edit left in
 // state.json.
-#include <cstddef>
-#include <cstdint>
-#include <string>
 
 #include <kt62/apiKT6200.h>
 
@@ -10,11 +7,11 @@
 #include "emu/ufs_spec.h"
 #include "fuzz/fuzz_support.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+KT_FUZZ_TARGET(data, size) {
     namespace emu = kt62::emu;
     const std::string text(reinterpret_cast<const char*>(data), size);
     emu::StoredState state;
-    if (emu::ParseState(text, state)) return 0;
+    if (emu::ParseState(text, state)) return;
     for (const std::uint32_t g : state.unit_generation) KT_FUZZ_CHECK(g < UINT32_MAX);
 
     // What loads, saves and loads again unchanged.
@@ -34,5 +31,4 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                       kept.config_active == state.config_active &&
                       kept.unit_generation == state.unit_generation && kept.sequence == state.sequence);
     }
-    return 0;
 }

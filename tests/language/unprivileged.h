@@ -1,6 +1,5 @@
-// Runs a check in a child process that has no right to write where its
-// user may not: root drops to the unprivileged "nobody" account first,
-// since root writes into read-only directories regardless.
+// Runs fn in a child process as a user who may not write where its user may
+// not: root drops to "nobody" first, since root writes into read-only folders.
 #pragma once
 
 #include <grp.h>
@@ -11,8 +10,7 @@
 
 namespace kt::test {
 
-// fn's result as the child's exit status; -1 when the child could not run
-// or died.
+// fn's result as the child's exit status; -1 when the child could not run or died.
 inline int RunUnprivileged(const std::function<int()>& fn) {
     const pid_t pid = fork();
     if (pid < 0) return -1;
@@ -22,8 +20,7 @@ inline int RunUnprivileged(const std::function<int()>& fn) {
         _exit(fn());
     }
     int status = 0;
-    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
-    return WEXITSTATUS(status);
+    return waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace kt::test

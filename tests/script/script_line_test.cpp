@@ -1,114 +1,81 @@
+// The script runner's pure parts: line parser, JSON literals, --appdir path.
 #include "frontends/script/script_line.h"
 
 #include <gtest/gtest.h>
 
-#include <string>
+#include "frontends/script/json_string.h"
+#include "frontends/script/runner.h"
 
 namespace kt::script {
 namespace {
 
-struct GoodLine {
-    std::string line;
-    Verb verb;
-    std::string name;
-    std::string text;
-    std::int64_t number;
-    bool flag;
-};
-
-TEST(ParseLine, ReadsEveryVerb) {
-    const GoodLine cases[] = {
-        {"set IDC_EDIT_IDN 1f", Verb::Set, "IDC_EDIT_IDN", "1f", 0, false},
-        {"set IDC_EDIT_IDN", Verb::Set, "IDC_EDIT_IDN", "", 0, false},
-        {"set IDC_EDIT_IDN ", Verb::Set, "IDC_EDIT_IDN", "", 0, false},
-        {"set IDC_EDIT_IDN  two blanks", Verb::Set, "IDC_EDIT_IDN", " two blanks", 0, false},
-        {"set IDC_EDIT_IDN a # not a comment ", Verb::Set, "IDC_EDIT_IDN", "a # not a comment ", 0, false},
-        {"set 1013\tx", Verb::Set, "1013", "x", 0, false},
-        {"  click IDOK", Verb::Click, "IDOK", "", 0, false},
-        {"click 1006  ", Verb::Click, "1006", "", 0, false},
-        {"select IDC_COMBO_DEVICE 1", Verb::Select, "IDC_COMBO_DEVICE", "", 1, false},
-        {"select IDC_COMBO_DEVICE -1", Verb::Select, "IDC_COMBO_DEVICE", "", -1, false},
-        {"key enter IDC_EDIT_LOG", Verb::KeyEnter, "IDC_EDIT_LOG", "", 0, false},
-        {"key escape", Verb::KeyEscape, "", "", 0, false},
-        {"close", Verb::Close, "", "", 0, false},
-        {"answer yes", Verb::Answer, "", "", 0, true},
-        {"answer no", Verb::Answer, "", "", 0, false},
-        {"choose out dir/image one.bin", Verb::Choose, "", "out dir/image one.bin", 0, false},
-        {"choose cancel", Verb::Choose, "", "", 0, true},
-        {"choose ./cancel", Verb::Choose, "", "./cancel", 0, false},
-        {"sleep 0", Verb::Sleep, "", "", 0, false},
-        {"sleep 250", Verb::Sleep, "", "", 250, true},
-        {"wait", Verb::Wait, "", "", 0, false},
-        {"wait 1500", Verb::Wait, "", "", 1500, true},
-        {"print", Verb::Print, "", "", 0, false},
-        {"text IDCANCEL", Verb::Text, "IDCANCEL", "", 0, false},
-        {"enabled IDCANCEL", Verb::Enabled, "IDCANCEL", "", 0, false},
-        {"selection IDC_COMBO_DME_TYPE", Verb::Selection, "IDC_COMBO_DME_TYPE", "", 0, false},
-        {"items IDC_COMBO_DEVICE", Verb::Items, "IDC_COMBO_DEVICE", "", 0, false},
-        {"title", Verb::Title, "", "", 0, false},
-        {"\tabout\t", Verb::About, "", "", 0, false},
-    };
-    for (const GoodLine& c : cases) {
-        SCOPED_TRACE(c.line);
-        const ParsedLine p = ParseLine(c.line);
-        ASSERT_EQ(ParsedLine::Kind::Command, p.kind) << p.error;
-        EXPECT_EQ(c.verb, p.command.verb);
-        EXPECT_EQ(c.name, p.command.name);
-        EXPECT_EQ(c.text, p.command.text);
-        if (c.verb == Verb::Select || c.verb == Verb::Sleep || c.verb == Verb::Wait) {
-            EXPECT_EQ(c.number, p.command.number);
-        }
-        if (c.verb == Verb::Answer || c.verb == Verb::Choose || c.verb == Verb::Wait) {
-            EXPECT_EQ(c.flag, p.command.flag);
-        }
-    }
+// "skip", the error, or verb|name|text|number|flag.
+std::string Parsed(const std::string& line) {
+    const ParsedLine p = ParseLine(line);
+    const Command& c = p.command;
+    if (p.kind != ParsedLine::Kind::Command)
+        return p.kind == ParsedLine::Kind::Skip ? "skip" : "! " + p.error;
+    return std::string(VerbName(c.verb)) + "|" + c.name + "|" + c.text + "|" + std::to_string(c.number) +
+           "|" + (c.flag ? "1" : "0");
 }
 
-TEST(ParseLine, SkipsBlankAndCommentLines) {
-    for (const char* line : {"", "   ", "\t", "# a comment", "   # indented comment", "#print"})
-        EXPECT_EQ(ParsedLine::Kind::Skip, ParseLine(line).kind) << '"' << line << '"';
+TEST(ParseLine, ReadsEveryVerbAndRefusesMalformedLines) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"set IDC_EDIT_IDN 1f", "set|IDC_EDIT_IDN|1f|0|0"},
+        {"set IDC_EDIT_IDN  a # no comment ", "set|IDC_EDIT_IDN| a # no comment |0|0"},
+        {"set 1013\tx", "set|1013|x|0|0"},
+        {"  click IDOK  ", "click|IDOK||0|0"},
+        {"select IDC_COMBO_DEVICE -1", "select|IDC_COMBO_DEVICE||-1|0"},
+        {"key enter IDC_EDIT_LOG", "key enter|IDC_EDIT_LOG||0|0"},
+        {"answer yes", "answer|||0|1"},
+        {"choose out dir/image one.bin", "choose||out dir/image one.bin|0|0"},
+        {"choose cancel", "choose|||0|1"},
+        {"choose ./cancel", "choose||./cancel|0|0"},
+        {"sleep 250", "sleep|||250|1"},
+        {"wait 1500", "wait|||1500|1"},
+        {"text IDCANCEL", "text|IDCANCEL||0|0"},
+        {"\tabout\t", "about|||0|0"},
+        {"", "skip"},
+        {"   #print", "skip"},
+        {"Print", "! unknown verb \"Print\""},
+        {"set", "! set needs a control name"},
+        {"click IDOK IDCANCEL", "! click takes one control name"},
+        {"close now", "! close takes no arguments"},
+        {"select IDC_COMBO_DEVICE", "! select takes a list name and a position"},
+        {"select IDC_COMBO_DEVICE 1x", "! bad position \"1x\""},
+        {"select IDC_COMBO_DEVICE 99999999999", "! bad position \"99999999999\""},
+        {"key escape IDOK", "! key takes \"enter NAME\" or \"escape\""},
+        {"answer maybe", "! answer takes yes or no"},
+        {"choose   ", "! choose needs a path or cancel"},
+        {"sleep", "! sleep takes one number of milliseconds"},
+        {"sleep -5", "! bad number of milliseconds \"-5\""},
+        {"sleep 100000000", "! bad number of milliseconds \"100000000\""},
+        {"wait 1 2", "! wait takes at most one number of milliseconds"},
+        {"wait 1.5", "! bad number of milliseconds \"1.5\""},
+    };
+    for (const auto& [line, parsed] : cases) EXPECT_EQ(Parsed(line), parsed) << line;
 }
 
-struct BadLine {
-    std::string line;
-    std::string fragment;  // part of the message
-};
-
-TEST(ParseLine, RefusesMalformedLines) {
-    const BadLine cases[] = {
-        {"press IDOK", "unknown verb \"press\""},
-        {"Print", "unknown verb \"Print\""},
-        {"set", "set needs a control name"},
-        {"click", "one control name"},
-        {"click IDOK IDCANCEL", "one control name"},
-        {"text", "one control name"},
-        {"print IDC_EDIT_LOG", "takes no arguments"},
-        {"close now", "takes no arguments"},
-        {"select IDC_COMBO_DEVICE", "a list name and a position"},
-        {"select IDC_COMBO_DEVICE x", "bad position \"x\""},
-        {"select IDC_COMBO_DEVICE 1x", "bad position"},
-        {"select IDC_COMBO_DEVICE 99999999999", "bad position"},
-        {"key", "enter NAME"},
-        {"key enter", "enter NAME"},
-        {"key escape IDOK", "enter NAME"},
-        {"key tab", "enter NAME"},
-        {"answer", "yes or no"},
-        {"answer maybe", "yes or no"},
-        {"answer yes no", "yes or no"},
-        {"choose", "a path or cancel"},
-        {"choose   ", "a path or cancel"},
-        {"sleep", "one number"},
-        {"sleep -5", "bad number of milliseconds"},
-        {"sleep 1.5", "bad number of milliseconds"},
-        {"sleep 100000000", "bad number of milliseconds"},
-        {"wait 1 2", "at most one number"},
-        {"wait soon", "bad number of milliseconds"},
+TEST(JsonString, EscapesExactlyWhatJsonRequires) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"", R"("")"},
+        {"say \"hi\" C:\\dir\\ /", R"("say \"hi\" C:\\dir\\ /")"},
+        {"a\r\nb\tc", R"("a\r\nb\tc")"},
+        {std::string("\x01\x1f\0z\b\f", 6), R"("\u0001\u001f\u0000z\u0008\u000c")"},
+        {"\x7f\xE4\xB8\xAD\xEF\xBF\xBF", "\"\x7f\xE4\xB8\xAD\xEF\xBF\xBF\""},  // DEL and UTF-8 as they are
     };
-    for (const BadLine& c : cases) {
-        const ParsedLine p = ParseLine(c.line);
-        ASSERT_EQ(ParsedLine::Kind::Error, p.kind) << c.line;
-        EXPECT_NE(std::string::npos, p.error.find(c.fragment)) << c.line << " -> " << p.error;
-    }
+    for (const auto& [text, literal] : cases) EXPECT_EQ(JsonString(text), literal) << text;
+}
+
+TEST(ExePathInDir, GivesTheDialogAPathInsideDir) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"/opt/kt", "/opt/kt/kt6200-script"},
+        {"/opt/kt//", "/opt/kt/kt6200-script"},
+        {"/", "/kt6200-script"},
+        {"rel", "rel/kt6200-script"},
+        {"", "./kt6200-script"},
+    };
+    for (const auto& [dir, path] : cases) EXPECT_EQ(ExePathInDir(dir), path) << dir;
 }
 
 }  // namespace
