@@ -223,15 +223,9 @@ std::string FromUtf16Be(const std::vector<uint8_t>& d) {
     return s;
 }
 
-struct LinkValue {
-    uint32_t id;
-    uint8_t selector, kind;
-    uint32_t value;
-};
-
-// The strings, INQUIRY, READ CAPACITY and the link agree with each other and with the profile;
-// what one side of the link sends the other receives.
-TEST_F(DeviceTest, DescriptorsInquiryCapacityAndLinkAgree) {
+// The strings, INQUIRY and READ CAPACITY agree with each other and with the profile (the e2e
+// cases show the link in the reports, over both backends).
+TEST_F(DeviceTest, DescriptorsInquiryAndCapacityAgree) {
     ASSERT_NE(OpenDevice(R"({"raw_capacity_bytes":8589934592,"manufacturer_name":"ACME",
                             "product_name":"UFS-8G","serial_number":"SN42"})"),
               KT62_INVALID_HANDLE);
@@ -250,31 +244,12 @@ TEST_F(DeviceTest, DescriptorsInquiryCapacityAndLinkAgree) {
     uint64_t raw = 0;
     for (int i = 0; i < 8; ++i) raw = raw << 8 | geometry[4 + i];
     EXPECT_EQ(raw, 8589934592u / 512);
-    uint32_t sectors = 0, size = 0, v = 0;
+    uint32_t sectors = 0, size = 0;
     ASSERT_EQ(kt62ScsiReadCapacity(h_, &sectors, &size), KT62_OK);
     EXPECT_EQ(uint64_t{sectors} * size, 8589934592u) << "a fresh unit 0 spans the whole capacity";
     EXPECT_EQ(sectors, UnitBlocks(0));
     const std::vector<uint8_t> interconnect = Descriptor(4);
     EXPECT_EQ(interconnect[2] << 8 | interconnect[3], 0x0160) << "UniPro 1.6, as PA_LocalVerInfo 3 says";
-    // clang-format off
-    // HS-G3, rate B, two lanes each way; then the profile's own settings.
-    const std::vector<LinkValue> fresh = {
-        {0x0021, 0, 1, 2}, {0x0022, 0, 1, 2}, {0x0023, 0, 1, 3}, {0x00A1, 4, 1, 2}, {0x00A3, 5, 1, 3}, {0x00A3, 4, 3, 3},
-        {0x0002, 0, 3, 3}, {0x1520, 0, 3, 2}, {0x1540, 0, 3, 2}, {0x1560, 0, 1, 2}, {0x1571, 0, 3, 0x11}, {0x156A, 0, 1, 2},
-        {0x15A9, 0, 3, 3}, {0x3000, 0, 3, 1}, {0x3000, 0, 1, 0}};
-    const std::vector<LinkValue> set = {
-        {0x0021, 0, 1, 1}, {0x0024, 0, 1, 2}, {0x0022, 0, 1, 1}, {0x00A1, 4, 1, 2}, {0x00A3, 4, 1, 1}, {0x00A1, 4, 3, 1},
-        {0x00A4, 4, 3, 2}, {0x0021, 0, 3, 2}, {0x1571, 0, 1, 0x12}, {0x1571, 0, 3, 0x21}, {0x1560, 0, 1, 1}, {0x1520, 0, 1, 2}};
-    // clang-format on
-    for (const std::vector<LinkValue>* table : {&fresh, &set}) {
-        if (table == &set && kt62Close(h_) == KT62_OK)
-            OpenDevice(R"({"link":{"tx_mode":1,"tx_gear":2,"tx_rate_series":1,"rx_mode":2,"rx_gear":1,
-                                   "rx_rate_series":2,"lanes":1}})");
-        for (const LinkValue& l : *table) {
-            ASSERT_EQ(kt62UfsGetDME(h_, l.id, l.selector, l.kind, &v), KT62_OK) << std::hex << l.id;
-            EXPECT_EQ(v, l.value) << std::hex << l.id << " kind " << int(l.kind);
-        }
-    }
 }
 
 }  // namespace
