@@ -10,14 +10,15 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 
 #include <kt62/apiKT6200.h>
 
+#include "emu/byte_order.h"
 #include "emu/ufs_device.h"
-#include "fake_root.h"
 #include "profile.h"
 
 namespace kt62::fake {
@@ -28,6 +29,10 @@ namespace fs = std::filesystem;
 // code, then a 12-byte UPIU header, then the transaction-specific fields.
 namespace {
 
+using emu::GetBe16;
+using emu::GetBe32;
+using emu::PutBe16;
+using emu::PutBe32;
 constexpr uint32_t kRequestLen = 36;
 constexpr uint32_t kReplyLen = 40;
 constexpr uint32_t kMsgQuery = 0x16;
@@ -50,17 +55,6 @@ constexpr int kRepResult = 0, kRepRcvLen = 4, kRepCode = 8, kRepLun = 10, kRepTa
 // UIC command words, host-endian, in the transaction-specific fields.
 constexpr int kReqUic = 16, kRepUic = 20;
 
-uint16_t Be16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
-uint32_t Be32(const uint8_t* p) {
-    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
-}
-void PutBe16(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v >> 8);
-    p[1] = static_cast<uint8_t>(v);
-}
-void PutBe32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (24 - 8 * i));
-}
 template <typename T>
 T Native(const uint8_t* p) {
     T v;
@@ -80,22 +74,6 @@ uint8_t ResponseCode(int32_t r) {
     return 0xFF;
 }
 
-const char* QueryName(uint8_t op) {
-    static constexpr const char* kNames[] = {
-        "nop",       "read-descriptor", "write-descriptor", "read-attribute", "write-attribute",
-        "read-flag", "set-flag",        "clear-flag",       "toggle-flag"};
-    return op < std::size(kNames) ? kNames[op] : "unknown";
-}
-
-std::string Hex(uint32_t v, int width) {
-    std::ostringstream s;
-    s << "0x" << std::uppercase << std::hex;
-    s.width(width);
-    s.fill('0');
-    s << v;
-    return s.str();
-}
-
 }  // namespace
 
 struct FakeKernel::Host {
@@ -107,83 +85,19 @@ struct FakeKernel::Host {
     uint8_t tag = 0;
 
     std::string Name(Node node) const {
-        switch (node) {
-            case Node::Bsg:
-                return "ufs-bsg" + std::to_string(spec.number);
-            case Node::Sg:
-                return spec.sg;
-            case Node::Block:
-                return spec.block;
-        }
-        return {};
+        return node == Node::Bsg  ? "ufs-bsg" + std::to_string(spec.number)
+               : node == Node::Sg ? spec.sg
+                                  : spec.block;
+    }
+    Request Begin(Node node, Request::Type type = Request::Type::Other) const {
+        Request r;
+        r.node = node;
+        r.node_name = Name(node);
+        r.host = spec.number;
+        r.type = type;
+        return r;
     }
 };
-
-bool Request::Changes() const {
-    switch (type) {
-        case Type::Query:
-            return op == 2 || op == 4 || (op >= 6 && op <= 8);
-        case Type::Uic:
-            return op != 1 && op != 3;
-        case Type::Scsi: {
-            // Everything but the commands that only read.
-            static constexpr uint8_t kReads[] = {0x00, 0x03, 0x12, 0x1A, 0x25, 0x28,
-                                                 0x5A, 0x88, 0x9E, 0xA0, 0xA8};
-            return std::find(std::begin(kReads), std::end(kReads), op) == std::end(kReads);
-        }
-        case Type::Reset:
-            return op != SG_SCSI_RESET_NOTHING;
-        case Type::Open:
-        case Type::Other:
-            return false;
-    }
-    return false;
-}
-
-std::string Request::Text() const {
-    std::ostringstream s;
-    s << node_name << ' ';
-    switch (type) {
-        case Type::Open:
-            s << "open" << ((arg & O_ACCMODE) == O_RDONLY ? " read" : " read-write")
-              << ((arg & O_EXCL) ? " exclusive" : "");
-            break;
-        case Type::Query:
-            s << "query " << QueryName(op) << " idn=" << Hex(idn, 2) << " index=" << int(index)
-              << " selector=" << int(selector);
-            break;
-        case Type::Uic:
-            s << "uic "
-              << (op == 1   ? "dme-get"
-                  : op == 3 ? "dme-peer-get"
-                            : "command " + Hex(op, 2))
-              << " attribute=" << Hex(arg >> 16, 4) << " selector=" << (arg & 0xFFFF);
-            break;
-        case Type::Scsi:
-            switch (op) {
-                case 0x12:
-                    s << "INQUIRY";
-                    break;
-                case 0x25:
-                    s << "READ CAPACITY(10)";
-                    break;
-                case 0x28:
-                case 0x2A:
-                    s << (op == 0x28 ? "READ(10)" : "WRITE(10)") << " lba=" << lba << " blocks=" << blocks;
-                    break;
-                default:
-                    s << "SCSI " << Hex(op, 2);
-            }
-            break;
-        case Type::Reset:
-            s << "reset " << (op == SG_SCSI_RESET_HOST ? "host" : std::to_string(op));
-            break;
-        case Type::Other:
-            s << "ioctl " << Hex(arg, 4);
-            break;
-    }
-    return s.str();
-}
 
 FakeKernel::FakeKernel(fs::path root, fs::path state_dir)
     : root_(root.lexically_normal()), state_dir_(std::move(state_dir)) {}
@@ -208,14 +122,12 @@ void FakeKernel::AddHost(const HostSpec& spec, bool lay_out) {
 
 void FakeKernel::SetHeld(int host, bool held) {
     std::lock_guard lock(mutex_);
-    for (auto& h : hosts_)
-        if (h->spec.number == host) h->held = held;
+    for (auto& h : hosts_) h->held = h->spec.number == host ? held : h->held;
 }
 
 void FakeKernel::SetOpenError(int host, int error) {
     std::lock_guard lock(mutex_);
-    for (auto& h : hosts_)
-        if (h->spec.number == host) h->open_error = error;
+    for (auto& h : hosts_) h->open_error = h->spec.number == host ? error : h->open_error;
 }
 
 void FakeKernel::FailOpens(Node node, int error, int times, int after) {
@@ -226,16 +138,6 @@ void FakeKernel::FailOpens(Node node, int error, int times, int after) {
 void FakeKernel::FailIoctls(Node node, const Failure& failure, int times, int after) {
     std::lock_guard lock(mutex_);
     injections_.push_back({node, after, times, failure, 0});
-}
-
-std::vector<Request> FakeKernel::Requests() const {
-    std::lock_guard lock(mutex_);
-    return requests_;
-}
-
-void FakeKernel::ClearRequests() {
-    std::lock_guard lock(mutex_);
-    requests_.clear();
 }
 
 void FakeKernel::LogTo(std::string path) {
@@ -249,7 +151,6 @@ bool FakeKernel::Owns(int fd) const {
 }
 
 void FakeKernel::Record(const Request& r) {
-    requests_.push_back(r);
     if (!log_path_.empty()) std::ofstream(log_path_, std::ios::app) << r.Text() << '\n';
 }
 
@@ -291,11 +192,7 @@ int FakeKernel::Open(const char* path, int flags) {
         }
     }
     if (host == nullptr) return -ENOENT;
-    Request r;
-    r.node = node;
-    r.node_name = host->Name(node);
-    r.host = host->spec.number;
-    r.type = Request::Type::Open;
+    Request r = host->Begin(node, Request::Type::Open);
     r.arg = static_cast<uint32_t>(flags);
     Record(r);
     int error = 0;
@@ -330,10 +227,7 @@ int FakeKernel::Ioctl(int fd, unsigned long request, void* arg) {
     if (request == SG_IO && f.node == Node::Bsg) return BsgIo(*f.host, arg);
     if (request == SG_IO) return SgIo(*f.host, f.node, arg);
     if (request == SG_SCSI_RESET && f.node != Node::Bsg) return Reset(*f.host, f.node, arg);
-    Request r;
-    r.node = f.node;
-    r.node_name = f.host->Name(f.node);
-    r.host = f.host->spec.number;
+    Request r = f.host->Begin(f.node);
     r.arg = static_cast<uint32_t>(request);
     Record(r);
     return -ENOTTY;
@@ -350,10 +244,7 @@ int FakeKernel::BsgIo(Host& host, void* arg) {
                     reinterpret_cast<const void*>(hdr->request),  // NOLINT(performance-no-int-to-ptr)
                     std::min<uint32_t>(hdr->request_len, kRequestLen));
     const uint32_t msgcode = Native<uint32_t>(req.data());
-    Request r;
-    r.node = Node::Bsg;
-    r.node_name = host.Name(Node::Bsg);
-    r.host = host.spec.number;
+    Request r = host.Begin(Node::Bsg);
     if (msgcode == kMsgQuery) {
         r.type = Request::Type::Query;
         r.op = req[kReqOpcode];
@@ -421,7 +312,7 @@ void FakeKernel::Query(Host& host, const uint8_t* req, sg_io_v4* hdr, uint8_t* r
     uint8_t* payload = nullptr;
     uint32_t desc_len = 0;
     if (opcode == 1 || opcode == 2) {
-        desc_len = std::min<uint32_t>(255, Be16(req + kReqLength));
+        desc_len = std::min<uint32_t>(255, GetBe16(req + kReqLength));
         const bool out = hdr->dout_xfer_len != 0;
         const uint32_t payload_len = out ? hdr->dout_xfer_len : hdr->din_xfer_len;
         payload = reinterpret_cast<uint8_t*>(out ? hdr->dout_xferp : hdr->din_xferp);  // NOLINT
@@ -441,7 +332,7 @@ void FakeKernel::Query(Host& host, const uint8_t* req, sg_io_v4* hdr, uint8_t* r
         return;
     }
     emu::UfsDevice& device = *host.device;
-    const uint32_t value = Be32(req + kReqValue);
+    const uint32_t value = GetBe32(req + kReqValue);
     int32_t result = KT62_OK;
     uint8_t flag = 0;
     uint32_t attribute = 0;
@@ -523,28 +414,15 @@ namespace {
 
 // CHECK CONDITION with sense data in the format asked for, as sg reports it.
 void CheckCondition(sg_io_hdr_t* h, uint8_t key, uint8_t asc, uint8_t ascq, bool descriptor) {
-    std::array<uint8_t, 18> sense{};
-    size_t len = 0;
-    if (descriptor) {
-        sense[0] = 0x72;
-        sense[1] = key;
-        sense[2] = asc;
-        sense[3] = ascq;
-        len = 8;
-    } else {
-        sense[0] = 0x70;
-        sense[2] = key;
-        sense[7] = 10;
-        sense[12] = asc;
-        sense[13] = ascq;
-        len = 18;
-    }
+    const std::array<uint8_t, 18> sense =
+        descriptor ? std::array<uint8_t, 18>{0x72, key, asc, ascq}
+                   : std::array<uint8_t, 18>{0x70, 0, key, 0, 0, 0, 0, 10, 0, 0, 0, 0, asc, ascq};
     h->status = 0x02;
     h->masked_status = 0x01;
     h->driver_status = kDriverSense;
     h->info |= SG_INFO_CHECK;
     h->resid = static_cast<int>(h->dxfer_len);
-    const size_t n = h->sbp ? std::min<size_t>(len, h->mx_sb_len) : 0;
+    const size_t n = h->sbp ? std::min<size_t>(descriptor ? 8 : 18, h->mx_sb_len) : 0;
     if (n > 0) std::memcpy(h->sbp, sense.data(), n);
     h->sb_len_wr = static_cast<unsigned char>(n);
 }
@@ -571,15 +449,11 @@ int FakeKernel::SgIo(Host& host, Node node, void* arg) {
     std::array<uint8_t, 16> cdb{};
     std::memcpy(cdb.data(), h->cmdp, h->cmd_len);
     const uint8_t op = cdb[0];
-    Request r;
-    r.node = node;
-    r.node_name = host.Name(node);
-    r.host = host.spec.number;
-    r.type = Request::Type::Scsi;
+    Request r = host.Begin(node, Request::Type::Scsi);
     r.op = op;
     if (op == 0x28 || op == 0x2A) {
-        r.lba = Be32(&cdb[2]);
-        r.blocks = Be16(&cdb[7]);
+        r.lba = GetBe32(&cdb[2]);
+        r.blocks = GetBe16(&cdb[7]);
     }
     Record(r);
     const std::optional<Failure> failure = Injected(node, false, true, nullptr, op);
@@ -625,7 +499,7 @@ int FakeKernel::SgIo(Host& host, Node node, void* arg) {
             std::array<uint8_t, 192> buf{};
             if (const int32_t res = device.ScsiInquiry(buf.data()); res != KT62_OK) return Failed(h, res), 0;
             const uint32_t n =
-                std::min<uint32_t>({uint32_t{buf[4]} + 5, Be16(&cdb[3]), h->dxfer_len - short_by});
+                std::min<uint32_t>({uint32_t{buf[4]} + 5, GetBe16(&cdb[3]), h->dxfer_len - short_by});
             if (n > 0) std::memcpy(data, buf.data(), n);
             h->resid = static_cast<int>(h->dxfer_len - n);
             return 0;
@@ -670,11 +544,7 @@ int FakeKernel::SgIo(Host& host, Node node, void* arg) {
 // SG_SCSI_RESET: the host reset ends in a hardware reset of the device, as ufshcd's does.
 int FakeKernel::Reset(Host& host, Node node, void* arg) {
     const int kind = *static_cast<const int*>(arg) & ~kResetNoEscalate;
-    Request r;
-    r.node = node;
-    r.node_name = host.Name(node);
-    r.host = host.spec.number;
-    r.type = Request::Type::Reset;
+    Request r = host.Begin(node, Request::Type::Reset);
     r.op = static_cast<uint8_t>(kind);
     Record(r);
     const std::optional<Failure> failure = Injected(node, false, false, nullptr);

@@ -64,8 +64,6 @@ struct Request {
     uint8_t idn = 0, index = 0, selector = 0;
     uint32_t lba = 0, blocks = 0;  // READ(10)/WRITE(10)
     uint32_t arg = 0;              // UIC argument 1; open flags
-    // Would it change the device (flag, attribute or descriptor writes, WRITE(10), reset, DME set)?
-    bool Changes() const;
     std::string Text() const;
 };
 
@@ -91,8 +89,6 @@ public:
     // after `after` more that are answered, answer with `failure`.
     void FailIoctls(Node node, const Failure& failure, int times = 1, int after = 0);
 
-    std::vector<Request> Requests() const;
-    void ClearRequests();
     // Appends each request's Text() to this file as it arrives (empty: none).
     void LogTo(std::string path);
     bool Owns(int fd) const;
@@ -134,8 +130,12 @@ private:
     mutable std::mutex fds_mutex_;
     std::map<int, Fd> fds_;
     std::vector<Injection> injections_;
-    std::vector<Request> requests_;
     std::string log_path_;
 };
+
+// Lays out the sys and dev entries of a host under `root` as Linux shows them, with plain files:
+// R/sys/class/bsg/ufs-bsgN, R/dev/bsg/ufs-bsgN, the SCSI device folder N:0:0:0 of logical unit 0
+// with scsi_generic/sgX and block/sdX/queue/max_hw_sectors_kb, R/dev/sgX and R/dev/sdX.
+void LayOutHost(const std::filesystem::path& root, const HostSpec& spec);
 
 }  // namespace kt62::fake

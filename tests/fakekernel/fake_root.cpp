@@ -1,4 +1,4 @@
-#include "fake_root.h"
+#include "fake_kernel.h"
 
 #include <fstream>
 #include <string>

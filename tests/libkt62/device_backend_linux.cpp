@@ -1,10 +1,6 @@
-// The device tests over the Linux host backend: each programmer of the profile becomes a UFS
-// host of a fake kernel (ufs-bsgN, sgN, sdX) holding the device its "ufs" keys describe, with
-// writes allowed. Anything else in the profile is the emulated programmer's and is refused.
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-
+// The device tests over the Linux host backend: each programmer of the profile becomes a UFS host
+// of a fake kernel (ufs-bsgN, sgN, sdX) holding the device its "ufs" keys describe, with writes
+// allowed. Anything else in the profile is the emulated programmer's and is refused.
 #include <nlohmann/json.hpp>
 
 #include "device_fixture.h"
@@ -20,12 +16,10 @@ public:
         kt62::host::SetTransport(nullptr);
         for (const char* v : {"KT62_BACKEND", "KT62_LINUX_ROOT", "KT62_LINUX_WRITE"}) unsetenv(v);
     }
-    LinuxBackend(const LinuxBackend&) = delete;
-    LinuxBackend& operator=(const LinuxBackend&) = delete;
 
     std::string Use(const std::string& profile_json, const std::string& name) override {
-        const std::string path = dir_.Write(name, profile_json);
-        const std::string root = dir_.Path() + "/root" + std::to_string(++uses_);
+        const std::string path = dir_.Write(name, profile_json),
+                          root = dir_.Path() + "/root" + std::to_string(++uses_);
         auto kernel = std::make_unique<kt62::fake::FakeKernel>(root, dir_.Path() + "/kernel-state");
         const auto profile = nlohmann::json::parse(profile_json);
         EXPECT_EQ(profile.size(), 1u) << "only programmers have a meaning on a Linux host: " << profile_json;
@@ -36,10 +30,9 @@ public:
             kt62::fake::HostSpec host;
             host.number = number;
             host.sg = "sg" + std::to_string(number);
-            host.block = std::string("sd") + static_cast<char>('a' + number);
+            host.block = std::string("sd") + static_cast<char>('a' + number++);
             host.ufs_json = p.value("ufs", nlohmann::json::object()).dump();
             kernel->AddHost(host);
-            ++number;
         }
         // Handles opened before stay on the previous kernel's nodes until it goes.
         kt62::host::SetTransport(kernel.get());

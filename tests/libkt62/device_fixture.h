@@ -1,17 +1,10 @@
-// Black-box tests of the UFS device: a programmer of a temporary profile,
-// opened through the C functions, with helpers for what a host does.
-//
-// The same tests drive the device through either backend of the library; the
-// test program picks one by linking device_backend_emulator.cpp (the emulated
-// programmer) or device_backend_linux.cpp (the Linux host backend over a fake
-// kernel whose devices the profile's "ufs" keys describe).
+// Black-box tests of the UFS device: a programmer of a temporary profile, opened through the C
+// functions, with helpers for what a host does. The same tests run over either backend: the test
+// program links device_backend_emulator.cpp (the emulated programmer) or device_backend_linux.cpp
+// (the Linux host backend over a fake kernel whose devices the profile's "ufs" keys describe).
 #pragma once
 
-#include <array>
-#include <cstdint>
 #include <memory>
-#include <string>
-#include <vector>
 
 #include "emulator_fixture.h"
 
@@ -22,11 +15,9 @@ inline constexpr uint32_t kBlock = 4096;
 class DeviceBackend {
 public:
     virtual ~DeviceBackend() = default;
-    // Makes the programmers of this emulator profile the ones kt62Search finds; returns the
-    // profile's path.
+    // Makes the programmers of this profile the ones kt62Search finds; returns the profile's path.
     virtual std::string Use(const std::string& profile_json, const std::string& name) = 0;
 };
-
 std::unique_ptr<DeviceBackend> MakeDeviceBackend(kt::test::TempDir& dir);
 
 class DeviceTest : public EmulatorTest {
@@ -35,22 +26,18 @@ protected:
         EmulatorTest::TearDown();
         backend_.reset();
     }
-
     std::string UseProfile(const std::string& json, const std::string& name = "profile.json") {
         return backend_->Use(json, name);
     }
-
-    // Writes a profile of one programmer with these ufs keys and opens it.
+    // A profile of one programmer with these ufs keys, opened.
     KT62_HANDLE OpenDevice(const std::string& ufs_json = "{}") {
         UseProfile(R"({"programmers":[{"ufs":)" + ufs_json + "}]}");
-        h_ = OpenAfterSearch(0);
-        return h_;
+        return h_ = OpenAfterSearch(0);
     }
     // Closes and opens the same programmer again: the programmer powers the device down and up.
     KT62_HANDLE Reopen() {
         kt62Close(h_);
-        h_ = OpenAfterSearch(0);
-        return h_;
+        return h_ = OpenAfterSearch(0);
     }
 
     std::vector<uint8_t> Descriptor(uint8_t idn, uint8_t index = 0) {
@@ -60,9 +47,9 @@ protected:
         buf.resize(buf[0]);
         return buf;
     }
-    uint32_t Attribute(uint8_t idn, uint8_t index = 0, uint8_t selector = 0) {
+    uint32_t Attribute(uint8_t idn, uint8_t index = 0) {
         uint32_t v = 0xDEADBEEF;
-        EXPECT_EQ(kt62UfsReadAttribute(h_, idn, index, selector, &v), KT62_OK) << int(idn);
+        EXPECT_EQ(kt62UfsReadAttribute(h_, idn, index, 0, &v), KT62_OK) << int(idn);
         return v;
     }
     uint8_t Flag(uint8_t idn) {
@@ -76,38 +63,30 @@ protected:
         for (int i = 0; i < 8; ++i) n = n << 8 | u[0x0B + i];
         return n;
     }
-    int32_t WriteConfig(const std::vector<uint8_t>& config) {
-        return kt62UfsWriteDescriptor(h_, 1, 0, 0, config.data(), static_cast<uint32_t>(config.size()));
+    int32_t WriteConfig(const std::vector<uint8_t>& c) {
+        return kt62UfsWriteDescriptor(h_, 1, 0, 0, c.data(), static_cast<uint32_t>(c.size()));
+    }
+    std::vector<uint8_t> Read(uint32_t lba, uint32_t blocks) {
+        std::vector<uint8_t> b(size_t{blocks} * kBlock);
+        EXPECT_EQ(kt62ScsiRead10(h_, lba, kBlock, b.data(), blocks), KT62_OK);
+        return b;
     }
 
-    // The 144 bytes "CFG 1 LUN" writes: unit 0 over `alloc_units`, units 1-7 all zero.
-    static std::vector<uint8_t> SingleUnitConfig(uint32_t alloc_units, uint8_t enable = 1) {
-        std::vector<uint8_t> c(0x90, 0);
-        c[0x00] = 0x90;
-        c[0x01] = 0x01;
-        c[0x05] = 0x01;
-        c[0x06] = 0x7F;
-        c[0x10] = enable;
-        c[0x14] = static_cast<uint8_t>(alloc_units >> 24);
-        c[0x15] = static_cast<uint8_t>(alloc_units >> 16);
-        c[0x16] = static_cast<uint8_t>(alloc_units >> 8);
-        c[0x17] = static_cast<uint8_t>(alloc_units);
-        c[0x19] = 0x0C;
-        return c;
-    }
     // Sets unit `lun`'s block of a 2.x configuration descriptor.
     static void SetUnit(std::vector<uint8_t>& c, int lun, uint8_t enable, uint8_t boot, uint8_t memory_type,
                         uint32_t alloc_units, uint8_t block_exponent = 12, uint8_t write_protect = 0) {
         uint8_t* p = c.data() + 0x10 + 16 * lun;
-        p[0] = enable;
-        p[1] = boot;
-        p[2] = write_protect;
-        p[3] = memory_type;
+        p[0] = enable, p[1] = boot, p[2] = write_protect, p[3] = memory_type, p[9] = block_exponent;
         for (int i = 0; i < 4; ++i) p[4 + i] = static_cast<uint8_t>(alloc_units >> (24 - 8 * i));
-        p[9] = block_exponent;
     }
-
-    std::vector<uint8_t> Pattern(uint32_t blocks, uint8_t seed) {
+    // The 144 bytes "CFG 1 LUN" writes: unit 0 over `alloc_units`, units 1-7 all zero.
+    static std::vector<uint8_t> SingleUnitConfig(uint32_t alloc_units, uint8_t enable = 1) {
+        std::vector<uint8_t> c(0x90, 0);
+        c[0x00] = 0x90, c[0x01] = 0x01, c[0x05] = 0x01, c[0x06] = 0x7F;
+        SetUnit(c, 0, enable, 0, 0, alloc_units);
+        return c;
+    }
+    static std::vector<uint8_t> Pattern(uint32_t blocks, uint8_t seed) {
         std::vector<uint8_t> b(size_t{blocks} * kBlock);
         for (size_t i = 0; i < b.size(); ++i) b[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 12));
         return b;

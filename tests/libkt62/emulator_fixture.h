@@ -1,11 +1,12 @@
-// Shared set-up of the black-box tests: a temporary folder, a profile written
-// there and named by KT62_EMULATOR, and a call trace to read back.
+// Shared set-up of the black-box tests: a temporary folder, a profile written there and named by
+// KT62_EMULATOR, and a call trace to read back.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <kt62/apiKT6200.h>
 
 #include <cstdlib>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -34,12 +35,10 @@ protected:
         setenv("KT62_EMULATOR", path.c_str(), 1);
         return path;
     }
-
     // A profile of one programmer with these fault rules.
-    std::string UseFaults(const std::string& rules_json) {
-        return UseProfile(R"({"programmers":[{"faults":)" + rules_json + "}]}");
+    std::string UseFaults(const std::string& rules) {
+        return UseProfile(R"({"programmers":[{"faults":)" + rules + "}]}");
     }
-
     // Searches, opens position `position` and closes it at the end of the test.
     KT62_HANDLE OpenAfterSearch(int32_t position = 0) {
         kt62Search();
@@ -47,20 +46,17 @@ protected:
         if (h != KT62_INVALID_HANDLE) opened_.push_back(h);
         return h;
     }
-
-    std::string StartTrace() {
-        const std::string path = dir_.Path() + "/trace.txt";
-        setenv("KT62_TRACE", path.c_str(), 1);
-        return path;
-    }
-
     std::vector<std::string> TraceLines() const {
         std::vector<std::string> lines;
         std::istringstream in(kt::test::TempDir::Read(dir_.Path() + "/trace.txt"));
         for (std::string line; std::getline(in, line);) lines.push_back(line);
         return lines;
     }
-
+    static std::string Stderr(const std::function<void()>& f) {
+        testing::internal::CaptureStderr();
+        f();
+        return testing::internal::GetCapturedStderr();
+    }
     static int64_t Id(KT62_HANDLE h) { return static_cast<int64_t>(reinterpret_cast<intptr_t>(h)); }
 
     kt::test::TempDir dir_;
