@@ -1,0 +1,192 @@
+// The C functions as a program sees them: handles and their locks, which fault rule answers a
+// call, and when the profile is read again. (The fault matrix forces every call of every command
+// to each class of result and the rules' outputs; the e2e cases pin the trace lines.)
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "emulator_fixture.h"
+
+namespace kt62test {
+namespace {
+
+using Api = EmulatorTest;
+
+TEST_F(Api, SearchCountsTheProgrammersAndLocksSitInTheStateFolder) {
+    ASSERT_EQ(kt62Search(), 1) << "without a profile, the one built-in programmer";
+    ASSERT_NE(OpenAfterSearch(0), KT62_INVALID_HANDLE);
+    EXPECT_TRUE(std::filesystem::exists(dir_.Path() + "/xdg/kt6200/emulator/programmer0.lock"));
+    UseProfile(R"({"programmers":[]})");
+    EXPECT_EQ(kt62Search(), 0);
+    UseProfile(R"({"state_dir":"sub/st","programmers":[{},{"product_name":"B"}]})");
+    EXPECT_NE(OpenAfterSearch(1), KT62_INVALID_HANDLE);
+    EXPECT_TRUE(std::filesystem::exists(dir_.Path() + "/sub/st/programmer1.lock"));
+}
+
+TEST_F(Api, HandlesAreSmallIdsNeverReusedAndAProgrammerIsOpenOnce) {
+    UseProfile(R"({"programmers":[{},{}]})");
+    KT62_HANDLE a = OpenAfterSearch(0), b = OpenAfterSearch(1);
+    EXPECT_GT(Id(a), 0);
+    EXPECT_EQ(Id(b), Id(a) + 1);
+    EXPECT_NE(Stderr([] { EXPECT_EQ(kt62Open(0), KT62_INVALID_HANDLE); }).find("programmer 0 is in use"),
+              std::string::npos);
+    EXPECT_EQ(kt62Close(a), KT62_OK);
+    EXPECT_EQ(kt62Close(a), KT62_E_NOT_OPEN);
+    EXPECT_EQ(Id(OpenAfterSearch(0)), Id(b) + 1);
+    for (int32_t position : {-1, 2, INT32_MAX, INT32_MIN}) EXPECT_EQ(kt62Open(position), KT62_INVALID_HANDLE);
+}
+
+// Every function tells a closed handle from one never issued, before any fault rule.
+TEST_F(Api, ClosedAndBogusHandlesAreRecognisedByEveryFunction) {
+    static uint8_t buf[4096], b4[4], b16[16], b8[8];
+    static uint32_t u1, u2;
+    static const kt62_char16 path[] = {'f', 'w', 0};
+    const std::pair<const char*, int32_t (*)(KT62_HANDLE)> calls[] = {
+        {"kt62Close", [](KT62_HANDLE h) { return kt62Close(h); }},
+        {"kt62GetVersion", [](KT62_HANDLE h) { return kt62GetVersion(h, b4); }},
+        {"kt62GetProduct", [](KT62_HANDLE h) { return kt62GetProduct(h, b4, b16, b8); }},
+        {"kt62ScsiInquiry", [](KT62_HANDLE h) { return kt62ScsiInquiry(h, buf); }},
+        {"kt62ScsiReadCapacity", [](KT62_HANDLE h) { return kt62ScsiReadCapacity(h, &u1, &u2); }},
+        {"kt62ScsiRead10", [](KT62_HANDLE h) { return kt62ScsiRead10(h, 0, 512, buf, 1); }},
+        {"kt62ScsiWrite10", [](KT62_HANDLE h) { return kt62ScsiWrite10(h, 0, 512, buf, 1); }},
+        {"kt62UfsReadFlag", [](KT62_HANDLE h) { return kt62UfsReadFlag(h, 1, b4); }},
+        {"kt62UfsSetFlag", [](KT62_HANDLE h) { return kt62UfsSetFlag(h, 1); }},
+        {"kt62UfsClearFlag", [](KT62_HANDLE h) { return kt62UfsClearFlag(h, 1); }},
+        {"kt62UfsToggleFlag", [](KT62_HANDLE h) { return kt62UfsToggleFlag(h, 1); }},
+        {"kt62UfsReadAttribute", [](KT62_HANDLE h) { return kt62UfsReadAttribute(h, 1, 0, 0, &u1); }},
+        {"kt62UfsWriteAttribute", [](KT62_HANDLE h) { return kt62UfsWriteAttribute(h, 1, 0, 0, 1); }},
+        {"kt62UfsReadDescriptor", [](KT62_HANDLE h) { return kt62UfsReadDescriptor(h, 0, 0, 0, buf, 255); }},
+        {"kt62UfsWriteDescriptor", [](KT62_HANDLE h) { return kt62UfsWriteDescriptor(h, 1, 0, 0, buf, 144); }},
+        {"kt62UfsGetDME", [](KT62_HANDLE h) { return kt62UfsGetDME(h, 0x1560, 0, 1, &u1); }},
+        {"kt62UfsReset", [](KT62_HANDLE h) { return kt62UfsReset(h, 1); }},
+        {"kt62Update", [](KT62_HANDLE h) { return kt62Update(h, path); }},
+    };
+    const KT62_HANDLE bogus[] = {KT62_INVALID_HANDLE, nullptr, reinterpret_cast<KT62_HANDLE>(intptr_t{123456})};
+    for (const auto& [name, call] : calls) {
+        UseFaults(name == std::string("kt62Close") ? "[]" : R"([{"call":")" + std::string(name) + R"(","result":-5}])");
+        KT62_HANDLE h = OpenAfterSearch(0);
+        ASSERT_EQ(kt62Close(h), KT62_OK) << name;
+        EXPECT_EQ(call(h), KT62_E_NOT_OPEN) << name;
+        for (KT62_HANDLE b : bogus) EXPECT_EQ(call(b), KT62_E_INVALID_HANDLE) << name << " " << Id(b);
+    }
+    UseFaults(R"([{"call":"kt62GetVersion","times":1,"result":9}])");
+    KT62_HANDLE h = OpenAfterSearch(0);
+    EXPECT_EQ(kt62GetVersion(h, nullptr) << 8 | kt62ScsiRead10(h, 0, 4096, nullptr, 1), 0x0303);
+    EXPECT_EQ(kt62GetVersion(h, b4), 9) << "a null buffer is refused without using the rule";
+}
+
+TEST_F(Api, CallsOnOneHandleAreSerialisedAndProgrammersRunInParallel) {
+    UseProfile(R"({"programmers":[
+        {"faults":[{"call":"kt62UfsReadFlag","match":{"idn":1},"delay_ms":800,"result":0}]}, {}]})");
+    KT62_HANDLE slow = OpenAfterSearch(0), other = OpenAfterSearch(1);
+    std::atomic<bool> slow_done{false}, started{false};
+    std::thread t([&] {
+        uint8_t v;
+        started = true;
+        kt62UfsReadFlag(slow, 1, &v);
+        slow_done = true;
+    });
+    while (!started) std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the thread gets into its call
+    uint8_t version[4];
+    EXPECT_EQ(kt62GetVersion(other, version), KT62_OK);
+    EXPECT_FALSE(slow_done) << "another programmer waited for the slow call";
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_EQ(kt62GetVersion(slow, version), KT62_OK);
+    EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(300))
+        << "a call on the same handle overtook the slow one";
+    t.join();
+}
+
+// The results of four calls of kt62UfsSetFlag(h, 1); 0 where the device answered. The last
+// column: the same after a reopen (the counters live as long as the load).
+TEST_F(Api, AfterTimesMatchAndOrderPickTheRule) {
+    const std::pair<const char*, std::vector<int32_t>> cases[] = {
+        {R"([{"call":"kt62UfsSetFlag","times":2,"result":1}])", {1, 1, 0, 0, 0}},
+        {R"([{"call":"kt62UfsSetFlag","after":1,"times":1,"result":1}])", {0, 1, 0, 0, 0}},
+        {R"([{"call":"kt62UfsSetFlag","times":0,"result":1}])", {0, 0, 0, 0, 0}},
+        // A spent rule and one still waiting both let the call through to the next rule.
+        {R"([{"call":"kt62UfsSetFlag","after":2,"result":1},{"call":"kt62UfsSetFlag","times":1,"result":2}])",
+         {2, 0, 1, 1, 1}},
+        // Another function's or another argument's rule is never counted.
+        {R"([{"call":"kt62UfsClearFlag","result":1},{"call":"kt62UfsSetFlag","match":{"idn":2},"result":2},
+             {"call":"kt62UfsSetFlag","match":{"idn":1},"after":1,"result":3}])",
+         {0, 3, 3, 3, 3}},
+    };
+    for (const auto& [rules, results] : cases) {
+        UseFaults(std::string(rules) + " ");  // a rewrite is a new load
+        KT62_HANDLE h = OpenAfterSearch(0);
+        std::vector<int32_t> got;
+        for (int i = 0; i < 4; ++i) got.push_back(kt62UfsSetFlag(h, 1));
+        kt62Close(h);
+        got.push_back(kt62UfsSetFlag(OpenAfterSearch(0), 1));
+        kt62Close(opened_.back());
+        EXPECT_EQ(got, results) << rules;
+    }
+}
+
+TEST_F(Api, EveryMatchedArgumentMustBeEqualAndSectorRangesOverlap) {
+    UseFaults(R"([{"call":"kt62UfsReadAttribute","match":{"idn":11,"selector":0},"value":77},
+                  {"call":"kt62ScsiRead10","match":{"lba_from":10,"lba_to":20},"result":-3},
+                  {"call":"kt62ScsiRead10","match":{"lba_to":0},"result":-4},
+                  {"call":"kt62ScsiWrite10","match":{"lba_from":100},"result":-4}])");
+    KT62_HANDLE h = OpenAfterSearch(0);
+    uint32_t v[4] = {};
+    for (uint8_t i = 0; i < 4; ++i) kt62UfsReadAttribute(h, i == 3 ? 10 : 11, i == 1 ? 7 : 0, i == 2, &v[i]);
+    EXPECT_EQ((v[0] == 77) << 3 | (v[1] == 77) << 2 | (v[2] == 77) << 1 | (v[3] == 77), 0b1100);
+    std::vector<uint8_t> buf(4096 * 16);
+    const int32_t ns = KT62_E_BAD_ARGUMENT;  // without a rule the device refuses a sector size of 1
+    const struct {
+        uint32_t lba, count;
+        int32_t read, write;
+    } sectors[] = {{0, 10, -4, ns}, {0, 11, -3, ns}, {20, 1, -3, ns}, {21, 5, ns, ns}, {15, 0, -3, ns},
+                   {0, 0, -4, ns},  {99, 1, ns, ns}, {99, 2, ns, -4}, {0xFFFFFFF0u, 16, ns, -4}};
+    for (const auto& c : sectors) {
+        EXPECT_EQ(kt62ScsiRead10(h, c.lba, 1, buf.data(), c.count), c.read) << c.lba << "+" << c.count;
+        EXPECT_EQ(kt62ScsiWrite10(h, c.lba, 1, buf.data(), c.count), c.write) << c.lba << "+" << c.count;
+    }
+}
+
+TEST_F(Api, SearchOpenAndCloseRules) {
+    UseProfile(
+        R"({"programmers":[{"faults":[{"call":"kt62Close","times":1,"result":4},{"call":"kt62Close","result":0}]},{}],
+                   "faults":[{"call":"kt62Search","after":1,"times":1,"value":-1},
+                             {"call":"kt62Open","match":{"position":1},"times":1,"result":5}]})");
+    EXPECT_EQ(kt62Search() << 8 | (kt62Search() & 0xFF), 0x2FF);
+    EXPECT_EQ(kt62Search(), 2);
+    EXPECT_EQ(kt62Open(1), KT62_INVALID_HANDLE);
+    EXPECT_NE(OpenAfterSearch(1), KT62_INVALID_HANDLE) << "the rule was spent";
+    KT62_HANDLE h = OpenAfterSearch(0);
+    uint8_t v[4];
+    EXPECT_EQ(kt62Close(h), KT62_E_TRANSPORT);
+    EXPECT_EQ(kt62GetVersion(h, v), KT62_OK) << "a failed close keeps the handle open";
+    EXPECT_EQ(kt62Close(h), KT62_OK);
+    EXPECT_EQ(kt62GetVersion(h, v), KT62_E_NOT_OPEN) << "a rule answering 0 lets the close happen";
+}
+
+// Only a search reads a changed profile; an open handle outlives the reload; a bad file leaves no
+// programmer and is reported once, naming the file (the parser's table names every key).
+TEST_F(Api, ChangedFileIsReadAgainAtTheNextSearch) {
+    UseProfile(R"({"programmers":[{"firmware_version":[1,2,3]}]})");
+    KT62_HANDLE old = OpenAfterSearch(0);
+    UseProfile(R"({"programmers":[{"firmware_version":[4,5,6]},{}]})");  // same size: the bytes tell
+    uint8_t v[4];
+    EXPECT_EQ(kt62Open(1), KT62_INVALID_HANDLE);
+    EXPECT_EQ(kt62Search(), 2);
+    ASSERT_EQ(kt62GetVersion(old, v), KT62_OK);
+    EXPECT_EQ(v[0], 1);
+    EXPECT_EQ(kt62Open(0), KT62_INVALID_HANDLE) << "position 0 is still held by the old handle";
+    kt62Close(old);
+    ASSERT_EQ(kt62GetVersion(OpenAfterSearch(0), v), KT62_OK);
+    EXPECT_EQ(v[0], 4);
+    const std::string path = UseProfile("");
+    const std::string err = Stderr([] { EXPECT_EQ(kt62Search(), 0); });
+    EXPECT_EQ(err, "kt62: " + path + ": the file is empty\n");
+    EXPECT_EQ(Stderr([] { kt62Search(); }), "") << "an unchanged file is not reported again";
+    setenv("KT62_EMULATOR", dir_.Path().c_str(), 1);
+    EXPECT_NE(Stderr([] { EXPECT_EQ(kt62Search(), 0); }).find("not a regular file"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kt62test

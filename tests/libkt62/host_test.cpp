@@ -1,0 +1,174 @@
+// The Linux host backend: replies that are no answer to their request (the e2e cases pin what the
+// requests look like), the kernel's failure channels, the choice of backend and a mounted unit.
+// (The e2e case linux_kernel_failures shows the query timeout, the zero and stale replies, EPERM,
+// descriptor sense, a host status and a short read in the pane.)
+#include <cerrno>
+#include <filesystem>
+
+#include "emulator_fixture.h"
+#include "fake_kernel.h"
+#include "host/codec.h"
+
+namespace kt62test {
+namespace {
+
+using namespace kt62::host;
+using kt62::fake::Failure;
+using kt62::fake::Node;
+using Kind = Failure::Kind;
+
+// A well-formed reply to `q`: response code, value and data segment length as given; byte `at`
+// then set to `v`. msgcode and the UIC words are host-endian: these are for little-endian hosts.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__);
+std::vector<uint8_t> Reply(const QueryRequest& q, uint8_t response, uint32_t value, uint16_t data_bytes = 0,
+                           size_t at = 0, uint8_t v = 0) {
+    std::vector<uint8_t> r(kBsgReplyBytes, 0);
+    r[8] = 0x36, r[13] = q.op == QueryOp::ReadAttribute || q.op == QueryOp::ReadDescriptor ? 0x01 : 0x81;
+    r[14] = response, r[18] = static_cast<uint8_t>(data_bytes >> 8), r[19] = static_cast<uint8_t>(data_bytes);
+    r[20] = static_cast<uint8_t>(q.op), r[21] = q.idn, r[22] = q.index, r[23] = q.selector;
+    for (int i = 0; i < 4; ++i) r[28 + i] = static_cast<uint8_t>(value >> (24 - 8 * i));
+    r[at] = at ? v : r[at];
+    return r;
+}
+
+TEST(HostCodec, RepliesAreAnswersToTheirRequestOrFailures) {
+    const QueryRequest attr{QueryOp::ReadAttribute, 0x11, 0x01, 0x02, 0, 0};
+    const QueryRequest desc{QueryOp::ReadDescriptor, 0x00, 0, 0, 255, 0};
+    const BsgStatus ok{kBsgReplyBytes, 0, 0, 0, 0, 255}, cut{8, 0, 0, 0, 0, 255}, residual{40, 0, 0, 0, 200, 255};
+    const struct {
+        QueryRequest q;
+        std::vector<uint8_t> reply;
+        BsgStatus st;
+        int32_t result;
+        uint32_t value_or_length;
+    } cases[] = {
+        {attr, Reply(attr, 0, 0x01020304), ok, KT62_OK, 0x01020304},
+        {desc, Reply(desc, 0, 0, 0x59), ok, KT62_OK, 0x59},
+        {attr, Reply(attr, 0xF6, 0), ok, KT62_QUERY_NOT_READABLE, 0},
+        {attr, Reply(attr, 0x05, 0), ok, KT62_E_TRANSPORT, 0},  // outside the failures
+        {attr, Reply(attr, 0, 7, 0, 8, 0x21), ok, KT62_E_TRANSPORT, 0},   // not a query response
+        {attr, Reply(attr, 0, 7, 0, 13, 0x81), ok, KT62_E_TRANSPORT, 0},  // another query function
+        {attr, Reply(attr, 0, 7, 0, 22, 0x02), ok, KT62_E_TRANSPORT, 0},  // another index
+        {attr, Reply(attr, 0, 7), cut, KT62_E_TRANSPORT, 0},
+        {desc, Reply(desc, 0, 0, 0x59), residual, KT62_E_TRANSPORT, 0},
+    };
+    int row = 0;
+    for (const auto& c : cases) {
+        const QueryOutcome out = DecodeQueryReply(c.q, c.reply, c.st);
+        EXPECT_EQ(out.result, c.result) << "row " << row;
+        if (c.result == KT62_OK) {
+            EXPECT_EQ(c.q.op == QueryOp::ReadDescriptor ? out.data_bytes : out.value, c.value_or_length) << row;
+        }
+        ++row;
+    }
+    const std::vector<uint8_t> fixed = {0x70, 0, 0x05, 0, 0, 0, 0, 0x0A, 0, 0, 0, 0, 0x21, 0, 0, 0, 0, 0};
+    EXPECT_EQ(DecodeScsiStatus({2, 0, 0, 0, 18}, fixed), KT62_SCSI_FAILURE(0x05, 0x21));
+    EXPECT_EQ(DecodeScsiStatus({2, 0, 0, 0, 0}, fixed), KT62_E_TRANSPORT) << "check condition without sense";
+    EXPECT_EQ(DecodeScsiStatus({2, 0, 0, 0, 8}, fixed), KT62_E_TRANSPORT) << "sense cut before the ASC";
+    EXPECT_EQ(DecodeScsiStatus({0x08, 0, 0, 0, 0}, {}), KT62_E_BUSY);
+}
+
+class LinuxHost : public EmulatorTest {
+protected:
+    void TearDown() override {
+        EmulatorTest::TearDown();
+        kt62::host::SetTransport(nullptr);
+        for (const char* v : {"KT62_BACKEND", "KT62_LINUX_ROOT", "KT62_LINUX_WRITE"}) unsetenv(v);
+    }
+    KT62_HANDLE Plug(const char* backend = "linux") {
+        kt62::fake::HostSpec host;
+        host.max_hw_sectors_kb = 16;
+        host.ufs_json = R"({"raw_capacity_bytes":16777216})";
+        kernel_.AddHost(host);
+        kt62::host::SetTransport(&kernel_);
+        setenv("KT62_BACKEND", backend, 1);
+        setenv("KT62_LINUX_ROOT", (dir_.Path() + "/root").c_str(), 1);
+        setenv("KT62_LINUX_WRITE", "1", 1);
+        return OpenAfterSearch(0);
+    }
+    int32_t Call(KT62_HANDLE h, const std::string& call) {
+        uint32_t v = 0, w = 0;
+        uint8_t f = 0;
+        if (call == "attribute") return kt62UfsReadAttribute(h, 0x0A, 0, 0, &v);
+        if (call == "descriptor") return kt62UfsReadDescriptor(h, 0, 0, 0, buf_.data(), 64);
+        if (call == "flag") return kt62UfsReadFlag(h, 0x04, &f);
+        if (call == "dme") return kt62UfsGetDME(h, 0x1560, 0, 1, &v);
+        if (call == "capacity") return kt62ScsiReadCapacity(h, &v, &w);
+        if (call == "read") return kt62ScsiRead10(h, 8, 4096, buf_.data(), 4);
+        return kt62ScsiWrite10(h, 8, 4096, buf_.data(), 4);
+    }
+    kt62::fake::FakeKernel kernel_{dir_.Path() + "/root", dir_.Path() + "/state"};
+    std::vector<uint8_t> buf_ = std::vector<uint8_t>(4 * 4096, 0x5A);  // one command's worth
+};
+
+// Every failure channel ends in an honest result (never success) and leaves the handle usable.
+TEST_F(LinuxHost, KernelFailuresAreHonestResultsAndTheNextCallWorks) {
+    constexpr int32_t kAny = 1000;  // any library error
+    const struct {
+        Node node;
+        Failure failure;
+        const char* call;
+        int32_t expect;
+    } channels[] = {
+        {Node::Bsg, {Kind::Errno, EIO}, "dme", KT62_E_TRANSPORT},
+        {Node::Bsg, {Kind::BsgResult, -EINVAL}, "attribute", KT62_E_TRANSPORT},
+        {Node::Bsg, {Kind::BsgResult, -ETIMEDOUT}, "dme", KT62_E_TIMEOUT},
+        {Node::Bsg, {Kind::ZeroReply}, "descriptor", KT62_E_TRANSPORT},
+        {Node::Bsg, {Kind::ZeroReply}, "dme", KT62_E_TRANSPORT},
+        {Node::Bsg, {Kind::HostStatus, 0x07}, "attribute", kAny},
+        {Node::Bsg, {Kind::DriverStatus, 0x06}, "flag", kAny},
+        {Node::Sg, {Kind::Errno, EIO}, "read", KT62_E_TRANSPORT},
+        {Node::Sg, {Kind::CheckCondition, 0, 0x03, 0x11, 0x00}, "read", KT62_SCSI_FAILURE(0x03, 0x11)},
+        {Node::Sg, {Kind::CheckCondition, 0, 0x07, 0x27, 0x00}, "write", KT62_SCSI_FAILURE(0x07, 0x27)},
+        {Node::Sg, {Kind::DriverStatus, 0x06}, "capacity", kAny},
+        {Node::Sg, {Kind::Residual, 512}, "write", KT62_E_TRANSPORT},
+        {Node::Sg, {Kind::Residual, 4}, "capacity", KT62_E_TRANSPORT},
+    };
+    KT62_HANDLE h = Plug();
+    ASSERT_EQ(Call(h, "descriptor"), KT62_OK);  // a stale reply is then one to another request
+    for (const auto& c : channels) {
+        Failure failure = c.failure;
+        // The transfer command itself, not the READ CAPACITY(10) the backend may send before it.
+        if (c.call[0] == 'r' || c.call[0] == 'w') failure.only_op = c.call[0] == 'r' ? 0x28 : 0x2A;
+        kernel_.FailIoctls(c.node, failure);
+        const int32_t r = Call(h, c.call);
+        EXPECT_EQ(c.expect == kAny && r > 0 ? kAny : r, c.expect) << c.call << " " << kt62ResultName(r);
+        EXPECT_EQ(Call(h, c.call), KT62_OK) << c.call;
+    }
+}
+
+TEST_F(LinuxHost, WritesAreRefusedWhileAPartitionOfTheUnitIsMounted) {
+    KT62_HANDLE h = Plug();
+    dir_.Write("root/proc/self/mounts", "proc /proc proc rw 0 0\n/dev/sda2 /mnt ext4 rw 0 0\n");
+    const std::string err = Stderr([&] { EXPECT_EQ(Call(h, "write"), KT62_E_UNIT_IN_USE); });
+    EXPECT_NE(err.find("mounted"), std::string::npos) << err;
+    dir_.Write("root/proc/self/mounts", "/dev/sdab1 /mnt ext4 rw 0 0\n");
+    EXPECT_EQ(Call(h, "write"), KT62_OK);
+}
+
+TEST_F(LinuxHost, BackendChoice) {
+    Plug("emulator");
+    const std::string hosts = dir_.Path() + "/root", none = dir_.Path() + "/none";
+    const std::string profile = dir_.Write("two.json", R"({"programmers":[{},{}]})");
+    const struct {
+        const char* backend;  // nullptr: unset
+        bool hosts, emulator_profile;
+        int32_t count;
+        const char* stderr_has;
+    } cases[] = {
+        {nullptr, true, false, 1, ""}, {"auto", true, false, 1, ""},   {"auto", true, true, 2, ""},
+        {"auto", false, false, 1, ""}, {"emulator", true, false, 1, ""}, {"linux", false, false, 0, ""},
+        {"linux", true, true, 1, ""},  {"ufs", true, false, 0, "KT62_BACKEND"},
+    };
+    for (const auto& c : cases) {
+        setenv("KT62_LINUX_ROOT", (c.hosts ? hosts : none).c_str(), 1);
+        c.backend ? setenv("KT62_BACKEND", c.backend, 1) : unsetenv("KT62_BACKEND");
+        c.emulator_profile ? setenv("KT62_EMULATOR", profile.c_str(), 1) : unsetenv("KT62_EMULATOR");
+        const std::string err = Stderr([&] { EXPECT_EQ(kt62Search(), c.count) << c.backend << " " << c.hosts; });
+        EXPECT_EQ(err.empty(), !*c.stderr_has) << err;
+        EXPECT_NE(err.find(c.stderr_has), std::string::npos) << err;
+    }
+}
+
+}  // namespace
+}  // namespace kt62test
