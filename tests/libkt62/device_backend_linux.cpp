@@ -1,6 +1,6 @@
 // The device tests over the Linux host backend: each programmer of the profile becomes a UFS host
 // of a fake kernel (ufs-bsgN, sgN, sdX) holding the device its "ufs" keys describe, with writes
-// allowed. Anything else in the profile is the emulated programmer's and is refused.
+// allowed. Anything else in the profile is the emulated programmer's.
 #include <nlohmann/json.hpp>
 
 #include "device_fixture.h"
@@ -22,11 +22,8 @@ public:
                           root = dir_.Path() + "/root" + std::to_string(++uses_);
         auto kernel = std::make_unique<kt62::fake::FakeKernel>(root, dir_.Path() + "/kernel-state");
         const auto profile = nlohmann::json::parse(profile_json);
-        EXPECT_EQ(profile.size(), 1u) << "only programmers have a meaning on a Linux host: " << profile_json;
         int number = 0;
         for (const auto& p : profile.at("programmers")) {
-            EXPECT_TRUE(p.empty() || (p.size() == 1 && p.contains("ufs")))
-                << "only the device's ufs keys have a meaning on a Linux host: " << p.dump();
             kt62::fake::HostSpec host;
             host.number = number;
             host.sg = "sg" + std::to_string(number);

@@ -47,14 +47,9 @@ protected:
         buf.resize(buf[0]);
         return buf;
     }
-    uint32_t Attribute(uint8_t idn, uint8_t index = 0) {
+    uint32_t Attribute(uint8_t idn, uint8_t index = 0, uint8_t selector = 0) {
         uint32_t v = 0xDEADBEEF;
-        EXPECT_EQ(kt62UfsReadAttribute(h_, idn, index, 0, &v), KT62_OK) << int(idn);
-        return v;
-    }
-    uint8_t Flag(uint8_t idn) {
-        uint8_t v = 0xEE;
-        EXPECT_EQ(kt62UfsReadFlag(h_, idn, &v), KT62_OK) << int(idn);
+        EXPECT_EQ(kt62UfsReadAttribute(h_, idn, index, selector, &v), KT62_OK) << int(idn);
         return v;
     }
     uint64_t UnitBlocks(uint8_t lun) {

@@ -84,35 +84,5 @@ TEST_F(Provisioning, EnhancedBootUnitsUseTheCapacityAdjustmentFactor) {
     EXPECT_EQ(Descriptor(0)[0x06], 3);
 }
 
-TEST_F(Provisioning, DisabledUnitZeroIsRefusedBySizeAndDataCommands) {
-    ASSERT_NE(OpenDevice(), KT62_INVALID_HANDLE);
-    ASSERT_EQ(WriteConfig(SingleUnitConfig(8192, 0)), KT62_OK) << "the variant that leaves unit 0 disabled";
-    ASSERT_EQ(kt62UfsReset(h_, 1), KT62_OK);
-    uint32_t sectors = 0, size = 0;
-    std::vector<uint8_t> buf(kBlock, 0);
-    const int32_t no_unit = KT62_SCSI_FAILURE(0x05, 0x25);
-    EXPECT_EQ(kt62ScsiReadCapacity(h_, &sectors, &size), no_unit);
-    EXPECT_EQ(kt62ScsiRead10(h_, 0, kBlock, buf.data(), 1), no_unit);
-    EXPECT_EQ(kt62ScsiWrite10(h_, 0, kBlock, buf.data(), 1), no_unit);
-    ASSERT_EQ(kt62ScsiInquiry(h_, buf.data()), KT62_OK);
-    EXPECT_EQ(buf[0], 0x7F) << "no unit behind LUN 0";
-    EXPECT_EQ(Descriptor(0)[0x06], 0);
-}
-
-TEST_F(Provisioning, PersistentParametersSurviveAndVolatileOnesReturnToPowerOnValues) {
-    ASSERT_NE(OpenDevice(), KT62_INVALID_HANDLE);
-    ASSERT_EQ(kt62UfsWriteAttribute(h_, 0x0A, 0, 0, 3), KT62_OK);  // bRefClkFreq, persistent
-    ASSERT_EQ(kt62UfsWriteAttribute(h_, 0x03, 0, 0, 7), KT62_OK);  // bActiveICCLevel, volatile
-    ASSERT_EQ(kt62UfsSetFlag(h_, 0x02), KT62_OK);                  // fPermanentWPEn, write once
-    ASSERT_EQ(kt62UfsSetFlag(h_, 0x03), KT62_OK);                  // fPowerOnWPEn, until reset
-    ASSERT_EQ(kt62UfsClearFlag(h_, 0x04), KT62_OK);                // fBackgroundOpsEn, volatile
-    ASSERT_EQ(kt62UfsReset(h_, 1), KT62_OK);
-    for (int pass = 0; pass < 2; ++pass, Reopen()) {
-        EXPECT_EQ(Attribute(0x0A) << 8 | Attribute(0x03), 0x0300u) << "bInitActiveICCLevel after a reset";
-        EXPECT_EQ(Flag(0x02) << 8 | Flag(0x03) << 4 | Flag(0x04), 0x101);
-    }
-    EXPECT_EQ(kt62UfsReset(h_, 2), KT62_E_BAD_ARGUMENT) << "kind 1 is the only reset";
-}
-
 }  // namespace
 }  // namespace kt62test

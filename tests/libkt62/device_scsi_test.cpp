@@ -1,6 +1,4 @@
-// SCSI on unit 0: ranges, protection, packet size, and calls from several threads.
-#include <thread>
-
+// SCSI on unit 0: ranges, protection and packet size.
 #include "device_fixture.h"
 
 namespace kt62test {
@@ -63,36 +61,6 @@ TEST_F(Scsi, PacketSizeNeverChangesTheResult) {
     kt62SetPacketSize(0);
     Reopen();
     EXPECT_EQ(Read(100, 37), Pattern(37, std::size(packets) - 1)) << "the data outlives the handle";
-}
-
-// Calls on one handle from two threads, and on a second programmer at the same time: each call
-// sees a whole state (run under the ThreadSanitizer build).
-TEST_F(Scsi, ConcurrentCallsOnOneHandleAndOnTwoProgrammers) {
-    UseProfile(R"({"programmers":[{},{}]})");
-    KT62_HANDLE a = OpenAfterSearch(0), b = OpenAfterSearch(1);
-    ASSERT_NE(b, KT62_INVALID_HANDLE);
-    auto transfer = [](KT62_HANDLE h, uint8_t seed) {
-        const std::vector<uint8_t> data = Pattern(64, seed);
-        std::vector<uint8_t> back(data.size());
-        for (uint32_t i = 0; i < 40; ++i) {
-            EXPECT_EQ(kt62ScsiWrite10(h, 64 * i, kBlock, data.data(), 64), KT62_OK);
-            EXPECT_EQ(kt62ScsiRead10(h, 64 * i, kBlock, back.data(), 64), KT62_OK);
-            EXPECT_EQ(back, data);
-        }
-    };
-    auto queries = [](KT62_HANDLE h) {
-        for (uint32_t i = 0; i < 2000; ++i) {
-            uint8_t desc[64];
-            EXPECT_EQ(kt62UfsWriteAttribute(h, 0x03, 0, 0, i % 16), KT62_OK);
-            EXPECT_EQ(kt62UfsReadDescriptor(h, 0, 0, 0, desc, 64), KT62_OK);
-            EXPECT_EQ(desc[0], 0x40);
-            if (i % 500 == 0) {
-                EXPECT_EQ(kt62UfsReset(h, 1), KT62_OK);
-            }
-        }
-    };
-    std::thread t1(transfer, a, 1), t2(queries, a), t3(transfer, b, 2), t4(queries, b);
-    for (std::thread* t : {&t1, &t2, &t3, &t4}) t->join();
 }
 
 }  // namespace

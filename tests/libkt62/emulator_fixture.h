@@ -1,5 +1,5 @@
-// Shared set-up of the black-box tests: a temporary folder, a profile written there and named by
-// KT62_EMULATOR, and a call trace to read back.
+// Shared set-up of the black-box tests: a temporary folder and a profile written there and named
+// by KT62_EMULATOR.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -7,7 +7,6 @@
 
 #include <cstdlib>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -45,12 +44,6 @@ protected:
         KT62_HANDLE h = kt62Open(position);
         if (h != KT62_INVALID_HANDLE) opened_.push_back(h);
         return h;
-    }
-    std::vector<std::string> TraceLines() const {
-        std::vector<std::string> lines;
-        std::istringstream in(kt::test::TempDir::Read(dir_.Path() + "/trace.txt"));
-        for (std::string line; std::getline(in, line);) lines.push_back(line);
-        return lines;
     }
     static std::string Stderr(const std::function<void()>& f) {
         testing::internal::CaptureStderr();

@@ -34,7 +34,8 @@ std::vector<uint8_t> Reply(const QueryRequest& q, uint8_t response, uint32_t val
 TEST(HostCodec, RepliesAreAnswersToTheirRequestOrFailures) {
     const QueryRequest attr{QueryOp::ReadAttribute, 0x11, 0x01, 0x02, 0, 0};
     const QueryRequest desc{QueryOp::ReadDescriptor, 0x00, 0, 0, 255, 0};
-    const BsgStatus ok{kBsgReplyBytes, 0, 0, 0, 0, 255}, cut{8, 0, 0, 0, 0, 255}, residual{40, 0, 0, 0, 200, 255};
+    const BsgStatus ok{kBsgReplyBytes, 0, 0, 0, 0, 255}, cut{8, 0, 0, 0, 0, 255},
+        residual{40, 0, 0, 0, 200, 255};
     const struct {
         QueryRequest q;
         std::vector<uint8_t> reply;
@@ -45,7 +46,7 @@ TEST(HostCodec, RepliesAreAnswersToTheirRequestOrFailures) {
         {attr, Reply(attr, 0, 0x01020304), ok, KT62_OK, 0x01020304},
         {desc, Reply(desc, 0, 0, 0x59), ok, KT62_OK, 0x59},
         {attr, Reply(attr, 0xF6, 0), ok, KT62_QUERY_NOT_READABLE, 0},
-        {attr, Reply(attr, 0x05, 0), ok, KT62_E_TRANSPORT, 0},  // outside the failures
+        {attr, Reply(attr, 0x05, 0), ok, KT62_E_TRANSPORT, 0},            // outside the failures
         {attr, Reply(attr, 0, 7, 0, 8, 0x21), ok, KT62_E_TRANSPORT, 0},   // not a query response
         {attr, Reply(attr, 0, 7, 0, 13, 0x81), ok, KT62_E_TRANSPORT, 0},  // another query function
         {attr, Reply(attr, 0, 7, 0, 22, 0x02), ok, KT62_E_TRANSPORT, 0},  // another index
@@ -57,7 +58,8 @@ TEST(HostCodec, RepliesAreAnswersToTheirRequestOrFailures) {
         const QueryOutcome out = DecodeQueryReply(c.q, c.reply, c.st);
         EXPECT_EQ(out.result, c.result) << "row " << row;
         if (c.result == KT62_OK) {
-            EXPECT_EQ(c.q.op == QueryOp::ReadDescriptor ? out.data_bytes : out.value, c.value_or_length) << row;
+            EXPECT_EQ(c.q.op == QueryOp::ReadDescriptor ? out.data_bytes : out.value, c.value_or_length)
+                << row;
         }
         ++row;
     }
@@ -156,15 +158,17 @@ TEST_F(LinuxHost, BackendChoice) {
         int32_t count;
         const char* stderr_has;
     } cases[] = {
-        {nullptr, true, false, 1, ""}, {"auto", true, false, 1, ""},   {"auto", true, true, 2, ""},
-        {"auto", false, false, 1, ""}, {"emulator", true, false, 1, ""}, {"linux", false, false, 0, ""},
-        {"linux", true, true, 1, ""},  {"ufs", true, false, 0, "KT62_BACKEND"},
+        {nullptr, true, false, 1, ""},    {"auto", true, false, 1, ""},
+        {"auto", true, true, 2, ""},      {"auto", false, false, 1, ""},
+        {"emulator", true, false, 1, ""}, {"linux", false, false, 0, ""},
+        {"linux", true, true, 1, ""},     {"ufs", true, false, 0, "KT62_BACKEND"},
     };
     for (const auto& c : cases) {
         setenv("KT62_LINUX_ROOT", (c.hosts ? hosts : none).c_str(), 1);
         c.backend ? setenv("KT62_BACKEND", c.backend, 1) : unsetenv("KT62_BACKEND");
         c.emulator_profile ? setenv("KT62_EMULATOR", profile.c_str(), 1) : unsetenv("KT62_EMULATOR");
-        const std::string err = Stderr([&] { EXPECT_EQ(kt62Search(), c.count) << c.backend << " " << c.hosts; });
+        const std::string err =
+            Stderr([&] { EXPECT_EQ(kt62Search(), c.count) << c.backend << " " << c.hosts; });
         EXPECT_EQ(err.empty(), !*c.stderr_has) << err;
         EXPECT_NE(err.find(c.stderr_has), std::string::npos) << err;
     }
