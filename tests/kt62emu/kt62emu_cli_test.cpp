@@ -64,23 +64,6 @@ TEST_F(Kt62emuTest, CreatedDeviceIsWhatTheLibraryOpensAndPowerCycleAppliesAConfi
               100 * fields["Geometry.bAllocationUnitSize"] * fields["Geometry.dSegmentSize"] * 512);
 }
 
-TEST_F(Kt62emuTest, ImagesAreJudgedAlikeByTheToolAndTheLibrary) {
-    const std::string payload = dir_.Write("payload.bin", std::string(5000, 'Z')),
-                      image = dir_.Path() + "/i.bin";
-    for (const char* extra : {" --bad-crc", ""}) {
-        ASSERT_EQ(Tool("firmware build --version 3.1.4 --payload " + payload + " -o " + image + extra).first,
-                  0);
-        const auto checked = Tool("firmware check " + image);
-        EXPECT_EQ(checked.first, *extra ? 1 : 0);
-        EXPECT_NE(checked.second.find(*extra ? "KT62_E_FW_CRC" : "firmware 3.1.4"), std::string::npos);
-        KT62_HANDLE h = Open();
-        EXPECT_EQ(kt62Update(h, Wide(Utf16(image))), *extra ? KT62_E_FW_CRC : KT62_OK);
-        kt62Close(h);
-    }
-    ASSERT_TRUE(WaitForCount(1));
-    EXPECT_EQ(Version(Open()), (std::vector<uint8_t>{3, 1, 4, 0}));
-}
-
 TEST_F(Kt62emuTest, MistakesGetAMessageAndTheirOwnStatus) {
     unsetenv("KT62_EMULATOR");
     const struct {
