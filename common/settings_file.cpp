@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/text_format.h"
+#include "encoding/utf16.h"
 #include "fileio/file_access.h"
 
 namespace kt {
@@ -32,71 +33,9 @@ struct Document {
     std::string tail;  // odd last byte of a UTF-16 file, written back as found
 };
 
-void AppendUnit(std::string& out, char32_t cp) {
-    if (cp >= 0xD800 && cp <= 0xDFFF) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        AppendUtf8(out, cp);
-    }
-}
+std::string UnitsToText(std::u16string_view units) { return *Utf16ToUtf8(units, Unpaired::Keep); }
 
-std::string UnitsToText(std::u16string_view units) {
-    std::string out;
-    out.reserve(units.size());
-    for (std::size_t i = 0; i < units.size(); ++i) {
-        char32_t cp = units[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-            units[i + 1] <= 0xDFFF) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (units[i + 1] - 0xDC00);
-            ++i;
-        }
-        AppendUnit(out, cp);
-    }
-    return out;
-}
-
-// The inverse of UnitsToText; a byte that starts no sequence becomes U+FFFD.
-std::u16string TextToUnits(std::string_view text) {
-    std::u16string out;
-    out.reserve(text.size());
-    auto byteAt = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    auto cont = [&](std::size_t k) { return k < text.size() && (byteAt(k) & 0xC0) == 0x80; };
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const unsigned b = byteAt(i);
-        char32_t cp = 0xFFFD;
-        std::size_t len = 1;
-        if (b < 0x80) {
-            cp = b;
-        } else if (b >= 0xC2 && b <= 0xDF && cont(i + 1)) {
-            cp = ((b & 0x1Fu) << 6) | (byteAt(i + 1) & 0x3Fu);
-            len = 2;
-        } else if ((b & 0xF0) == 0xE0 && cont(i + 1) && cont(i + 2)) {
-            const char32_t v = ((b & 0x0Fu) << 12) | ((byteAt(i + 1) & 0x3Fu) << 6) | (byteAt(i + 2) & 0x3Fu);
-            if (v >= 0x800) {
-                cp = v;
-                len = 3;
-            }
-        } else if (b >= 0xF0 && b <= 0xF4 && cont(i + 1) && cont(i + 2) && cont(i + 3)) {
-            const char32_t v = ((b & 0x07u) << 18) | ((byteAt(i + 1) & 0x3Fu) << 12) |
-                               ((byteAt(i + 2) & 0x3Fu) << 6) | (byteAt(i + 3) & 0x3Fu);
-            if (v >= 0x10000 && v <= 0x10FFFF) {
-                cp = v;
-                len = 4;
-            }
-        }
-        if (cp >= 0x10000) {
-            out += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
-            out += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(cp);
-        }
-        i += len;
-    }
-    return out;
-}
+std::u16string TextToUnits(std::string_view text) { return Utf8ToUtf16(text, Unpaired::Keep); }
 
 Document Decode(std::string_view bytes) {
     Document doc;

@@ -2,6 +2,7 @@
 #include <array>
 
 #include "common/control_ids.h"
+#include "common/failure_text.h"
 #include "common/text_format.h"
 #include "dialog/KT6200DemoDlg.h"
 
@@ -44,7 +45,7 @@ void CKT6200DemoDlg::OnSelChangeDevice() {
     std::array<std::uint8_t, 8> extra{};
     const std::int32_t p = kt62GetProduct(m_hDevice.load(), version.data(), name.data(), extra.data());
     if (p != 0) {
-        ShowLog(Format("Fail to get version %d.", p));
+        ShowLog(FailToText("get version", p));
         return;
     }
     ShowLog(WidenSignedBytes(name) + " Ver:" + WidenUnsignedBytes(version));

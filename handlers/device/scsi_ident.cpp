@@ -1,6 +1,7 @@
 // SCSI identification of the storage behind the programmer.
 #include <array>
 
+#include "common/failure_text.h"
 #include "common/text_format.h"
 #include "dialog/KT6200DemoDlg.h"
 
@@ -11,7 +12,7 @@ void CKT6200DemoDlg::OnInquiry() {
     std::array<std::uint8_t, 192> buffer{};
     const std::int32_t r = kt62ScsiInquiry(m_hDevice.load(), buffer.data());
     if (r != 0) {
-        ShowLog(Format("Fail to scsi inquiry %d.", r));
+        ShowLog(FailToText("scsi inquiry", r));
         return;
     }
     ShowLog("scsi inquiry done.");
@@ -23,7 +24,7 @@ void CKT6200DemoDlg::OnGetCapacity() {
     std::uint32_t sectorSize = 0;
     const std::int32_t r = kt62ScsiReadCapacity(m_hDevice.load(), &sectors, &sectorSize);
     if (r != 0) {
-        ShowLog(Format("Fail to scsi read capacity %d.", r));
+        ShowLog(FailToText("scsi read capacity", r));
         return;
     }
     ShowLog(

@@ -1,6 +1,7 @@
 #include "descriptor_fields.h"
 
-#include "utf16.h"
+#include "encoding/big_endian.h"
+#include "encoding/utf16.h"
 
 #include <algorithm>
 
@@ -359,7 +360,7 @@ const char* AttributeName(uint8_t idn) { return Lookup(kAttributeNames, idn); }
 
 uint16_t SpecVersionOf(std::span<const uint8_t> device_descriptor) {
     if (device_descriptor.size() < 0x12) return 0;
-    return static_cast<uint16_t>(device_descriptor[0x10] << 8 | device_descriptor[0x11]);
+    return kt::BigEndian16(&device_descriptor[0x10]);
 }
 
 std::vector<DecodedField> DecodeDescriptor(uint8_t idn, uint8_t index, std::span<const uint8_t> bytes,
@@ -377,7 +378,7 @@ std::vector<DecodedField> DecodeDescriptor(uint8_t idn, uint8_t index, std::span
     }
     if (idn == 0x05 && bytes.size() > covered) {
         DecodedField text = Make(bytes, covered, bytes.size() - covered, "UC");
-        text.text = kt62::Utf16BeToUtf8(text.bytes);
+        text.text = kt::Utf16BeToUtf8(text.bytes);
         out.push_back(std::move(text));
         covered = bytes.size();
     }
