@@ -58,10 +58,10 @@ std::string WidenUnsignedBytes(std::span<const std::uint8_t> bytes) {
     return out;
 }
 
-std::string AppDirFromExePath(std::string_view exePath) {
-    const auto cut = exePath.find_last_of('/');
+std::string AppDirFromExePath(std::string_view exe_path) {
+    const auto cut = exe_path.find_last_of('/');
     if (cut == std::string_view::npos) return "./";
-    return std::string(exePath.substr(0, cut)) + "/";
+    return std::string(exe_path.substr(0, cut)) + "/";
 }
 
 }  // namespace kt

@@ -30,6 +30,6 @@ std::string WidenUnsignedBytes(std::span<const std::uint8_t> bytes);
 
 // Program directory from the executable's full path: the text up to the last
 // path separator, followed by exactly one separator.
-std::string AppDirFromExePath(std::string_view exePath);
+std::string AppDirFromExePath(std::string_view exe_path);
 
 }  // namespace kt
