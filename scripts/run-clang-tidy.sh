@@ -30,10 +30,10 @@ if [ ${#files[@]} -eq 0 ]; then
 fi
 
 echo "clang-tidy over ${#files[@]} files, $jobs at a time"
-# Floors whose names are not yet converted: their naming findings are shown and counted, and the
-# converted floors do not report findings in their headers.
+# Floors whose names are not yet converted: their naming findings are counted, not failed, and
+# the converted floors do not report findings in their headers.
 unnamed="^$root/(handlers|dialog)/"
-named_headers='(frontends|common|fileio|encoding|libkt62|bench)/.*\.h$'
+named_headers='(frontends|common|fileio|encoding|libkt62/src|libkt62/tools|bench)/.*\.h$'
 out_dir=$(mktemp -d)
 trap 'rm -rf "$out_dir"' EXIT
 # Each file's findings are printed in one piece once it is done.
@@ -48,7 +48,7 @@ printf '%s\n' "${files[@]}" |
     fi || { cat "$out"; exit 1; }' \
     sh "$build" {} "$unnamed" "$out_dir" "$named_headers" || status=$?
 left=$(cat "$out_dir"/*.log 2>/dev/null | grep -E '^[^ ]+:[0-9]+:[0-9]+: warning: .*\[readability-identifier-naming\]' |
-  cut -d' ' -f1 | sort -u | wc -l)
+  cut -d' ' -f1 | sed -E "s#^$root/[^:]*/layers/[^/]+/#$root/#" | sort -u | wc -l)
 echo "clang-tidy: $left names still to convert in handlers/ and dialog/"
 if [ "$status" -ne 0 ]; then
   echo "clang-tidy: findings above" >&2
