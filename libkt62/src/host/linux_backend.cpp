@@ -101,7 +101,7 @@ public:
         if (const int32_t r = Scsi(cdb, cdb.size(), SG_DXFER_FROM_DEV, data.data(), data.size());
             r != KT62_OK)
             return r;
-        const uint32_t last = kt::BigEndian32(&data[0]);
+        const uint32_t last = kt::BigEndian32(data.data());
         *sectors = last == UINT32_MAX ? last : last + 1;
         *bytes_per_sector = kt::BigEndian32(&data[4]);
         return KT62_OK;
