@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/text_format.h"
+#include "common/failure_text.h"
 
 namespace kt {
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/text_format.h"
+#include "encoding/utf16.h"
 #include "fileio/file_access.h"
 
 namespace kt {
@@ -32,71 +33,9 @@ struct Document {
     std::string tail;  // odd last byte of a UTF-16 file, written back as found
 };
 
-void AppendUnit(std::string& out, char32_t cp) {
-    if (cp >= 0xD800 && cp <= 0xDFFF) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        AppendUtf8(out, cp);
-    }
-}
+std::string UnitsToText(std::u16string_view units) { return *Utf16ToUtf8(units, Unpaired::Keep); }
 
-std::string UnitsToText(std::u16string_view units) {
-    std::string out;
-    out.reserve(units.size());
-    for (std::size_t i = 0; i < units.size(); ++i) {
-        char32_t cp = units[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-            units[i + 1] <= 0xDFFF) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (units[i + 1] - 0xDC00);
-            ++i;
-        }
-        AppendUnit(out, cp);
-    }
-    return out;
-}
-
-// The inverse of UnitsToText; a byte that starts no sequence becomes U+FFFD.
-std::u16string TextToUnits(std::string_view text) {
-    std::u16string out;
-    out.reserve(text.size());
-    auto byteAt = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    auto cont = [&](std::size_t k) { return k < text.size() && (byteAt(k) & 0xC0) == 0x80; };
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const unsigned b = byteAt(i);
-        char32_t cp = 0xFFFD;
-        std::size_t len = 1;
-        if (b < 0x80) {
-            cp = b;
-        } else if (b >= 0xC2 && b <= 0xDF && cont(i + 1)) {
-            cp = ((b & 0x1Fu) << 6) | (byteAt(i + 1) & 0x3Fu);
-            len = 2;
-        } else if ((b & 0xF0) == 0xE0 && cont(i + 1) && cont(i + 2)) {
-            const char32_t v = ((b & 0x0Fu) << 12) | ((byteAt(i + 1) & 0x3Fu) << 6) | (byteAt(i + 2) & 0x3Fu);
-            if (v >= 0x800) {
-                cp = v;
-                len = 3;
-            }
-        } else if (b >= 0xF0 && b <= 0xF4 && cont(i + 1) && cont(i + 2) && cont(i + 3)) {
-            const char32_t v = ((b & 0x07u) << 18) | ((byteAt(i + 1) & 0x3Fu) << 12) |
-                               ((byteAt(i + 2) & 0x3Fu) << 6) | (byteAt(i + 3) & 0x3Fu);
-            if (v >= 0x10000 && v <= 0x10FFFF) {
-                cp = v;
-                len = 4;
-            }
-        }
-        if (cp >= 0x10000) {
-            out += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
-            out += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(cp);
-        }
-        i += len;
-    }
-    return out;
-}
+std::u16string TextToUnits(std::string_view text) { return Utf8ToUtf16(text, Unpaired::Keep); }
 
 Document Decode(std::string_view bytes) {
     Document doc;
@@ -174,8 +113,8 @@ struct Line {
     std::string_view name;  // section or key name, trimmed
     // The part of an entry that a write replaces: the value without outer
     // blanks, or everything after "=" when the value is empty.
-    std::size_t valueBegin = 0, valueEnd = 0;
-    std::size_t afterEquals = 0;  // where the text after "=" starts
+    std::size_t value_begin = 0, value_end = 0;
+    std::size_t after_equals = 0;  // where the text after "=" starts
     bool HasBreak() const { return next != end; }
 };
 
@@ -202,15 +141,15 @@ Line ParseLine(std::string_view text, std::size_t begin) {
         line.name = Trim(content.substr(0, eq));
         if (!line.name.empty()) {
             line.kind = LineKind::Entry;
-            line.afterEquals = begin + eq + 1;
+            line.after_equals = begin + eq + 1;
             const std::string_view value = Trim(content.substr(eq + 1));
             if (value.empty()) {
                 // An empty value is replaced together with any blanks after '='.
-                line.valueBegin = begin + eq + 1;
-                line.valueEnd = line.end;
+                line.value_begin = begin + eq + 1;
+                line.value_end = line.end;
             } else {
-                line.valueBegin = static_cast<std::size_t>(value.data() - text.data());
-                line.valueEnd = line.valueBegin + value.size();
+                line.value_begin = static_cast<std::size_t>(value.data() - text.data());
+                line.value_end = line.value_begin + value.size();
             }
         }
     }
@@ -231,7 +170,7 @@ std::vector<Line> ParseLines(std::string_view text) {
 struct Location {
     std::optional<std::size_t> section;  // index of the header line
     std::optional<std::size_t> entry;    // index of the key's line
-    std::size_t lastContent = 0;         // header or last entry line of the section
+    std::size_t last_content = 0;        // header or last entry line of the section
 };
 
 Location Find(const std::vector<Line>& lines, std::string_view section, std::string_view key) {
@@ -240,11 +179,11 @@ Location Find(const std::vector<Line>& lines, std::string_view section, std::str
         const Line& line = lines[i];
         if (line.kind == LineKind::Section) {
             if (at.section) break;
-            if (SameName(line.name, section)) at.section = at.lastContent = i;
+            if (SameName(line.name, section)) at.section = at.last_content = i;
             continue;
         }
         if (!at.section) continue;
-        if (line.kind == LineKind::Entry || line.kind == LineKind::Other) at.lastContent = i;
+        if (line.kind == LineKind::Entry || line.kind == LineKind::Other) at.last_content = i;
         if (line.kind == LineKind::Entry && !at.entry && SameName(line.name, key)) at.entry = i;
     }
     return at;
@@ -316,7 +255,7 @@ std::optional<std::string> Lookup(const std::string& path, std::string_view sect
     if (!at.entry) return std::nullopt;
     const Line& line = lines[*at.entry];
     const std::string_view stored =
-        std::string_view(doc.text).substr(line.valueBegin, line.valueEnd - line.valueBegin);
+        std::string_view(doc.text).substr(line.value_begin, line.value_end - line.value_begin);
     return std::string(Unquote(Trim(stored)));
 }
 
@@ -327,9 +266,9 @@ bool HasSetting(const std::string& path, std::string_view section, std::string_v
 }
 
 int ReadSettingInt(const std::string& path, std::string_view section, std::string_view key,
-                   int defaultValue) {
+                   int default_value) {
     const std::optional<std::string> value = Lookup(path, section, key);
-    if (!value || value->empty()) return defaultValue;
+    if (!value || value->empty()) return default_value;
     std::string_view s = *value;
     while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
     bool negative = false;
@@ -345,11 +284,11 @@ int ReadSettingInt(const std::string& path, std::string_view section, std::strin
 }
 
 std::string ReadSettingString(const std::string& path, std::string_view section, std::string_view key,
-                              std::string_view defaultValue, std::size_t bufferChars) {
-    if (bufferChars == 0) return {};
+                              std::string_view default_value, std::size_t buffer_chars) {
+    if (buffer_chars == 0) return {};
     const std::optional<std::string> value = Lookup(path, section, key);
-    std::u16string units = TextToUnits(value ? std::string_view(*value) : defaultValue);
-    const std::size_t keep = bufferChars - 1;
+    std::u16string units = TextToUnits(value ? std::string_view(*value) : default_value);
+    const std::size_t keep = buffer_chars - 1;
     if (units.size() > keep) {
         std::size_t n = keep;
         if (n > 0 && units[n - 1] >= 0xD800 && units[n - 1] <= 0xDBFF && units[n] >= 0xDC00 &&
@@ -390,11 +329,11 @@ bool WriteSettingString(const std::string& path, std::string_view section, std::
         const Line& line = lines[*at.entry];
         // An empty value takes the blanks around the old one with it, as an
         // empty value is found: written again, it then changes nothing.
-        const std::size_t from = value.empty() ? line.afterEquals : line.valueBegin;
-        const std::size_t to = value.empty() ? line.end : line.valueEnd;
+        const std::size_t from = value.empty() ? line.after_equals : line.value_begin;
+        const std::size_t to = value.empty() ? line.end : line.value_end;
         edited.replace(from, to - from, StoredValue(value));
     } else if (at.section) {
-        const Line& anchor = lines[at.lastContent];
+        const Line& anchor = lines[at.last_content];
         edited.insert(anchor.next, (anchor.HasBreak() ? "" : eol) + entry);
     } else {
         if (!edited.empty() && edited.back() != '\n') edited += eol;

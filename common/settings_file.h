@@ -21,15 +21,16 @@ namespace kt {
 // The integer of a key: leading blanks, an optional sign and decimal digits
 // up to the first other character (no digits: 0; wraps like a 32-bit
 // value). A missing file, section or key, or an empty value, gives
-// defaultValue.
-int ReadSettingInt(const std::string& path, std::string_view section, std::string_view key, int defaultValue);
+// default_value.
+int ReadSettingInt(const std::string& path, std::string_view section, std::string_view key,
+                   int default_value);
 
-// The value of a key, or defaultValue when the file, section or key is
-// missing, as a buffer of bufferChars UTF-16 characters would hold it: at
-// most bufferChars - 1 code units, never ending inside a surrogate pair.
+// The value of a key, or default_value when the file, section or key is
+// missing, as a buffer of buffer_chars UTF-16 characters would hold it: at
+// most buffer_chars - 1 code units, never ending inside a surrogate pair.
 // The result is valid UTF-8 (bytes that are not become U+FFFD).
 std::string ReadSettingString(const std::string& path, std::string_view section, std::string_view key,
-                              std::string_view defaultValue, std::size_t bufferChars);
+                              std::string_view default_value, std::size_t buffer_chars);
 
 // Whether the file holds the key (a value, empty or not).
 bool HasSetting(const std::string& path, std::string_view section, std::string_view key);

@@ -1,5 +1,5 @@
 // Pure text helpers behind the pane messages: printf-style formatting,
-// hex dumps, the result-code report and byte-to-text widening.
+// hex dumps and byte-to-text widening.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +7,10 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+// The program's texts are UTF-8; the conversions from and to UTF-16 come with
+// the formatting helpers.
+#include "encoding/utf16.h"
 
 namespace kt {
 
@@ -17,10 +21,6 @@ std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 // line is returned too).
 std::vector<std::string> HexDumpLines(std::span<const std::uint8_t> bytes);
 
-// The query commands' failure text for a library result r != 0:
-// "Fail to <label> scsi err <r & 0xFF>." or "Fail to <label> <r>.".
-std::string ReportStatusText(std::string_view label, std::int32_t r);
-
 // Each byte becomes one UTF-16 code unit, widened as a signed 8-bit value
 // (0x80..0xFF become U+FF80..U+FFFF), as a wide-character program does with
 // char; the text ends at the first zero byte. Returned as UTF-8.
@@ -28,15 +28,8 @@ std::string WidenSignedBytes(std::span<const std::uint8_t> bytes);
 // As above, each byte widened as an unsigned value (Latin-1).
 std::string WidenUnsignedBytes(std::span<const std::uint8_t> bytes);
 
-// Appends a code point as UTF-8 (surrogates and invalid values become U+FFFD).
-void AppendUtf8(std::string& out, char32_t cp);
-// UTF-16 code units to UTF-8; unpaired surrogates become U+FFFD.
-std::string Utf16ToUtf8(std::u16string_view text);
-// UTF-8 to UTF-16; invalid sequences become U+FFFD.
-std::u16string Utf8ToUtf16(std::string_view text);
-
 // Program directory from the executable's full path: the text up to the last
 // path separator, followed by exactly one separator.
-std::string AppDirFromExePath(std::string_view exePath);
+std::string AppDirFromExePath(std::string_view exe_path);
 
 }  // namespace kt

@@ -37,19 +37,20 @@ std::string XdgDir(const char* variable, const char* fallback) {
 
 }  // namespace
 
-std::string ShippedFile(const std::string& appDir, std::string_view name) {
-    const std::string beside = appDir + std::string(name);
-    const std::string installed = appDir + "../share/" + kUserFolderName + "/" + std::string(name);
+std::string ShippedFile(const std::string& app_dir, std::string_view name) {
+    const std::string beside = app_dir + std::string(name);
+    const std::string installed = app_dir + "../share/" + kUserFolderName + "/" + std::string(name);
     return access(beside.c_str(), F_OK) != 0 && access(installed.c_str(), F_OK) == 0 ? installed : beside;
 }
 
-std::string WritableFileFolder(const std::string& appDir, const std::string& userDir, std::string_view name) {
-    if (userDir.empty()) return appDir;
-    if (ShippedFile(appDir, "Config.ini") != appDir + "Config.ini") return userDir;
-    if (access(appDir.empty() ? "." : appDir.c_str(), W_OK) == 0) return appDir;
-    const std::string file = appDir + std::string(name);
-    if (access(file.c_str(), W_OK) == 0) return appDir;
-    return userDir;
+std::string WritableFileFolder(const std::string& app_dir, const std::string& user_dir,
+                               std::string_view name) {
+    if (user_dir.empty()) return app_dir;
+    if (ShippedFile(app_dir, "Config.ini") != app_dir + "Config.ini") return user_dir;
+    if (access(app_dir.empty() ? "." : app_dir.c_str(), W_OK) == 0) return app_dir;
+    const std::string file = app_dir + std::string(name);
+    if (access(file.c_str(), W_OK) == 0) return app_dir;
+    return user_dir;
 }
 
 std::string UserConfigDir() { return XdgDir("XDG_CONFIG_HOME", ".config"); }

@@ -13,18 +13,19 @@ namespace kt {
 
 inline constexpr const char* kUserFolderName = "kt6200";
 
-// The folder a file named name is written to: userDir for an installed
+// The folder a file named name is written to: user_dir for an installed
 // program (its Config.ini in the data folder, see ShippedFile, whoever runs
-// it); else appDir (ending in '/') when the folder may be written, or when
-// the file is already there and may be written itself; otherwise userDir.
-// appDir when userDir is "" (no home known). Decided on each call, as the
+// it); else app_dir (ending in '/') when the folder may be written, or when
+// the file is already there and may be written itself; otherwise user_dir.
+// app_dir when user_dir is "" (no home known). Decided on each call, as the
 // running user sees the folder.
-std::string WritableFileFolder(const std::string& appDir, const std::string& userDir, std::string_view name);
+std::string WritableFileFolder(const std::string& app_dir, const std::string& user_dir,
+                               std::string_view name);
 
-// The shipped copy of a file: beside the executable (appDir) as in a build
+// The shipped copy of a file: beside the executable (app_dir) as in a build
 // tree or a portable copy, else in the installed data folder
-// (appDir/../share/kt6200/); appDir + name when neither exists.
-std::string ShippedFile(const std::string& appDir, std::string_view name);
+// (app_dir/../share/kt6200/); app_dir + name when neither exists.
+std::string ShippedFile(const std::string& app_dir, std::string_view name);
 
 // $XDG_CONFIG_HOME/kt6200/ and $XDG_DATA_HOME/kt6200/, ending in '/'; a
 // variable that is unset, empty or not an absolute path gives

@@ -10,7 +10,7 @@
 
 namespace kt::qt {
 
-AboutBox::AboutBox(QWidget* parent, const std::string& versionLine) : QDialog(parent) {
+AboutBox::AboutBox(QWidget* parent, const std::string& version_line) : QDialog(parent) {
     const DialogSpec& spec = AboutDialogTemplate();
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
@@ -27,7 +27,7 @@ AboutBox::AboutBox(QWidget* parent, const std::string& versionLine) : QDialog(pa
         const ControlSpec& c = spec.controls[i];
         if (c.id == IDC_STATIC_VERSION) {
             version_ = qobject_cast<QLabel*>(widgets[i]);
-            if (version_) version_->setText(QString::fromStdString(versionLine));
+            if (version_) version_->setText(QString::fromStdString(version_line));
         } else if (c.id == IDOK) {
             if (auto* ok = qobject_cast<QPushButton*>(widgets[i])) {
                 ok->setAutoDefault(true);

@@ -12,7 +12,7 @@ namespace kt::qt {
 class AboutBox : public QDialog {
     Q_OBJECT
 public:
-    AboutBox(QWidget* parent, const std::string& versionLine);
+    AboutBox(QWidget* parent, const std::string& version_line);
 
     QLabel* VersionLabel() const { return version_; }
 

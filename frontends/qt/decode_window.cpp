@@ -37,9 +37,9 @@ DecodeWindow::DecodeWindow(QWidget* parent, const std::string& title,
     table_->horizontalHeader()->setStretchLastSection(true);
     // Long reserved areas would push the values out of sight: their bytes
     // end in an ellipsis here and show whole in the tooltip.
-    const int eightBytes =
+    const int eight_bytes =
         QFontMetrics(PaneFont()).horizontalAdvance(QStringLiteral("00 00 00 00 00 00 00 00"));
-    table_->setColumnWidth(2, std::min(table_->columnWidth(2), eightBytes + 16));
+    table_->setColumnWidth(2, std::min(table_->columnWidth(2), eight_bytes + 16));
     table_->setTextElideMode(Qt::ElideRight);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(table_);

@@ -12,7 +12,7 @@
 
 namespace kt::qt {
 
-Desktop::Desktop(std::string exePath) : logic_(port_, std::move(exePath)) {
+Desktop::Desktop(std::string exe_path) : logic_(port_, std::move(exe_path)) {
     dialog_.SetMessageSink(
         [this](DialogMessage message, std::uintptr_t wparam) { logic_.Dispatch(message, wparam); });
     OutputPane* pane = dialog_.Pane();

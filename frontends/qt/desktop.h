@@ -13,8 +13,8 @@ namespace kt::qt {
 
 class Desktop {
 public:
-    // exePath: the running executable (the program directory comes from it).
-    explicit Desktop(std::string exePath);
+    // exe_path: the running executable (the program directory comes from it).
+    explicit Desktop(std::string exe_path);
     ~Desktop();
 
     Desktop(const Desktop&) = delete;

@@ -5,9 +5,9 @@
 
 namespace kt::qt {
 
-BaseUnits BaseUnitsFromMetrics(int alphabetWidth, int fontHeight) {
+BaseUnits BaseUnitsFromMetrics(int alphabet_width, int font_height) {
     // Average of the 52 letters, rounded half up (integer arithmetic).
-    return {(alphabetWidth / 26 + 1) / 2, fontHeight};
+    return {(alphabet_width / 26 + 1) / 2, font_height};
 }
 
 BaseUnits DialogBaseUnits(const QFont& font) {

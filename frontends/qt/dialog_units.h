@@ -15,9 +15,9 @@ struct BaseUnits {
     bool operator==(const BaseUnits&) const = default;
 };
 
-// alphabetWidth: width in pixels of "A".."Z" followed by "a".."z";
-// fontHeight: the font's cell height in pixels.
-BaseUnits BaseUnitsFromMetrics(int alphabetWidth, int fontHeight);
+// alphabet_width: width in pixels of "A".."Z" followed by "a".."z";
+// font_height: the font's cell height in pixels.
+BaseUnits BaseUnitsFromMetrics(int alphabet_width, int font_height);
 
 // The base units of a dialog whose template asks for this font.
 BaseUnits DialogBaseUnits(const QFont& font);

@@ -54,24 +54,24 @@ MainDialog::MainDialog(QWidget* parent) : QDialog(parent) {
 
     // No system menu here to extend: the About entry is a context-menu item
     // with a shortcut.
-    aboutAction_ = new QAction(QString::fromUtf8(kAboutMenuText), this);
-    aboutAction_->setShortcut(QKeySequence(Qt::Key_F1));
-    aboutAction_->setShortcutContext(Qt::WindowShortcut);
-    connect(aboutAction_, &QAction::triggered, this,
+    about_action_ = new QAction(QString::fromUtf8(kAboutMenuText), this);
+    about_action_->setShortcut(QKeySequence(Qt::Key_F1));
+    about_action_->setShortcutContext(Qt::WindowShortcut);
+    connect(about_action_, &QAction::triggered, this,
             [this] { Send(DialogMessage::SysCommand, IDM_ABOUTBOX); });
-    addAction(aboutAction_);
+    addAction(about_action_);
 
     // A visible way to About: a Help button with its menu in the free
     // corner right of Exit, outside every control of the template.
     auto* help = new QPushButton(QStringLiteral("Help"), this);
     help->setObjectName(QStringLiteral("helpButton"));
     help->setAutoDefault(false);
-    auto* helpMenu = new QMenu(help);
-    helpMenu->addAction(aboutAction_);
-    help->setMenu(helpMenu);
+    auto* help_menu = new QMenu(help);
+    help_menu->addAction(about_action_);
+    help->setMenu(help_menu);
     const PixelRect at = ToPixels({509, 288, 50, 14}, units_);
     help->setGeometry(at.x, at.y, at.width, at.height);
-    helpButton_ = help;
+    help_button_ = help;
 
     // The panel's numbers, named where the pointer rests on them.
     auto* idn = qobject_cast<QLineEdit*>(Control(IDC_EDIT_IDN));
@@ -159,7 +159,7 @@ void MainDialog::contextMenuEvent(QContextMenuEvent* event) {
         return;
     }
     QMenu menu(this);
-    menu.addAction(aboutAction_);
+    menu.addAction(about_action_);
     menu.exec(event->globalPos());
 }
 

@@ -46,9 +46,9 @@ public:
     }
     OutputPane* Pane() const { return pane_; }
     BaseUnits Units() const { return units_; }
-    QAction* AboutAction() const { return aboutAction_; }
+    QAction* AboutAction() const { return about_action_; }
     // The Help button (its menu holds the About entry); not a template control.
-    QPushButton* HelpButton() const { return helpButton_; }
+    QPushButton* HelpButton() const { return help_button_; }
 
     // Ends the modal run with result (the window goes away).
     void End(int result);
@@ -72,8 +72,8 @@ private:
     std::vector<QWidget*> controls_;         // template, then extensions
     std::vector<const ControlSpec*> specs_;  // the row of each control
     OutputPane* pane_ = nullptr;
-    QAction* aboutAction_ = nullptr;
-    QPushButton* helpButton_ = nullptr;
+    QAction* about_action_ = nullptr;
+    QPushButton* help_button_ = nullptr;
     bool ended_ = false;
     int result_ = 0;
 };

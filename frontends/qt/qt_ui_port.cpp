@@ -139,11 +139,11 @@ void QtUiPort::ListDelete(int id, int position) {
     OnGuiThread([&] {
         auto* combo = qobject_cast<QComboBox*>(dialog_.Control(id));
         if (!combo || position < 0 || position >= combo->count()) return;
-        const bool wasSelected = combo->currentIndex() == position;
+        const bool was_selected = combo->currentIndex() == position;
         combo->removeItem(position);
         // Deleting the selected item leaves no selection, rather than Qt's
         // move to a neighbour.
-        if (wasSelected) combo->setCurrentIndex(-1);
+        if (was_selected) combo->setCurrentIndex(-1);
     });
 }
 
@@ -187,20 +187,20 @@ bool QtUiPort::AskYesNo(const std::string& text, const std::string& caption) {
 
 std::optional<std::string> QtUiPort::ChooseFile(FileChooserMode mode, const std::string& filter) {
     return OnGuiThread([&]() -> std::optional<std::string> {
-        const QString qtFilter = ToQtFileFilter(filter);
+        const QString qt_filter = ToQtFileFilter(filter);
         // Each chooser (its mode and filter) opens where it was last used.
-        QString& folder = lastFolders_[{static_cast<int>(mode), filter}];
+        QString& folder = last_folders_[{static_cast<int>(mode), filter}];
         // No default suffix; the save chooser asks before replacing a file.
         const QString path = mode == FileChooserMode::Open
-                                 ? QFileDialog::getOpenFileName(&dialog_, QString(), folder, qtFilter)
-                                 : QFileDialog::getSaveFileName(&dialog_, QString(), folder, qtFilter);
+                                 ? QFileDialog::getOpenFileName(&dialog_, QString(), folder, qt_filter)
+                                 : QFileDialog::getSaveFileName(&dialog_, QString(), folder, qt_filter);
         if (path.isEmpty()) return std::nullopt;
         folder = QFileInfo(path).absolutePath();
         return ToUtf8(path);
     });
 }
 
-void QtUiPort::StartTimer(int id, unsigned periodMs) {
+void QtUiPort::StartTimer(int id, unsigned period_ms) {
     OnGuiThread([&] {
         QPointer<QTimer>& timer = timers_[id];
         if (!timer) {
@@ -211,7 +211,7 @@ void QtUiPort::StartTimer(int id, unsigned periodMs) {
             });
         }
         // Starting a running timer again restarts it with the new period.
-        timer->start(static_cast<int>(std::min<unsigned>(periodMs, std::numeric_limits<int>::max())));
+        timer->start(static_cast<int>(std::min<unsigned>(period_ms, std::numeric_limits<int>::max())));
     });
 }
 
@@ -231,9 +231,9 @@ void QtUiPort::EndDialog(int result) {
     OnGuiThread([&] { dialog_.End(result); });
 }
 
-void QtUiPort::RunAboutBox(const std::string& versionLine) {
+void QtUiPort::RunAboutBox(const std::string& version_line) {
     OnGuiThread([&] {
-        AboutBox box(&dialog_, versionLine);
+        AboutBox box(&dialog_, version_line);
         box.exec();
     });
 }

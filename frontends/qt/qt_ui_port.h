@@ -42,10 +42,10 @@ public:
     void ListSelect(int id, int position) override;
     bool AskYesNo(const std::string& text, const std::string& caption) override;
     std::optional<std::string> ChooseFile(FileChooserMode mode, const std::string& filter) override;
-    void StartTimer(int id, unsigned periodMs) override;
+    void StartTimer(int id, unsigned period_ms) override;
     void StopTimer(int id) override;
     void EndDialog(int result) override;
-    void RunAboutBox(const std::string& versionLine) override;
+    void RunAboutBox(const std::string& version_line) override;
     void Beep() override;
 
     // Whether timer id is running (GUI thread).
@@ -58,7 +58,7 @@ private:
     MainDialog& dialog_;
     std::map<int, QPointer<QTimer>> timers_;  // GUI thread only; children of the dialog
     // The folder each chooser (mode, filter) last returned a file in, for this run.
-    std::map<std::pair<int, std::string>, QString> lastFolders_;
+    std::map<std::pair<int, std::string>, QString> last_folders_;
 };
 
 }  // namespace kt::qt

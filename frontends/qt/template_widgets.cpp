@@ -111,8 +111,8 @@ QWidget* MakeControl(QWidget& parent, const ControlSpec& spec) {
 }  // namespace
 
 QIcon ApplicationIcon() {
-    static const bool registered = (InitResources(), true);
-    (void)registered;
+    static const bool kRegistered = (InitResources(), true);
+    (void)kRegistered;
     return QIcon(QStringLiteral(":/kt6200/kt6200.png"));
 }
 
@@ -135,9 +135,9 @@ void OutputPane::SetText(std::string text) {
 void OutputPane::Append(const std::string& text) {
     // A "\r\n" split across the old end and the new text is one break, which
     // only a full redisplay shows right.
-    const bool splitBreak = !text_.empty() && text_.back() == '\r' && !text.empty() && text.front() == '\n';
+    const bool split_break = !text_.empty() && text_.back() == '\r' && !text.empty() && text.front() == '\n';
     text_ += text;
-    if (splitBreak) {
+    if (split_break) {
         setPlainText(PaneDisplayText(text_));
     } else {
         QTextCursor end(document());
@@ -182,7 +182,7 @@ std::vector<QWidget*> CreateTemplateControls(QWidget& parent, const DialogSpec& 
     std::vector<QWidget*> widgets;
     widgets.reserve(spec.controls.size() + spec.extensions.size());
     std::vector<QWidget*> groups;
-    QWidget* previousTabStop = nullptr;
+    QWidget* previous_tab_stop = nullptr;
     spec.ForEachControl([&](const ControlSpec& c) {
         QWidget* w = MakeControl(parent, c);
         const PixelRect r = ToPixels(c.rect, units);
@@ -191,8 +191,8 @@ std::vector<QWidget*> CreateTemplateControls(QWidget& parent, const DialogSpec& 
         if (c.name[0] != '\0') w->setObjectName(QString::fromUtf8(c.name));
         if (c.kind == ControlKind::GroupBox) groups.push_back(w);
         if (c.TabStop()) {
-            if (previousTabStop) QWidget::setTabOrder(previousTabStop, w);
-            previousTabStop = w;
+            if (previous_tab_stop) QWidget::setTabOrder(previous_tab_stop, w);
+            previous_tab_stop = w;
         }
         widgets.push_back(w);
     });

@@ -31,16 +31,16 @@ int UsageError(const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string appDir;
-    bool haveAppDir = false;
-    std::string scriptPath = "-";
-    bool haveScript = false;
+    std::string app_dir;
+    bool have_app_dir = false;
+    std::string script_path = "-";
+    bool have_script = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--appdir") {
             if (i + 1 >= argc) return UsageError("--appdir needs a directory");
-            appDir = argv[++i];
-            haveAppDir = true;
+            app_dir = argv[++i];
+            have_app_dir = true;
         } else if (arg == "-h" || arg == "--help") {
             std::cout << kUsage;
             return 0;
@@ -50,36 +50,36 @@ int main(int argc, char** argv) {
             return 0;
         } else if (arg.size() > 1 && arg[0] == '-') {
             return UsageError("unknown option " + arg);
-        } else if (haveScript) {
+        } else if (have_script) {
             return UsageError("only one script");
         } else {
-            scriptPath = arg;
-            haveScript = true;
+            script_path = arg;
+            have_script = true;
         }
     }
 
-    std::string exePath;
-    if (haveAppDir) {
-        exePath = kt::script::ExePathInDir(appDir);
+    std::string exe_path;
+    if (have_app_dir) {
+        exe_path = kt::script::ExePathInDir(app_dir);
     } else {
-        exePath = kt::ExecutablePath();
-        if (exePath.empty()) exePath = argv[0];
+        exe_path = kt::ExecutablePath();
+        if (exe_path.empty()) exe_path = argv[0];
     }
 
     std::ifstream file;
     std::istream* script = &std::cin;
-    if (scriptPath != "-") {
+    if (script_path != "-") {
         // A directory opens for reading and then reads as an empty script.
         struct stat st {};
-        if (::stat(scriptPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-            std::cerr << "kt6200-script: cannot open script " << scriptPath << ": "
+        if (::stat(script_path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            std::cerr << "kt6200-script: cannot open script " << script_path << ": "
                       << std::generic_category().message(EISDIR) << '\n';
             return kt::script::kExitBadLine;
         }
-        file.open(scriptPath, std::ios::binary);
+        file.open(script_path, std::ios::binary);
         if (!file) {
             const int err = errno;
-            std::cerr << "kt6200-script: cannot open script " << scriptPath << ": "
+            std::cerr << "kt6200-script: cannot open script " << script_path << ": "
                       << std::generic_category().message(err) << '\n';
             return kt::script::kExitBadLine;
         }
@@ -88,7 +88,7 @@ int main(int argc, char** argv) {
 
     int status = 1;
     try {
-        status = kt::script::RunScript(*script, exePath, std::cout, std::cerr);
+        status = kt::script::RunScript(*script, exe_path, std::cout, std::cerr);
     } catch (const std::exception& e) {
         std::cerr << "kt6200-script: " << e.what() << '\n';
     }

@@ -172,12 +172,12 @@ int Runner::Run(std::istream& script) {
     return status;
 }
 
-int RunScript(std::istream& script, const std::string& exePath, std::ostream& out, std::ostream& err) {
+int RunScript(std::istream& script, const std::string& exe_path, std::ostream& out, std::ostream& err) {
     Runner* runner = nullptr;
     ScriptUiPort port([&](const std::string& line) {
         if (runner) runner->WriteLine(line);
     });
-    CKT6200DemoDlg dlg(port, exePath);
+    CKT6200DemoDlg dlg(port, exe_path);
     Runner r(port, dlg, out, err);
     runner = &r;
     port.SetTimerHandler(

@@ -47,9 +47,9 @@ private:
 };
 
 // The whole program after argument parsing: the port, the dialog (its
-// program directory derived from exePath), initialisation, the script.
+// program directory derived from exe_path), initialisation, the script.
 // Returns the exit status.
-int RunScript(std::istream& script, const std::string& exePath, std::ostream& out, std::ostream& err);
+int RunScript(std::istream& script, const std::string& exe_path, std::ostream& out, std::ostream& err);
 
 // The executable path the dialog is given for --appdir DIR.
 std::string ExePathInDir(const std::string& dir);

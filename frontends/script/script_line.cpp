@@ -202,11 +202,11 @@ ParsedLine ParseLine(std::string_view line) {
         return Ok(std::move(c));
     }
     if (verb == "sleep" || verb == "wait") {
-        const bool isWait = verb == "wait";
-        if (args.size() > 1 || (!isWait && args.empty()))
-            return Error(std::string(verb) + (isWait ? " takes at most" : " takes") +
+        const bool is_wait = verb == "wait";
+        if (args.size() > 1 || (!is_wait && args.empty()))
+            return Error(std::string(verb) + (is_wait ? " takes at most" : " takes") +
                          " one number of milliseconds");
-        Command c = Of(isWait ? Verb::Wait : Verb::Sleep);
+        Command c = Of(is_wait ? Verb::Wait : Verb::Sleep);
         if (!args.empty()) {
             const auto ms = ParseMilliseconds(args[0]);
             if (!ms) return Error("bad number of milliseconds " + Quoted(args[0]));

@@ -27,14 +27,14 @@ void ToUpperAscii(std::string& text) {
 
 }  // namespace
 
-ScriptUiPort::ScriptUiPort(EventSink sink) : uiThread_(std::this_thread::get_id()), sink_(std::move(sink)) {
+ScriptUiPort::ScriptUiPort(EventSink sink) : ui_thread_(std::this_thread::get_id()), sink_(std::move(sink)) {
     MainDialogTemplate().ForEachControl([this](const ControlSpec& c) {
         if (c.id == IDC_STATIC) return;
         Control& control = controls_[c.id];
         control.text = c.caption;
-        control.upperCase = (c.style & kStyleUpperCase) != 0;
-        control.isList = c.kind == ControlKind::DropDownList;
-        control.isProgress = c.kind == ControlKind::ProgressBar;
+        control.upper_case = (c.style & kStyleUpperCase) != 0;
+        control.is_list = c.kind == ControlKind::DropDownList;
+        control.is_progress = c.kind == ControlKind::ProgressBar;
     });
     // The template's initial list data, filled when the dialog is created.
     if (const ControlSpec* dme = FindControl("IDC_COMBO_DME_TYPE"))
@@ -43,14 +43,14 @@ ScriptUiPort::ScriptUiPort(EventSink sink) : uiThread_(std::this_thread::get_id(
 
 ScriptUiPort::~ScriptUiPort() { Shutdown(); }
 
-void ScriptUiPort::SetTimerHandler(TimerHandler handler) { timerHandler_ = std::move(handler); }
+void ScriptUiPort::SetTimerHandler(TimerHandler handler) { timer_handler_ = std::move(handler); }
 
 // ---- cross-thread calls ----
 
 template <class F>
 auto ScriptUiPort::OnUiThread(F fn) -> decltype(fn()) {
     using R = decltype(fn());
-    if (std::this_thread::get_id() == uiThread_) return fn();
+    if (std::this_thread::get_id() == ui_thread_) return fn();
     if constexpr (std::is_void_v<R>) {
         Call call([&] { fn(); });
         Post(call);
@@ -63,7 +63,7 @@ auto ScriptUiPort::OnUiThread(F fn) -> decltype(fn()) {
 }
 
 void ScriptUiPort::Post(Call& call) {
-    std::unique_lock lock(queueMutex_);
+    std::unique_lock lock(queue_mutex_);
     if (shutdown_) {
         lock.unlock();
         call.run();
@@ -78,7 +78,7 @@ void ScriptUiPort::Post(Call& call) {
 bool ScriptUiPort::RunOneQueued() {
     Call* call = nullptr;
     {
-        std::lock_guard lock(queueMutex_);
+        std::lock_guard lock(queue_mutex_);
         if (queue_.empty()) return false;
         call = queue_.front();
         queue_.pop_front();
@@ -88,7 +88,7 @@ bool ScriptUiPort::RunOneQueued() {
     } catch (...) {
         call->error = std::current_exception();
     }
-    std::lock_guard lock(queueMutex_);
+    std::lock_guard lock(queue_mutex_);
     call->done = true;
     ran_.notify_all();
     return true;
@@ -116,7 +116,7 @@ void ScriptUiPort::FireDueTimers() {
             std::lock_guard lock(state_);
             if (!timers_.contains(id)) continue;  // stopped by an earlier tick
         }
-        if (timerHandler_) timerHandler_(id);
+        if (timer_handler_) timer_handler_(id);
     }
 }
 
@@ -129,20 +129,20 @@ bool ScriptUiPort::Process(std::chrono::milliseconds budget, const std::function
         if (until && until()) return true;
         const auto now = Clock::now();
         if (now >= deadline) return false;
-        auto wakeAt = deadline;
+        auto wake_at = deadline;
         {
             std::lock_guard lock(state_);
-            for (const auto& [id, timer] : timers_) wakeAt = std::min(wakeAt, timer.due);
+            for (const auto& [id, timer] : timers_) wake_at = std::min(wake_at, timer.due);
         }
-        if (until) wakeAt = std::min(wakeAt, now + kPollPeriod);
-        std::unique_lock lock(queueMutex_);
-        queued_.wait_until(lock, wakeAt, [&] { return !queue_.empty(); });
+        if (until) wake_at = std::min(wake_at, now + kPollPeriod);
+        std::unique_lock lock(queue_mutex_);
+        queued_.wait_until(lock, wake_at, [&] { return !queue_.empty(); });
     }
 }
 
 void ScriptUiPort::Shutdown() {
     {
-        std::lock_guard lock(queueMutex_);
+        std::lock_guard lock(queue_mutex_);
         shutdown_ = true;
     }
     RunPending();  // release the callers already waiting
@@ -167,9 +167,9 @@ std::string ScriptUiPort::GetText(int id) {
         const Control* c = Find(id);
         if (!c) return {};
         // A progress bar reads as its position, 0 to 1000.
-        if (c->isProgress) return std::to_string(c->progress);
+        if (c->is_progress) return std::to_string(c->progress);
         // A drop-down list shows its selected item.
-        if (c->isList)
+        if (c->is_list)
             return c->selection >= 0 && c->selection < static_cast<int>(c->items.size())
                        ? c->items[c->selection]
                        : std::string();
@@ -181,9 +181,9 @@ void ScriptUiPort::SetText(int id, const std::string& text) {
     OnUiThread([&] {
         std::lock_guard lock(state_);
         Control* c = Find(id);
-        if (!c || c->isList || c->isProgress) return;
+        if (!c || c->is_list || c->is_progress) return;
         c->text = text;
-        if (c->upperCase) ToUpperAscii(c->text);
+        if (c->upper_case) ToUpperAscii(c->text);
     });
 }
 
@@ -192,9 +192,9 @@ void ScriptUiPort::AppendText(int id, const std::string& text) {
     OnUiThread([&] {
         std::lock_guard lock(state_);
         Control* c = Find(id);
-        if (!c || c->isList || c->isProgress) return;
+        if (!c || c->is_list || c->is_progress) return;
         std::string tail = text;
-        if (c->upperCase) ToUpperAscii(tail);
+        if (c->upper_case) ToUpperAscii(tail);
         c->text += tail;
     });
 }
@@ -225,7 +225,7 @@ void ScriptUiPort::SetProgress(int id, int permille) {
     OnUiThread([&] {
         std::lock_guard lock(state_);
         Control* c = Find(id);
-        if (c && c->isProgress) c->progress = permille;
+        if (c && c->is_progress) c->progress = permille;
     });
 }
 
@@ -254,7 +254,7 @@ void ScriptUiPort::ListAppend(int id, const std::string& item) {
     OnUiThread([&] {
         std::lock_guard lock(state_);
         Control* c = Find(id);
-        if (c && c->isList) c->items.push_back(item);
+        if (c && c->is_list) c->items.push_back(item);
     });
 }
 
@@ -270,7 +270,7 @@ void ScriptUiPort::ListSelect(int id, int position) {
     OnUiThread([&] {
         std::lock_guard lock(state_);
         Control* c = Find(id);
-        if (!c || !c->isList) return;
+        if (!c || !c->is_list) return;
         // A position outside the list clears the selection.
         c->selection = position >= 0 && position < static_cast<int>(c->items.size()) ? position : -1;
     });
@@ -326,10 +326,10 @@ std::optional<std::string> ScriptUiPort::ChooseFile(FileChooserMode mode, const 
     });
 }
 
-void ScriptUiPort::StartTimer(int id, unsigned periodMs) {
+void ScriptUiPort::StartTimer(int id, unsigned period_ms) {
     OnUiThread([&] {
         std::lock_guard lock(state_);
-        const auto period = std::max(std::chrono::milliseconds(periodMs), kMinTimerPeriod);
+        const auto period = std::max(std::chrono::milliseconds(period_ms), kMinTimerPeriod);
         // Starting a running timer again restarts it with the new period.
         timers_[id] = Timer{period, Clock::now() + period};
     });
@@ -346,18 +346,18 @@ void ScriptUiPort::EndDialog(int result) {
     OnUiThread([&] {
         {
             std::lock_guard lock(state_);
-            if (endResult_) return;  // the dialog ends once
-            endResult_ = result;
+            if (end_result_) return;  // the dialog ends once
+            end_result_ = result;
         }
         Emit("ended " + std::to_string(result));
     });
 }
 
-void ScriptUiPort::RunAboutBox(const std::string& versionLine) {
+void ScriptUiPort::RunAboutBox(const std::string& version_line) {
     OnUiThread([&] {
         {
             std::lock_guard lock(state_);
-            aboutLine_ = versionLine;
+            about_line_ = version_line;
         }
         RunPending();
     });
@@ -405,12 +405,12 @@ bool ScriptUiPort::TimerActive() {
 
 std::optional<int> ScriptUiPort::EndResult() {
     std::lock_guard lock(state_);
-    return endResult_;
+    return end_result_;
 }
 
 std::optional<std::string> ScriptUiPort::AboutLine() {
     std::lock_guard lock(state_);
-    return aboutLine_;
+    return about_line_;
 }
 
 int ScriptUiPort::Beeps() {

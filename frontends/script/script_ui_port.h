@@ -57,10 +57,10 @@ public:
     void ListSelect(int id, int position) override;
     bool AskYesNo(const std::string& text, const std::string& caption) override;
     std::optional<std::string> ChooseFile(FileChooserMode mode, const std::string& filter) override;
-    void StartTimer(int id, unsigned periodMs) override;
+    void StartTimer(int id, unsigned period_ms) override;
     void StopTimer(int id) override;
     void EndDialog(int result) override;
-    void RunAboutBox(const std::string& versionLine) override;
+    void RunAboutBox(const std::string& version_line) override;
     void Beep() override;
 
     // ---- the script's side (user-interface thread) ----
@@ -90,9 +90,9 @@ private:
     struct Control {
         std::string text;
         bool enabled = true;
-        bool upperCase = false;
-        bool isList = false;
-        bool isProgress = false;
+        bool upper_case = false;
+        bool is_list = false;
+        bool is_progress = false;
         int progress = 0;
         std::vector<std::string> items;
         int selection = -1;
@@ -119,11 +119,11 @@ private:
     bool Answer(const std::string& text, const std::string& caption);
     Control* Find(int id);  // state_ held; nullptr for an id the dialog has no control for
 
-    const std::thread::id uiThread_;
+    const std::thread::id ui_thread_;
     EventSink sink_;
-    TimerHandler timerHandler_;
+    TimerHandler timer_handler_;
 
-    std::mutex queueMutex_;
+    std::mutex queue_mutex_;
     std::condition_variable queued_;  // a call was queued
     std::condition_variable ran_;     // a queued call was run
     std::deque<Call*> queue_;
@@ -135,8 +135,8 @@ private:
     std::deque<bool> answers_;
     std::deque<std::optional<std::string>> files_;
     std::map<int, Timer> timers_;
-    std::optional<int> endResult_;
-    std::optional<std::string> aboutLine_;
+    std::optional<int> end_result_;
+    std::optional<std::string> about_line_;
     int beeps_ = 0;
 };
 

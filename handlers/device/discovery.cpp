@@ -2,6 +2,7 @@
 #include <array>
 
 #include "common/control_ids.h"
+#include "common/failure_text.h"
 #include "common/text_format.h"
 #include "handlers/device/device.h"
 
@@ -46,7 +47,7 @@ void Select(CommandContext& ctx) {
     std::array<std::uint8_t, 8> extra{};
     const std::int32_t p = kt62GetProduct(h, version.data(), name.data(), extra.data());
     if (p != 0) {
-        ctx.ShowLog(Format("Fail to get version %d.", p));
+        ctx.ShowLog(FailToText("get version", p));
         return;
     }
     ctx.ShowLog(WidenSignedBytes(name) + " Ver:" + WidenUnsignedBytes(version));

@@ -1,6 +1,7 @@
 // SCSI identification of the storage behind the programmer.
 #include <array>
 
+#include "common/failure_text.h"
 #include "common/text_format.h"
 #include "handlers/device/device.h"
 
@@ -11,7 +12,7 @@ void Inquiry(CommandContext& ctx) {
     std::array<std::uint8_t, 192> buffer{};
     const std::int32_t r = kt62ScsiInquiry(ctx.Device(), buffer.data());
     if (r != 0) {
-        ctx.ShowLog(Format("Fail to scsi inquiry %d.", r));
+        ctx.ShowLog(FailToText("scsi inquiry", r));
         return;
     }
     ctx.ShowLog("scsi inquiry done.");
@@ -23,7 +24,7 @@ void Capacity(CommandContext& ctx) {
     std::uint32_t sectorSize = 0;
     const std::int32_t r = kt62ScsiReadCapacity(ctx.Device(), &sectors, &sectorSize);
     if (r != 0) {
-        ctx.ShowLog(Format("Fail to scsi read capacity %d.", r));
+        ctx.ShowLog(FailToText("scsi read capacity", r));
         return;
     }
     ctx.ShowLog(

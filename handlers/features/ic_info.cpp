@@ -3,9 +3,9 @@
 // failing call ends the report under the lines written so far.
 #include <array>
 
-#include "common/big_endian.h"
-#include "common/one_step_text.h"
+#include "common/failure_text.h"
 #include "common/text_format.h"
+#include "encoding/big_endian.h"
 #include "handlers/features/features.h"
 #include "handlers/features/ic_info.h"
 

@@ -5,9 +5,9 @@
 #include <array>
 #include <cmath>
 
-#include "common/big_endian.h"
-#include "common/one_step_text.h"
+#include "common/failure_text.h"
 #include "common/text_format.h"
+#include "encoding/big_endian.h"
 #include "handlers/features/descriptors.h"
 #include "handlers/features/features.h"
 

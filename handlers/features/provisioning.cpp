@@ -5,10 +5,10 @@
 #include <array>
 #include <limits>
 
-#include "common/big_endian.h"
-#include "common/one_step_text.h"
+#include "common/failure_text.h"
 #include "common/query_text.h"
 #include "common/text_format.h"
+#include "encoding/big_endian.h"
 #include "handlers/base/config_lock.h"
 #include "handlers/features/descriptors.h"
 #include "handlers/features/features.h"

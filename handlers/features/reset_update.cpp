@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "common/control_ids.h"
+#include "common/failure_text.h"
 #include "common/text_format.h"
 #include "handlers/features/features.h"
 
@@ -28,7 +29,7 @@ void Update(CommandContext& ctx) {
     (void)kt62LastMessage(nullptr, 0);
     const std::int32_t r = kt62Update(ctx.Device(), reinterpret_cast<const kt62_char16*>(wide.c_str()));
     // The raw code, negative ones included: a firmware failure is not a SCSI status.
-    ctx.ShowLog(r == 0 ? std::string(kUpdateDoneText) : Format("Command fail err %d.", static_cast<int>(r)));
+    ctx.ShowLog(r == 0 ? std::string(kUpdateDoneText) : CommandFailRawText(r));
     if (r != 0) ctx.ShowLibraryReason();  // a file that cannot be read says which and why
     // The programmer restarts: the user picks it again once it is back.
     ctx.Ui().ListSelect(IDC_COMBO_DEVICE, -1);

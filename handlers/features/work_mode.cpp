@@ -2,7 +2,7 @@
 // read depends on the mode just read.
 #include "handlers/features/work_mode.h"
 
-#include "common/one_step_text.h"
+#include "common/failure_text.h"
 #include "common/text_format.h"
 #include "handlers/features/features.h"
 

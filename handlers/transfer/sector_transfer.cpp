@@ -15,6 +15,7 @@
 #include <system_error>
 
 #include "common/control_ids.h"
+#include "common/failure_text.h"
 #include "common/platform.h"
 #include "common/text_format.h"
 #include "dialog/KT6200DemoDlg.h"
@@ -70,7 +71,7 @@ void CKT6200DemoDlg::RunTransfer(TransferKind kind) {
         std::uint32_t sectorSize = 0;
         (void)kt62LastMessage(nullptr, 0);
         if (const std::int32_t r = kt62ScsiReadCapacity(h, &sectors, &sectorSize); r != 0) {
-            ShowLog(Format("Fail to scsi read capacity %d.", static_cast<int>(r)));
+            ShowLog(FailToText("scsi read capacity", r));
             ShowLibraryReason();  // a device whose state cannot be loaded says why
             return;
         }

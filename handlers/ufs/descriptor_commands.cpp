@@ -32,7 +32,7 @@ void DescriptorRead(CommandContext& ctx, PanelState& state) {
     const std::uint32_t n = std::min<std::uint32_t>(lengthByte0, kDescriptorReadLimit);
     r = kt62UfsReadDescriptor(h, Low8(a->idn), Low8(a->index), Low8(a->selector), buffer.data(), n);
     if (r != 0) {
-        ctx.ShowLog(Format("Fail to ufs read decriptor %d.", r));
+        ctx.ShowLog(FailToText("ufs read decriptor", r));
         return;
     }
     ctx.ShowLog("ufs descriptor read done.");

@@ -1,8 +1,8 @@
 #include "trace.h"
 
 #include "diag.h"
+#include "encoding/utf16.h"
 #include "fileio/file_access.h"
-#include "utf16.h"
 
 #include <unistd.h>
 
@@ -91,7 +91,7 @@ TraceLine& TraceLine::Utf16(const char* name, const kt62_char16* text) {
         line_ += std::string(" ") + name + "=null";
         return *this;
     }
-    return Quoted(name, *Utf16ToUtf8(text, Unpaired::Replace));
+    return Quoted(name, *kt::Utf16ToUtf8(text, kt::Unpaired::Replace));
 }
 
 int32_t TraceLine::Finish(int32_t result) {

@@ -1,6 +1,7 @@
 #include "descriptor_fields.h"
 
-#include "utf16.h"
+#include "encoding/big_endian.h"
+#include "encoding/utf16.h"
 
 #include <algorithm>
 
@@ -14,7 +15,7 @@ struct Field {
 };
 
 const std::vector<Field>& DeviceFields() {
-    static const std::vector<Field> f = {
+    static const std::vector<Field> kFields = {
         {0x00, 1, "bLength"},
         {0x01, 1, "bDescriptorIDN"},
         {0x02, 1, "bDevice"},
@@ -57,7 +58,7 @@ const std::vector<Field>& DeviceFields() {
         {0x54, 1, "bWriteBoosterBufferType"},
         {0x55, 4, "dNumSharedWriteBoosterBufferAllocUnits"},
     };
-    return f;
+    return kFields;
 }
 
 // The 2.x layout (0x90 bytes: 16-byte header, 8 blocks of 16) or the 3.1 one (0x16-byte header,
@@ -111,7 +112,7 @@ std::vector<Field> ConfigurationFields(size_t length) {
 }
 
 const std::vector<Field>& UnitFields() {
-    static const std::vector<Field> f = {
+    static const std::vector<Field> kFields = {
         {0x00, 1, "bLength"},
         {0x01, 1, "bDescriptorIDN"},
         {0x02, 1, "bUnitIndex"},
@@ -134,7 +135,7 @@ const std::vector<Field>& UnitFields() {
         {0x27, 2, "wNumHPBPinnedRegions"},
         {0x29, 4, "dLUNumWriteBoosterBufferAllocUnits"},
     };
-    return f;
+    return kFields;
 }
 
 // From 3.0 the RPMB unit has regions: byte 0x09 enables them and 0x13-0x16 size them, where 2.x
@@ -160,17 +161,17 @@ std::vector<Field> RpmbUnitFields(uint16_t spec_version) {
 }
 
 const std::vector<Field>& InterconnectFields() {
-    static const std::vector<Field> f = {
+    static const std::vector<Field> kFields = {
         {0x00, 1, "bLength"},
         {0x01, 1, "bDescriptorIDN"},
         {0x02, 2, "bcdUniproVersion"},
         {0x04, 2, "bcdMphyVersion"},
     };
-    return f;
+    return kFields;
 }
 
 const std::vector<Field>& GeometryFields() {
-    static const std::vector<Field> f = {
+    static const std::vector<Field> kFields = {
         {0x00, 1, "bLength"},
         {0x01, 1, "bDescriptorIDN"},
         {0x02, 1, "bMediaTechnology"},
@@ -214,7 +215,7 @@ const std::vector<Field>& GeometryFields() {
         {0x55, 1, "bSupportedWriteBoosterBufferUserSpaceReductionTypes"},
         {0x56, 1, "bSupportedWriteBoosterBufferTypes"},
     };
-    return f;
+    return kFields;
 }
 
 std::vector<Field> PowerFields() {
@@ -228,7 +229,7 @@ std::vector<Field> PowerFields() {
 }
 
 const std::vector<Field>& HealthFields() {
-    static const std::vector<Field> f = {
+    static const std::vector<Field> kFields = {
         {0x00, 1, "bLength"},
         {0x01, 1, "bDescriptorIDN"},
         {0x02, 1, "bPreEOLInfo"},
@@ -238,7 +239,7 @@ const std::vector<Field>& HealthFields() {
         {0x25, 4, "dRefreshTotalCount"},
         {0x29, 4, "dRefreshProgress"},
     };
-    return f;
+    return kFields;
 }
 
 std::vector<Field> FieldsFor(uint8_t idn, uint8_t index, size_t length, uint16_t spec_version) {
@@ -359,7 +360,7 @@ const char* AttributeName(uint8_t idn) { return Lookup(kAttributeNames, idn); }
 
 uint16_t SpecVersionOf(std::span<const uint8_t> device_descriptor) {
     if (device_descriptor.size() < 0x12) return 0;
-    return static_cast<uint16_t>(device_descriptor[0x10] << 8 | device_descriptor[0x11]);
+    return kt::BigEndian16(&device_descriptor[0x10]);
 }
 
 std::vector<DecodedField> DecodeDescriptor(uint8_t idn, uint8_t index, std::span<const uint8_t> bytes,
@@ -377,7 +378,7 @@ std::vector<DecodedField> DecodeDescriptor(uint8_t idn, uint8_t index, std::span
     }
     if (idn == 0x05 && bytes.size() > covered) {
         DecodedField text = Make(bytes, covered, bytes.size() - covered, "UC");
-        text.text = kt62::Utf16BeToUtf8(text.bytes);
+        text.text = kt::Utf16BeToUtf8(text.bytes);
         out.push_back(std::move(text));
         covered = bytes.size();
     }

@@ -2,42 +2,34 @@
 // builds programmer firmware images. Usage: kt62emu help (or docs/kt62emu.md).
 #include <unistd.h>
 
-#include <charconv>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
-#include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
-#include <set>
 #include <string>
 #include <system_error>
 #include <vector>
 
 #include "config.h"
-#include "descriptor_fields.h"
 #include "emu/device_state.h"
 #include "emu/firmware.h"
 #include "emu/lock_file.h"
 #include "emu/programmer.h"
 #include "emu/programmer_state.h"
 #include "fileio/file_access.h"
+#include "kt62emu_cli.h"
+#include "kt62emu_show.h"
 #include "profile.h"
 
+namespace kt62emu {
 namespace {
 
 namespace fs = std::filesystem;
 namespace emu = kt62::emu;
-// Keeps keys in the order written: profiles keep their layout, output reads top-down.
+// Keeps keys in the order written: profiles keep their layout.
 using json = nlohmann::ordered_json;
-
-// Exit statuses, documented in docs/kt62emu.md.
-constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
-constexpr int kExitInUse = 3;
 
 constexpr const char* kUsage = R"(usage:
   kt62emu create [--profile FILE] [--position N] [--capacity SIZE] [--manufacturer TEXT]
@@ -53,170 +45,6 @@ The device is programmer N (default 0) of the profile FILE, else of $KT62_EMULAT
 built-in programmer in $XDG_DATA_HOME/kt6200/emulator. SIZE takes K, M, G or T (powers of 1024).
 Exit status: 0 done, 1 failed, 2 bad command line, 3 programmer in use.
 )";
-
-struct Failure {
-    int status;
-    std::string message;
-};
-
-[[noreturn]] void Fail(int status, std::string message) { throw Failure{status, std::move(message)}; }
-
-// ---- command line -------------------------------------------------------------------------
-
-struct Args {
-    std::vector<std::string> positional;
-    std::map<std::string, std::string> values;
-    std::set<std::string> flags;
-
-    bool Has(const std::string& name) const { return values.contains(name); }
-    std::string Get(const std::string& name) const {
-        const auto it = values.find(name);
-        return it == values.end() ? std::string() : it->second;
-    }
-};
-
-// Options of one command: those with a value and plain flags. "-o" stands for "--output".
-Args Parse(const std::vector<std::string>& words, const std::set<std::string>& valued,
-           const std::set<std::string>& flags) {
-    Args a;
-    for (size_t i = 0; i < words.size(); ++i) {
-        std::string w = words[i];
-        if (w == "-o") w = "--output";
-        if (w.rfind("--", 0) != 0 || w == "--") {
-            a.positional.push_back(w);
-            continue;
-        }
-        std::string name = w.substr(2);
-        std::optional<std::string> value;
-        if (const size_t eq = name.find('='); eq != std::string::npos) {
-            value = name.substr(eq + 1);
-            name.resize(eq);
-        }
-        if (flags.contains(name)) {
-            if (value) Fail(kExitUsage, "--" + name + " takes no value");
-            a.flags.insert(name);
-        } else if (valued.contains(name)) {
-            if (!value) {
-                if (i + 1 >= words.size()) Fail(kExitUsage, "--" + name + " needs a value");
-                value = words[++i];
-            }
-            if (a.values.contains(name)) Fail(kExitUsage, "--" + name + " given twice");
-            a.values[name] = *value;
-        } else {
-            Fail(kExitUsage, "unknown option --" + name);
-        }
-    }
-    return a;
-}
-
-uint64_t ParseCount(const std::string& name, const std::string& text, uint64_t max) {
-    uint64_t v = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || v > max)
-        Fail(kExitUsage,
-             "--" + name + ": expected a number from 0 to " + std::to_string(max) + ", got \"" + text + "\"");
-    return v;
-}
-
-// "8G", "512M", "1048576": bytes, with binary multiples.
-uint64_t ParseSize(const std::string& name, const std::string& text) {
-    static const std::pair<const char*, int> kSuffixes[] = {
-        {"KiB", 10}, {"MiB", 20}, {"GiB", 30}, {"TiB", 40}, {"K", 10}, {"M", 20}, {"G", 30}, {"T", 40}};
-    std::string digits = text;
-    int shift = 0;
-    for (const auto& [suffix, bits] : kSuffixes) {
-        const std::string s = suffix;
-        if (digits.size() > s.size() && digits.compare(digits.size() - s.size(), s.size(), s) == 0) {
-            digits.resize(digits.size() - s.size());
-            shift = bits;
-            break;
-        }
-    }
-    const uint64_t n = ParseCount(name, digits, UINT64_MAX >> shift);
-    return n << shift;
-}
-
-// ---- the programmer a command works on ----------------------------------------------------
-
-struct Target {
-    std::string profile_file;  // empty: the built-in programmer
-    kt62::Profile profile;
-    fs::path state_dir;
-    int position = 0;
-
-    const kt62::ProgrammerProfile& Programmer() const {
-        return profile.programmers[static_cast<size_t>(position)];
-    }
-    emu::DeviceContext Context() const { return emu::DeviceContext{state_dir, position}; }
-    std::string Name() const { return "programmer " + std::to_string(position); }
-};
-
-std::string ProfileFileOption(const Args& a) {
-    if (a.Has("profile")) {
-        if (a.Get("profile").empty()) Fail(kExitUsage, "--profile: empty file name");
-        return a.Get("profile");
-    }
-    const char* env = std::getenv("KT62_EMULATOR");  // NOLINT(concurrency-mt-unsafe): one thread, no setenv
-    return env ? env : "";
-}
-
-int PositionOption(const Args& a) {
-    return a.Has("position")
-               ? static_cast<int>(ParseCount("position", a.Get("position"), kt62::kMaxProgrammers - 1))
-               : 0;
-}
-
-// A profile or a payload: what is bigger is not one, and reading /dev/zero must end.
-constexpr std::size_t kMaxInputBytes = 16 << 20;
-
-std::string ReadInput(const std::string& file) {
-    std::string why;
-    auto text = kt::fileio::ReadWhole(file, kMaxInputBytes, why);
-    if (!text) Fail(kExitFailed, file + ": cannot be read: " + why);
-    return std::move(*text);
-}
-
-Target ResolveTarget(const std::string& profile_file, int position) {
-    Target t;
-    t.profile_file = profile_file;
-    t.position = position;
-    if (profile_file.empty()) {
-        t.profile = kt62::DefaultProfile();
-        t.state_dir = kt62::DefaultStateDir();
-        if (t.state_dir.empty()) Fail(kExitFailed, "no state folder: neither XDG_DATA_HOME nor HOME is set");
-    } else {
-        kt62::ParsedProfile parsed = kt62::ParseProfile(ReadInput(profile_file));
-        if (parsed.error) Fail(kExitFailed, kt62::ProfileMessage(profile_file, *parsed.error));
-        t.profile = std::move(parsed.profile);
-        t.state_dir = kt62::ProfileStateDir(profile_file, t.profile.state_dir);
-    }
-    if (static_cast<size_t>(position) >= t.profile.programmers.size())
-        Fail(kExitFailed, (profile_file.empty() ? std::string("the built-in emulator") : profile_file) +
-                              " has " + std::to_string(t.profile.programmers.size()) +
-                              " programmer(s); there is no position " + std::to_string(position));
-    return t;
-}
-
-// The same lock kt62Open takes, so that a running program and this tool never share a device.
-emu::LockFile LockProgrammer(const Target& t) {
-    const emu::Programmer programmer(t.position, t.Programmer(), t.state_dir);
-    emu::LockFile lock;
-    std::string why;
-    switch (emu::LockFile::Acquire(programmer.LockPath(), lock, why)) {
-        case emu::LockFile::Outcome::Locked:
-            break;
-        case emu::LockFile::Outcome::InUse:
-            Fail(kExitInUse, t.Name() + " is in use" + why + " (" + programmer.LockPath().string() + ")");
-        case emu::LockFile::Outcome::Failed:
-            Fail(kExitFailed, t.Name() + " cannot be locked: " + why);
-    }
-    return lock;
-}
-
-void WriteFileReplacing(const std::string& file, const std::string& content) {
-    std::string why;
-    if (!kt::fileio::ReplaceWhole(file, content, why)) Fail(kExitFailed, "cannot write " + file + ": " + why);
-}
 
 // ---- create ---------------------------------------------------------------------------------
 
@@ -304,244 +132,6 @@ int Create(const std::vector<std::string>& words) {
     return kExitOk;
 }
 
-// ---- show -----------------------------------------------------------------------------------
-
-std::string Hex(uint64_t v, size_t bytes) {
-    char buf[24];
-    (void)std::snprintf(buf, sizeof buf, "0x%0*llX", static_cast<int>(bytes * 2),  // 18 characters at most
-                        static_cast<unsigned long long>(v));
-    return buf;
-}
-
-std::string HexBytes(const std::vector<uint8_t>& bytes) {
-    std::string s;
-    char buf[4];
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        (void)std::snprintf(buf, sizeof buf, "%02X", bytes[i]);  // two digits
-        if (i > 0) s += ' ';
-        s += buf;
-    }
-    return s;
-}
-
-std::string Pad(std::string s, size_t width) {
-    if (s.size() < width) s.append(width - s.size(), ' ');
-    return s;
-}
-
-struct FirmwareInfo {
-    emu::FirmwareVersion running{};
-    bool stored = false;
-    emu::ProgrammerState state;
-    std::string error;
-};
-
-FirmwareInfo ReadFirmware(const Target& t) {
-    FirmwareInfo f;
-    f.running = t.Programmer().firmware_version;
-    switch (emu::LoadProgrammerState(emu::FirmwareStatePath(t.state_dir, t.position), f.state, f.error)) {
-        case emu::StateLoad::Absent:
-            break;
-        case emu::StateLoad::Loaded:
-            f.stored = true;
-            f.running = f.state.Active().version;
-            break;
-        case emu::StateLoad::Failed:
-            break;
-    }
-    return f;
-}
-
-const char* SlotKind(emu::FirmwareSlot::Kind k) {
-    switch (k) {
-        case emu::FirmwareSlot::Kind::Empty:
-            return "empty";
-        case emu::FirmwareSlot::Kind::Factory:
-            return "factory";
-        case emu::FirmwareSlot::Kind::Image:
-            return "image";
-    }
-    return "?";
-}
-
-// The device's UFS version, as its device descriptor says.
-uint16_t SpecVersion(const emu::DeviceView& view) {
-    for (const emu::DescriptorView& d : view.descriptors)
-        if (d.idn == 0x00) return kt62emu::SpecVersionOf(d.bytes);
-    return 0;
-}
-
-json FieldJson(const kt62emu::DecodedField& f) {
-    json j = {{"offset", f.offset}, {"size", f.size}, {"name", f.name}};
-    if (f.numeric)
-        j["value"] = f.value;
-    else
-        j["hex"] = HexBytes(f.bytes);
-    if (!f.text.empty()) j["text"] = f.text;
-    return j;
-}
-
-json ShowJson(const Target& t, const FirmwareInfo& fw, const emu::DeviceView* view,
-              const std::string& device_error) {
-    json firmware;
-    if (!fw.error.empty()) {
-        firmware = {{"error", fw.error}};
-    } else {
-        firmware = {{"version", emu::VersionText(fw.running)}, {"source", fw.stored ? "stored" : "profile"}};
-        if (fw.stored) {
-            firmware["active_slot"] = fw.state.active;
-            json slots = json::array();
-            for (const emu::FirmwareSlot& s : fw.state.slots) {
-                json slot = {{"kind", SlotKind(s.kind)}};
-                if (s.kind != emu::FirmwareSlot::Kind::Empty) slot["version"] = emu::VersionText(s.version);
-                if (s.kind == emu::FirmwareSlot::Kind::Image) {
-                    slot["payload_bytes"] = s.payload.size();
-                    slot["payload_crc32"] = Hex(s.payload_crc, 4);
-                }
-                slots.push_back(slot);
-            }
-            firmware["slots"] = slots;
-        }
-    }
-    json out;
-    out["programmer"] = {{"position", t.position},
-                         {"serial", emu::Programmer::SerialFor(t.position)},
-                         {"profile", t.profile_file.empty() ? json(nullptr) : json(t.profile_file)},
-                         {"state_dir", t.state_dir.string()},
-                         {"firmware", firmware}};
-    if (!view) {
-        out["device"] = {{"error", device_error}};
-        return out;
-    }
-    json descriptors = json::array();
-    const uint16_t version = SpecVersion(*view);
-    for (const emu::DescriptorView& d : view->descriptors) {
-        json fields = json::array();
-        for (const auto& f : kt62emu::DecodeDescriptor(d.idn, d.index, d.bytes, version))
-            fields.push_back(FieldJson(f));
-        descriptors.push_back({{"name", d.name},
-                               {"idn", d.idn},
-                               {"index", d.index},
-                               {"length", d.bytes.size()},
-                               {"hex", HexBytes(d.bytes)},
-                               {"fields", fields}});
-    }
-    auto params = [](const std::vector<emu::ParameterView>& list, bool with_index) {
-        json arr = json::array();
-        for (const emu::ParameterView& p : list) {
-            json j = {{"name", p.name}, {"idn", p.idn}, {"access", p.access}, {"persistent", p.persistent}};
-            if (with_index) {
-                j["index"] = p.index;
-                j["selector"] = p.selector;
-            }
-            j["value"] = p.value ? json(*p.value) : json(nullptr);
-            arr.push_back(j);
-        }
-        return arr;
-    };
-    json dme = json::array();
-    for (const emu::DmeView& d : view->dme)
-        dme.push_back({{"name", d.name},
-                       {"attr_id", d.attr_id},
-                       {"selector", d.selector},
-                       {"local", d.local},
-                       {"peer", d.peer}});
-    out["device"] = {{"state_file", view->state_file.string()},
-                     {"factory_fresh", view->factory_fresh},
-                     {"configuration_pending", view->configuration_pending},
-                     {"descriptors", descriptors},
-                     {"flags", params(view->flags, false)},
-                     {"attributes", params(view->attributes, true)},
-                     {"dme", dme}};
-    return out;
-}
-
-void ShowText(std::ostream& o, const Target& t, const FirmwareInfo& fw, const emu::DeviceView* view,
-              const std::string& device_error) {
-    o << "Programmer " << t.position << " (serial " << emu::Programmer::SerialFor(t.position) << ")\n"
-      << "  profile       " << (t.profile_file.empty() ? "built-in" : t.profile_file) << "\n"
-      << "  state folder  " << t.state_dir.string() << "\n";
-    if (!fw.error.empty()) {
-        o << "  firmware      unreadable: " << fw.error << "\n";
-    } else if (!fw.stored) {
-        o << "  firmware      " << emu::VersionText(fw.running) << " (the profile's; no update stored)\n";
-    } else {
-        const emu::FirmwareSlot& other = fw.state.slots[1 - fw.state.active];
-        o << "  firmware      " << emu::VersionText(fw.running) << " (stored, slot " << int(fw.state.active)
-          << "; other slot: " << SlotKind(other.kind);
-        if (other.kind != emu::FirmwareSlot::Kind::Empty) o << " " << emu::VersionText(other.version);
-        o << ")\n";
-    }
-    if (!view) {
-        o << "Device\n  unreadable: " << device_error << "\n";
-        return;
-    }
-    o << "Device\n"
-      << "  state file    " << view->state_file.string() << "\n"
-      << "  state         " << (view->factory_fresh ? "factory-fresh (nothing stored yet)" : "stored") << "\n"
-      << "  configuration "
-      << (view->configuration_pending ? "written, takes effect at the next reset or power cycle"
-                                      : "in effect")
-      << "\n";
-    const uint16_t version = SpecVersion(*view);
-    for (const emu::DescriptorView& d : view->descriptors) {
-        o << "\n"
-          << d.name << " descriptor (IDN " << Hex(d.idn, 1) << ", index " << Hex(d.index, 1) << ", "
-          << d.bytes.size() << " bytes)\n";
-        for (const auto& f : kt62emu::DecodeDescriptor(d.idn, d.index, d.bytes, version)) {
-            o << "  " << Hex(f.offset, 1) << "  " << Pad(f.name, 34) << " ";
-            if (f.numeric)
-                o << Hex(f.value, f.size) << " (" << f.value << ")";
-            else
-                o << HexBytes(f.bytes);
-            if (!f.text.empty()) o << "  \"" << f.text << "\"";
-            o << "\n";
-        }
-    }
-    auto table = [&o](const char* title, const std::vector<emu::ParameterView>& list, bool with_index) {
-        o << "\n"
-          << title << "\n  " << Pad("IDN", 6) << (with_index ? Pad("index", 7) + Pad("sel", 5) : "")
-          << Pad("name", 30) << Pad("access", 17) << Pad("persistent", 12) << "value\n";
-        for (const emu::ParameterView& p : list) {
-            o << "  " << Pad(Hex(p.idn, 1), 6);
-            if (with_index) o << Pad(std::to_string(p.index), 7) << Pad(std::to_string(p.selector), 5);
-            o << Pad(p.name, 30) << Pad(p.access, 17) << Pad(p.persistent ? "yes" : "no", 12)
-              << (p.value ? Hex(*p.value, *p.value > 0xFFFF ? 4
-                                          : *p.value > 0xFF ? 2
-                                                            : 1) +
-                                " (" + std::to_string(*p.value) + ")"
-                          : "-")
-              << "\n";
-        }
-    };
-    table("Flags", view->flags, false);
-    table("Attributes", view->attributes, true);
-    o << "\nDME attributes\n  " << Pad("id", 8) << Pad("sel", 5) << Pad("name", 30) << Pad("local", 14)
-      << "peer\n";
-    for (const emu::DmeView& d : view->dme)
-        o << "  " << Pad(Hex(d.attr_id, 2), 8) << Pad(std::to_string(d.selector), 5) << Pad(d.name, 30)
-          << Pad(std::to_string(d.local), 14) << d.peer << "\n";
-}
-
-int Show(const std::vector<std::string>& words) {
-    const Args a = Parse(words, {"profile", "position"}, {"json"});
-    if (!a.positional.empty()) Fail(kExitUsage, "show: unexpected \"" + a.positional[0] + "\"");
-    const Target t = ResolveTarget(ProfileFileOption(a), PositionOption(a));
-    const emu::LockFile lock = LockProgrammer(t);
-    const FirmwareInfo fw = ReadFirmware(t);
-    emu::DeviceView view;
-    std::string device_error;
-    const bool device_ok =
-        emu::ReadDeviceView(t.Context(), t.Programmer().ufs, view, device_error) == KT62_OK;
-    if (a.flags.contains("json"))
-        std::cout << ShowJson(t, fw, device_ok ? &view : nullptr, device_error).dump(2) << "\n";
-    else
-        ShowText(std::cout, t, fw, device_ok ? &view : nullptr, device_error);
-    if (!fw.error.empty()) std::cerr << "kt62emu: " << fw.error << "\n";
-    if (!device_ok) std::cerr << "kt62emu: " << device_error << "\n";
-    return device_ok && fw.error.empty() ? kExitOk : kExitFailed;
-}
-
 // ---- power-cycle ----------------------------------------------------------------------------
 
 int PowerCycle(const std::vector<std::string>& words) {
@@ -626,23 +216,26 @@ int Run(const std::vector<std::string>& args) {
 }
 
 }  // namespace
+}  // namespace kt62emu
 
 int main(int argc, char** argv) {
     if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
         std::cout << "kt62emu " << KT_PACKAGE_VERSION << "\n";
-        return kExitOk;
+        return kt62emu::kExitOk;
     }
     try {
-        const int status = Run(std::vector<std::string>(argv + 1, argv + argc));
+        const int status = kt62emu::Run(std::vector<std::string>(argv + 1, argv + argc));
         // What did not reach standard output (a full disk, /dev/full) is no success.
-        if (const auto failed = kt::fileio::FlushStandardOutput()) Fail(kExitFailed, *failed);
+        if (const auto failed = kt::fileio::FlushStandardOutput())
+            kt62emu::Fail(kt62emu::kExitFailed, *failed);
         return status;
-    } catch (const Failure& f) {
+    } catch (const kt62emu::Failure& f) {
         std::cerr << "kt62emu: " << f.message << "\n";
-        if (f.status == kExitUsage) std::cerr << "Run \"kt62emu help\" for the commands and their options.\n";
+        if (f.status == kt62emu::kExitUsage)
+            std::cerr << "Run \"kt62emu help\" for the commands and their options.\n";
         return f.status;
     } catch (const std::exception& e) {
         std::cerr << "kt62emu: " << e.what() << "\n";
-        return kExitFailed;
+        return kt62emu::kExitFailed;
     }
 }

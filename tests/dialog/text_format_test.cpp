@@ -1,5 +1,7 @@
 #include "common/text_format.h"
 
+#include "common/failure_text.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -25,12 +27,6 @@ TEST(Widening, SignedBytesBecomeHighCodeUnitsAndStopAtZero) {
     EXPECT_EQ(WidenUnsignedBytes(version), "1.05");
 }
 
-TEST(Utf, RoundTripsCjkAndReplacesBrokenSequences) {
-    const std::string cjk = "\xE4\xB8\xAD\xE6\x96\x87 \xF0\x9F\x98\x80";
-    EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16(cjk)), cjk);
-    EXPECT_EQ(Utf8ToUtf16("a\xC3"), u"a\uFFFD");
-    EXPECT_EQ(Utf8ToUtf16("\xED\xA0\x80"), u"\uFFFD");  // an encoded surrogate is not text
-    EXPECT_EQ(Utf16ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
 }
 
 TEST(AppDir, IsTheExecutablesFolderWithOneTrailingSeparator) {

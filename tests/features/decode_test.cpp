@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "common/one_step_text.h"
+#include "common/failure_text.h"
 #include "handlers/features/ic_info.h"
 #include "handlers/features/lun_info.h"
 #include "handlers/features/provisioning.h"

@@ -1,8 +1,8 @@
 #include "emu/firmware.h"
 
 #include "diag.h"
+#include "encoding/utf16.h"
 #include "fileio/file_access.h"
-#include "utf16.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -125,7 +125,7 @@ int32_t ReadFirmwareImage(const std::filesystem::path& file, FirmwareImage& out)
 }
 
 std::optional<std::filesystem::path> PathFromUtf16(const kt62_char16* text) {
-    const std::optional<std::string> path = Utf16ToUtf8(text, Unpaired::Refuse);
+    const std::optional<std::string> path = kt::Utf16ToUtf8(text, kt::Unpaired::Refuse);
     if (!path || path->empty()) return std::nullopt;
     return std::filesystem::path(*path);
 }

@@ -5,7 +5,7 @@
 
 #include <kt62/apiKT6200.h>
 
-#include "emu/byte_order.h"
+#include "encoding/big_endian.h"
 
 namespace kt62::emu {
 namespace {
@@ -13,17 +13,6 @@ namespace {
 // Choices where devices and sources disagree or say nothing; docs/emulator.md lists them.
 // A device-level attribute ignores INDEX and SELECTOR (hosts send 0); true would answer FCh / FBh.
 constexpr bool kStrictDeviceLevelAddressing = false;
-// Contexts per unit (geometry bMaxContexIDNumber): wContextConf selectors 1..kContextIds.
-constexpr uint8_t kContextIds = 5;
-constexpr uint8_t kDeviceRttCap = 2;
-constexpr uint16_t kManufacturerId = 0x0A5A;  // a test value, no maker's JEDEC code
-constexpr uint16_t kManufactureDate = 0x0124;
-constexpr uint64_t kRpmbBlocks = 0x4000;                  // 4 MiB of 256-byte RPMB frames
-constexpr uint8_t kUfsFeaturesSupport = 0x01;             // field firmware update only
-constexpr uint32_t kExtendedFeatureWriteBooster = 0x100;  // dExtendedUFSFeaturesSupport bit 8
-// Geometry bSupportedWriteBoosterBufferUserSpaceReductionTypes / bSupportedWriteBoosterBufferTypes:
-// 2 = both kinds.
-constexpr uint8_t kWbBothKinds = 2;
 constexpr uint8_t kWbAvailableAll = 0x0A;  // bAvailableWriteBoosterBufferSize: 100 % left
 constexpr uint8_t kWbLifeTimeNew = 0x01;   // bWriteBoosterBufferLifeTimeEst: 0-10 % used
 // Exception event bits a host may enable: 2.x has three, 3.x adds four.
@@ -32,8 +21,6 @@ constexpr uint32_t kExceptionMask3x = 0x007F;
 
 enum : uint8_t { kPurgeStatusCompleted = 3 };
 enum : uint8_t {
-    kFlagPermanentWp = 0x02,
-    kFlagPowerOnWp = 0x03,
     kFlagPurge = 0x06,
     kAttrActiveIcc = 0x03,
     kAttrPurgeStatus = 0x06,
@@ -102,13 +89,6 @@ const std::vector<AttributeInfo> kAttributes = {
     // 64 bits on the wire; the access library's VALUE is 32 bits, so a write sets the low half.
     {0x30, "qTimestamp", 8, A::WriteOnly, false, I::Device, 0x0400, 0, 0, kU32},
 };
-
-void PutString(uint8_t* out, const std::string& text) {
-    const size_t n = std::min<size_t>(text.size(), 126);
-    out[0] = static_cast<uint8_t>(2 + 2 * n);
-    out[1] = 0x05;
-    for (size_t i = 0; i < n; ++i) PutBe16(out + 2 + 2 * i, static_cast<uint8_t>(text[i]));
-}
 
 bool SameLayout(const UnitConfig& a, const UnitConfig& b) {
     if (a.enable != b.enable) return false;
@@ -511,173 +491,6 @@ void UfsModel::Inquiry(int lun, uint8_t* out) const {
     std::memcpy(out + 8, spec_->strings[kManufacturer].data(), 8);
     std::memcpy(out + 16, spec_->strings[kProduct].data(), 16);
     std::memcpy(out + 32, spec_->strings[kRevision].data(), 4);
-}
-
-// ---- descriptor images -----------------------------------------------------
-
-void UfsModel::Rebuild() {
-    const DeviceSpec& s = *spec_;
-    const VersionLayout& l = *s.layout;
-    BuildUnits();
-    BuildDevice();
-
-    rpmb_ = Desc{};
-    rpmb_.len = 0x23;
-    uint8_t* r = rpmb_.bytes.data();
-    r[0] = 0x23;
-    r[1] = 0x02;
-    r[2] = kRpmbUnitIndex;
-    r[3] = 0x01;
-    r[8] = 0x0F;     // RPMB memory
-    r[0x0A] = 0x08;  // 256-byte blocks
-    PutBe64(r + 0x0B, kRpmbBlocks);
-    PutBe64(r + 0x18, kRpmbBlocks);
-
-    interconnect_ = Desc{};
-    interconnect_.len = 0x06;
-    interconnect_.bytes[0] = 0x06;
-    interconnect_.bytes[1] = 0x04;
-    PutBe16(interconnect_.bytes.data() + 2, l.unipro_bcd);
-    PutBe16(interconnect_.bytes.data() + 4, l.mphy_bcd);
-
-    for (int i = 0; i < kStrings; ++i) {
-        strings_[i] = Desc{};
-        PutString(strings_[i].bytes.data(), s.strings[i]);
-        strings_[i].len = strings_[i].bytes[0];
-    }
-
-    geometry_ = Desc{};
-    geometry_.len = l.geometry_len;
-    uint8_t* g = geometry_.bytes.data();
-    g[0] = l.geometry_len;
-    g[1] = 0x07;
-    PutBe64(g + 0x04, s.raw_capacity_bytes / 512);
-    PutBe32(g + 0x0D, static_cast<uint32_t>(s.segment_bytes / 512));
-    g[0x11] = s.au_segments;
-    g[0x12] = 0x08;  // bMinAddrBlockSize: 4 KiB
-    g[0x13] = 0x08;
-    g[0x14] = 0x08;
-    g[0x15] = 0x08;  // bMaxInBufferSize
-    g[0x16] = 0x08;  // bMaxOutBufferSize
-    g[0x17] = 0x40;  // bRPMB_ReadWriteSize
-    g[0x1A] = kContextIds;
-    g[0x1D] = 0x01;             // bSupportedSecRTypes: erase
-    PutBe16(g + 0x1E, 0x807F);  // every memory type, and RPMB
-    // System code, non-persistent, enhanced 1-4: dMaxNAllocU then wCapAdjFac, 6 bytes each.
-    for (int t = 1; t < kMemoryTypes; ++t) {
-        const size_t at = 6 * static_cast<size_t>(t - 1);
-        PutBe32(g + 0x20 + at, s.memory[t].max_alloc_units);
-        PutBe16(g + 0x24 + at, s.memory[t].cap_adj_factor);
-    }
-    PutBe32(g + 0x44, 0x0CCCCCCC);  // dOptimalLogicalBlockSize: 4 KiB for every type
-    if (l.WriteBooster()) {
-        PutBe32(g + 0x4F, s.wb_max_alloc_units);
-        g[0x53] = kWbMaxUnits;
-        g[0x54] = kWbCapAdjFactor;
-        g[0x55] = kWbBothKinds;
-        g[0x56] = kWbBothKinds;
-    }
-
-    power_ = Desc{};
-    power_.len = 0x62;
-    power_.bytes[0] = 0x62;
-    power_.bytes[1] = 0x08;
-    for (int level = 0; level < 16; ++level) {
-        // Unit mA (bits 15:14 = 2); currents rise with the level.
-        const size_t at = 2 * static_cast<size_t>(level);
-        PutBe16(power_.bytes.data() + 0x02 + at, static_cast<uint16_t>(0x8000 | (100 + 16 * level)));
-        PutBe16(power_.bytes.data() + 0x22 + at, static_cast<uint16_t>(0x8000 | (50 + 8 * level)));
-        PutBe16(power_.bytes.data() + 0x42 + at, static_cast<uint16_t>(0x8000 | (150 + 16 * level)));
-    }
-
-    health_ = Desc{};
-    health_.len = l.health_len;
-    health_.bytes[0] = l.health_len;
-    health_.bytes[1] = 0x09;
-    health_.bytes[2] = 0x01;  // bPreEOLInfo: normal
-    health_.bytes[3] = 0x01;  // bDeviceLifeTimeEstA: 0-10 % used
-    health_.bytes[4] = 0x01;
-}
-
-void UfsModel::BuildUnits() {
-    const DeviceSpec& s = *spec_;
-    for (int lun = 0; lun < kUnits; ++lun) {
-        const UnitConfig u = DecodeUnit(s, config_active_.data(), lun);
-        UnitTarget& t = units_[lun];
-        t.enabled = u.enable == 1;
-        t.block_bytes = t.enabled ? uint32_t{1} << u.block_exponent : 0;
-        t.blocks = UnitBlocks(s, u);
-        t.generation = generation_[lun];
-        t.write_protected = (u.write_protect == 1 && flag_[kFlagPowerOnWp]) ||
-                            (u.write_protect == 2 && flag_[kFlagPermanentWp]);
-
-        Desc& d = unit_desc_[lun];
-        d = Desc{};
-        d.len = s.layout->unit_len;
-        uint8_t* p = d.bytes.data();
-        p[0] = s.layout->unit_len;
-        p[1] = 0x02;
-        p[2] = static_cast<uint8_t>(lun);
-        p[3] = u.enable;
-        p[4] = u.boot_lun_id;
-        p[5] = u.write_protect;
-        p[8] = u.memory_type;
-        p[9] = u.data_reliability;
-        p[0x0A] = u.block_exponent;
-        PutBe64(p + 0x0B, t.blocks);
-        // dEraseBlockSize: one allocation unit, in logical blocks.
-        if (t.enabled) PutBe32(p + 0x13, static_cast<uint32_t>(s.au_bytes >> u.block_exponent));
-        p[0x17] = u.provisioning_type;
-        PutBe64(p + 0x18, t.blocks);
-        PutBe16(p + 0x20, u.context_capabilities);
-        if (s.layout->WriteBooster()) PutBe32(p + 0x29, u.enable ? u.wb_alloc_units : 0);
-    }
-}
-
-void UfsModel::BuildDevice() {
-    const DeviceSpec& s = *spec_;
-    const VersionLayout& l = *s.layout;
-    const uint8_t* c = config_active_.data();
-    device_ = Desc{};
-    device_.len = l.device_len;
-    uint8_t* d = device_.bytes.data();
-    d[0] = l.device_len;
-    int enabled = 0;
-    for (const UnitTarget& t : units_) enabled += t.enabled;
-    d[0x06] = static_cast<uint8_t>(enabled);  // bNumberLU
-    d[0x07] = 4;                              // bNumberWLU
-    d[0x08] = c[0x03];                        // bBootEnable ... from the configuration in effect
-    d[0x09] = c[0x04];
-    d[0x0A] = c[0x05];
-    d[0x0B] = c[0x06];
-    d[0x0C] = c[0x07];
-    d[0x0D] = 0x01;  // bSecurityLU: RPMB
-    d[0x0F] = c[0x08];
-    PutBe16(d + 0x10, l.spec_bcd);
-    PutBe16(d + 0x12, kManufactureDate);
-    d[0x14] = kManufacturer;
-    d[0x15] = kProduct;
-    d[0x16] = kSerial;
-    d[0x17] = kOem;
-    PutBe16(d + 0x18, kManufacturerId);
-    d[0x1A] = l.config_header_len;
-    d[0x1B] = l.config_unit_len;
-    d[0x1C] = kDeviceRttCap;
-    d[0x1D] = c[0x09];  // wPeriodicRTCUpdate
-    d[0x1E] = c[0x0A];
-    d[0x1F] = kUfsFeaturesSupport;
-    d[0x20] = 0x0A;  // bFFUTimeout, seconds
-    d[0x21] = 0x20;  // bQueueDepth
-    d[0x24] = 0x20;  // bNumSecureWPArea
-    d[0x2A] = kRevision;
-    if (l.WriteBooster()) {
-        // dExtendedUFSFeaturesSupport, and the buffer the configuration in effect sets up.
-        PutBe32(d + 0x4F, kUfsFeaturesSupport | kExtendedFeatureWriteBooster);
-        const WriteBoosterConfig wb = DecodeWriteBooster(s, c);
-        d[0x53] = wb.preserve_user_space;
-        d[0x54] = wb.type;
-        PutBe32(d + 0x55, wb.shared_alloc_units);
-    }
 }
 
 }  // namespace kt62::emu

@@ -17,6 +17,13 @@
 
 namespace kt62::emu {
 
+// Facts of the model that both its query side and its descriptor images use.
+// Contexts per unit (geometry bMaxContexIDNumber): wContextConf selectors 1..kContextIds.
+inline constexpr uint8_t kContextIds = 5;
+inline constexpr uint8_t kDeviceRttCap = 2;
+inline constexpr uint8_t kFlagPermanentWp = 0x02;
+inline constexpr uint8_t kFlagPowerOnWp = 0x03;
+
 enum class Access : uint8_t {
     ReadOnly,
     ReadWrite,

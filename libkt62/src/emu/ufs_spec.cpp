@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <tuple>
 
-#include "emu/byte_order.h"
+#include "encoding/big_endian.h"
 
 namespace kt62::emu {
 namespace {
@@ -96,12 +96,12 @@ void PutUnit(const DeviceSpec& spec, std::vector<uint8_t>& config, int lun, cons
     p[1] = u.boot_lun_id;
     p[2] = u.write_protect;
     p[3] = u.memory_type;
-    PutBe32(p + 4, u.alloc_units);
+    kt::PutBigEndian32(p + 4, u.alloc_units);
     p[8] = u.data_reliability;
     p[9] = u.block_exponent;
     p[10] = u.provisioning_type;
-    PutBe16(p + 11, u.context_capabilities);
-    if (spec.layout->WriteBooster()) PutBe32(p + kUnitWbAllocUnits, u.wb_alloc_units);
+    kt::PutBigEndian16(p + 11, u.context_capabilities);
+    if (spec.layout->WriteBooster()) kt::PutBigEndian32(p + kUnitWbAllocUnits, u.wb_alloc_units);
 }
 
 }  // namespace
@@ -111,7 +111,7 @@ WriteBoosterConfig DecodeWriteBooster(const DeviceSpec& spec, const uint8_t* con
     if (!spec.layout->WriteBooster()) return wb;
     wb.preserve_user_space = config[kWbPreserveUserSpace];
     wb.type = config[kWbType];
-    wb.shared_alloc_units = GetBe32(config + kWbSharedAllocUnits);
+    wb.shared_alloc_units = kt::BigEndian32(config + kWbSharedAllocUnits);
     return wb;
 }
 
@@ -131,12 +131,12 @@ UnitConfig DecodeUnit(const DeviceSpec& spec, const uint8_t* config, int lun) {
     u.boot_lun_id = p[1];
     u.write_protect = p[2];
     u.memory_type = p[3];
-    u.alloc_units = GetBe32(p + 4);
+    u.alloc_units = kt::BigEndian32(p + 4);
     u.data_reliability = p[8];
     u.block_exponent = p[9];
     u.provisioning_type = p[10];
-    u.context_capabilities = GetBe16(p + 11);
-    if (spec.layout->WriteBooster()) u.wb_alloc_units = GetBe32(p + kUnitWbAllocUnits);
+    u.context_capabilities = kt::BigEndian16(p + 11);
+    if (spec.layout->WriteBooster()) u.wb_alloc_units = kt::BigEndian32(p + kUnitWbAllocUnits);
     return u;
 }
 

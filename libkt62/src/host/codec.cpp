@@ -6,6 +6,8 @@
 
 #include <kt62/apiKT6200.h>
 
+#include "encoding/big_endian.h"
+
 namespace kt62::host {
 namespace {
 
@@ -29,17 +31,6 @@ constexpr uint8_t kStandardWrite = 0x81;
 constexpr uint32_t kDmeGet = 0x01;
 constexpr uint32_t kDmePeerGet = 0x03;
 
-void PutBe16(uint8_t* p, uint16_t v) {
-    p[0] = static_cast<uint8_t>(v >> 8);
-    p[1] = static_cast<uint8_t>(v);
-}
-void PutBe32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (24 - 8 * i));
-}
-uint16_t Be16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
-uint32_t Be32(const uint8_t* p) {
-    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
-}
 // The kernel's own integers (msgcode, result, UIC words) are in the host's byte order.
 void PutHost32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
 uint32_t Host32(const uint8_t* p) {
@@ -75,14 +66,15 @@ BsgRequest EncodeQuery(const QueryRequest& q) {
     h[kTransactionCode] = static_cast<uint8_t>(kMsgQuery);
     h[kQueryFunction] = IsWrite(q.op) ? kStandardWrite : kStandardRead;
     // The kernel fills the data segment length itself only for the data it carries out.
-    if (q.op == QueryOp::WriteDescriptor) PutBe16(h + kDataSegmentLength, q.length);
+    if (q.op == QueryOp::WriteDescriptor) kt::PutBigEndian16(h + kDataSegmentLength, q.length);
     uint8_t* f = r.data() + kReqFields;
     f[0] = static_cast<uint8_t>(q.op);
     f[1] = q.idn;
     f[2] = q.index;
     f[3] = q.selector;
-    if (q.op == QueryOp::ReadDescriptor || q.op == QueryOp::WriteDescriptor) PutBe16(f + 6, q.length);
-    if (q.op == QueryOp::WriteAttribute) PutBe32(f + 8, q.value);
+    if (q.op == QueryOp::ReadDescriptor || q.op == QueryOp::WriteDescriptor)
+        kt::PutBigEndian16(f + 6, q.length);
+    if (q.op == QueryOp::WriteAttribute) kt::PutBigEndian32(f + 8, q.value);
     return r;
 }
 
@@ -108,10 +100,10 @@ QueryOutcome DecodeQueryReply(const QueryRequest& q, std::span<const uint8_t> re
         if (response >= 0x80) out.result = static_cast<int32_t>(response) - 0x100;
         return out;
     }
-    out.value = Be32(f + 8);
+    out.value = kt::BigEndian32(f + 8);
     if (q.op == QueryOp::ReadFlag) out.value &= 0xFF;
     if (q.op == QueryOp::ReadDescriptor) {
-        const uint32_t bytes = Be16(h + kDataSegmentLength);
+        const uint32_t bytes = kt::BigEndian16(h + kDataSegmentLength);
         // The kernel copies the data segment only when it fits the buffer; less arriving than
         // announced is a short transfer.
         if (bytes > kMaxDescriptorBytes || bytes > st.din_len || st.din_resid > st.din_len - bytes)
@@ -184,8 +176,8 @@ Cdb ReadCapacity10Cdb() { return Cdb{0x25}; }
 Cdb Rw10Cdb(bool write, uint32_t lba, uint16_t blocks) {
     Cdb c{};
     c[0] = write ? 0x2A : 0x28;
-    PutBe32(c.data() + 2, lba);
-    PutBe16(c.data() + 7, blocks);
+    kt::PutBigEndian32(c.data() + 2, lba);
+    kt::PutBigEndian16(c.data() + 7, blocks);
     return c;
 }
 

@@ -13,6 +13,7 @@
 #include <system_error>
 
 #include "diag.h"
+#include "encoding/big_endian.h"
 #include "host/codec.h"
 #include "host/transport.h"
 
@@ -77,7 +78,7 @@ public:
             std::array<uint8_t, 0x12> device{};
             if (const int32_t r = ReadDescriptor(0x00, 0, 0, device.data(), device.size()); r != KT62_OK)
                 return r;
-            text = SpecVersionText(static_cast<uint16_t>(device[0x10] << 8 | device[0x11]));
+            text = SpecVersionText(kt::BigEndian16(&device[0x10]));
         } else {
             std::array<uint8_t, 192> inquiry{};
             if (const int32_t r = ScsiInquiry(inquiry.data()); r != KT62_OK) return r;
@@ -100,11 +101,9 @@ public:
         if (const int32_t r = Scsi(cdb, cdb.size(), SG_DXFER_FROM_DEV, data.data(), data.size());
             r != KT62_OK)
             return r;
-        const uint32_t last =
-            uint32_t{data[0]} << 24 | uint32_t{data[1]} << 16 | uint32_t{data[2]} << 8 | data[3];
+        const uint32_t last = kt::BigEndian32(data.data());
         *sectors = last == UINT32_MAX ? last : last + 1;
-        *bytes_per_sector =
-            uint32_t{data[4]} << 24 | uint32_t{data[5]} << 16 | uint32_t{data[6]} << 8 | data[7];
+        *bytes_per_sector = kt::BigEndian32(&data[4]);
         return KT62_OK;
     }
 
