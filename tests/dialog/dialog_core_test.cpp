@@ -41,7 +41,7 @@ TEST_F(DialogCore, InitialisationSetsTitleFieldsAndDmeSelectionThenDiscovers) {
     EXPECT_EQ(dlg_.AppDir(), dir_.Path() + "/bin/");
     EXPECT_EQ(dlg_.DeviceHandle(), KT62_INVALID_HANDLE);
     EXPECT_FALSE(dlg_.TransferRunning());
-    EXPECT_EQ(dlg_.m_liFrequency, 1'000'000'000);
+    EXPECT_EQ(dlg_.Transfer().m_liFrequency, 1'000'000'000);
     EXPECT_EQ(ui_.Pane(), "No device found.");
 }
 

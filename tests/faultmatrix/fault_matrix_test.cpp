@@ -303,7 +303,7 @@ public:
     void ExpectControlsIdle() {
         for (int id : kLockable) EXPECT_TRUE(ui_->IsControlEnabled(id)) << "control " << id;
         EXPECT_FALSE(dlg_->TransferRunning());
-        EXPECT_EQ(dlg_->m_bRunning.load(), 0);
+        EXPECT_EQ(dlg_->Transfer().m_bRunning.load(), 0);
         EXPECT_TRUE(ui_->Timers().empty());
     }
 

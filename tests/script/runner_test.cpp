@@ -136,14 +136,15 @@ TEST_F(RunnerTest, WaitTimesOutWhileADialogTimerRuns) {
 class FakeWorker {
 public:
     explicit FakeWorker(CKT6200DemoDlg& dlg) : dlg_(dlg) {
-        dlg_.m_hThread = 1;
-        dlg_.m_bRunning = 1;
+        dlg_.Transfer().m_hThread = 1;
+        dlg_.Transfer().m_bRunning = 1;
         thread_ = std::thread([this] {
             dlg_.Ui().EnableControl(IDC_BTN_INQUIRY, false);
-            while (dlg_.m_bRunning.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            while (dlg_.Transfer().m_bRunning.load())
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
             dlg_.AppendLog("Cancelled.");
             dlg_.Ui().EnableControl(IDC_BTN_INQUIRY, true);
-            dlg_.m_hThread = -1;
+            dlg_.Transfer().m_hThread = -1;
         });
     }
     ~FakeWorker() { thread_.join(); }
