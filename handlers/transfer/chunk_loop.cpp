@@ -29,7 +29,7 @@ public:
         : plan_(plan),
           sink_(sink),
           running_(running),
-          limit_(ChunkLimit(plan.sector_size)),
+          limit_(plan.chunk_sectors),
           next_(plan.first),
           remaining_(plan.count) {}
 

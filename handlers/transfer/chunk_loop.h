@@ -15,18 +15,19 @@
 
 namespace kt {
 
-// What one transfer moves, checked by the caller: ChunkLimit(sector_size) is
-// not 0 and the range fits the device.
+// What one transfer moves, checked by the caller: the range fits the device.
 struct ChunkPlan {
     KT62_HANDLE device = KT62_INVALID_HANDLE;
     Direction direction = Direction::Read;
     std::uint32_t first = 0;        // first sector
     std::uint32_t count = 0;        // sectors to move
     std::uint32_t sector_size = 0;  // bytes
-    ImageFile* file = nullptr;      // open; nullptr in the test modes
-    std::string path;               // the file's name, for its failure lines
-    // kTransferBufferBytes each; the second only when there is a file. The test
-    // write sends the first as it is.
+    // Sectors of a whole chunk, not 0: ChunkLimit(sector_size), a full buffer.
+    std::uint32_t chunk_sectors = 0;
+    ImageFile* file = nullptr;  // open; nullptr in the test modes
+    std::string path;           // the file's name, for its failure lines
+    // chunk_sectors * sector_size bytes each; the second only when there is a
+    // file. The test write sends the first as it is.
     std::uint8_t* buffers[2] = {};
 };
 
@@ -43,7 +44,7 @@ protected:
     ~ChunkSink() = default;
 };
 
-// Moves the range one chunk of at most kTransferBufferBytes after the other
+// Moves the range one chunk of at most chunk_sectors after the other
 // while `running` is not 0: true when it got to the end or was stopped, false
 // after Failed. With a file, the file's side of one chunk runs beside the
 // device call of the next, in the other buffer; the device calls, the sink's

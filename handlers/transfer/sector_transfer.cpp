@@ -80,8 +80,8 @@ void SectorTransfer::RunTransfer(Direction direction) {
             ctx_.ShowLog("invalid sector count.");
             return;
         }
-        const std::uint32_t limit = ChunkLimit(plan.sector_size);
-        if (limit == 0) {
+        plan.chunk_sectors = ChunkLimit(plan.sector_size);
+        if (plan.chunk_sectors == 0) {
             ctx_.ShowLog(Format("invalid sector size %u.", plan.sector_size));
             return;
         }
@@ -126,7 +126,8 @@ void SectorTransfer::RunTransfer(Direction direction) {
         plan.buffers[1] = buffers_[1];
         // The test write sends zeros; the buffer may hold an earlier transfer's data.
         if (!reading && !plan.file)
-            std::memset(plan.buffers[0], 0, std::size_t{std::min(limit, plan.count)} * plan.sector_size);
+            std::memset(plan.buffers[0], 0,
+                        std::size_t{std::min(plan.chunk_sectors, plan.count)} * plan.sector_size);
         PaneSink sink(*this, ctx_, plan);
         ui.SetProgress(IDC_PROGRESS_TRANSFER, 0);
         if (RunChunks(plan, sink, m_bRunning))
