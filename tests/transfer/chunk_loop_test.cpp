@@ -59,17 +59,15 @@ TEST_P(ChunkLoop, KeepsExactlyTheChunksCompletedBeforeTheStop) {
         std::ofstream(File("image.bin"))
             << image.substr(0, stop == Stop::File ? BytesOfChunks(k) + 1 : image.size());
     ASSERT_TRUE(reading ? file.Create(File("image.bin"), why) : file.OpenForReading(File("image.bin"), why));
-    TransferBuffers buffers;
-    ASSERT_TRUE(buffers.Reserve(true));
-    const ChunkPlan plan{handle_,
-                         reading ? Direction::Read : Direction::Write,
-                         0,
-                         kRange,
-                         kSector,
-                         kWhole,
-                         &file,
-                         File("image.bin"),
-                         {buffers[0], buffers[1]}};
+    std::vector<std::uint8_t> one(kWhole * kSector), two(kWhole * kSector);
+    const ChunkPlan plan{.device = handle_,
+                         .direction = reading ? Direction::Read : Direction::Write,
+                         .count = kRange,
+                         .sector_size = kSector,
+                         .chunk_sectors = kWhole,
+                         .file = &file,
+                         .path = File("image.bin"),
+                         .buffers = {one.data(), two.data()}};
     std::atomic<int> running{1};
     if (stop == Stop::Cancel) call_gate::OnCall(call, k * kWhole, [&] { running = 0; });
     rlimit limit{};

@@ -21,12 +21,9 @@ TEST_P(DecimalField, TakesNonNegativeDecimalNumbersOfThirtyTwoBitsOnly) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, DecimalField,
-                         testing::Values(FieldCase{"0", 0u}, FieldCase{"65536", 65536u},
-                                         FieldCase{" 12\t", 12u}, FieldCase{"4294967295", 4294967295u},
-                                         FieldCase{"0004294967295", 4294967295u}, FieldCase{"4294967296", {}},
-                                         FieldCase{"99999999999999999999", {}}, FieldCase{"", {}},
-                                         FieldCase{"  ", {}}, FieldCase{"-1", {}}, FieldCase{"+1", {}},
-                                         FieldCase{"12x", {}}, FieldCase{"0x10", {}}, FieldCase{"1 2", {}}));
+                         testing::Values(FieldCase{" 12\t", 12u}, FieldCase{"0004294967295", 4294967295u},
+                                         FieldCase{"4294967296", {}}, FieldCase{"99999999999999999999", {}},
+                                         FieldCase{"", {}}, FieldCase{"-1", {}}, FieldCase{"0x10", {}}));
 
 TEST(TransferRules, RangeAndChunkArithmeticNeverWraps) {
     EXPECT_FALSE(RangeFits(0xFFFFFFF0u, 0x20, 0xFFFFFFFFu));  // the 32-bit sum would be 0x10

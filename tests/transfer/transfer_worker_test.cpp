@@ -55,7 +55,6 @@ TEST_P(TransferCancel, StopsAfterTheChunkInProgress) {
     dlg_.Dispatch(DialogMessage::Command, reading ? IDC_BTN_READ_SECTORS : IDC_BTN_WRITE_SECTORS);
     ASSERT_TRUE(WaitUntil(call_gate::Entered));  // inside the second chunk's call
     dlg_.Dispatch(DialogMessage::Command, IDCANCEL);
-    EXPECT_FALSE(ui_.EndResult().has_value());
     call_gate::Release();
     ASSERT_TRUE(WaitUntil([&] { return !dlg_.TransferRunning(); }));
     EXPECT_FALSE(ui_.IsControlEnabled(IDCANCEL));
