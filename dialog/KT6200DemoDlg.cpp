@@ -24,12 +24,8 @@ CKT6200DemoDlg::CKT6200DemoDlg(IUiPort& ui, std::string exePath)
       m_hIcon(IDR_MAINFRAME),
       m_strAppDir(AppDirFromExePath(m_exePath)) {}
 
-// A worker still running when the dialog goes away is asked to stop and
-// joined, so it never outlives the state it uses.
-CKT6200DemoDlg::~CKT6200DemoDlg() {
-    CancelTransfer();
-    m_worker.reset();
-}
+// The transfer, the last member, is asked to stop and joined first.
+CKT6200DemoDlg::~CKT6200DemoDlg() = default;
 
 bool CKT6200DemoDlg::OnInitDialog() {
     // The front end has created the controls and filled the DME type list;
@@ -37,15 +33,12 @@ bool CKT6200DemoDlg::OnInitDialog() {
     m_ui.SetTitle(Format("Varnel Software: %d.%d.%d", kVersionMajor, kVersionMinor, kVersionPatch));
     m_strAppDir = AppDirFromExePath(m_exePath);
     m_hDevice = KT62_INVALID_HANDLE;
-    m_hThread = -1;
-    m_bRunning = 0;
     m_ui.SetText(IDC_EDIT_IDN, "0");
     m_ui.SetText(IDC_EDIT_INDEX, "0");
     m_ui.SetText(IDC_EDIT_SELECTOR, "0");
     m_ui.SetText(IDC_EDIT_VALUE, "0");
     m_ui.SetText(IDC_EDIT_DME_REG, "0100");
     m_ui.ListSelect(IDC_COMBO_DME_TYPE, 1);
-    m_liFrequency = QueryPerformanceFrequency();
     ApplyLanguage(-1);
     OnRefresh();
     return true;
@@ -85,24 +78,19 @@ int CKT6200DemoDlg::OnQueryDragIcon() { return m_hIcon; }
 
 void CKT6200DemoDlg::OnClose() {
     // The handle is closed once and never used afterwards: m_hDevice drops
-    // it. A running transfer still needs it, and closing under its device
-    // call would hold this thread until the call ends: the worker closes it
-    // as it ends instead.
-    KT62_HANDLE h = KT62_INVALID_HANDLE;
-    {
-        std::lock_guard lock(m_transferMutex);
-        if (m_hThread.load() != -1)
-            m_closeWhenWorkerEnds = true;
-        else
-            h = m_hDevice.exchange(KT62_INVALID_HANDLE);
-    }
-    if (h != KT62_INVALID_HANDLE) kt62Close(h);
+    // it, now or as the running transfer ends.
+    transfer_.CloseDevice();
     // Default close processing: Exit, unless the Exit button is disabled.
     if (m_ui.IsControlEnabled(IDCANCEL))
         Dispatch(DialogMessage::Command, IDCANCEL);
     else
         m_ui.Beep();
 }
+
+void CKT6200DemoDlg::OnReadSectors() { transfer_.OnReadSectors(); }
+void CKT6200DemoDlg::OnWriteSectors() { transfer_.OnWriteSectors(); }
+void CKT6200DemoDlg::OnExit() { transfer_.OnExit(); }
+void CKT6200DemoDlg::OnTimer(std::uintptr_t nIDEvent) { transfer_.OnTimer(nIDEvent); }
 
 void CKT6200DemoDlg::OnSelChangeDevice() { device::Select(*this); }
 void CKT6200DemoDlg::OnRefresh() { device::Refresh(*this); }

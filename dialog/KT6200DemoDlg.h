@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "common/worker_thread.h"
 #include "handlers/base/command_context.h"
 #include "handlers/base/ui_port.h"
+#include "handlers/transfer/sector_transfer.h"
 #include "handlers/ufs/panel.h"
 
 namespace kt {
@@ -130,20 +130,14 @@ public:
     void NotSaved(const std::string& path);
     std::string GetConfigPath() const;
 
-    // ---- transfer control ----
-    void EnableControls(bool bEnable);
-    void ReportThroughput(const std::int64_t& start, std::uint32_t totalMB);
-    bool TransferRunning() const { return m_hThread.load() != -1; }
+    // ---- the sector transfers ----
+    bool TransferRunning() const { return transfer_.Running(); }
     // The cancel request of Exit: the running transfer stops after its
-    // device call in progress (also when the worker has not locked the
-    // controls yet).
-    void CancelTransfer();
-    // Thread procedures of the two transfers; each returns 0.
-    static std::uint32_t ReadSectorsThread(CKT6200DemoDlg* dlg);
-    static std::uint32_t WriteSectorsThread(CKT6200DemoDlg* dlg);
-    // How the start commands create the worker (tests replace it).
-    using ThreadStarter = std::function<std::unique_ptr<WorkerThread>(std::function<void()>)>;
-    void SetThreadStarter(ThreadStarter starter) { m_startThread = std::move(starter); }
+    // device call in progress.
+    void CancelTransfer() { transfer_.CancelTransfer(); }
+    using ThreadStarter = SectorTransfer::ThreadStarter;
+    void SetThreadStarter(ThreadStarter starter) { transfer_.SetThreadStarter(std::move(starter)); }
+    SectorTransfer& Transfer() { return transfer_; }
 
     // ---- state, readable by front ends and tests ----
     KT62_HANDLE DeviceHandle() const { return m_hDevice.load(); }
@@ -167,29 +161,8 @@ private:
     std::atomic<KT62_HANDLE> m_hDevice{KT62_INVALID_HANDLE};
     std::atomic<bool> m_statusShown{false};
     panel::PanelState panel_;
-
-public:
-    // The transfer's state, public for now.
-    std::int64_t m_liFrequency = 0;
-    std::atomic<std::intptr_t> m_hThread{-1};
-    std::atomic<int> m_bRunning{0};
-
-private:
-    enum class TransferKind { Read, Write };
-    void StartTransfer(TransferKind kind);
-    void RunTransfer(TransferKind kind);
-    // The worker's last step: a window close that came during the transfer
-    // closes the device now, then m_hThread returns to -1.
-    void EndOfWorker();
-
-    std::unique_ptr<WorkerThread> m_worker;  // the thread behind m_hThread
-    ThreadStarter m_startThread = WorkerThread::Start;
-    std::intptr_t m_lastThreadId = 0;  // m_hThread values are 1, 2, 3, ...
-    // Orders the cancel request against the worker's raising of m_bRunning,
-    // and a window close against the worker's end.
-    std::mutex m_transferMutex;
-    bool m_cancelRequested = false;
-    bool m_closeWhenWorkerEnds = false;
+    // Last, so that its worker is joined while everything it uses still exists.
+    SectorTransfer transfer_{*this};
 };
 
 }  // namespace kt

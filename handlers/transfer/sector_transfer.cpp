@@ -1,24 +1,16 @@
-// The two transfer workers: device sectors to an image file and back.
-//
-// Both move the range in chunks of up to 32 MiB, one device call a chunk
-// (three at most with the retries), and report each chunk in the pane.
-// With an image file the file's input or output for one chunk runs beside
-// the device call of the next, in a second buffer; what the pane shows,
-// what the file holds after a failure or a cancel and which calls reach the
-// device stay as if each chunk were done after the other.
+// The transfer worker: device sectors to an image file and back. It asks the
+// user what the fields, the file chooser and the questions say, then hands
+// the range to the chunk loop and turns its news into pane lines.
+#include "handlers/transfer/sector_transfer.h"
+
 #include <algorithm>
-#include <cstdlib>
-#include <functional>
-#include <future>
-#include <memory>
+#include <cstring>
 #include <optional>
-#include <system_error>
 
 #include "common/control_ids.h"
 #include "common/failure_text.h"
 #include "common/platform.h"
 #include "common/text_format.h"
-#include "dialog/KT6200DemoDlg.h"
 #include "handlers/transfer/image_file.h"
 #include "handlers/transfer/transfer_rules.h"
 
@@ -27,232 +19,120 @@ namespace {
 
 constexpr const char* kImageFilter = "Binary File(*.bin)|*.bin|All files(*.*)|*.*||";
 
-struct FreeBuffer {
-    void operator()(std::uint8_t* p) const { std::free(p); }
-};
-// Zeroed at allocation; test write mode sends these zeros.
-using Buffer = std::unique_ptr<std::uint8_t[], FreeBuffer>;
+// A completed chunk: progress, total, throughput.
+class PaneSink final : public ChunkSink {
+public:
+    PaneSink(SectorTransfer& transfer, CommandContext& ctx, const ChunkPlan& plan)
+        : transfer_(transfer), ctx_(ctx), plan_(plan), start_(QueryPerformanceCounter()) {}
 
-Buffer AllocateBuffer() { return Buffer(static_cast<std::uint8_t*>(std::calloc(kTransferBufferBytes, 1))); }
-
-// Runs job on a thread of its own; where no thread can be had, at once.
-std::future<int> InBackground(const std::function<int()>& job) {
-    try {
-        return std::async(std::launch::async, job);
-    } catch (const std::system_error&) {
-        std::promise<int> done;
-        done.set_value(job());
-        return done.get_future();
+    void ChunkDone(std::uint32_t n, std::uint32_t left, int retries) override {
+        ctx_.ShowLog(ProgressText(plan_.direction, left, retries));
+        ctx_.Ui().SetProgress(IDC_PROGRESS_TRANSFER, ProgressPermille(plan_.count - left, plan_.count));
+        total_mb_ += ChunkMB(n, plan_.sector_size);
+        transfer_.ReportThroughput(start_, total_mb_);
     }
-}
+    void Failed(const std::string& line) override { ctx_.AppendLog(line); }
+
+private:
+    SectorTransfer& transfer_;
+    CommandContext& ctx_;
+    const ChunkPlan& plan_;
+    const std::int64_t start_;
+    std::uint32_t total_mb_ = 0;
+};
 
 }  // namespace
 
-std::uint32_t CKT6200DemoDlg::ReadSectorsThread(CKT6200DemoDlg* dlg) {
-    dlg->RunTransfer(TransferKind::Read);
+std::uint32_t SectorTransfer::ReadSectorsThread(SectorTransfer* transfer) {
+    transfer->RunTransfer(Direction::Read);
     return 0;
 }
 
-std::uint32_t CKT6200DemoDlg::WriteSectorsThread(CKT6200DemoDlg* dlg) {
-    dlg->RunTransfer(TransferKind::Write);
+std::uint32_t SectorTransfer::WriteSectorsThread(SectorTransfer* transfer) {
+    transfer->RunTransfer(Direction::Write);
     return 0;
 }
 
-void CKT6200DemoDlg::RunTransfer(TransferKind kind) {
-    const Direction direction = kind == TransferKind::Read ? Direction::Read : Direction::Write;
+void SectorTransfer::RunTransfer(Direction direction) {
     const bool reading = direction == Direction::Read;
+    IUiPort& ui = ctx_.Ui();
     EnableControls(false);
 
     // Everything between locking and unlocking the controls; every return
-    // ends the transfer, with the file closed and the buffers released.
+    // ends the transfer, with the file closed.
     [&] {
-        const KT62_HANDLE h = m_hDevice.load();
+        ChunkPlan plan;
+        plan.device = ctx_.Device();
+        plan.direction = direction;
         std::uint32_t sectors = 0;
-        std::uint32_t sectorSize = 0;
         (void)kt62LastMessage(nullptr, 0);
-        if (const std::int32_t r = kt62ScsiReadCapacity(h, &sectors, &sectorSize); r != 0) {
-            ShowLog(FailToText("scsi read capacity", r));
-            ShowLibraryReason();  // a device whose state cannot be loaded says why
+        if (const std::int32_t r = kt62ScsiReadCapacity(plan.device, &sectors, &plan.sector_size); r != 0) {
+            ctx_.ShowLog(FailToText("scsi read capacity", r));
+            ctx_.ShowLibraryReason();  // a device whose state cannot be loaded says why
             return;
         }
-        const std::optional<std::uint32_t> start = ParseDecimalField(m_ui.GetText(IDC_EDIT_START_SECTOR));
+        const std::optional<std::uint32_t> start = ParseDecimalField(ui.GetText(IDC_EDIT_START_SECTOR));
         if (!start) {
-            ShowLog("invalid start sector.");
+            ctx_.ShowLog("invalid start sector.");
             return;
         }
-        const std::optional<std::uint32_t> count = ParseDecimalField(m_ui.GetText(IDC_EDIT_SECTOR_COUNT));
+        const std::optional<std::uint32_t> count = ParseDecimalField(ui.GetText(IDC_EDIT_SECTOR_COUNT));
         if (!count) {
-            ShowLog("invalid sector count.");
+            ctx_.ShowLog("invalid sector count.");
             return;
         }
-        const std::uint32_t limit = ChunkLimit(sectorSize);
-        if (limit == 0) {
-            ShowLog(Format("invalid sector size %u.", sectorSize));
+        plan.chunk_sectors = ChunkLimit(plan.sector_size);
+        if (plan.chunk_sectors == 0) {
+            ctx_.ShowLog(Format("invalid sector size %u.", plan.sector_size));
             return;
         }
         if (!RangeFits(*start, *count, sectors)) {
-            ShowLog("out of range.");
+            ctx_.ShowLog("out of range.");
             return;
         }
+        plan.first = *start;
+        plan.count = *count;
 
-        std::uint32_t remaining = *count;
         ImageFile file;
         const std::optional<std::string> path =
-            m_ui.ChooseFile(reading ? FileChooserMode::Save : FileChooserMode::Open, kImageFilter);
+            ui.ChooseFile(reading ? FileChooserMode::Save : FileChooserMode::Open, kImageFilter);
         if (path) {
             std::string why;
             if (!(reading ? file.Create(*path, why) : file.OpenForReading(*path, why))) {
-                ShowLog("can't open file.");
-                ShowStatus(*path + ": " + why);
+                ctx_.ShowLog("can't open file.");
+                ctx_.ShowStatus(*path + ": " + why);
                 return;
             }
             if (!reading) {
-                const std::uint64_t whole = file.Size() / sectorSize;
-                if (whole < remaining) {
-                    if (!m_ui.AskYesNo("file too small. resize?", "File size")) return;
-                    remaining = static_cast<std::uint32_t>(whole);
+                const std::uint64_t whole = file.Size() / plan.sector_size;
+                if (whole < plan.count) {
+                    if (!ui.AskYesNo("file too small. resize?", "File size")) return;
+                    plan.count = static_cast<std::uint32_t>(whole);
                 }
             }
-        } else if (!m_ui.AskYesNo(reading ? "Using test reading mode?" : "Fill memory with zero?",
-                                  reading ? "Test read" : "Test write")) {
+            plan.file = &file;
+            plan.path = *path;
+        } else if (!ui.AskYesNo(reading ? "Using test reading mode?" : "Fill memory with zero?",
+                                reading ? "Test read" : "Test write")) {
             return;
         }
 
-        // Two buffers take turns when there is a file: the device uses one while
-        // the file's input or output runs on the other.
-        const Buffer bufferA = AllocateBuffer();
-        const Buffer bufferB = file.IsOpen() ? AllocateBuffer() : Buffer();
-        if (!bufferA || (file.IsOpen() && !bufferB)) {
-            ShowLog("can't allocate the transfer buffer.");
+        // Two buffers take turns when there is a file: the device uses one
+        // while the file's input or output runs on the other.
+        if (!buffers_.Reserve(plan.file != nullptr)) {
+            ctx_.ShowLog("can't allocate the transfer buffer.");
             return;
         }
-        std::uint8_t* const buffers[2] = {bufferA.get(), bufferB.get()};
-        const std::int64_t startTime = QueryPerformanceCounter();
-        const std::uint32_t total = remaining;
-        std::uint32_t next = *start;
-        std::uint32_t totalMB = 0;
-        int retries = 0;
-        m_ui.SetProgress(IDC_PROGRESS_TRANSFER, 0);
-
-        // One chunk's device calls: up to three, the same arguments each time,
-        // no more once a cancel has been requested.
-        auto deviceCalls = [&](std::uint32_t first, std::uint32_t n, std::uint8_t* data) {
-            for (int failures = 0;;) {
-                const std::int32_t r = reading ? kt62ScsiRead10(h, first, sectorSize, data, n)
-                                               : kt62ScsiWrite10(h, first, sectorSize, data, n);
-                if (r == 0 || m_bRunning.load() == 0) return r;
-                ++retries;
-                if (++failures == kCallsPerChunk) return r;
-            }
-        };
-        // A completed chunk: progress, total, throughput.
-        auto report = [&](std::uint32_t n, std::uint32_t left, int retriesSoFar) {
-            ShowLog(ProgressText(direction, left, retriesSoFar));
-            m_ui.SetProgress(IDC_PROGRESS_TRANSFER, ProgressPermille(total - left, total));
-            totalMB += ChunkMB(n, sectorSize);
-            ReportThroughput(startTime, totalMB);
-        };
-        auto finish = [&] { AppendLog(m_bRunning.load() != 0 ? "Done." : "Cancelled."); };
-
-        std::uint64_t offset = 0;  // of the chunk at `next` in the image file
-        int current = 0;           // the buffer the device call uses
-        if (reading) {
-            // A chunk read from the device whose file write (and then its
-            // report, as soon as it is written) is still running.
-            struct Pending {
-                std::uint32_t first, leftBefore;
-                std::future<int> written;
-            };
-            std::optional<Pending> pending;
-            // Waits for the pending write; false when it failed (reported:
-            // the file keeps the chunks before it).
-            auto settle = [&] {
-                if (!pending) return true;
-                Pending p = std::move(*pending);
-                pending.reset();
-                if (const int error = p.written.get(); error != 0) {
-                    AppendLog(FileFailureText(direction, *path, p.first, p.leftBefore, error));
-                    return false;
-                }
-                return true;
-            };
-            while (remaining != 0 && m_bRunning.load() != 0) {
-                const std::uint32_t n = std::min(limit, remaining);
-                const std::size_t bytes = std::size_t{n} * sectorSize;
-                std::uint8_t* data = buffers[current];
-                if (const std::int32_t r = deviceCalls(next, n, data); r != 0) {
-                    // A failed file write came first, and is what ended the transfer.
-                    if (settle()) AppendLog(DeviceFailureText(direction, r, next, remaining));
-                    return;
-                }
-                if (!settle()) return;
-                if (file.IsOpen()) {
-                    const std::uint32_t left = remaining - n;
-                    const int retriesSoFar = retries;
-                    pending = Pending{next, remaining,
-                                      InBackground([&, data, bytes, offset, n, left, retriesSoFar] {
-                                          const int error = file.WriteAt(data, bytes, offset);
-                                          if (error == 0) report(n, left, retriesSoFar);
-                                          return error;
-                                      })};
-                    current ^= 1;
-                } else {
-                    report(n, remaining - n, retries);
-                }
-                next += n;
-                remaining -= n;
-                offset += bytes;
-            }
-            if (!settle()) return;
-            if (const int error = file.Close(); error != 0) {
-                AppendLog(FileFailureText(direction, *path, next, remaining, error));
-                return;
-            }
-            finish();
-            return;
-        }
-
-        // Writing: the file's next chunk is read while the device takes this one.
-        std::optional<std::future<int>> ahead;
-        while (remaining != 0 && m_bRunning.load() != 0) {
-            const std::uint32_t n = std::min(limit, remaining);
-            const std::size_t bytes = std::size_t{n} * sectorSize;
-            std::uint8_t* data = buffers[current];
-            if (file.IsOpen()) {
-                int error = 0;
-                if (ahead) {
-                    error = ahead->get();
-                    ahead.reset();
-                } else {
-                    error = file.ReadAt(data, bytes, offset);
-                }
-                // Nothing of a chunk the file could not fill reaches the device.
-                if (error != 0) {
-                    AppendLog(FileFailureText(direction, *path, next, remaining, error));
-                    return;
-                }
-                if (const std::uint32_t following = std::min(limit, remaining - n); following != 0) {
-                    std::uint8_t* spare = buffers[current ^ 1];
-                    const std::size_t spareBytes = std::size_t{following} * sectorSize;
-                    const std::uint64_t spareOffset = offset + bytes;
-                    ahead = InBackground([&file, spare, spareBytes, spareOffset] {
-                        return file.ReadAt(spare, spareBytes, spareOffset);
-                    });
-                }
-            }
-            if (const std::int32_t r = deviceCalls(next, n, data); r != 0) {
-                AppendLog(DeviceFailureText(direction, r, next, remaining));
-                return;
-            }
-            next += n;
-            remaining -= n;
-            offset += bytes;
-            report(n, remaining, retries);
-            if (file.IsOpen()) current ^= 1;
-        }
-        if (ahead) ahead->wait();
-        file.Close();
-        finish();
+        plan.buffers[0] = buffers_[0];
+        plan.buffers[1] = buffers_[1];
+        // The test write sends zeros; the buffer may hold an earlier transfer's data.
+        if (!reading && !plan.file)
+            std::memset(plan.buffers[0], 0,
+                        std::size_t{std::min(plan.chunk_sectors, plan.count)} * plan.sector_size);
+        PaneSink sink(*this, ctx_, plan);
+        ui.SetProgress(IDC_PROGRESS_TRANSFER, 0);
+        if (RunChunks(plan, sink, m_bRunning))
+            ctx_.AppendLog(m_bRunning.load() != 0 ? "Done." : "Cancelled.");
     }();
 
     EnableControls(true);

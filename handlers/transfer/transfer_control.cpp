@@ -1,12 +1,12 @@
-// Exit, the cancel timer, the control lock of a running transfer and the
-// throughput line.
+// Starting a transfer, Exit, the cancel timer, the control lock of a running
+// transfer, the throughput line and a window close during a transfer.
 #include <chrono>
 #include <mutex>
 
 #include "common/control_ids.h"
 #include "common/platform.h"
 #include "common/text_format.h"
-#include "dialog/KT6200DemoDlg.h"
+#include "handlers/transfer/sector_transfer.h"
 #include "handlers/transfer/throughput.h"
 #include "handlers/transfer/transfer_rules.h"
 
@@ -35,86 +35,105 @@ constexpr int kLockedControls[] = {
 
 }  // namespace
 
-void CKT6200DemoDlg::EnableControls(bool bEnable) {
-    for (int id : kLockedControls) m_ui.EnableControl(id, bEnable);
-    // A cancel requested before the worker got here stands: the flag is
-    // raised only for a transfer nobody has asked to stop.
-    std::lock_guard lock(m_transferMutex);
-    m_bRunning = bEnable || m_cancelRequested ? 0 : 1;
+SectorTransfer::SectorTransfer(CommandContext& ctx) : m_liFrequency(QueryPerformanceFrequency()), ctx_(ctx) {}
+
+SectorTransfer::~SectorTransfer() {
+    CancelTransfer();
+    worker_.reset();
 }
 
-void CKT6200DemoDlg::CancelTransfer() {
-    std::lock_guard lock(m_transferMutex);
-    m_cancelRequested = true;
+void SectorTransfer::EnableControls(bool bEnable) {
+    for (int id : kLockedControls) ctx_.Ui().EnableControl(id, bEnable);
+    // A cancel requested before the worker got here stands: the flag is
+    // raised only for a transfer nobody has asked to stop.
+    std::lock_guard lock(mutex_);
+    m_bRunning = bEnable || cancel_requested_ ? 0 : 1;
+}
+
+void SectorTransfer::CancelTransfer() {
+    std::lock_guard lock(mutex_);
+    cancel_requested_ = true;
     m_bRunning = 0;
 }
 
-void CKT6200DemoDlg::OnExit() {
+void SectorTransfer::OnExit() {
     if (m_hThread.load() == -1) {
-        m_ui.EndDialog(IDCANCEL);
+        ctx_.Ui().EndDialog(IDCANCEL);
         return;
     }
     CancelTransfer();
-    m_ui.StartTimer(kCancelTimer, 100);
-    m_ui.EnableControl(IDCANCEL, false);
+    ctx_.Ui().StartTimer(kCancelTimer, 100);
+    ctx_.Ui().EnableControl(IDCANCEL, false);
 }
 
-void CKT6200DemoDlg::OnTimer(std::uintptr_t nIDEvent) {
+void SectorTransfer::OnTimer(std::uintptr_t nIDEvent) {
     if (nIDEvent != kCancelTimer) return;
-    const bool ended =
-        m_hThread.load() == -1 || !m_worker || m_worker->WaitFor(std::chrono::milliseconds(10));
+    const bool ended = m_hThread.load() == -1 || !worker_ || worker_->WaitFor(std::chrono::milliseconds(10));
     if (!ended) return;
-    m_ui.StopTimer(kCancelTimer);
-    m_ui.EnableControl(IDCANCEL, true);
+    ctx_.Ui().StopTimer(kCancelTimer);
+    ctx_.Ui().EnableControl(IDCANCEL, true);
 }
 
-void CKT6200DemoDlg::ReportThroughput(const std::int64_t& start, std::uint32_t totalMB) {
-    AppendLog(ThroughputText(ElapsedMs(start, QueryPerformanceCounter(), m_liFrequency), totalMB));
+void SectorTransfer::ReportThroughput(const std::int64_t& start, std::uint32_t totalMB) {
+    ctx_.AppendLog(ThroughputText(ElapsedMs(start, QueryPerformanceCounter(), m_liFrequency), totalMB));
 }
 
-void CKT6200DemoDlg::OnReadSectors() { StartTransfer(TransferKind::Read); }
-void CKT6200DemoDlg::OnWriteSectors() { StartTransfer(TransferKind::Write); }
+void SectorTransfer::OnReadSectors() { StartTransfer(Direction::Read); }
+void SectorTransfer::OnWriteSectors() { StartTransfer(Direction::Write); }
 
-void CKT6200DemoDlg::StartTransfer(TransferKind kind) {
-    if (m_worker) {
+void SectorTransfer::StartTransfer(Direction direction) {
+    if (worker_) {
         // A worker that has unlocked the controls ends within moments; one
         // still running keeps the start buttons locked, and a command that
         // reaches here all the same starts nothing.
-        if (!m_worker->WaitFor(std::chrono::milliseconds(10))) return;
-        m_worker.reset();
+        if (!worker_->WaitFor(std::chrono::milliseconds(10))) return;
+        worker_.reset();
     }
-    const std::optional<std::uint32_t> packetKiB = ParseDecimalField(m_ui.GetText(IDC_EDIT_PACKET_SIZE));
+    const std::optional<std::uint32_t> packetKiB = ParseDecimalField(ctx_.Ui().GetText(IDC_EDIT_PACKET_SIZE));
     // The library takes the size in bytes, in 32 bits: a larger one would arrive cut.
     constexpr std::uint32_t kMaxPacketKiB = UINT32_MAX >> 10;
     if (!packetKiB || *packetKiB > kMaxPacketKiB) {
-        ShowLog("invalid packet size.");
-        if (packetKiB) ShowStatus(Format("Packet size(KiB): at most %u. Nothing was sent.", kMaxPacketKiB));
+        ctx_.ShowLog("invalid packet size.");
+        if (packetKiB)
+            ctx_.ShowStatus(Format("Packet size(KiB): at most %u. Nothing was sent.", kMaxPacketKiB));
         return;
     }
     kt62SetPacketSize(*packetKiB << 10);
     {
         // Set before the thread exists, since the thread's last act resets it.
-        std::lock_guard lock(m_transferMutex);
-        m_cancelRequested = false;
-        m_hThread = ++m_lastThreadId;
+        std::lock_guard lock(mutex_);
+        cancel_requested_ = false;
+        m_hThread = ++last_thread_id_;
     }
-    m_worker = m_startThread([this, kind] {
-        if (kind == TransferKind::Read)
+    worker_ = start_thread_([this, direction] {
+        if (direction == Direction::Read)
             ReadSectorsThread(this);
         else
             WriteSectorsThread(this);
     });
-    if (!m_worker) {
+    if (!worker_) {
         m_hThread = -1;
-        ShowLog("can't create the transfer thread.");
+        ctx_.ShowLog("can't create the transfer thread.");
     }
 }
 
-void CKT6200DemoDlg::EndOfWorker() {
-    std::lock_guard lock(m_transferMutex);
-    if (m_closeWhenWorkerEnds) {
-        m_closeWhenWorkerEnds = false;
-        const KT62_HANDLE h = m_hDevice.exchange(KT62_INVALID_HANDLE);
+void SectorTransfer::CloseDevice() {
+    KT62_HANDLE h = KT62_INVALID_HANDLE;
+    {
+        std::lock_guard lock(mutex_);
+        if (m_hThread.load() != -1)
+            close_when_worker_ends_ = true;
+        else
+            h = ctx_.ExchangeDevice(KT62_INVALID_HANDLE);
+    }
+    if (h != KT62_INVALID_HANDLE) kt62Close(h);
+}
+
+void SectorTransfer::EndOfWorker() {
+    std::lock_guard lock(mutex_);
+    if (close_when_worker_ends_) {
+        close_when_worker_ends_ = false;
+        const KT62_HANDLE h = ctx_.ExchangeDevice(KT62_INVALID_HANDLE);
         if (h != KT62_INVALID_HANDLE) kt62Close(h);
     }
     m_hThread = -1;

@@ -1,0 +1,130 @@
+// Nothing lost, nothing extra: the chunk loop moving three chunks (two whole
+// ones and a short one) stopped at each chunk in turn, by a cancel during
+// its device call, by a device call that fails three times and by an image
+// file that fails. The image file (reading) or the device range (writing)
+// then holds exactly the chunks completed, and the sink heard of exactly
+// those, then of the failure.
+#include "handlers/transfer/chunk_loop.h"
+
+#include <sys/resource.h>
+
+#include <csignal>
+#include <fstream>
+
+#include "tests/transfer/transfer_fixture.h"
+
+namespace kt::test {
+namespace {
+
+// Chunks of a few sectors behave as those of 32 MiB, at a thousandth of the cost.
+constexpr std::uint32_t kWhole = 16;
+constexpr std::uint32_t kRange = 2 * kWhole + 3;  // sectors, from sector 0
+std::uint32_t ChunkSectors(std::uint32_t k) { return k < 2 ? kWhole : kRange - 2 * kWhole; }
+std::size_t BytesOfChunks(std::uint32_t n) { return std::size_t{std::min(n * kWhole, kRange)} * kSector; }
+
+// Both kinds of news in one list, in order (the helper thread's hand over to
+// the loop's through their futures).
+struct Recorder : ChunkSink {
+    void ChunkDone(std::uint32_t n, std::uint32_t left, int retries) override {
+        Failed(Format("%u left %u retried %d", n, left, retries));
+    }
+    void Failed(const std::string& line) override { events.push_back(line); }
+    std::vector<std::string> events;
+};
+
+enum class Stop { Cancel, Device, File, TwoRetries };
+struct LoopCase {
+    bool reading;
+    Stop stop;
+    std::uint32_t k;  // the chunk at which it happens
+};
+
+class ChunkLoop : public Transfer, public testing::WithParamInterface<LoopCase> {};
+
+TEST_P(ChunkLoop, KeepsExactlyTheChunksCompletedBeforeTheStop) {
+    const auto [reading, stop, k] = GetParam();
+    const char* call = reading ? "kt62ScsiRead10" : "kt62ScsiWrite10";
+    const bool failed = stop == Stop::Device || stop == Stop::File;
+    std::string rules;
+    if (stop == Stop::Device || stop == Stop::TwoRetries)  // writing, after the call of PutSectors below
+        rules = Format(R"(, "faults": [{"call": "%s", "match": {"lba_from": %u}, "after": %u, "times": %d,
+                                       "result": -5}])",
+                       call, k * kWhole, reading ? 0 : 1, failed ? 3 : 2);
+    Open(kSmallDevice + rules);
+    const std::string before = Pattern(1, kRange), image = Pattern(2, kRange);
+    PutSectors(0, before);
+    ImageFile file;
+    std::string why;
+    if (!reading)  // a failing file ends inside chunk k
+        std::ofstream(File("image.bin"))
+            << image.substr(0, stop == Stop::File ? BytesOfChunks(k) + 1 : image.size());
+    ASSERT_TRUE(reading ? file.Create(File("image.bin"), why) : file.OpenForReading(File("image.bin"), why));
+    std::vector<std::uint8_t> one(kWhole * kSector), two(kWhole * kSector);
+    const ChunkPlan plan{.device = handle_,
+                         .direction = reading ? Direction::Read : Direction::Write,
+                         .count = kRange,
+                         .sector_size = kSector,
+                         .chunk_sectors = kWhole,
+                         .file = &file,
+                         .path = File("image.bin"),
+                         .buffers = {one.data(), two.data()}};
+    std::atomic<int> running{1};
+    if (stop == Stop::Cancel) call_gate::OnCall(call, k * kWhole, [&] { running = 0; });
+    rlimit limit{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
+    const rlimit old = limit;
+    if (reading && stop == Stop::File) {  // the image file may grow into chunk k, no further
+        std::signal(SIGXFSZ, SIG_IGN);
+        limit.rlim_cur = BytesOfChunks(k) + std::size_t{ChunkSectors(k)} * kSector / 2;
+    }
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+    Recorder sink;
+    EXPECT_EQ(RunChunks(plan, sink, running), !failed);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &old), 0);
+
+    const std::uint32_t completed = failed ? k : stop == Stop::Cancel ? k + 1 : 3;
+    std::vector<std::string> expected;
+    for (std::uint32_t j = 0, left = kRange; j < completed; ++j)
+        expected.push_back(Format("%u left %u retried %d", ChunkSectors(j), left -= ChunkSectors(j),
+                                  stop == Stop::TwoRetries && j >= k ? 2 : 0));
+    const std::uint32_t left = kRange - k * kWhole;
+    if (stop == Stop::Device)
+        expected.push_back(Format("scsi %s10 fail -5 at sector:%u, left %u sectors.",
+                                  reading ? "read" : "write", k * kWhole, left));
+    if (stop == Stop::File)
+        expected.push_back(Format("%s file fail at sector:%u, left %u sectors. %s: %s",
+                                  reading ? "write" : "read", k * kWhole, left, File("image.bin").c_str(),
+                                  reading ? "File too large" : "the file is shorter than the range"));
+    EXPECT_EQ(sink.events, expected);
+    const std::size_t kept = BytesOfChunks(completed);
+    if (reading) {
+        EXPECT_TRUE(TempDir::Read(File("image.bin")) == before.substr(0, kept)) << "the image file differs";
+    } else {
+        const std::string device = GetSectors(0, kRange);
+        EXPECT_TRUE(device == image.substr(0, kept) + before.substr(kept)) << "the device range differs";
+    }
+    if (stop == Stop::Device) {
+        EXPECT_EQ(Calls(call), (reading ? 0 : 1) + k + 3u);  // the chunks before, then three tries
+    }
+}
+
+std::vector<LoopCase> AllCases() {
+    std::vector<LoopCase> cases;
+    for (bool reading : {true, false}) {
+        for (Stop stop : {Stop::Cancel, Stop::Device, Stop::File})
+            for (std::uint32_t k = 0; k < 3; ++k) cases.push_back({reading, stop, k});
+        cases.push_back({reading, Stop::TwoRetries, 1});
+    }
+    return cases;
+}
+
+std::string Name(const testing::TestParamInfo<LoopCase>& info) {
+    static const char* const kStops[] = {"CancelAt", "DeviceFailsAt", "FileFailsAt", "TwoRetriesAt"};
+    return std::string(info.param.reading ? "Read" : "Write") + kStops[static_cast<int>(info.param.stop)] +
+           std::to_string(info.param.k);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryChunk, ChunkLoop, testing::ValuesIn(AllCases()), Name);
+
+}  // namespace
+}  // namespace kt::test
