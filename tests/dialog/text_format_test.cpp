@@ -27,8 +27,6 @@ TEST(Widening, SignedBytesBecomeHighCodeUnitsAndStopAtZero) {
     EXPECT_EQ(WidenUnsignedBytes(version), "1.05");
 }
 
-}
-
 TEST(AppDir, IsTheExecutablesFolderWithOneTrailingSeparator) {
     EXPECT_EQ(AppDirFromExePath("/opt/Tools/Prog/app"), "/opt/Tools/Prog/");
     EXPECT_EQ(AppDirFromExePath("/app"), "/");

@@ -17,8 +17,8 @@
 
 #include <kt62/apiKT6200.h>
 
-#include "emu/byte_order.h"
 #include "emu/ufs_device.h"
+#include "encoding/big_endian.h"
 #include "profile.h"
 
 namespace kt62::fake {
@@ -29,10 +29,10 @@ namespace fs = std::filesystem;
 // code, then a 12-byte UPIU header, then the transaction-specific fields.
 namespace {
 
-using emu::GetBe16;
-using emu::GetBe32;
-using emu::PutBe16;
-using emu::PutBe32;
+using kt::BigEndian16;
+using kt::BigEndian32;
+using kt::PutBigEndian16;
+using kt::PutBigEndian32;
 constexpr uint32_t kRequestLen = 36;
 constexpr uint32_t kReplyLen = 40;
 constexpr uint32_t kMsgQuery = 0x16;
@@ -312,7 +312,7 @@ void FakeKernel::Query(Host& host, const uint8_t* req, sg_io_v4* hdr, uint8_t* r
     uint8_t* payload = nullptr;
     uint32_t desc_len = 0;
     if (opcode == 1 || opcode == 2) {
-        desc_len = std::min<uint32_t>(255, GetBe16(req + kReqLength));
+        desc_len = std::min<uint32_t>(255, BigEndian16(req + kReqLength));
         const bool out = hdr->dout_xfer_len != 0;
         const uint32_t payload_len = out ? hdr->dout_xfer_len : hdr->din_xfer_len;
         payload = reinterpret_cast<uint8_t*>(out ? hdr->dout_xferp : hdr->din_xferp);  // NOLINT
@@ -332,7 +332,7 @@ void FakeKernel::Query(Host& host, const uint8_t* req, sg_io_v4* hdr, uint8_t* r
         return;
     }
     emu::UfsDevice& device = *host.device;
-    const uint32_t value = GetBe32(req + kReqValue);
+    const uint32_t value = BigEndian32(req + kReqValue);
     int32_t result = KT62_OK;
     uint8_t flag = 0;
     uint32_t attribute = 0;
@@ -346,23 +346,23 @@ void FakeKernel::Query(Host& host, const uint8_t* req, sg_io_v4* hdr, uint8_t* r
                 // The device sends the descriptor, never more than asked for.
                 const uint32_t n = std::min<uint32_t>(desc[0], desc_len);
                 std::memcpy(payload, desc.data(), n);
-                PutBe16(reply + kRepDataLen, n);
-                PutBe16(reply + kRepLength, n);
+                PutBigEndian16(reply + kRepDataLen, n);
+                PutBigEndian16(reply + kRepLength, n);
                 PutNative<uint32_t>(reply + kRepRcvLen, n);
             }
             break;
         }
         case 2:
             result = device.WriteDescriptor(idn, index, selector, payload, desc_len);
-            if (result == KT62_OK) PutBe16(reply + kRepLength, desc_len);
+            if (result == KT62_OK) PutBigEndian16(reply + kRepLength, desc_len);
             break;
         case 3:
             result = device.ReadAttribute(idn, index, selector, &attribute);
-            if (result == KT62_OK) PutBe32(reply + kRepValue, attribute);
+            if (result == KT62_OK) PutBigEndian32(reply + kRepValue, attribute);
             break;
         case 4:
             result = device.WriteAttribute(idn, index, selector, value);
-            if (result == KT62_OK) PutBe32(reply + kRepValue, value);
+            if (result == KT62_OK) PutBigEndian32(reply + kRepValue, value);
             break;
         case 5:
             result = device.ReadFlag(idn, &flag);
@@ -452,8 +452,8 @@ int FakeKernel::SgIo(Host& host, Node node, void* arg) {
     Request r = host.Begin(node, Request::Type::Scsi);
     r.op = op;
     if (op == 0x28 || op == 0x2A) {
-        r.lba = GetBe32(&cdb[2]);
-        r.blocks = GetBe16(&cdb[7]);
+        r.lba = BigEndian32(&cdb[2]);
+        r.blocks = BigEndian16(&cdb[7]);
     }
     Record(r);
     const std::optional<Failure> failure = Injected(node, false, true, nullptr, op);
@@ -499,7 +499,7 @@ int FakeKernel::SgIo(Host& host, Node node, void* arg) {
             std::array<uint8_t, 192> buf{};
             if (const int32_t res = device.ScsiInquiry(buf.data()); res != KT62_OK) return Failed(h, res), 0;
             const uint32_t n =
-                std::min<uint32_t>({uint32_t{buf[4]} + 5, GetBe16(&cdb[3]), h->dxfer_len - short_by});
+                std::min<uint32_t>({uint32_t{buf[4]} + 5, BigEndian16(&cdb[3]), h->dxfer_len - short_by});
             if (n > 0) std::memcpy(data, buf.data(), n);
             h->resid = static_cast<int>(h->dxfer_len - n);
             return 0;
@@ -510,8 +510,8 @@ int FakeKernel::SgIo(Host& host, Node node, void* arg) {
             if (const int32_t res = device.ScsiReadCapacity(&sectors, &size); res != KT62_OK)
                 return Failed(h, res), 0;
             std::array<uint8_t, 8> buf{};
-            PutBe32(buf.data(), sectors - 1);
-            PutBe32(buf.data() + 4, size);
+            PutBigEndian32(buf.data(), sectors - 1);
+            PutBigEndian32(buf.data() + 4, size);
             const uint32_t n = std::min<uint32_t>(8, h->dxfer_len - short_by);
             if (n > 0) std::memcpy(data, buf.data(), n);
             h->resid = static_cast<int>(h->dxfer_len - n);
