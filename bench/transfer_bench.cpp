@@ -108,7 +108,7 @@ public:
         port_.Process(std::chrono::hours(1), [&] { return !dlg_.TransferRunning(); });
         const double seconds = Seconds(start);
         probe.Stop(port_);
-        longestUiWait_ = std::max(longestUiWait_, probe.Longest());
+        longest_ui_wait_ = std::max(longest_ui_wait_, probe.Longest());
         const std::string pane = port_.GetText(kt::IDC_EDIT_LOG);
         if (pane.size() < 5 || pane.compare(pane.size() - 5, 5, "Done.") != 0)
             Fail("transfer failed: " + pane);
@@ -122,13 +122,13 @@ public:
     }
 
     std::string Pane() { return port_.GetText(kt::IDC_EDIT_LOG); }
-    double LongestUiWait() const { return longestUiWait_; }
+    double LongestUiWait() const { return longest_ui_wait_; }
 
 private:
     std::string dir_;
     kt::script::ScriptUiPort port_;
     kt::CKT6200DemoDlg dlg_;
-    double longestUiWait_ = 0;
+    double longest_ui_wait_ = 0;
 };
 
 }  // namespace
@@ -161,25 +161,25 @@ int main(int argc, char** argv) {
     if (std::system(("cp " + dir + "/source.bin " + dir + "/dd-existing.bin").c_str()) != 0)
         Fail("cp failed");
 
-    std::vector<double> readT;
-    std::vector<double> readDd;
-    std::vector<double> writeT;
-    std::vector<double> writeDd;
-    std::vector<double> writeDdTrunc;
+    std::vector<double> read_t;
+    std::vector<double> read_dd;
+    std::vector<double> write_t;
+    std::vector<double> write_dd;
+    std::vector<double> write_dd_trunc;
     const std::string image = dir + "/image.bin";
-    const std::string readArgs = "if=" + unit + " of=" + dir + "/dd-image.bin count=32";
-    const std::string writeArgs = "if=" + image + " of=" + dir + "/dd-existing.bin";
+    const std::string read_args = "if=" + unit + " of=" + dir + "/dd-image.bin count=32";
+    const std::string write_args = "if=" + image + " of=" + dir + "/dd-existing.bin";
     for (int round = 0; round < rounds; ++round) {
         fs::remove(image);
         fs::remove(dir + "/dd-image.bin");
-        readT.push_back(bench.Transfer(kt::IDC_BTN_READ_SECTORS, image));
-        readDd.push_back(RunDd(readArgs));
-        writeT.push_back(bench.Transfer(kt::IDC_BTN_WRITE_SECTORS, image));
-        writeDd.push_back(RunDd(writeArgs + " conv=notrunc"));
-        writeDdTrunc.push_back(RunDd(writeArgs));
+        read_t.push_back(bench.Transfer(kt::IDC_BTN_READ_SECTORS, image));
+        read_dd.push_back(RunDd(read_args));
+        write_t.push_back(bench.Transfer(kt::IDC_BTN_WRITE_SECTORS, image));
+        write_dd.push_back(RunDd(write_args + " conv=notrunc"));
+        write_dd_trunc.push_back(RunDd(write_args));
         std::printf("round %d: read %.3f s (dd %.3f s), write %.3f s (dd in place %.3f s, dd %.3f s)\n",
-                    round + 1, readT.back(), readDd.back(), writeT.back(), writeDd.back(),
-                    writeDdTrunc.back());
+                    round + 1, read_t.back(), read_dd.back(), write_t.back(), write_dd.back(),
+                    write_dd_trunc.back());
     }
     if (kt::test::TempDir::Read(image) != kt::test::TempDir::Read(dir + "/source.bin"))
         Fail("the image file differs from the data written");
@@ -189,15 +189,15 @@ int main(int argc, char** argv) {
         std::printf("  %-38s %7.3f s %8.1f MiB/s\n", what, t, mib / t);
     };
     std::printf("\nmedians of %d rounds, 1 GiB each:\n", rounds);
-    line("read transfer (device -> image file)", Median(readT));
-    line("dd bs=32M unit data -> new file", Median(readDd));
-    line("write transfer (image file -> device)", Median(writeT));
-    line("dd bs=32M image -> existing, notrunc", Median(writeDd));
-    line("dd bs=32M image -> existing file", Median(writeDdTrunc));
-    const double ddWrite = std::min(Median(writeDd), Median(writeDdTrunc));
-    std::printf("\nread  transfer: %.2f x dd (target >= 1.5)\n", Median(readDd) / Median(readT));
+    line("read transfer (device -> image file)", Median(read_t));
+    line("dd bs=32M unit data -> new file", Median(read_dd));
+    line("write transfer (image file -> device)", Median(write_t));
+    line("dd bs=32M image -> existing, notrunc", Median(write_dd));
+    line("dd bs=32M image -> existing file", Median(write_dd_trunc));
+    const double dd_write = std::min(Median(write_dd), Median(write_dd_trunc));
+    std::printf("\nread  transfer: %.2f x dd (target >= 1.5)\n", Median(read_dd) / Median(read_t));
     std::printf("write transfer: %.2f x dd, the faster of the two dd runs (target >= 1.0)\n",
-                ddWrite / Median(writeT));
+                dd_write / Median(write_t));
     std::printf("longest wait for the user-interface thread during a transfer: %.1f ms (target <= 50)\n",
                 bench.LongestUiWait() * 1000);
     std::printf("last pane:\n%s\n", bench.Pane().c_str());

@@ -18,9 +18,9 @@ std::string CAboutDlg::VersionLine() {
     return Format("Varnel Software version: %d.%d.%d", kVersionMajor, kVersionMinor, kVersionPatch);
 }
 
-CKT6200DemoDlg::CKT6200DemoDlg(IUiPort& ui, std::string exePath)
+CKT6200DemoDlg::CKT6200DemoDlg(IUiPort& ui, std::string exe_path)
     : m_ui(ui),
-      m_exePath(std::move(exePath)),
+      m_exePath(std::move(exe_path)),
       m_hIcon(IDR_MAINFRAME),
       m_strAppDir(AppDirFromExePath(m_exePath)) {}
 
@@ -64,8 +64,8 @@ void CKT6200DemoDlg::ShowLibraryReason() {
 
 void CKT6200DemoDlg::AppendLog(const std::string& line) { m_ui.AppendText(IDC_EDIT_LOG, "\r\n" + line); }
 
-void CKT6200DemoDlg::OnSysCommand(unsigned nID, std::intptr_t /*lParam*/) {
-    if ((nID & 0xFFF0) == IDM_ABOUTBOX) m_ui.RunAboutBox(CAboutDlg::VersionLine());
+void CKT6200DemoDlg::OnSysCommand(unsigned command_id, std::intptr_t /*lParam*/) {
+    if ((command_id & 0xFFF0) == IDM_ABOUTBOX) m_ui.RunAboutBox(CAboutDlg::VersionLine());
     // Every other system command belongs to the window system, which has
     // already acted on it before the dialog hears of it.
 }
@@ -90,7 +90,7 @@ void CKT6200DemoDlg::OnClose() {
 void CKT6200DemoDlg::OnReadSectors() { transfer_.OnReadSectors(); }
 void CKT6200DemoDlg::OnWriteSectors() { transfer_.OnWriteSectors(); }
 void CKT6200DemoDlg::OnExit() { transfer_.OnExit(); }
-void CKT6200DemoDlg::OnTimer(std::uintptr_t nIDEvent) { transfer_.OnTimer(nIDEvent); }
+void CKT6200DemoDlg::OnTimer(std::uintptr_t timer_id) { transfer_.OnTimer(timer_id); }
 
 void CKT6200DemoDlg::OnSelChangeDevice() { device::Select(*this); }
 void CKT6200DemoDlg::OnRefresh() { device::Refresh(*this); }
@@ -119,10 +119,10 @@ void CKT6200DemoDlg::OnBnClickedButtonReset() { features::Reset(*this); }
 void CKT6200DemoDlg::OnBnClickedButtonUpdate() { features::Update(*this); }
 
 bool CKT6200DemoDlg::Dispatch(DialogMessage message, std::uintptr_t wparam, std::intptr_t lparam) {
-    const bool hasId = message == DialogMessage::Command || message == DialogMessage::SelChange;
+    const bool has_id = message == DialogMessage::Command || message == DialogMessage::SelChange;
     const auto table = DialogCommandTable();
     const auto entry = std::ranges::find_if(table, [&](const CommandEntry& e) {
-        return e.message == message && (!hasId || static_cast<std::uintptr_t>(e.id) == wparam);
+        return e.message == message && (!has_id || static_cast<std::uintptr_t>(e.id) == wparam);
     });
     if (entry == table.end()) return false;
     entry->invoke(*this, wparam, lparam);

@@ -39,7 +39,7 @@ class CKT6200DemoDlg;
 struct CommandEntry {
     DialogMessage message;
     int id;  // control or command identifier; 0 when the message has none
-    const char* handlerName;
+    const char* handler_name;
     void (*invoke)(CKT6200DemoDlg& dlg, std::uintptr_t wparam, std::intptr_t lparam);
 };
 
@@ -63,7 +63,7 @@ class CKT6200DemoDlg : private CommandContext {
 public:
     // exePath: the running executable's full path; the program directory is
     // its folder.
-    CKT6200DemoDlg(IUiPort& ui, std::string exePath);
+    CKT6200DemoDlg(IUiPort& ui, std::string exe_path);
     ~CKT6200DemoDlg();
 
     CKT6200DemoDlg(const CKT6200DemoDlg&) = delete;
@@ -86,7 +86,7 @@ public:
     void ShowLibraryReason() override;
 
     // ---- handlers (command table order) ----
-    void OnSysCommand(unsigned nID, std::intptr_t lParam);
+    void OnSysCommand(unsigned command_id, std::intptr_t lparam);
     void OnPaint();
     int OnQueryDragIcon();
     void OnSelChangeDevice();
@@ -104,7 +104,7 @@ public:
     void OnDescriptorRead();
     void OnDescriptorWrite();
     void OnExit();
-    void OnTimer(std::uintptr_t nIDEvent);
+    void OnTimer(std::uintptr_t timer_id);
     void OnDmeRead();
     void OnBnClickedBtnIcInfo();
     void OnBnClickedBtnLunInfo();

@@ -143,9 +143,9 @@ int MulDiv(int number, int numerator, int denominator) {
     return static_cast<int>(negative ? -magnitude : magnitude);
 }
 
-PixelRect DluToPixels(DluRect r, int baseUnitX, int baseUnitY) {
-    return {MulDiv(r.x, baseUnitX, 4), MulDiv(r.y, baseUnitY, 8), MulDiv(r.width, baseUnitX, 4),
-            MulDiv(r.height, baseUnitY, 8)};
+PixelRect DluToPixels(DluRect r, int base_unit_x, int base_unit_y) {
+    return {MulDiv(r.x, base_unit_x, 4), MulDiv(r.y, base_unit_y, 8), MulDiv(r.width, base_unit_x, 4),
+            MulDiv(r.height, base_unit_y, 8)};
 }
 
 }  // namespace kt

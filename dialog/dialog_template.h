@@ -57,19 +57,19 @@ struct ControlSpec {
 };
 
 struct DialogSpec {
-    int templateId;
+    int template_id;
     const char* title;  // template title (the main dialog replaces it)
-    const char* fontFace;
-    int fontPoints;
+    const char* font_face;
+    int font_points;
     int width, height;                      // dialog units, of the template
     std::span<const ControlSpec> controls;  // template order = tab order
     // Controls the program adds to the template, in a band below it that
     // makes the dialog extensionHeight units taller. They follow the
     // template's controls in the tab order; the template keeps its rows.
     std::span<const ControlSpec> extensions = {};
-    int extensionHeight = 0;
+    int extension_height = 0;
 
-    int FullHeight() const { return height + extensionHeight; }
+    int FullHeight() const { return height + extension_height; }
     // Every control: the template's, then the extensions.
     template <class F>
     void ForEachControl(F&& f) const {
@@ -103,7 +103,7 @@ std::optional<int> ResolveCommandId(std::string_view text);
 
 // Dialog units to pixels with the dialog font's base units, rounding as
 // the platform's MulDiv does.
-PixelRect DluToPixels(DluRect r, int baseUnitX, int baseUnitY);
+PixelRect DluToPixels(DluRect r, int base_unit_x, int base_unit_y);
 int MulDiv(int number, int numerator, int denominator);
 
 }  // namespace kt

@@ -33,10 +33,10 @@ KT_FUZZ_TARGET(data, size) {
     // first, then the full read with fullByte0 first; a saved file holds
     // only bytes the full read asked for, and the write command takes it back.
     const kt::DescriptorOutputPlan plan = kt::PlanDescriptorOutput(lengthByte0, fullByte0, idn == 1);
-    KT_FUZZ_CHECK(plan.bytesRead <= std::min<std::uint32_t>(lengthByte0, kt::kDescriptorReadLimit));
-    KT_FUZZ_CHECK(plan.dumpBytes <= plan.bytesRead);
+    KT_FUZZ_CHECK(plan.bytes_read <= std::min<std::uint32_t>(lengthByte0, kt::kDescriptorReadLimit));
+    KT_FUZZ_CHECK(plan.dump_bytes <= plan.bytes_read);
     if (plan.save) {
-        KT_FUZZ_CHECK(idn == 1 && fullByte0 <= plan.bytesRead);
+        KT_FUZZ_CHECK(idn == 1 && fullByte0 <= plan.bytes_read);
         std::vector<std::uint8_t> answer(fullByte0);
         std::copy_n(bytes.begin(), std::min(bytes.size(), answer.size()), answer.begin());
         if (!answer.empty()) answer[0] = fullByte0;

@@ -17,7 +17,7 @@ BaseUnits DialogBaseUnits(const QFont& font) {
 }
 
 QFont TemplateFont(const DialogSpec& spec) {
-    QFont font(QString::fromUtf8(spec.fontFace), spec.fontPoints);
+    QFont font(QString::fromUtf8(spec.font_face), spec.font_points);
     font.setStyleHint(QFont::SansSerif);
     return font;
 }

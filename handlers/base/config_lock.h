@@ -15,8 +15,8 @@ inline constexpr const char* kConfigLockedText = "Configuration descriptor is lo
 // go ahead: the device itself still refuses a locked descriptor, while a
 // programmer that cannot read the attribute would otherwise be unable to
 // provision at all.
-constexpr bool ConfigDescriptorLocked(std::int32_t readResult, std::uint32_t value) {
-    return readResult == 0 && value == 1;
+constexpr bool ConfigDescriptorLocked(std::int32_t read_result, std::uint32_t value) {
+    return read_result == 0 && value == 1;
 }
 
 // Reads bConfigDescrLock (index 0, selector 0) and applies the rule.

@@ -50,13 +50,13 @@ public:
     virtual std::optional<std::string> ChooseFile(FileChooserMode mode, const std::string& filter) = 0;
 
     // Dialog timer: ticks reach the dialog as OnTimer(id) on the UI thread.
-    virtual void StartTimer(int id, unsigned periodMs) = 0;
+    virtual void StartTimer(int id, unsigned period_ms) = 0;
     virtual void StopTimer(int id) = 0;
 
     // Ends the modal dialog with a result.
     virtual void EndDialog(int result) = 0;
     // Runs the About box modally; versionLine is its version text.
-    virtual void RunAboutBox(const std::string& versionLine) = 0;
+    virtual void RunAboutBox(const std::string& version_line) = 0;
     // The warning sound a disabled default action gives.
     virtual void Beep() = 0;
 };

@@ -21,16 +21,16 @@ void Inquiry(CommandContext& ctx) {
 
 void Capacity(CommandContext& ctx) {
     std::uint32_t sectors = 0;
-    std::uint32_t sectorSize = 0;
-    const std::int32_t r = kt62ScsiReadCapacity(ctx.Device(), &sectors, &sectorSize);
+    std::uint32_t sector_size = 0;
+    const std::int32_t r = kt62ScsiReadCapacity(ctx.Device(), &sectors, &sector_size);
     if (r != 0) {
         ctx.ShowLog(FailToText("scsi read capacity", r));
         return;
     }
     ctx.ShowLog(
-        Format("%d sectors. %d bytes per sector.", static_cast<int>(sectors), static_cast<int>(sectorSize)));
+        Format("%d sectors. %d bytes per sector.", static_cast<int>(sectors), static_cast<int>(sector_size)));
     ctx.AppendLog(
-        Format("%8.2lfMB.", static_cast<double>(sectors) * static_cast<double>(sectorSize) / 1048576.0));
+        Format("%8.2lfMB.", static_cast<double>(sectors) * static_cast<double>(sector_size) / 1048576.0));
 }
 
 }  // namespace kt::device

@@ -41,16 +41,16 @@ public:
             ctx_.AppendLog(line);
 
         ctx_.AppendLog("HS GEAR capability:");
-        std::uint32_t hsGear = 0;
-        if (!Ok(kt62UfsGetDME(h_, kTxHsGearCapability, 0, kPeer, &hsGear))) return;
-        if (const auto line = HsGearLine(hsGear)) ctx_.AppendLog(*line);
+        std::uint32_t hs_gear = 0;
+        if (!Ok(kt62UfsGetDME(h_, kTxHsGearCapability, 0, kPeer, &hs_gear))) return;
+        if (const auto line = HsGearLine(hs_gear)) ctx_.AppendLog(*line);
 
         ctx_.AppendLog("PWM GEAR capability:");
-        std::uint32_t pwmG0 = 0;
-        std::uint32_t pwmGear = 0;
-        if (!Ok(kt62UfsGetDME(h_, kTxPwmG0Capability, 0, kPeer, &pwmG0))) return;
-        if (!Ok(kt62UfsGetDME(h_, kTxPwmGearCapability, 0, kPeer, &pwmGear))) return;
-        if (const auto line = PwmGearLine(pwmG0, pwmGear)) ctx_.AppendLog(*line);
+        std::uint32_t pwm_g0 = 0;
+        std::uint32_t pwm_gear = 0;
+        if (!Ok(kt62UfsGetDME(h_, kTxPwmG0Capability, 0, kPeer, &pwm_g0))) return;
+        if (!Ok(kt62UfsGetDME(h_, kTxPwmGearCapability, 0, kPeer, &pwm_gear))) return;
+        if (const auto line = PwmGearLine(pwm_g0, pwm_gear)) ctx_.AppendLog(*line);
 
         ctx_.AppendLog("Support M-PHY version:");
         std::array<std::uint8_t, kInterconnectReadLength> interconnect{};

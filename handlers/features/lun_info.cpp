@@ -31,18 +31,18 @@ constexpr const char* kMemoryTypeNames[] = {
 
 }  // namespace
 
-std::string LunHeaderText(std::uint8_t numberLu, std::uint8_t numberWlu) {
-    return Format("NumberLU: %d, NumberWLU: %d\r\n", numberLu, numberWlu);
+std::string LunHeaderText(std::uint8_t number_lu, std::uint8_t number_wlu) {
+    return Format("NumberLU: %d, NumberWLU: %d\r\n", number_lu, number_wlu);
 }
 
-const char* MemoryTypeName(std::uint8_t memoryType) {
-    return memoryType < std::size(kMemoryTypeNames) ? kMemoryTypeNames[memoryType] : "Unknown Memory, ";
+const char* MemoryTypeName(std::uint8_t memory_type) {
+    return memory_type < std::size(kMemoryTypeNames) ? kMemoryTypeNames[memory_type] : "Unknown Memory, ";
 }
 
-std::string UnitCapacityText(std::uint64_t blockCount, std::uint8_t blockSizeExponent) {
+std::string UnitCapacityText(std::uint64_t block_count, std::uint8_t block_size_exponent) {
     // Scaling by a power of two in double precision: no integer block size
     // to overflow, however large the exponent.
-    const double bytes = std::ldexp(static_cast<double>(blockCount), blockSizeExponent);
+    const double bytes = std::ldexp(static_cast<double>(block_count), block_size_exponent);
     if (bytes >= std::ldexp(1.0, 30)) return Format("%7.3fGB, ", std::ldexp(bytes, -30));
     return Format("%7.3fMB, ", std::ldexp(bytes, -20));
 }

@@ -18,14 +18,14 @@ inline constexpr std::size_t kNumberWluOffset = 0x07;
 
 // "NumberLU: %d, NumberWLU: %d" and the CR LF that leaves an empty line
 // under it.
-std::string LunHeaderText(std::uint8_t numberLu, std::uint8_t numberWlu);
+std::string LunHeaderText(std::uint8_t number_lu, std::uint8_t number_wlu);
 
 // The name of a bMemoryType, with its trailing comma and blank.
-const char* MemoryTypeName(std::uint8_t memoryType);
+const char* MemoryTypeName(std::uint8_t memory_type);
 
 // blockCount blocks of 2^blockSizeExponent bytes, in GB from 2^30 bytes on,
 // else in MB ("%7.3lfGB, "). Exact for every exponent a byte can hold.
-std::string UnitCapacityText(std::uint64_t blockCount, std::uint8_t blockSizeExponent);
+std::string UnitCapacityText(std::uint64_t block_count, std::uint8_t block_size_exponent);
 
 // The report line of one unit descriptor; none for a disabled unit.
 std::optional<std::string> LunLine(std::span<const std::uint8_t, kUnitDescriptorReadLength> unit);

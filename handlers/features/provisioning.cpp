@@ -45,20 +45,20 @@ std::variant<ConfigLayout, std::string> DeviceConfigLayout(KT62_HANDLE h, const 
         device[kUd0BaseOffset], device[kUdConfigPLength]);
 }
 
-void Provision(CommandContext& ctx, bool enableUnit0) {
+void Provision(CommandContext& ctx, bool enable_unit0) {
     const KT62_HANDLE h = ctx.Device();
     if (ConfigDescriptorLockedOnDevice(h)) {
         ctx.ShowLog(kConfigLockedText);
         return;
     }
-    std::array<std::uint8_t, kGeometryReadLength> geometryBytes{};
+    std::array<std::uint8_t, kGeometryReadLength> geometry_bytes{};
     const std::int32_t g =
-        kt62UfsReadDescriptor(h, kGeometryDescriptorIdn, 0, 0, geometryBytes.data(), geometryBytes.size());
+        kt62UfsReadDescriptor(h, kGeometryDescriptorIdn, 0, 0, geometry_bytes.data(), geometry_bytes.size());
     if (g != 0) {
         ctx.AppendLog(CommandFailText(g));
         return;
     }
-    const RawGeometry geometry = DecodeGeometry(geometryBytes);
+    const RawGeometry geometry = DecodeGeometry(geometry_bytes);
     const auto units = WholeCapacityAllocUnits(geometry);
     if (const auto* refusal = std::get_if<std::string>(&units)) {
         ctx.ShowLog(*refusal);
@@ -70,7 +70,7 @@ void Provision(CommandContext& ctx, bool enableUnit0) {
         return;
     }
     const auto descriptor =
-        SingleLunConfiguration(std::get<ConfigLayout>(layout), std::get<std::uint32_t>(units), enableUnit0);
+        SingleLunConfiguration(std::get<ConfigLayout>(layout), std::get<std::uint32_t>(units), enable_unit0);
     const std::int32_t r = kt62UfsWriteDescriptor(h, kConfigDescriptorIdn, 0, 0, descriptor.data(),
                                                   static_cast<std::uint32_t>(descriptor.size()));
     ctx.ShowLog(QueryOutcomeText(r, "UFS Write Descriptor", [] { return kProvisionedText; }));
@@ -84,37 +84,37 @@ RawGeometry DecodeGeometry(std::span<const std::uint8_t, kGeometryReadLength> ge
 }
 
 std::variant<std::uint32_t, std::string> WholeCapacityAllocUnits(const RawGeometry& geometry) {
-    if (geometry.segmentSize == 0)
+    if (geometry.segment_size == 0)
         return std::string("Invalid geometry: the segment size is 0. Nothing was written.");
-    if (geometry.allocationUnitSize == 0)
+    if (geometry.allocation_unit_size == 0)
         return std::string("Invalid geometry: the allocation unit size is 0. Nothing was written.");
     const std::uint64_t units =
-        geometry.totalRawCapacity / (std::uint64_t{geometry.segmentSize} * geometry.allocationUnitSize);
+        geometry.total_raw_capacity / (std::uint64_t{geometry.segment_size} * geometry.allocation_unit_size);
     if (units > std::numeric_limits<std::uint32_t>::max())
         return Format("Invalid geometry: %llu %s do not fit in one unit. Nothing was written.",
                       static_cast<unsigned long long>(units),
-                      geometry.allocationUnitSize == 1 ? "segments" : "allocation units");
+                      geometry.allocation_unit_size == 1 ? "segments" : "allocation units");
     return static_cast<std::uint32_t>(units);
 }
 
-std::optional<ConfigLayout> KnownConfigLayout(std::uint8_t headerLength, std::uint8_t unitLength) {
+std::optional<ConfigLayout> KnownConfigLayout(std::uint8_t header_length, std::uint8_t unit_length) {
     for (const ConfigLayout& known : {kConfigLayout2x, kConfigLayout31})
-        if (known == ConfigLayout{headerLength, unitLength}) return known;
+        if (known == ConfigLayout{header_length, unit_length}) return known;
     return std::nullopt;
 }
 
-std::vector<std::uint8_t> SingleLunConfiguration(const ConfigLayout& layout, std::uint32_t allocUnits,
-                                                 bool enableUnit0) {
-    std::vector<std::uint8_t> d(layout.headerLength + kUnitEntries * layout.unitLength, 0);
+std::vector<std::uint8_t> SingleLunConfiguration(const ConfigLayout& layout, std::uint32_t alloc_units,
+                                                 bool enable_unit0) {
+    std::vector<std::uint8_t> d(layout.header_length + kUnitEntries * layout.unit_length, 0);
     d[0] = static_cast<std::uint8_t>(d.size());
     d[1] = kConfigDescriptorIdn;
     d[kInitPowerMode] = kActivePowerMode;
     d[kHighPriorityLun] = kNoHighPriorityLun;
-    std::uint8_t* unit0 = d.data() + layout.headerLength;
-    unit0[kUnitEnable] = enableUnit0 ? 1 : 0;
+    std::uint8_t* unit0 = d.data() + layout.header_length;
+    unit0[kUnitEnable] = enable_unit0 ? 1 : 0;
     for (int i = 0; i < 4; ++i)
         unit0[kUnitNumAllocUnits + static_cast<std::size_t>(i)] =
-            static_cast<std::uint8_t>(allocUnits >> (24 - 8 * i));
+            static_cast<std::uint8_t>(alloc_units >> (24 - 8 * i));
     unit0[kUnitLogicalBlockSize] = kBlocksOf4096;
     return d;
 }

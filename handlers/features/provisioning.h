@@ -18,10 +18,10 @@ inline constexpr const char* kProvisionedText = "write descriptor done.\r\nPleas
 
 // What the geometry descriptor says the device has; sizes in 512-byte units.
 struct RawGeometry {
-    std::uint8_t length = 0;              // bLength
-    std::uint64_t totalRawCapacity = 0;   // qTotalRawDeviceCapacity
-    std::uint32_t segmentSize = 0;        // dSegmentSize
-    std::uint8_t allocationUnitSize = 0;  // bAllocationUnitSize, in segments
+    std::uint8_t length = 0;                // bLength
+    std::uint64_t total_raw_capacity = 0;   // qTotalRawDeviceCapacity
+    std::uint32_t segment_size = 0;         // dSegmentSize
+    std::uint8_t allocation_unit_size = 0;  // bAllocationUnitSize, in segments
 };
 RawGeometry DecodeGeometry(std::span<const std::uint8_t, kGeometryReadLength> geometry);
 
@@ -34,8 +34,8 @@ std::variant<std::uint32_t, std::string> WholeCapacityAllocUnits(const RawGeomet
 // Where the configuration descriptor's unit entries start and how long each
 // is (the device descriptor's bUD0BaseOffset and bUDConfigPLength).
 struct ConfigLayout {
-    std::uint8_t headerLength = 0;
-    std::uint8_t unitLength = 0;
+    std::uint8_t header_length = 0;
+    std::uint8_t unit_length = 0;
     bool operator==(const ConfigLayout&) const = default;
 };
 inline constexpr ConfigLayout kConfigLayout2x{0x10, 0x10};
@@ -50,12 +50,12 @@ inline constexpr std::size_t kUdConfigPLength = 0x1B;
 inline constexpr std::uint8_t kGeometryLength2x = 0x48;
 
 // The layout, when it is one this command can fill.
-std::optional<ConfigLayout> KnownConfigLayout(std::uint8_t headerLength, std::uint8_t unitLength);
+std::optional<ConfigLayout> KnownConfigLayout(std::uint8_t header_length, std::uint8_t unit_length);
 
 // The configuration descriptor: header + 8 unit entries; unit 0 over
 // allocUnits units, enabled or not, everything else zero but the fixed
 // header bytes.
-std::vector<std::uint8_t> SingleLunConfiguration(const ConfigLayout& layout, std::uint32_t allocUnits,
-                                                 bool enableUnit0);
+std::vector<std::uint8_t> SingleLunConfiguration(const ConfigLayout& layout, std::uint32_t alloc_units,
+                                                 bool enable_unit0);
 
 }  // namespace kt

@@ -13,13 +13,13 @@ constexpr std::uint8_t kLocal = 1;
 
 std::string DirectionText(const char* name, const LinkState& s) {
     return Format("    %s: %s-G%d%c", name, s.mode == kPwmMode ? "PWM" : "HS", static_cast<int>(s.gear),
-                  s.rateSeries == 1 ? 'A' : 'B');
+                  s.rate_series == 1 ? 'A' : 'B');
 }
 
 // Reads one direction; on a failure returns its result with the rest unread.
 std::int32_t ReadDirection(KT62_HANDLE h, const LinkAttributes& a, LinkState& s) {
     if (const std::int32_t r = kt62UfsGetDME(h, a.mode, a.selector, kLocal, &s.mode); r != 0) return r;
-    if (const std::int32_t r = kt62UfsGetDME(h, a.rateSeries, a.selector, kLocal, &s.rateSeries); r != 0)
+    if (const std::int32_t r = kt62UfsGetDME(h, a.rate_series, a.selector, kLocal, &s.rate_series); r != 0)
         return r;
     return kt62UfsGetDME(h, GearAttribute(a, s.mode), a.selector, kLocal, &s.gear);
 }

@@ -28,7 +28,7 @@ public:
     void OnReadSectors();
     void OnWriteSectors();
     void OnExit();
-    void OnTimer(std::uintptr_t nIDEvent);
+    void OnTimer(std::uintptr_t timer_id);
     // The transfer's part of a window close: the device is closed now, or by
     // the worker as it ends when one runs (closing under its device call would
     // hold the user-interface thread until the call ends).
@@ -38,8 +38,8 @@ public:
     // The cancel request of Exit: the running transfer stops after its device
     // call in progress (also when the worker has not locked the controls yet).
     void CancelTransfer();
-    void EnableControls(bool bEnable);
-    void ReportThroughput(const std::int64_t& start, std::uint32_t totalMB);
+    void EnableControls(bool enable);
+    void ReportThroughput(const std::int64_t& start, std::uint32_t total_mb);
 
     // Thread procedures of the two transfers; each returns 0.
     static std::uint32_t ReadSectorsThread(SectorTransfer* transfer);

@@ -42,12 +42,12 @@ SectorTransfer::~SectorTransfer() {
     worker_.reset();
 }
 
-void SectorTransfer::EnableControls(bool bEnable) {
-    for (int id : kLockedControls) ctx_.Ui().EnableControl(id, bEnable);
+void SectorTransfer::EnableControls(bool enable) {
+    for (int id : kLockedControls) ctx_.Ui().EnableControl(id, enable);
     // A cancel requested before the worker got here stands: the flag is
     // raised only for a transfer nobody has asked to stop.
     std::lock_guard lock(mutex_);
-    m_bRunning = bEnable || cancel_requested_ ? 0 : 1;
+    m_bRunning = enable || cancel_requested_ ? 0 : 1;
 }
 
 void SectorTransfer::CancelTransfer() {
@@ -66,16 +66,16 @@ void SectorTransfer::OnExit() {
     ctx_.Ui().EnableControl(IDCANCEL, false);
 }
 
-void SectorTransfer::OnTimer(std::uintptr_t nIDEvent) {
-    if (nIDEvent != kCancelTimer) return;
+void SectorTransfer::OnTimer(std::uintptr_t timer_id) {
+    if (timer_id != kCancelTimer) return;
     const bool ended = m_hThread.load() == -1 || !worker_ || worker_->WaitFor(std::chrono::milliseconds(10));
     if (!ended) return;
     ctx_.Ui().StopTimer(kCancelTimer);
     ctx_.Ui().EnableControl(IDCANCEL, true);
 }
 
-void SectorTransfer::ReportThroughput(const std::int64_t& start, std::uint32_t totalMB) {
-    ctx_.AppendLog(ThroughputText(ElapsedMs(start, QueryPerformanceCounter(), m_liFrequency), totalMB));
+void SectorTransfer::ReportThroughput(const std::int64_t& start, std::uint32_t total_mb) {
+    ctx_.AppendLog(ThroughputText(ElapsedMs(start, QueryPerformanceCounter(), m_liFrequency), total_mb));
 }
 
 void SectorTransfer::OnReadSectors() { StartTransfer(Direction::Read); }
@@ -89,16 +89,17 @@ void SectorTransfer::StartTransfer(Direction direction) {
         if (!worker_->WaitFor(std::chrono::milliseconds(10))) return;
         worker_.reset();
     }
-    const std::optional<std::uint32_t> packetKiB = ParseDecimalField(ctx_.Ui().GetText(IDC_EDIT_PACKET_SIZE));
+    const std::optional<std::uint32_t> packet_ki_b =
+        ParseDecimalField(ctx_.Ui().GetText(IDC_EDIT_PACKET_SIZE));
     // The library takes the size in bytes, in 32 bits: a larger one would arrive cut.
     constexpr std::uint32_t kMaxPacketKiB = UINT32_MAX >> 10;
-    if (!packetKiB || *packetKiB > kMaxPacketKiB) {
+    if (!packet_ki_b || *packet_ki_b > kMaxPacketKiB) {
         ctx_.ShowLog("invalid packet size.");
-        if (packetKiB)
+        if (packet_ki_b)
             ctx_.ShowStatus(Format("Packet size(KiB): at most %u. Nothing was sent.", kMaxPacketKiB));
         return;
     }
-    kt62SetPacketSize(*packetKiB << 10);
+    kt62SetPacketSize(*packet_ki_b << 10);
     {
         // Set before the thread exists, since the thread's last act resets it.
         std::lock_guard lock(mutex_);

@@ -24,13 +24,13 @@ bool RangeFits(std::uint32_t start, std::uint32_t count, std::uint32_t sectors) 
     return std::uint64_t{start} + count <= sectors;
 }
 
-std::uint32_t ChunkLimit(std::uint32_t sectorSize) {
-    if (sectorSize == 0 || sectorSize > kTransferBufferBytes) return 0;
-    return kTransferBufferBytes / sectorSize;
+std::uint32_t ChunkLimit(std::uint32_t sector_size) {
+    if (sector_size == 0 || sector_size > kTransferBufferBytes) return 0;
+    return kTransferBufferBytes / sector_size;
 }
 
-std::uint32_t ChunkMB(std::uint32_t n, std::uint32_t sectorSize) {
-    return static_cast<std::uint32_t>((std::uint64_t{n} * sectorSize) >> 20);
+std::uint32_t ChunkMB(std::uint32_t n, std::uint32_t sector_size) {
+    return static_cast<std::uint32_t>((std::uint64_t{n} * sector_size) >> 20);
 }
 
 int ProgressPermille(std::uint64_t done, std::uint64_t total) {

@@ -24,10 +24,10 @@ bool RangeFits(std::uint32_t start, std::uint32_t count, std::uint32_t sectors);
 
 // Whole sectors of one chunk: as many as fill the transfer buffer. 0 for a
 // sector size of 0 or above the buffer, which no chunk can carry.
-std::uint32_t ChunkLimit(std::uint32_t sectorSize);
+std::uint32_t ChunkLimit(std::uint32_t sector_size);
 
 // Whole MiB a chunk of n sectors adds to the running total (truncated).
-std::uint32_t ChunkMB(std::uint32_t n, std::uint32_t sectorSize);
+std::uint32_t ChunkMB(std::uint32_t n, std::uint32_t sector_size);
 
 // Progress bar position for `done` of `total`, 0 to 1000 (1000 when total is 0).
 int ProgressPermille(std::uint64_t done, std::uint64_t total);

@@ -28,8 +28,8 @@ void DescriptorRead(CommandContext& ctx, PanelState& state) {
         ctx.ShowLog(ReportStatusText("UFS Read Descriptor", r));
         return;
     }
-    const std::uint8_t lengthByte0 = buffer[0];
-    const std::uint32_t n = std::min<std::uint32_t>(lengthByte0, kDescriptorReadLimit);
+    const std::uint8_t length_byte0 = buffer[0];
+    const std::uint32_t n = std::min<std::uint32_t>(length_byte0, kDescriptorReadLimit);
     r = kt62UfsReadDescriptor(h, Low8(a->idn), Low8(a->index), Low8(a->selector), buffer.data(), n);
     if (r != 0) {
         ctx.ShowLog(FailToText("ufs read decriptor", r));
@@ -37,13 +37,13 @@ void DescriptorRead(CommandContext& ctx, PanelState& state) {
     }
     ctx.ShowLog("ufs descriptor read done.");
 
-    const DescriptorOutputPlan plan = PlanDescriptorOutput(lengthByte0, buffer[0], a->idn == 1);
-    for (const std::string& line : HexDumpLines(std::span(buffer.data(), plan.dumpBytes)))
+    const DescriptorOutputPlan plan = PlanDescriptorOutput(length_byte0, buffer[0], a->idn == 1);
+    for (const std::string& line : HexDumpLines(std::span(buffer.data(), plan.dump_bytes)))
         ctx.AppendLog(line);
     state.last_descriptor =
         ShownDescriptor{Low8(a->idn), Low8(a->index),
-                        std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + plan.dumpBytes)};
-    if (a->idn == 0 && plan.dumpBytes >= 0x12) {
+                        std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + plan.dump_bytes)};
+    if (a->idn == 0 && plan.dump_bytes >= 0x12) {
         state.spec_version = static_cast<std::uint16_t>(buffer[0x10] << 8 | buffer[0x11]);
         state.spec_version_of = h;
     }

@@ -12,27 +12,28 @@
 
 namespace kt {
 
-DescriptorOutputPlan PlanDescriptorOutput(std::uint8_t lengthReadByte0, std::uint8_t fullReadByte0,
+DescriptorOutputPlan PlanDescriptorOutput(std::uint8_t length_read_byte0, std::uint8_t full_read_byte0,
                                           bool configuration) {
     DescriptorOutputPlan plan;
-    plan.bytesRead = std::min<std::uint32_t>(lengthReadByte0, kDescriptorReadLimit);
-    plan.dumpBytes = std::min<std::uint32_t>(fullReadByte0, plan.bytesRead);
-    if (fullReadByte0 != lengthReadByte0)
+    plan.bytes_read = std::min<std::uint32_t>(length_read_byte0, kDescriptorReadLimit);
+    plan.dump_bytes = std::min<std::uint32_t>(full_read_byte0, plan.bytes_read);
+    if (full_read_byte0 != length_read_byte0)
         plan.notes.push_back(Format("Descriptor length changed between reads: %u, then %u bytes.",
-                                    lengthReadByte0, fullReadByte0));
+                                    length_read_byte0, full_read_byte0));
     if (configuration) {
-        plan.save = fullReadByte0 <= plan.bytesRead;
+        plan.save = full_read_byte0 <= plan.bytes_read;
         if (!plan.save)
             plan.notes.push_back(
-                Format("Not saved: the descriptor is %u bytes long, only %u bytes were read.", fullReadByte0,
-                       plan.bytesRead));
+                Format("Not saved: the descriptor is %u bytes long, only %u bytes were read.",
+                       full_read_byte0, plan.bytes_read));
     }
     return plan;
 }
 
-bool DescriptorFileAccepted(std::span<const std::uint8_t> head, std::uint64_t fileLength, std::uint32_t idn) {
-    if (fileLength < 2 || head.size() < 2) return false;
-    return head[1] == idn && fileLength == head[0];
+bool DescriptorFileAccepted(std::span<const std::uint8_t> head, std::uint64_t file_length,
+                            std::uint32_t idn) {
+    if (file_length < 2 || head.size() < 2) return false;
+    return head[1] == idn && file_length == head[0];
 }
 
 DescriptorFileContent ReadDescriptorFile(const std::string& path) {

@@ -28,18 +28,18 @@ inline constexpr std::uint32_t kDescriptorReadLimit = 255;
 // asked for are ever shown or saved, and a saved file always holds as many
 // bytes as its byte 0 says, so the write command accepts it.
 struct DescriptorOutputPlan {
-    std::uint32_t bytesRead = 0;  // asked of the full read
-    std::size_t dumpBytes = 0;
+    std::uint32_t bytes_read = 0;  // asked of the full read
+    std::size_t dump_bytes = 0;
     bool save = false;
     std::vector<std::string> notes;  // appended after the dump, in order
 };
-DescriptorOutputPlan PlanDescriptorOutput(std::uint8_t lengthReadByte0, std::uint8_t fullReadByte0,
+DescriptorOutputPlan PlanDescriptorOutput(std::uint8_t length_read_byte0, std::uint8_t full_read_byte0,
                                           bool configuration);
 
 // The write command's check of a file: at least 2 bytes, byte 1 equal to
 // the IDN field's whole value, and the file's length equal to byte 0.
 // head: the file's first bytes (all of it when it fits the buffer).
-bool DescriptorFileAccepted(std::span<const std::uint8_t> head, std::uint64_t fileLength, std::uint32_t idn);
+bool DescriptorFileAccepted(std::span<const std::uint8_t> head, std::uint64_t file_length, std::uint32_t idn);
 
 // A descriptor file as the write command reads it: the first
 // kDescriptorBufferSize bytes at most, and the file's whole length.

@@ -40,9 +40,9 @@ std::string DescriptorViewTitle(std::uint8_t idn, std::uint8_t index) {
 
 std::vector<DescriptorViewRow> DescriptorView(std::uint8_t idn, std::uint8_t index,
                                               std::span<const std::uint8_t> bytes,
-                                              std::uint16_t specVersion) {
+                                              std::uint16_t spec_version) {
     std::vector<DescriptorViewRow> rows;
-    for (const kt62emu::DecodedField& f : kt62emu::DecodeDescriptor(idn, index, bytes, specVersion)) {
+    for (const kt62emu::DecodedField& f : kt62emu::DecodeDescriptor(idn, index, bytes, spec_version)) {
         DescriptorViewRow row{Format("0x%02zX", f.offset), f.name, {}, ValueText(idn, f)};
         for (std::size_t i = 0; i < f.bytes.size(); ++i)
             row.raw += Format(i == 0 ? "%02X" : " %02X", static_cast<unsigned>(f.bytes[i]));
@@ -51,11 +51,11 @@ std::vector<DescriptorViewRow> DescriptorView(std::uint8_t idn, std::uint8_t ind
     return rows;
 }
 
-ParameterTooltips ParameterTooltipsFor(std::string_view idnText, std::string_view indexText) {
+ParameterTooltips ParameterTooltipsFor(std::string_view idn_text, std::string_view index_text) {
     ParameterTooltips tips;
-    const std::optional<std::uint32_t> idnField = ParseHexField(idnText);
-    if (!idnField) return tips;
-    const std::uint8_t idn = Low8(*idnField);
+    const std::optional<std::uint32_t> idn_field = ParseHexField(idn_text);
+    if (!idn_field) return tips;
+    const std::uint8_t idn = Low8(*idn_field);
     const std::string flag = OrReserved(kt62emu::FlagName(idn));
     const std::string attribute = OrReserved(kt62emu::AttributeName(idn));
     const char* descriptor = kt62emu::DescriptorName(idn);
@@ -63,8 +63,8 @@ ParameterTooltips ParameterTooltipsFor(std::string_view idnText, std::string_vie
                       attribute.c_str(), idn,
                       descriptor ? (std::string(descriptor) + " descriptor").c_str() : "reserved");
     tips.value = Format("The value of attribute %s", attribute.c_str());
-    if (const std::optional<std::uint32_t> indexField = ParseHexField(indexText)) {
-        const std::uint8_t index = Low8(*indexField);
+    if (const std::optional<std::uint32_t> index_field = ParseHexField(index_text)) {
+        const std::uint8_t index = Low8(*index_field);
         std::string target;
         if (idn == 0x02)
             target = index == 0xC4 ? "the RPMB well-known unit" : Format("logical unit %u", index);

@@ -24,7 +24,8 @@ std::string DescriptorViewTitle(std::uint8_t idn, std::uint8_t index);
 // Every byte of the descriptor in a row of its field, in the layout of its
 // length and of the device's UFS version (specVersion, 0: not known).
 std::vector<DescriptorViewRow> DescriptorView(std::uint8_t idn, std::uint8_t index,
-                                              std::span<const std::uint8_t> bytes, std::uint16_t specVersion);
+                                              std::span<const std::uint8_t> bytes,
+                                              std::uint16_t spec_version);
 
 // Tooltips of the IDN, Index and Value fields: the flag, attribute and
 // descriptor their numbers address ("" when a field holds no number).
@@ -33,6 +34,6 @@ struct ParameterTooltips {
     std::string index;
     std::string value;
 };
-ParameterTooltips ParameterTooltipsFor(std::string_view idnText, std::string_view indexText);
+ParameterTooltips ParameterTooltipsFor(std::string_view idn_text, std::string_view index_text);
 
 }  // namespace kt

@@ -14,6 +14,6 @@ inline constexpr std::uint8_t kDmePeerGet = 3;  // the UFS device's side
 constexpr std::uint8_t DmeKindForSelection(int selection) { return selection == 0 ? kDmeGet : kDmePeerGet; }
 
 // "Get DME (0100h) = 0x00000012" / "Get DME PEER (...)".
-std::string DmeSuccessText(std::uint8_t kind, std::uint32_t attrId, std::uint32_t value);
+std::string DmeSuccessText(std::uint8_t kind, std::uint32_t attr_id, std::uint32_t value);
 
 }  // namespace kt

@@ -8,8 +8,8 @@
 
 namespace kt {
 
-std::string DmeSuccessText(std::uint8_t kind, std::uint32_t attrId, std::uint32_t value) {
-    return Format("Get %s (%04Xh) = 0x%08X", kind == kDmeGet ? "DME" : "DME PEER", attrId, value);
+std::string DmeSuccessText(std::uint8_t kind, std::uint32_t attr_id, std::uint32_t value) {
+    return Format("Get %s (%04Xh) = 0x%08X", kind == kDmeGet ? "DME" : "DME PEER", attr_id, value);
 }
 
 void panel::DmeRead(CommandContext& ctx) {

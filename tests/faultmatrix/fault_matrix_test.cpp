@@ -579,7 +579,7 @@ TEST(FaultMatrixTable, CoversEveryCommandThatCallsTheLibrary) {
         if (e.message != DialogMessage::Command || e.id == IDCANCEL || e.id == IDC_BUTTON_LANGUAGE) continue;
         EXPECT_TRUE(std::any_of(Commands().begin(), Commands().end(), [&e](const Command& c) {
             return c.id == e.id;
-        })) << e.handlerName;
+        })) << e.handler_name;
     }
 }
 

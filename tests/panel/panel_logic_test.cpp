@@ -62,8 +62,8 @@ class DescriptorPlan : public testing::TestWithParam<PlanCase> {};
 TEST_P(DescriptorPlan, ShowsAndSavesOnlyBytesThatWereRead) {
     const PlanCase& c = GetParam();
     const DescriptorOutputPlan p = PlanDescriptorOutput(c.lengthRead, c.fullRead, c.configuration);
-    EXPECT_EQ(p.bytesRead, c.lengthRead);
-    EXPECT_EQ(p.dumpBytes, c.dumpBytes);
+    EXPECT_EQ(p.bytes_read, c.lengthRead);
+    EXPECT_EQ(p.dump_bytes, c.dumpBytes);
     EXPECT_EQ(p.save, c.save);
     EXPECT_EQ(p.notes, c.notes);
 }
