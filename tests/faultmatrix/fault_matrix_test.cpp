@@ -23,16 +23,11 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 enum class Forced { Success, Failure, Delay };
-struct ResultClass {
-    const char* name;
-    Forced kind;
-    std::int32_t r;
-};
 // clang-format off
+struct ResultClass { const char* name; Forced kind; std::int32_t r; };
 const ResultClass kClasses[] = {{"success", Forced::Success, 0}, {"status-2", Forced::Failure, -2},
                                 {"scsi", Forced::Failure, KT62_SCSI_FAILURE(0x05, 0x24)},
                                 {"error4", Forced::Failure, 4}, {"error6", Forced::Failure, 6}, {"delay", Forced::Delay, 0}};
-// clang-format on
 
 std::string Num(std::int64_t v) { return std::to_string(v); }
 
@@ -40,31 +35,23 @@ std::string Num(std::int64_t v) { return std::to_string(v); }
 // "holds". {s} stands for a query report of the result ("scsi err N" or N), {e} for a one-step
 // report's ("scsi err N" or "err N"), {r} for the number. The tail: the calls after the forced
 // one, by name; "*" is the rest of the good run, "+" the forced call once more.
-struct Outcome {
-    std::string pane;
-    std::vector<std::string> tail;
-};
+struct Outcome { std::string pane; std::vector<std::string> tail; };
 Outcome Stop(std::string pane) { return {std::move(pane), {}}; }
 Outcome GoesOn(std::string pane = "") { return {std::move(pane), {"*"}}; }
 Outcome Shows(const std::string& part) { return {"~" + part, {"*"}}; }
 std::string Fill(std::string text, std::int32_t r) {
     const std::string low = "scsi err " + Num(r & 0xFF);
-    for (const auto& [key, value] : {std::pair<std::string, std::string>{"{s}", r < 0 ? low : Num(r)},
-                                     {"{e}", r < 0 ? low : "err " + Num(r)},
-                                     {"{r}", Num(r)}})
+    for (const auto& [key, value] : {std::pair<std::string, std::string>{"{s}", r < 0 ? low : Num(r)}, {"{e}", r < 0 ? low : "err " + Num(r)}, {"{r}", Num(r)}})
         for (std::size_t at; (at = text.find(key)) != std::string::npos;) text.replace(at, 3, value);
     return text;
 }
 bool Matches(const std::string& got, const std::string& want) {
-    return want[0] == '$'   ? got.ends_with(want.substr(1))
-           : want[0] == '~' ? got.find(want.substr(1)) != std::string::npos
-                            : got == want;
+    return want[0] == '$' ? got.ends_with(want.substr(1)) : want[0] == '~' ? got.find(want.substr(1)) != std::string::npos : got == want;
 }
 
 std::string Hex(const Bytes& b, std::size_t from, std::size_t to) {
     std::string s;
-    for (std::size_t i = from; i < to; ++i)
-        s += {"0123456789ABCDEF"[b[i] >> 4], "0123456789ABCDEF"[b[i] & 15], ' '};
+    for (std::size_t i = from; i < to; ++i) s += {"0123456789ABCDEF"[b[i] >> 4], "0123456789ABCDEF"[b[i] & 15], ' '};
     return s;
 }
 std::string Dump(const Bytes& b) {  // the pane's dump, 16 bytes a line
@@ -72,9 +59,7 @@ std::string Dump(const Bytes& b) {  // the pane's dump, 16 bytes a line
     for (std::size_t at = 0; at < b.size(); at += 16) out += "\r\n" + Hex(b, at, std::min(b.size(), at + 16));
     return out;
 }
-std::string BytesRule(const Bytes& b) {
-    return R"("bytes": ")" + Hex(b, 0, b.size()).substr(0, 3 * b.size() - 1) + "\"";
-}
+std::string BytesRule(const Bytes& b) { return R"("bytes": ")" + Hex(b, 0, b.size()).substr(0, 3 * b.size() - 1) + "\""; }
 std::string ValueRule(std::uint32_t v) { return R"("value": )" + Num(v); }
 Bytes Filled(std::size_t size, std::initializer_list<std::pair<std::size_t, std::uint8_t>> at) {
     Bytes b(size, 0);
@@ -124,8 +109,7 @@ std::vector<std::string> TraceLines(const std::string& trace, std::size_t from, 
     std::vector<std::string> lines;
     std::istringstream in(trace.substr(from, to - from));
     for (std::string line; std::getline(in, line);) {
-        if (const std::size_t h = line.find(" h="); h != std::string::npos)
-            line.erase(h, line.find(' ', h + 1) - h);
+        if (const std::size_t h = line.find(" h="); h != std::string::npos) line.erase(h, line.find(' ', h + 1) - h);
         if (!line.empty()) lines.push_back(line);
     }
     return lines;
@@ -134,26 +118,18 @@ std::string Name(const std::string& call) { return call.substr(0, call.find(' ')
 std::string Request(const std::string& call) { return call.substr(0, call.find(" -> ")); }
 
 struct Harness {
-    explicit Harness(const Command& command) : command_(command) {
-        setenv("KT62_TRACE", dir_.Write("trace.log", "").c_str(), 1);
-    }
+    explicit Harness(const Command& command) : command_(command) { setenv("KT62_TRACE", dir_.Write("trace.log", "").c_str(), 1); }
     ~Harness() { CloseAll(), unsetenv("KT62_EMULATOR"), unsetenv("KT62_TRACE"); }
 
     CommandRun RunCommand(const std::string& rule, bool top_level) {
         ui_ = std::make_unique<FakeUiPort>();
         dlg_ = std::make_unique<CKT6200DemoDlg>(*ui_, dir_.Path() + "/prog");
-        for (int id : {IDC_EDIT_IDN, IDC_EDIT_INDEX, IDC_EDIT_SELECTOR, IDC_EDIT_VALUE})
-            ui_->SetText(id, "0");
-        ui_->SetText(IDC_EDIT_DME_REG, "0100");
-        ui_->ListSelect(IDC_COMBO_DME_TYPE, 1);
-        ui_->ListAppend(IDC_COMBO_DEVICE, "Dev0");
-        ui_->ListSelect(IDC_COMBO_DEVICE, 0);
+        for (int id : {IDC_EDIT_IDN, IDC_EDIT_INDEX, IDC_EDIT_SELECTOR, IDC_EDIT_VALUE}) ui_->SetText(id, "0");
+        ui_->SetText(IDC_EDIT_DME_REG, "0100"), ui_->ListSelect(IDC_COMBO_DME_TYPE, 1);
+        ui_->ListAppend(IDC_COMBO_DEVICE, "Dev0"), ui_->ListSelect(IDC_COMBO_DEVICE, 0);
         state_dir = "state" + Num(runs_);
-        const std::string profile =
-            dir_.Write("profile" + Num(runs_++) + ".json",
-                       R"({"state_dir": ")" + state_dir + R"(", "faults": [)" + (top_level ? rule : "") +
-                           R"(], "programmers": [{)" + command_.programmer + R"(, "faults": [)" +
-                           (top_level ? "" : rule) + "]}]}");
+        const std::string profile = dir_.Write("profile" + Num(runs_++) + ".json", R"({"state_dir": ")" + state_dir + R"(", "faults": [)" + (top_level ? rule : "") +
+                                               R"(], "programmers": [{)" + command_.programmer + R"(, "faults": [)" + (top_level ? "" : rule) + "]}]}");
         CommandRun run;
         const std::size_t loaded = TraceSize();
         setenv("KT62_EMULATOR", profile.c_str(), 1);
@@ -166,39 +142,28 @@ struct Harness {
         const std::size_t started = TraceSize();
         dlg_->Dispatch(command_.message, static_cast<std::uintptr_t>(command_.id));
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (dlg_->TransferRunning() && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        while (dlg_->TransferRunning() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         const std::string trace = TempDir::Read(Path("trace.log"));
-        run.setup = TraceLines(trace, loaded, started);
-        run.calls = TraceLines(trace, started, trace.size());
+        run.setup = TraceLines(trace, loaded, started), run.calls = TraceLines(trace, started, trace.size());
         run.pane = ui_->Pane();
         if (command_.probe) run.after = command_.probe(*this);
         return run;
     }
-
     // Every command control enabled, no transfer, no cancel timer.
     void ExpectControlsIdle() {
-        for (int id :
-             {IDC_BTN_READ_SECTORS, IDC_BTN_WRITE_SECTORS, IDC_BTN_ATTR_READ, IDC_BTN_ATTR_WRITE,
-              IDC_BTN_DESC_READ, IDC_BTN_DESC_WRITE, IDC_BTN_FLAG_READ, IDC_BTN_FLAG_CLEAR, IDC_BTN_FLAG_SET,
-              IDC_BTN_FLAG_TOGGLE, IDC_BTN_INQUIRY, IDC_BTN_CAPACITY, IDOK, IDC_COMBO_DEVICE, IDCANCEL})
+        for (int id : {IDC_BTN_READ_SECTORS, IDC_BTN_WRITE_SECTORS, IDC_BTN_ATTR_READ, IDC_BTN_ATTR_WRITE, IDC_BTN_DESC_READ, IDC_BTN_DESC_WRITE, IDC_BTN_FLAG_READ,
+                       IDC_BTN_FLAG_CLEAR, IDC_BTN_FLAG_SET, IDC_BTN_FLAG_TOGGLE, IDC_BTN_INQUIRY, IDC_BTN_CAPACITY, IDOK, IDC_COMBO_DEVICE, IDCANCEL})
             EXPECT_TRUE(ui_->IsControlEnabled(id)) << "control " << id;
-        EXPECT_FALSE(dlg_->TransferRunning());
-        EXPECT_EQ(dlg_->m_bRunning.load(), 0);
-        EXPECT_TRUE(ui_->Timers().empty());
+        EXPECT_TRUE(!dlg_->TransferRunning() && dlg_->m_bRunning.load() == 0 && ui_->Timers().empty());
     }
     void CloseAll() {
-        if (dlg_ && dlg_->DeviceHandle() != KT62_INVALID_HANDLE && dlg_->DeviceHandle() != h_)
-            kt62Close(dlg_->DeviceHandle());
+        if (dlg_ && dlg_->DeviceHandle() != KT62_INVALID_HANDLE && dlg_->DeviceHandle() != h_) kt62Close(dlg_->DeviceHandle());
         dlg_.reset();
         if (h_ != KT62_INVALID_HANDLE) kt62Close(std::exchange(h_, KT62_INVALID_HANDLE));
     }
     std::size_t TraceSize() const { return std::filesystem::file_size(Path("trace.log")); }
-
     std::string Path(const std::string& name) const { return dir_.Path() + "/" + name; }
-    void Queue(const std::string& name, const std::string& content) {
-        ui_->QueueFile(dir_.Write(name, content));
-    }
+    void Queue(const std::string& name, const std::string& content) { ui_->QueueFile(dir_.Write(name, content)); }
 
     const Command& command_;
     TempDir dir_;
@@ -209,7 +174,6 @@ struct Harness {
     KT62_HANDLE h_ = KT62_INVALID_HANDLE;
 };
 
-// clang-format off
 constexpr std::uint8_t kFlag = 0x05;       // fDeviceLifeSpanModeEn: read-write, volatile
 constexpr std::uint8_t kAttribute = 0x03;  // bActiveICCLevel: read-write, volatile
 constexpr std::uint32_t kSector = 4096, kRange = 16;
