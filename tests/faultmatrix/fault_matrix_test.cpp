@@ -181,16 +181,8 @@ constexpr std::uint32_t kSector = 4096, kRange = 16;
 // The probes: a read's result and what it read.
 std::string FlagState(Harness& t) { std::uint8_t v = 0; const std::int32_t r = kt62UfsReadFlag(t.h_, kFlag, &v); return Num(r) + "/" + Num(v); }
 std::string AttributeState(Harness& t) { std::uint32_t v = 0; const std::int32_t r = kt62UfsReadAttribute(t.h_, kAttribute, 0, 0, &v); return Num(r) + "/" + Num(v); }
-std::string ConfigState(Harness& t) {
-    std::string c(0x90, '\0');
-    EXPECT_EQ(kt62UfsReadDescriptor(t.h_, 0x01, 0, 0, reinterpret_cast<std::uint8_t*>(c.data()), 0x90), 0);
-    return c;
-}
-std::string SectorState(Harness& t) {
-    std::string b(std::size_t{kRange} * kSector, '\0');
-    const std::int32_t r = kt62ScsiRead10(t.h_, 0, kSector, reinterpret_cast<std::uint8_t*>(b.data()), kRange);
-    return Num(r) + "/" + b;
-}
+std::string ConfigState(Harness& t) { Bytes c(0x90); EXPECT_EQ(kt62UfsReadDescriptor(t.h_, 0x01, 0, 0, c.data(), 0x90), 0); return Str(c); }
+std::string SectorState(Harness& t) { Bytes b(kRange * kSector); const std::int32_t r = kt62ScsiRead10(t.h_, 0, kSector, b.data(), kRange); return Num(r) + "/" + Str(b); }
 std::string Pattern(char seed) {
     std::string b(std::size_t{kRange} * kSector, '\0');
     for (std::size_t i = 0; i < b.size(); ++i) b[i] = static_cast<char>(seed + i * 7 + (i >> 12));
@@ -212,8 +204,7 @@ std::vector<Step> OpenSteps() {
 }
 void CheckOpen(Harness& t, const CommandRun&, const ResultClass* c, std::size_t k) {
     const bool failure = c && c->kind == Forced::Failure;
-    EXPECT_EQ(t.dlg_->DeviceHandle() == KT62_INVALID_HANDLE,
-              failure && (k == 1 || k == 2 || (k == 0 && c->r < 0)));
+    EXPECT_EQ(t.dlg_->DeviceHandle() == KT62_INVALID_HANDLE, failure && (k == 1 || k == 2 || (k == 0 && c->r < 0)));
     EXPECT_EQ(t.ui_->ListCount(IDC_COMBO_DEVICE), failure && k == 0 ? std::max(0, c->r) : 1);
 }
 
@@ -289,9 +280,7 @@ Command Transfer(const char* name, int id, bool reading, std::function<std::stri
                        {"kt62ScsiReadCapacity", Stop("Fail to scsi read capacity {r}."), R"("sectors": 10, "sector_size": 4096)", Stop("out of range.")},
                        {reading ? "kt62ScsiRead10" : "kt62ScsiWrite10", {progress + "\r\nTakes ?s to trans 0MB(?MB/Sec)\r\nDone.", {"+", "*"}}, "", {}, !reading}},
             [reading](Harness& t) {
-                t.ui_->SetText(IDC_EDIT_START_SECTOR, "0");
-                t.ui_->SetText(IDC_EDIT_SECTOR_COUNT, Num(kRange));
-                t.ui_->SetText(IDC_EDIT_PACKET_SIZE, "64");
+                t.ui_->SetText(IDC_EDIT_START_SECTOR, "0"), t.ui_->SetText(IDC_EDIT_SECTOR_COUNT, Num(kRange)), t.ui_->SetText(IDC_EDIT_PACKET_SIZE, "64");
                 std::filesystem::remove(t.Path("out.bin"));
                 reading ? t.ui_->QueueFile(t.Path("out.bin")) : t.Queue("in.bin", Pattern('w'));
                 const std::string data = Pattern(reading ? 'r' : 'o');
@@ -332,8 +321,7 @@ const std::vector<Command>& Commands() {
                                                    Stop("Attriubte(03h) = 0xFFFFFFFF")}}, kIdn("3")},
             {"AttributeWrite", IDC_BTN_ATTR_WRITE, {{"kt62UfsWriteAttribute", Stop("Fail to UFS Write Attribute {s}."), "", Stop("Attriubte(03h) written."), true}},
              [](Harness& t) {
-                 t.ui_->SetText(IDC_EDIT_IDN, "3");
-                 t.ui_->SetText(IDC_EDIT_VALUE, "5");
+                 t.ui_->SetText(IDC_EDIT_IDN, "3"), t.ui_->SetText(IDC_EDIT_VALUE, "5");
                  ASSERT_EQ(kt62UfsWriteAttribute(t.h_, kAttribute, 0, 0, 0), 0);
              }, AttributeState},
             // Saved exactly when the pane says so, with the bytes it shows; a forced second read
@@ -360,8 +348,7 @@ const std::vector<Command>& Commands() {
              [](Harness& t) { t.ui_->SetText(IDC_EDIT_DME_REG, "1520"); }},
             // A window close closes the device, whatever the close answers, and ends the dialog.
             {"WindowClose", 0, {{"kt62Close", Stop("earlier text")}}, {}, {}, [](Harness& t, const CommandRun&, const ResultClass*, std::size_t) {
-                 EXPECT_EQ(t.ui_->EndResult(), IDCANCEL);
-                 EXPECT_EQ(t.dlg_->DeviceHandle(), KT62_INVALID_HANDLE);
+                 EXPECT_TRUE(t.ui_->EndResult() == IDCANCEL && t.dlg_->DeviceHandle() == KT62_INVALID_HANDLE);
              }, kDevice, DialogMessage::Close},
             // A reset brings the volatile flag back to its power-on value.
             {"Reset", IDC_BUTTON_RESET, {{"kt62UfsReset", Stop("earlier text"), "", Stop("earlier text"), true}},
@@ -383,14 +370,11 @@ const std::vector<Command>& Commands() {
     }();
     return commands;
 }
-// clang-format on
-
 // The rule that makes call k of the good run answer as `cls` says.
 std::string RuleFor(const CommandRun& good, std::size_t k, const Step& step, const ResultClass& cls) {
     const std::string name = Name(good.calls[k]);
     std::int64_t after = 0;  // the calls of that name before it
-    for (std::size_t j = 0; j < good.setup.size() + k; ++j)
-        after += Name(j < good.setup.size() ? good.setup[j] : good.calls[j - good.setup.size()]) == name;
+    for (std::size_t j = 0; j < good.setup.size() + k; ++j) after += Name(j < good.setup.size() ? good.setup[j] : good.calls[j - good.setup.size()]) == name;
     std::string body = R"("result": )" + Num(cls.r);
     if (cls.kind == Forced::Delay)
         body = R"("delay_ms": 30)";
@@ -411,46 +395,37 @@ TEST_P(FaultMatrix, EveryCallEveryResult) {
     for (const std::string& c : good.calls) names.push_back(Name(c));
     for (const Step& s : command.steps) step_names.push_back(s.call);
     ASSERT_EQ(names, step_names) << "the good run's calls changed:\n" << testing::PrintToString(good.calls);
-    EXPECT_EQ(good.before != good.after, std::any_of(command.steps.begin(), command.steps.end(),
-                                                     [](const Step& s) { return s.writes; }));
+    EXPECT_EQ(good.before != good.after, std::any_of(command.steps.begin(), command.steps.end(), [](const Step& s) { return s.writes; }));
     if (command.check) command.check(t, good, nullptr, 0);
     t.CloseAll();
 
     for (std::size_t k = 0; k < command.steps.size(); ++k) {
         const Step& step = command.steps[k];
         for (const ResultClass& cls : kClasses) {
-            SCOPED_TRACE(std::string(command.name) + ": call " + Num(static_cast<std::int64_t>(k)) + " (" +
-                         good.calls[k] + ") forced " + cls.name);
-            const bool top_level =
-                step.call == "kt62Search" || step.call == "kt62Open" || step.call == "kt62SetPacketSize";
+            SCOPED_TRACE(std::string(command.name) + ": call " + Num(static_cast<std::int64_t>(k)) + " (" + good.calls[k] + ") forced " + cls.name);
+            const bool top_level = step.call == "kt62Search" || step.call == "kt62Open" || step.call == "kt62SetPacketSize";
             const CommandRun run = t.RunCommand(RuleFor(good, k, step, cls), top_level);
-            const Outcome want = cls.kind == Forced::Failure
-                                     ? (cls.r < 0 && step.fail_negative ? *step.fail_negative : step.fail)
-                                 : cls.kind == Forced::Success && step.success ? *step.success
-                                                                               : GoesOn();
+            const Outcome want = cls.kind == Forced::Failure ? (cls.r < 0 && step.fail_negative ? *step.fail_negative : step.fail)
+                                 : cls.kind == Forced::Success && step.success ? *step.success : GoesOn();
             const std::string pane = want.pane.empty() ? Normalize(good.pane) : Fill(want.pane, cls.r);
             EXPECT_TRUE(Matches(Normalize(run.pane), pane)) << run.pane << "\n-- against --\n" << pane;
 
             // The calls: the good run's up to k, then only what the outcome allows; the device
             // changes only when a write reached it (the forced call reaches it only when delayed).
-            std::vector<std::string> expected(names.begin(), names.begin() + static_cast<long>(k) + 1),
-                actual;
+            std::vector<std::string> expected(names.begin(), names.begin() + static_cast<long>(k) + 1), actual;
             bool reached = cls.kind == Forced::Delay && step.writes;
             for (std::size_t j = 0; j < k; ++j) reached |= command.steps[j].writes;
             for (const std::string& item : want.tail) {
                 if (item.size() > 1) expected.push_back(item);  // a call of no step
-                for (std::size_t j = item == "+" ? k : k + 1;
-                     item.size() == 1 && j < (item == "+" ? k + 1 : names.size()); ++j)
+                for (std::size_t j = item == "+" ? k : k + 1; item.size() == 1 && j < (item == "+" ? k + 1 : names.size()); ++j)
                     expected.push_back(names[j]), reached |= command.steps[j].writes;
             }
             for (const std::string& c : run.calls) actual.push_back(Name(c));
             EXPECT_EQ(run.setup.size(), good.setup.size());
             EXPECT_EQ(actual, expected) << testing::PrintToString(run.calls);
-            for (std::size_t j = 0; j <= k && j < run.calls.size(); ++j)
-                EXPECT_EQ(Request(run.calls[j]), Request(good.calls[j]));
+            for (std::size_t j = 0; j <= k && j < run.calls.size(); ++j) EXPECT_EQ(Request(run.calls[j]), Request(good.calls[j]));
             t.ExpectControlsIdle();
-            EXPECT_EQ(run.before != run.after, reached)
-                << "device state " << (reached ? "unchanged" : "changed");
+            EXPECT_EQ(run.before != run.after, reached) << "device state " << (reached ? "unchanged" : "changed");
             if (command.check) command.check(t, run, &cls, k);
             t.CloseAll();
         }
@@ -458,20 +433,16 @@ TEST_P(FaultMatrix, EveryCallEveryResult) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Commands, FaultMatrix, testing::Range<std::size_t>(0, Commands().size()),
-                         [](const testing::TestParamInfo<std::size_t>& i) {
-                             return Commands()[i.param].name;
-                         });
+                         [](const testing::TestParamInfo<std::size_t>& i) { return Commands()[i.param].name; });
 
 // Every button of the command table but Exit and the language button reaches the library, and so
 // has its place in the matrix.
 TEST(FaultMatrixTable, CoversEveryCommandThatCallsTheLibrary) {
-    for (const CommandEntry& e : DialogCommandTable()) {
-        if (e.message != DialogMessage::Command || e.id == IDCANCEL || e.id == IDC_BUTTON_LANGUAGE) continue;
-        EXPECT_TRUE(std::any_of(Commands().begin(), Commands().end(), [&e](const Command& c) {
-            return c.id == e.id;
-        })) << e.handlerName;
-    }
+    for (const CommandEntry& e : DialogCommandTable())
+        EXPECT_TRUE(e.message != DialogMessage::Command || e.id == IDCANCEL || e.id == IDC_BUTTON_LANGUAGE ||
+                    std::any_of(Commands().begin(), Commands().end(), [&e](const Command& c) { return c.id == e.id; })) << e.handlerName;
 }
+// clang-format on
 
 }  // namespace
 }  // namespace kt::test
