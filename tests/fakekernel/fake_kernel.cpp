@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include <kt62/apiKT6200.h>
@@ -74,13 +75,80 @@ uint8_t ResponseCode(int32_t r) {
     return 0xFF;
 }
 
+const char* QueryName(uint8_t op) {
+    static constexpr const char* kNames[] = {
+        "nop",       "read-descriptor", "write-descriptor", "read-attribute", "write-attribute",
+        "read-flag", "set-flag",        "clear-flag",       "toggle-flag"};
+    return op < std::size(kNames) ? kNames[op] : "unknown";
+}
+
+std::string Hex(uint32_t v, int width) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%0*X", width, v);
+    return text;
+}
+
+void Touch(const fs::path& path, const std::string& content = "") {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+}
+
 }  // namespace
+
+// One line per request in the log, as the e2e cases expect it.
+std::string Request::Text() const {
+    std::ostringstream s;
+    s << node_name << ' ';
+    switch (type) {
+        case Type::Open:
+            s << "open" << ((arg & O_ACCMODE) == O_RDONLY ? " read" : " read-write")
+              << ((arg & O_EXCL) ? " exclusive" : "");
+            break;
+        case Type::Query:
+            s << "query " << QueryName(op) << " idn=" << Hex(idn, 2) << " index=" << int(index)
+              << " selector=" << int(selector);
+            break;
+        case Type::Uic:
+            s << "uic "
+              << (op == 1   ? "dme-get"
+                  : op == 3 ? "dme-peer-get"
+                            : "command " + Hex(op, 2))
+              << " attribute=" << Hex(arg >> 16, 4) << " selector=" << (arg & 0xFFFF);
+            break;
+        case Type::Scsi:
+            if (op == 0x28 || op == 0x2A)
+                s << (op == 0x28 ? "READ(10)" : "WRITE(10)") << " lba=" << lba << " blocks=" << blocks;
+            else
+                s << (op == 0x12 ? "INQUIRY" : op == 0x25 ? "READ CAPACITY(10)" : "SCSI " + Hex(op, 2));
+            break;
+        case Type::Reset:
+            s << "reset " << (op == SG_SCSI_RESET_HOST ? "host" : std::to_string(op));
+            break;
+        case Type::Other:
+            s << "ioctl " << Hex(arg, 4);
+            break;
+    }
+    return s.str();
+}
+
+void LayOutHost(const fs::path& root, const HostSpec& spec) {
+    const std::string bsg = "ufs-bsg" + std::to_string(spec.number);
+    fs::create_directories(root / "sys/class/bsg" / bsg);
+    Touch(root / "dev/bsg" / bsg);
+    const fs::path unit = root / "sys/bus/scsi/devices" / (std::to_string(spec.number) + ":0:0:0");
+    fs::create_directories(unit / "scsi_generic" / spec.sg);
+    Touch(root / "dev" / spec.sg);
+    if (spec.block.empty()) return;
+    fs::create_directories(unit / "block" / spec.block / "queue");
+    if (spec.max_hw_sectors_kb != 0)
+        Touch(unit / "block" / spec.block / "queue/max_hw_sectors_kb",
+              std::to_string(spec.max_hw_sectors_kb) + "\n");
+    Touch(root / "dev" / spec.block);
+}
 
 struct FakeKernel::Host {
     HostSpec spec;
     std::unique_ptr<emu::UfsDevice> device;
-    bool held = false;
-    int open_error = 0;
     std::array<uint8_t, kReplyLen> last_reply{};
     uint8_t tag = 0;
 
@@ -89,14 +157,7 @@ struct FakeKernel::Host {
                : node == Node::Sg ? spec.sg
                                   : spec.block;
     }
-    Request Begin(Node node, Request::Type type = Request::Type::Other) const {
-        Request r;
-        r.node = node;
-        r.node_name = Name(node);
-        r.host = spec.number;
-        r.type = type;
-        return r;
-    }
+    Request Begin(Node node, Request::Type type = Request::Type::Other) const { return {Name(node), type}; }
 };
 
 FakeKernel::FakeKernel(fs::path root, fs::path state_dir)
@@ -106,8 +167,8 @@ FakeKernel::~FakeKernel() {
     for (const auto& [fd, unused] : fds_) syscall(SYS_close, fd);
 }
 
-void FakeKernel::AddHost(const HostSpec& spec, bool lay_out) {
-    if (lay_out) LayOutHost(root_, spec);
+void FakeKernel::AddHost(const HostSpec& spec) {
+    LayOutHost(root_, spec);
     const ParsedProfile parsed = ParseProfile(R"({"programmers":[{"ufs":)" + spec.ufs_json + "}]}");
     if (parsed.error)
         throw std::invalid_argument("fake kernel: host " + std::to_string(spec.number) + ": " +
@@ -120,24 +181,9 @@ void FakeKernel::AddHost(const HostSpec& spec, bool lay_out) {
     hosts_.push_back(std::move(host));
 }
 
-void FakeKernel::SetHeld(int host, bool held) {
-    std::lock_guard lock(mutex_);
-    for (auto& h : hosts_) h->held = h->spec.number == host ? held : h->held;
-}
-
-void FakeKernel::SetOpenError(int host, int error) {
-    std::lock_guard lock(mutex_);
-    for (auto& h : hosts_) h->open_error = h->spec.number == host ? error : h->open_error;
-}
-
-void FakeKernel::FailOpens(Node node, int error, int times, int after) {
-    std::lock_guard lock(mutex_);
-    injections_.push_back({node, after, times, std::nullopt, error});
-}
-
 void FakeKernel::FailIoctls(Node node, const Failure& failure, int times, int after) {
     std::lock_guard lock(mutex_);
-    injections_.push_back({node, after, times, failure, 0});
+    injections_.push_back({node, after, times, failure});
 }
 
 void FakeKernel::LogTo(std::string path) {
@@ -155,22 +201,15 @@ void FakeKernel::Record(const Request& r) {
 }
 
 // The first pending injection for this kind of call, once its `after` calls have passed.
-std::optional<Failure> FakeKernel::Injected(Node node, bool open, bool sg_io, int* open_error, int op) {
+// Other ioctls than SG_IO take only Errno failures.
+std::optional<Failure> FakeKernel::Injected(Node node, bool sg_io, int op) {
     for (auto it = injections_.begin(); it != injections_.end(); ++it) {
-        if (it->node != node || open != !it->failure) continue;
-        if (!open && !sg_io && it->failure->kind != Failure::Kind::Errno) continue;
-        if (!open && it->failure->only_op >= 0 && it->failure->only_op != op) continue;
-        if (it->after > 0) {
-            --it->after;
-            return std::nullopt;
-        }
-        const Injection hit = *it;
+        const Failure f = it->failure;
+        if (it->node != node || (!sg_io && f.kind != Failure::Kind::Errno)) continue;
+        if (f.only_op >= 0 && f.only_op != op) continue;
+        if (it->after > 0) return --it->after, std::nullopt;
         if (--it->times <= 0) injections_.erase(it);
-        if (open) {
-            *open_error = hit.open_error;
-            return Failure{};
-        }
-        return hit.failure;
+        return f;
     }
     return std::nullopt;
 }
@@ -195,10 +234,8 @@ int FakeKernel::Open(const char* path, int flags) {
     Request r = host->Begin(node, Request::Type::Open);
     r.arg = static_cast<uint32_t>(flags);
     Record(r);
-    int error = 0;
-    if (Injected(node, true, false, &error)) return -error;
-    if (node != Node::Block && host->open_error != 0) return -host->open_error;
-    if (node == Node::Block && (flags & O_EXCL) && host->held) return -EBUSY;
+    if (node != Node::Block && host->spec.open_error != 0) return -host->spec.open_error;
+    if (node == Node::Block && (flags & O_EXCL) && host->spec.held) return -EBUSY;
     const int fd = eventfd(0, EFD_CLOEXEC);
     if (fd < 0) return -errno;
     std::lock_guard fds_lock(fds_mutex_);
@@ -260,7 +297,7 @@ int FakeKernel::BsgIo(Host& host, void* arg) {
     }
     Record(r);
 
-    const std::optional<Failure> failure = Injected(Node::Bsg, false, true, nullptr);
+    const std::optional<Failure> failure = Injected(Node::Bsg, true);
     if (failure && failure->kind == Failure::Kind::Errno) return -failure->value;
     hdr->driver_status = hdr->transport_status = hdr->device_status = 0;
     hdr->info = 0;
@@ -456,7 +493,7 @@ int FakeKernel::SgIo(Host& host, Node node, void* arg) {
         r.blocks = BigEndian16(&cdb[7]);
     }
     Record(r);
-    const std::optional<Failure> failure = Injected(node, false, true, nullptr, op);
+    const std::optional<Failure> failure = Injected(node, true, op);
     if (failure && failure->kind == Failure::Kind::Errno) return -failure->value;
     // The block layer maps at most max_hw_sectors_kb of user memory for one command.
     const uint64_t limit = uint64_t{host.spec.max_hw_sectors_kb ? host.spec.max_hw_sectors_kb : 512} * 1024;
@@ -547,7 +584,7 @@ int FakeKernel::Reset(Host& host, Node node, void* arg) {
     Request r = host.Begin(node, Request::Type::Reset);
     r.op = static_cast<uint8_t>(kind);
     Record(r);
-    const std::optional<Failure> failure = Injected(node, false, false, nullptr);
+    const std::optional<Failure> failure = Injected(node, false);
     if (failure) return -failure->value;
     if (kind < SG_SCSI_RESET_NOTHING || kind > kResetTarget) return -EINVAL;
     if (kind == SG_SCSI_RESET_HOST && host.device->Reset(1) != KT62_OK) return -EIO;

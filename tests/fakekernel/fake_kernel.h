@@ -31,6 +31,8 @@ struct HostSpec {
     // queue/max_hw_sectors_kb of the block device; 0: the file is absent.
     uint32_t max_hw_sectors_kb = 512;
     std::string ufs_json = "{}";  // the device: the "ufs" keys of an emulator profile
+    bool held = false;            // something else holds the block device (mounted, or opened exclusively)
+    int open_error = 0;           // every open of the BSG and SCSI generic nodes fails with this errno
 };
 
 enum class Node { Bsg, Sg, Block };
@@ -56,9 +58,7 @@ struct Failure {
 
 // One request as it reached the kernel.
 struct Request {
-    Node node = Node::Bsg;
     std::string node_name;  // "ufs-bsg0", "sg0", "sda"
-    int host = 0;
     enum class Type { Open, Query, Uic, Scsi, Reset, Other } type = Type::Other;
     uint8_t op = 0;  // query opcode; UIC command; CDB byte 0; reset kind
     uint8_t idn = 0, index = 0, selector = 0;
@@ -75,16 +75,9 @@ public:
     FakeKernel(const FakeKernel&) = delete;
     FakeKernel& operator=(const FakeKernel&) = delete;
 
-    // Plugs in a host with its device, laying its sys and dev entries out under the root
-    // unless told not to. Throws std::invalid_argument for ufs keys the emulator refuses.
-    void AddHost(const HostSpec& spec, bool lay_out = true);
-
-    // Something else holds the host's block device (mounted, or opened exclusively).
-    void SetHeld(int host, bool held);
-    // Every open of the host's BSG and SCSI generic nodes fails with this errno (0: none).
-    void SetOpenError(int host, int error);
-    // The next `times` opens on `node` kinds, after `after` more that succeed, fail with `error`.
-    void FailOpens(Node node, int error, int times = 1, int after = 0);
+    // Plugs in a host with its device, laying its sys and dev entries out under the root.
+    // Throws std::invalid_argument for ufs keys the emulator refuses.
+    void AddHost(const HostSpec& spec);
     // The next `times` SG_IO ioctls on `node` kinds (any ioctl for Failure::Kind::Errno),
     // after `after` more that are answered, answer with `failure`.
     void FailIoctls(Node node, const Failure& failure, int times = 1, int after = 0);
@@ -92,7 +85,6 @@ public:
     // Appends each request's Text() to this file as it arrives (empty: none).
     void LogTo(std::string path);
     bool Owns(int fd) const;
-    std::filesystem::path Root() const { return root_; }
 
     int Open(const char* path, int flags) override;
     int Ioctl(int fd, unsigned long request, void* arg) override;
@@ -102,10 +94,8 @@ private:
     struct Host;
     struct Injection {
         Node node;
-        int after;
-        int times;
-        std::optional<Failure> failure;  // empty: an open error
-        int open_error = 0;
+        int after, times;
+        Failure failure;
     };
     struct Fd {
         Host* host;
@@ -113,7 +103,7 @@ private:
         int flags;
     };
 
-    std::optional<Failure> Injected(Node node, bool open, bool sg_io, int* open_error, int op = -1);
+    std::optional<Failure> Injected(Node node, bool sg_io, int op = -1);
     void Record(const Request& r);
     int BsgIo(Host& host, void* arg);
     static void Query(Host& host, const uint8_t* req, sg_io_v4* hdr, uint8_t* reply);

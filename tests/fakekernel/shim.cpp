@@ -4,16 +4,14 @@
 //
 //   {"hosts": [{"number": 0, "sg": "sg0", "block": "sda", "max_hw_sectors_kb": 512,
 //               "ufs": {...emulator ufs keys...}, "held": false, "open_error": "EACCES"}],
-//    "lay_out": true,             // create the sys and dev entries under the root (default)
-//    "state_dir": "kernel-state", // where the devices keep their state (default beside the file)
-//    "log": "requests",           // one line per request that reached the kernel
+//    "log": "requests",  // one line per request that reached the kernel, beside the file
 //    "failures": [{"node": "bsg", "after": 0, "times": 1, <one of>}]}
 //
-// where <one of> is "errno": "EPERM" | "open_errno": "EACCES" | "result": -110 |
+// where <one of> is "errno": "EPERM" | "result": -110 |
 // "reply": "zero" | "reply": "stale" | "sense": [key, asc, ascq] (+ "format": "descriptor") |
 // "host_status": 7 | "driver_status": 6 | "residual": 4096, and on "sg" optionally "op": 40 to
-// fail only commands with that operation code (READ(10) here). Relative paths are taken from the
-// configuration file's folder. Without both variables the shim passes everything through.
+// fail only commands with that operation code (READ(10) here). The devices keep their state in
+// kernel-state beside the file. Without both variables the shim passes everything through.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -49,15 +47,8 @@ Fn Next(const char* name) {
 }
 
 int ErrnoOf(const nlohmann::json& v) {
-    if (v.is_number_integer()) return v.get<int>();
-    static constexpr struct {
-        const char* name;
-        int value;
-    } kNames[] = {{"EPERM", EPERM},         {"EACCES", EACCES}, {"EIO", EIO},
-                  {"EBUSY", EBUSY},         {"EINVAL", EINVAL}, {"ENOENT", ENOENT},
-                  {"ETIMEDOUT", ETIMEDOUT}, {"ENODEV", ENODEV}};
-    for (const auto& n : kNames)
-        if (v == n.name) return n.value;
+    if (v == "EPERM" || v == "EACCES" || v == "EIO")
+        return v == "EPERM" ? EPERM : v == "EACCES" ? EACCES : EIO;
     throw std::invalid_argument("unknown errno " + v.dump());
 }
 
@@ -70,8 +61,6 @@ Node NodeOf(const nlohmann::json& v) {
 
 void AddFailure(FakeKernel& kernel, const nlohmann::json& f) {
     const Node node = NodeOf(f.at("node"));
-    const int times = f.value("times", 1), after = f.value("after", 0);
-    if (f.contains("open_errno")) return kernel.FailOpens(node, ErrnoOf(f["open_errno"]), times, after);
     Failure failure;
     using Kind = Failure::Kind;
     if (f.contains("errno")) {
@@ -97,7 +86,7 @@ void AddFailure(FakeKernel& kernel, const nlohmann::json& f) {
         throw std::invalid_argument("a failure without a kind: " + f.dump());
     }
     failure.only_op = f.value("op", -1);
-    kernel.FailIoctls(node, failure, times, after);
+    kernel.FailIoctls(node, failure, f.value("times", 1), f.value("after", 0));
 }
 
 struct Shim {
@@ -118,7 +107,7 @@ Shim* Load() {
         const fs::path base = fs::absolute(config).parent_path();
         shim->root = root;
         shim->dev = (fs::path(root) / "dev").lexically_normal();
-        shim->kernel = std::make_unique<FakeKernel>(root, base / j.value("state_dir", "kernel-state"));
+        shim->kernel = std::make_unique<FakeKernel>(root, base / "kernel-state");
         for (const auto& h : j.value("hosts", nlohmann::json::array())) {
             kt62::fake::HostSpec spec;
             spec.number = h.value("number", 0);
@@ -127,9 +116,9 @@ Shim* Load() {
                 h.value("block", std::string(1, static_cast<char>('a' + spec.number % 26)).insert(0, "sd"));
             spec.max_hw_sectors_kb = h.value("max_hw_sectors_kb", 512u);
             spec.ufs_json = h.value("ufs", nlohmann::json::object()).dump();
-            shim->kernel->AddHost(spec, j.value("lay_out", true));
-            shim->kernel->SetHeld(spec.number, h.value("held", false));
-            if (h.contains("open_error")) shim->kernel->SetOpenError(spec.number, ErrnoOf(h["open_error"]));
+            spec.held = h.value("held", false);
+            spec.open_error = h.contains("open_error") ? ErrnoOf(h["open_error"]) : 0;
+            shim->kernel->AddHost(spec);
         }
         for (const auto& f : j.value("failures", nlohmann::json::array())) AddFailure(*shim->kernel, f);
         if (j.contains("log")) shim->kernel->LogTo((base / j["log"].get<std::string>()).string());
@@ -188,45 +177,23 @@ mode_t ModeArg(int flags, va_list args) {
 
 extern "C" {
 
-__attribute__((visibility("default"))) int open(const char* path, int flags, ...) {
-    va_list args;
-    va_start(args, flags);
-    const mode_t mode = ModeArg(flags, args);
-    va_end(args);
-    if (FakeKernel* k = NodeKernel(path)) return Answer(k->Open(path, flags));
-    static const auto next = Next<int (*)(const char*, int, ...)>("open");
-    return next(path, flags, mode);
-}
-
-__attribute__((visibility("default"))) int open64(const char* path, int flags, ...) {
-    va_list args;
-    va_start(args, flags);
-    const mode_t mode = ModeArg(flags, args);
-    va_end(args);
-    if (FakeKernel* k = NodeKernel(path)) return Answer(k->Open(path, flags));
-    static const auto next = Next<int (*)(const char*, int, ...)>("open64");
-    return next(path, flags, mode);
-}
-
-__attribute__((visibility("default"))) int openat(int dirfd, const char* path, int flags, ...) {
-    va_list args;
-    va_start(args, flags);
-    const mode_t mode = ModeArg(flags, args);
-    va_end(args);
-    if (FakeKernel* k = NodeKernel(path)) return Answer(k->Open(path, flags));
-    static const auto next = Next<int (*)(int, const char*, int, ...)>("openat");
-    return next(dirfd, path, flags, mode);
-}
-
-__attribute__((visibility("default"))) int openat64(int dirfd, const char* path, int flags, ...) {
-    va_list args;
-    va_start(args, flags);
-    const mode_t mode = ModeArg(flags, args);
-    va_end(args);
-    if (FakeKernel* k = NodeKernel(path)) return Answer(k->Open(path, flags));
-    static const auto next = Next<int (*)(int, const char*, int, ...)>("openat64");
-    return next(dirfd, path, flags, mode);
-}
+// open(2) and its variants: a node of the fake kernel's, or libc's own call. `flags` is the last
+// named parameter of each; the mode follows it only when the flags create a file.
+#define KT62_FAKE_OPEN(name, params, args)                                         \
+    __attribute__((visibility("default"))) int name(KT62_UNPAREN params, ...) {    \
+        va_list va;                                                                \
+        va_start(va, flags);                                                       \
+        const mode_t mode = ModeArg(flags, va);                                    \
+        va_end(va);                                                                \
+        if (FakeKernel* k = NodeKernel(path)) return Answer(k->Open(path, flags)); \
+        static const auto next = Next<int (*)(KT62_UNPAREN params, ...)>(#name);   \
+        return next(KT62_UNPAREN args, mode);                                      \
+    }
+#define KT62_UNPAREN(...) __VA_ARGS__
+KT62_FAKE_OPEN(open, (const char* path, int flags), (path, flags))
+KT62_FAKE_OPEN(open64, (const char* path, int flags), (path, flags))
+KT62_FAKE_OPEN(openat, (int dirfd, const char* path, int flags), (dirfd, path, flags))
+KT62_FAKE_OPEN(openat64, (int dirfd, const char* path, int flags), (dirfd, path, flags))
 
 // What _FORTIFY_SOURCE builds call for open(path, flags).
 __attribute__((visibility("default"))) int __open_2(const char* path, int flags) {

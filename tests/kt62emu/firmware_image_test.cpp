@@ -21,11 +21,7 @@ std::string Patched(std::string image, size_t offset, uint32_t value, size_t byt
 
 TEST(FirmwareImage, EachFaultHasItsOwnResult) {
     const std::string good = Build({2, 0, 1}, 300);
-    const struct {
-        const char* name;
-        std::string bytes;
-        int32_t result;
-    } cases[] = {
+    const std::tuple<const char*, std::string, int32_t> cases[] = {
         {"good", good, KT62_OK},
         {"empty file", "", KT62_E_FW_TRUNCATED},
         {"bad magic", Build({2, 0, 1}, 300, [](ImageRecipe& r) { r.bad_magic = true; }), KT62_E_FW_FORMAT},
@@ -38,15 +34,12 @@ TEST(FirmwareImage, EachFaultHasItsOwnResult) {
         {"format 2", Patched(good, 8, 2, 2), KT62_E_FW_FORMAT},
         {"length 0", Patched(good, 32, 0), KT62_E_FW_FORMAT},
         {"length past the limit", Patched(good, 32, kt62::emu::kMaxFirmwarePayload + 1), KT62_E_FW_FORMAT},
-        {"length promises more", Patched(good, 32, 301), KT62_E_FW_TRUNCATED},
-    };
+        {"length promises more", Patched(good, 32, 301), KT62_E_FW_TRUNCATED}};
     kt::test::TempDir dir;
-    for (const auto& c : cases) {
+    for (const auto& [name, bytes, result] : cases) {
         kt62::emu::FirmwareImage image;
-        EXPECT_EQ(kt62::emu::ReadFirmwareImage(dir.Write("image.bin", c.bytes), image), c.result) << c.name;
-        if (c.result == KT62_OK) {
-            EXPECT_EQ(image.payload, Payload(300, 2));
-        }
+        EXPECT_EQ(kt62::emu::ReadFirmwareImage(dir.Write("image.bin", bytes), image), result) << name;
+        EXPECT_TRUE(result != KT62_OK || image.payload == Payload(300, 2));
     }
     ASSERT_EQ(mkfifo((dir.Path() + "/fifo").c_str(), 0600), 0);
     for (const std::string& path :
@@ -67,9 +60,7 @@ ProgrammerState TwoSlotState() {
 TEST(ProgrammerStateFile, RoundTripsAndRefusesAnyChangedMissingOrInconsistentByte) {
     const std::vector<uint8_t> bytes = kt62::emu::EncodeProgrammerState(TwoSlotState());
     std::string why;
-    const auto back = kt62::emu::DecodeProgrammerState(bytes, why);
-    ASSERT_TRUE(back) << why;
-    EXPECT_EQ(*back, TwoSlotState());
+    EXPECT_EQ(kt62::emu::DecodeProgrammerState(bytes, why), std::optional(TwoSlotState())) << why;
     for (size_t i = 0; i < bytes.size(); ++i) {
         std::vector<uint8_t> flipped = bytes;
         flipped[i] ^= 0x10;

@@ -1,5 +1,4 @@
-// Shared set-up of the firmware tests: a temporary folder, a profile named by KT62_EMULATOR,
-// short restarts, and helpers to build images.
+// The firmware tests' temporary folder, profile named by KT62_EMULATOR, short restarts and images.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -40,12 +39,10 @@ inline std::string Build(
     return image ? std::string(image->begin(), image->end()) : std::string();
 }
 
-// An ASCII path, and what may follow it, as the zero-terminated UTF-16 text kt62Update takes.
-inline std::u16string Utf16(const std::string& ascii, const std::u16string& rest = u"") {
-    return std::u16string(ascii.begin(), ascii.end()) + rest;
-}
-inline const kt62_char16* Wide(const std::u16string& s) {
-    return reinterpret_cast<const kt62_char16*>(s.c_str());
+// An ASCII path and what may follow it, as kt62Update takes it.
+inline int32_t UpdateFrom(KT62_HANDLE h, const std::string& ascii, const std::u16string& rest = u"") {
+    const std::u16string path = std::u16string(ascii.begin(), ascii.end()) + rest;
+    return kt62Update(h, reinterpret_cast<const kt62_char16*>(path.c_str()));
 }
 
 class FirmwareTest : public ::testing::Test {
@@ -66,31 +63,11 @@ protected:
     void UseProfile(const std::string& json) {
         setenv("KT62_EMULATOR", dir_.Write("profile.json", json).c_str(), 1);
     }
-    fs::path StateFile() const {
-        return kt62::emu::FirmwareStatePath(dir_.Path() + "/profile.json.state", 0);
-    }
-    KT62_HANDLE Open(int32_t position = 0) {
-        kt62Search();
-        KT62_HANDLE h = kt62Open(position);
-        if (h != KT62_INVALID_HANDLE) opened_.push_back(h);
-        return h;
-    }
-    int32_t Update(KT62_HANDLE h, const std::string& name, const std::string& image) {
-        return kt62Update(h, Wide(Utf16(dir_.Write(name, image))));
-    }
+    KT62_HANDLE Open(int32_t position = 0) { return kt62Search(), opened_.emplace_back(kt62Open(position)); }
     static std::vector<uint8_t> Version(KT62_HANDLE h) {
         uint8_t v[4] = {0xEE, 0xEE, 0xEE, 0xEE};
         const int32_t r = kt62GetVersion(h, v);
         return r == KT62_OK ? std::vector<uint8_t>(v, v + 4) : std::vector<uint8_t>{static_cast<uint8_t>(r)};
-    }
-    // Polls kt62Search until it counts `count` programmers; false after five seconds.
-    static bool WaitForCount(int32_t count) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (kt62Search() != count) {
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return true;
     }
 
     static constexpr std::chrono::milliseconds kShortRestart{60};
