@@ -13,6 +13,7 @@
 //
 //   cmake --build BUILD --target kt62_transfer_bench && BUILD/bin/kt62_transfer_bench [ROUNDS]
 #include <kt62/apiKT6200.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -172,10 +173,17 @@ int main(int argc, char** argv) {
     for (int round = 0; round < rounds; ++round) {
         fs::remove(image);
         fs::remove(dir + "/dd-image.bin");
+        // Each side starts with nothing dirty in the page cache: what one step left to be written
+        // out would otherwise slow the next one down, whichever it is.
+        ::sync();
         read_t.push_back(bench.Transfer(kt::IDC_BTN_READ_SECTORS, image));
+        ::sync();
         read_dd.push_back(RunDd(read_args));
+        ::sync();
         write_t.push_back(bench.Transfer(kt::IDC_BTN_WRITE_SECTORS, image));
+        ::sync();
         write_dd.push_back(RunDd(write_args + " conv=notrunc"));
+        ::sync();
         write_dd_trunc.push_back(RunDd(write_args));
         std::printf("round %d: read %.3f s (dd %.3f s), write %.3f s (dd in place %.3f s, dd %.3f s)\n",
                     round + 1, read_t.back(), read_dd.back(), write_t.back(), write_dd.back(),

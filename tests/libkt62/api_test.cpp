@@ -3,6 +3,7 @@
 // to each class of result and the rules' outputs; the e2e cases pin the trace lines.)
 #include <atomic>
 #include <thread>
+#include <vector>
 
 #include "emulator_fixture.h"
 
@@ -155,6 +156,24 @@ TEST_F(Api, ChangedFileIsReadAgainAtTheNextSearch) {
     EXPECT_EQ(Stderr([] { kt62Search(); }), "") << "an unchanged file is not reported again";
     setenv("KT62_EMULATOR", dir_.Path().c_str(), 1);
     EXPECT_NE(Stderr([] { EXPECT_EQ(kt62Search(), 0); }).find("not a regular file"), std::string::npos);
+}
+
+// A rule's bytes may be empty, and a read of 0 bytes may come without a buffer: nothing is copied
+// (the sanitizer builds once caught a copy from a null source here).
+TEST_F(Api, EmptyBytesAndReadsOfNothingCopyNothing) {
+    UseFaults(R"([{"call":"kt62UfsReadDescriptor","match":{"idn":2},"bytes":""},
+                  {"call":"kt62UfsReadDescriptor","match":{"idn":1},"bytes":"90 01"},
+                  {"call":"kt62ScsiInquiry","bytes":""},
+                  {"call":"kt62GetVersion","bytes":""}])");
+    KT62_HANDLE h = OpenAfterSearch(0);
+    std::vector<uint8_t> buf(192, 0xEE);
+    EXPECT_EQ(kt62UfsReadDescriptor(h, 2, 0, 0, buf.data(), 6), KT62_OK);
+    EXPECT_EQ(kt62UfsReadDescriptor(h, 1, 0, 0, nullptr, 0), KT62_OK);
+    EXPECT_EQ(kt62ScsiInquiry(h, buf.data()), KT62_OK);
+    EXPECT_EQ(buf, std::vector<uint8_t>(192, 0xEE));
+    uint8_t version[4] = {0xEE, 0xEE, 0xEE, 0xEE};
+    EXPECT_EQ(kt62GetVersion(h, version), KT62_OK);
+    EXPECT_EQ(std::vector<uint8_t>(version, version + 4), std::vector<uint8_t>(4, 0)) << "zero-padded";
 }
 
 // A handle closed while another thread still calls through it: each call either
