@@ -2,6 +2,7 @@
 // call, and when the profile is read again. (The fault matrix forces every call of every command
 // to each class of result and the rules' outputs; the e2e cases pin the trace lines.)
 #include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -156,6 +157,16 @@ TEST_F(Api, ChangedFileIsReadAgainAtTheNextSearch) {
     EXPECT_EQ(Stderr([] { kt62Search(); }), "") << "an unchanged file is not reported again";
     setenv("KT62_EMULATOR", dir_.Path().c_str(), 1);
     EXPECT_NE(Stderr([] { EXPECT_EQ(kt62Search(), 0); }).find("not a regular file"), std::string::npos);
+}
+
+// The calls without a handle take rules too: a count, a delay, a result.
+TEST_F(Api, CallsWithoutAHandleTakeRules) {
+    UseProfile(R"({"faults":[{"call":"kt62Search","value":3,"delay_ms":200},
+                             {"call":"kt62SetPacketSize","result":7}], "programmers":[{}]})");
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(kt62Search(), 3);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+    EXPECT_EQ(kt62SetPacketSize(4096), 7);
 }
 
 // A rule's bytes may be empty, and a read of 0 bytes may come without a buffer: nothing is copied
