@@ -125,10 +125,11 @@ void SectorTransfer::RunTransfer(Direction direction) {
         }
         plan.buffers[0] = buffers_[0];
         plan.buffers[1] = buffers_[1];
-        // The test write sends zeros; the buffer may hold an earlier transfer's data.
-        if (!reading && !plan.file)
-            std::memset(plan.buffers[0], 0,
-                        std::size_t{std::min(plan.chunk_sectors, plan.count)} * plan.sector_size);
+        // Every transfer starts from zeroed buffers, as if they were new: the test write sends
+        // zeros, and a chunk the device reports read without filling it is written as zeros,
+        // never as an earlier transfer's data.
+        for (std::uint8_t* b : plan.buffers)
+            if (b) std::memset(b, 0, kTransferBufferBytes);
         PaneSink sink(*this, ctx_, plan);
         ui.SetProgress(IDC_PROGRESS_TRANSFER, 0);
         if (RunChunks(plan, sink, m_bRunning))
