@@ -3,6 +3,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "encoding/utf16.h"
+
 namespace kt {
 
 std::string Format(const char* fmt, ...) {  // NOLINT(cert-dcl50-cpp): printf formats, checked by the compiler

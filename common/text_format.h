@@ -8,10 +8,6 @@
 #include <string_view>
 #include <vector>
 
-// The program's texts are UTF-8; the conversions from and to UTF-16 come with
-// the formatting helpers.
-#include "encoding/utf16.h"
-
 namespace kt {
 
 // printf-style formatting into a string (UTF-8).

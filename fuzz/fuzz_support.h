@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "common/text_format.h"
+#include "encoding/utf16.h"
 #include "tests/support/temp_dir.h"
 
 namespace kt::fuzz {

@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "common/settings_file.h"
+#include "encoding/utf16.h"
 #include "fuzz/fuzz_support.h"
 
 using kt::fuzz::ValidUtf8;

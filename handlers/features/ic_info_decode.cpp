@@ -1,6 +1,7 @@
 #include <cmath>
 
 #include "common/text_format.h"
+#include "encoding/utf16.h"
 #include "handlers/features/ic_info.h"
 
 namespace kt {

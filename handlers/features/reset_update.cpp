@@ -7,6 +7,7 @@
 #include "common/control_ids.h"
 #include "common/failure_text.h"
 #include "common/text_format.h"
+#include "encoding/utf16.h"
 #include "handlers/features/features.h"
 
 namespace kt::features {

@@ -15,6 +15,7 @@
 #include "common/text_format.h"
 #include "dialog/KT6200DemoDlg.h"
 #include "dialog/dialog_template.h"
+#include "encoding/utf16.h"
 #include "tests/support/fake_ui_port.h"
 #include "tests/support/temp_dir.h"
 
