@@ -130,9 +130,12 @@ File OpenForWriting(const std::string& path, WriteMode mode, std::string& why, b
     // Not O_TRUNC: a device or a FIFO must be refused before anything happens to it.
     File f = OpenRegular(path, O_WRONLY | O_CREAT | (mode == WriteMode::Append ? O_APPEND : 0), why,
                          character_device);
+    // An empty file is not cut: ext4 takes a cut to size 0 as a file being
+    // replaced and writes all of it out at close, which makes the close of a
+    // new 1 GiB image wait for the disk.
     struct stat st {};
     if (f.IsOpen() && mode == WriteMode::Truncate && ::fstat(f.Get(), &st) == 0 && S_ISREG(st.st_mode) &&
-        ::ftruncate(f.Get(), 0) != 0) {
+        st.st_size != 0 && ::ftruncate(f.Get(), 0) != 0) {
         why = ErrnoText(errno);
         return {};
     }

@@ -79,6 +79,18 @@ TEST(FileAccess, EachKindIsReadOrRefusedAndOnlyRegularFilesAreReplaced) {
     }
 }
 
+TEST(FileAccess, OpeningToWriteEmptiesAnOldFileOnlyWhenAskedTo) {
+    // A new image over a longer old one must not keep the old one's tail.
+    for (const auto& [mode, left] :
+         {std::pair{WriteMode::Truncate, ""}, std::pair{WriteMode::Append, "old"}}) {
+        const TempDir dir;
+        const std::string path = dir.Write("name", "old");
+        std::string why;
+        EXPECT_TRUE(OpenForWriting(path, mode, why).IsOpen()) << why;
+        EXPECT_EQ(TempDir::Read(path), left);
+    }
+}
+
 TEST(FileAccess, WritingNeverCreatesFolders) {
     const TempDir dir;
     std::string why;
