@@ -3,25 +3,83 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdlib>
 #include <functional>
-#include <future>
+#include <mutex>
 #include <optional>
 #include <system_error>
+#include <thread>
+#include <utility>
 
 namespace kt {
 namespace {
 
-// Runs job on a thread of its own; where no thread can be had, at once.
-std::future<int> InBackground(const std::function<int()>& job) {
-    try {
-        return std::async(std::launch::async, job);
-    } catch (const std::system_error&) {
-        std::promise<int> done;
-        done.set_value(job());
-        return done.get_future();
+// Runs the file's side of the chunks beside the device's, one job at a time,
+// on one thread for the whole transfer: a thread of its own for each chunk
+// costs its start on every chunk, and the file's side waits for it.
+class Helper {
+public:
+    Helper() = default;
+    Helper(const Helper&) = delete;
+    Helper& operator=(const Helper&) = delete;
+    // Finishes the job that is running, if any: it uses the caller's buffers.
+    ~Helper() {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_all();
+        if (thread_.joinable()) thread_.join();
     }
-}
+    // Starts job once the one before has been waited for; where no thread
+    // can be had, runs it at once.
+    void Start(std::function<int()> job) {
+        if (!thread_.joinable()) {
+            try {
+                thread_ = std::thread([this] { Serve(); });
+            } catch (const std::system_error&) {
+                result_ = job();
+                return;
+            }
+        }
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            job_ = std::move(job);
+            done_ = false;
+        }
+        wake_.notify_all();
+    }
+    int Wait() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        wake_.wait(lock, [this] { return done_; });
+        return result_;
+    }
+
+private:
+    void Serve() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [this] { return stop_ || job_; });
+            if (!job_) return;
+            const std::function<int()> job = std::exchange(job_, nullptr);
+            lock.unlock();
+            const int result = job();
+            lock.lock();
+            result_ = result;
+            done_ = true;
+            wake_.notify_all();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::function<int()> job_;
+    bool done_ = true;
+    bool stop_ = false;
+    int result_ = 0;
+    std::thread thread_;
+};
 
 class Loop {
 public:
@@ -76,6 +134,7 @@ private:
     std::uint64_t offset_ = 0;  // of the chunk at next_ in the image file
     int retries_ = 0;
     int current_ = 0;  // the buffer the device call uses
+    Helper helper_;    // last: it finishes its job before the rest goes
 };
 
 bool Loop::Read() {
@@ -84,16 +143,15 @@ bool Loop::Read() {
     // soon as it is written) is still running.
     struct Pending {
         std::uint32_t first, left_before;
-        std::future<int> written;
     };
     std::optional<Pending> pending;
     // Waits for the pending write; false when it failed (reported: the file
     // keeps the chunks before it).
     auto settle = [&] {
         if (!pending) return true;
-        Pending p = std::move(*pending);
+        const Pending p = *pending;
         pending.reset();
-        if (const int error = p.written.get(); error != 0) return FileFailed(p.first, p.left_before, error);
+        if (const int error = helper_.Wait(); error != 0) return FileFailed(p.first, p.left_before, error);
         return true;
     };
     while (remaining_ != 0 && running_.load() != 0) {
@@ -106,13 +164,13 @@ bool Loop::Read() {
         if (!settle()) return false;
         const std::uint32_t left = remaining_ - n;
         if (file) {
-            pending = Pending{next_, remaining_,
-                              InBackground([this, file, data, bytes = Bytes(n), offset = offset_, n, left,
-                                            retries = retries_] {
-                                  const int error = file->WriteAt(data, bytes, offset);
-                                  if (error == 0) sink_.ChunkDone(n, left, retries);
-                                  return error;
-                              })};
+            pending = Pending{next_, remaining_};
+            helper_.Start(
+                [this, file, data, bytes = Bytes(n), offset = offset_, n, left, retries = retries_] {
+                    const int error = file->WriteAt(data, bytes, offset);
+                    if (error == 0) sink_.ChunkDone(n, left, retries);
+                    return error;
+                });
             current_ ^= 1;
         } else {
             sink_.ChunkDone(n, left, retries_);
@@ -128,19 +186,19 @@ bool Loop::Read() {
 bool Loop::Write() {
     ImageFile* const file = plan_.file;
     // The file's next chunk, read while the device takes this one.
-    std::optional<std::future<int>> ahead;
+    bool ahead = false;
     while (remaining_ != 0 && running_.load() != 0) {
         const std::uint32_t n = ChunkAt();
         std::uint8_t* data = plan_.buffers[current_];
         if (file) {
-            const int error = ahead ? ahead->get() : file->ReadAt(data, Bytes(n), offset_);
-            ahead.reset();
+            const int error = ahead ? helper_.Wait() : file->ReadAt(data, Bytes(n), offset_);
+            ahead = false;
             // Nothing of a chunk the file could not fill reaches the device.
             if (error != 0) return FileFailed(next_, remaining_, error);
             if (const std::uint32_t following = std::min(limit_, remaining_ - n); following != 0) {
-                ahead = InBackground(
-                    [file, spare = plan_.buffers[current_ ^ 1], bytes = Bytes(following),
-                     offset = offset_ + Bytes(n)] { return file->ReadAt(spare, bytes, offset); });
+                helper_.Start([file, spare = plan_.buffers[current_ ^ 1], bytes = Bytes(following),
+                               offset = offset_ + Bytes(n)] { return file->ReadAt(spare, bytes, offset); });
+                ahead = true;
             }
         }
         if (const std::int32_t r = DeviceCalls(n, data); r != 0) return DeviceFailed(r);
@@ -148,7 +206,7 @@ bool Loop::Write() {
         sink_.ChunkDone(n, remaining_, retries_);
         if (file) current_ ^= 1;
     }
-    if (ahead) ahead->wait();
+    if (ahead) (void)helper_.Wait();
     if (file) file->Close();
     return true;
 }

@@ -23,7 +23,7 @@ std::uint32_t ChunkSectors(std::uint32_t k) { return k < 2 ? kWhole : kRange - 2
 std::size_t BytesOfChunks(std::uint32_t n) { return std::size_t{std::min(n * kWhole, kRange)} * kSector; }
 
 // Both kinds of news in one list, in order (the helper thread's hand over to
-// the loop's through their futures).
+// the loop's when the loop waits for it).
 struct Recorder : ChunkSink {
     void ChunkDone(std::uint32_t n, std::uint32_t left, int retries) override {
         Failed(Format("%u left %u retried %d", n, left, retries));
