@@ -25,16 +25,22 @@ TEST_F(Transfer, ReadShowsEachChunkAndPutsTheDeviceSectorsIntoTheFile) {
     EXPECT_EQ(ui_.Progress(IDC_PROGRESS_TRANSFER), 1000);
 }
 
-TEST_F(Transfer, TheTestWriteSendsZerosWhateverAnEarlierTransferLeftInTheBuffer) {
-    Open();
+TEST_F(Transfer, NothingAnEarlierTransferLeftInTheBuffersIsWrittenAgain) {
+    // The second read's device call succeeds without data.
+    Open(std::string(kSmallDevice) +
+         R"(, "faults": [{"call": "kt62ScsiRead10", "after": 1, "times": 1, "result": 0}])");
+    const std::string zeros(100 * kSector, '\0');
     PutSectors(0, Pattern(1, 100));
     Fields(0, 100);
-    for (int command : {IDC_BTN_READ_SECTORS, IDC_BTN_WRITE_SECTORS}) {
-        ui_.QueueFile(std::nullopt);
-        ui_.QueueAnswer(true);
-        RunToEnd(command);
+    for (const char* file : {"first.bin", "second.bin", "third.bin"}) {
+        ui_.QueueFile(File(file));
+        RunToEnd(IDC_BTN_READ_SECTORS);
     }
-    EXPECT_TRUE(GetSectors(0, 100) == std::string(100 * kSector, '\0'));
+    EXPECT_TRUE(TempDir::Read(File("second.bin")) == zeros);
+    ui_.QueueFile(std::nullopt);  // the test write, after the third read
+    ui_.QueueAnswer(true);
+    RunToEnd(IDC_BTN_WRITE_SECTORS);
+    EXPECT_TRUE(GetSectors(0, 100) == zeros);
 }
 
 // Exit while the second chunk's device call runs: that chunk completes, then
