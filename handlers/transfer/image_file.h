@@ -41,6 +41,7 @@ public:
 
 private:
     int fd_ = -1;
+    bool claim_blocks_ = false;  // fallocate each write's range first
 };
 
 }  // namespace kt
