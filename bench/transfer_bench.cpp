@@ -13,6 +13,7 @@
 //
 //   cmake --build BUILD --target kt62_transfer_bench && BUILD/bin/kt62_transfer_bench [ROUNDS]
 #include <kt62/apiKT6200.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,6 +21,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -171,15 +173,24 @@ int main(int argc, char** argv) {
     const std::string read_args = "if=" + unit + " of=" + dir + "/dd-image.bin count=32";
     const std::string write_args = "if=" + image + " of=" + dir + "/dd-existing.bin";
     for (int round = 0; round < rounds; ++round) {
-        // Both sides of the read write their new file into the memory of the file it replaces,
-        // read just before and removed: on a virtual machine, memory left unused for a while
-        // is slow to have again (the host may have taken it back), and whichever side ran on
-        // such memory would lose. Each step starts with nothing dirty: what one step left to be
-        // written out would slow the next one down.
+        // Both sides of the read write their new file into memory just used: on a virtual
+        // machine, memory left unused for a while is slow to have again (the host may have taken
+        // it back), and whichever side ran on such memory would lose. So each side is preceded
+        // by a sync, the file it replaces read and removed, and 2 GiB touched and given back.
+        // The sync before every step keeps one step's dirty pages from slowing the next.
         auto fresh = [](const std::string& path) {
             ::sync();
-            if (fs::exists(path)) (void)kt::test::TempDir::Read(path);
+            std::ifstream old(path, std::ios::binary);
+            static std::vector<char> block(1 << 20);
+            while (old.read(block.data(), static_cast<std::streamsize>(block.size()))) {
+            }
             fs::remove(path);
+            constexpr std::size_t kTouched = std::size_t{2} << 30;
+            void* touched =
+                ::mmap(nullptr, kTouched, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+            if (touched == MAP_FAILED) Fail("no memory to touch");
+            std::memset(touched, 1, kTouched);
+            ::munmap(touched, kTouched);
         };
         fresh(image);
         read_t.push_back(bench.Transfer(kt::IDC_BTN_READ_SECTORS, image));
