@@ -16,8 +16,13 @@ namespace kt::features {
 // a read-only host, a failing device) is said in the status line, so that
 // nobody takes the silence for a reset.
 void Reset(CommandContext& ctx) {
+    (void)kt62LastMessage(nullptr, 0);
     const std::int32_t r = kt62UfsReset(ctx.Device(), kHardwareReset);
-    if (r != 0) ctx.ShowStatus(Format("Reset failed: %s (%d)", kt62ResultText(r), static_cast<int>(r)));
+    if (r != 0) {
+        ctx.ShowStatus(Format("Reset failed: %s (%d)", kt62ResultText(r), static_cast<int>(r)));
+        // The library's own reason says more where it gives one (what the kernel asks for).
+        ctx.ShowLibraryReason();
+    }
     std::this_thread::sleep_for(kResetPause);
 }
 

@@ -99,6 +99,8 @@ private:
     // more once a cancel has been requested.
     std::int32_t DeviceCalls(std::uint32_t n, std::uint8_t* data) {
         for (int failures = 0;;) {
+            // The library's reason for a failure must be this call's, not an earlier try's.
+            (void)kt62LastMessage(nullptr, 0);
             const std::int32_t r = plan_.direction == Direction::Read
                                        ? kt62ScsiRead10(plan_.device, next_, plan_.sector_size, data, n)
                                        : kt62ScsiWrite10(plan_.device, next_, plan_.sector_size, data, n);

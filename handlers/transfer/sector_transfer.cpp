@@ -31,7 +31,10 @@ public:
         total_mb_ += ChunkMB(n, plan_.sector_size);
         transfer_.ReportThroughput(start_, total_mb_);
     }
-    void Failed(const std::string& line) override { ctx_.AppendLog(line); }
+    void Failed(const std::string& line) override {
+        ctx_.AppendLog(line);
+        ctx_.ShowLibraryReason();  // a failed device call's sense data; nothing after a file's failure
+    }
 
 private:
     SectorTransfer& transfer_;

@@ -39,9 +39,19 @@ void AppendLine(const std::string& path, const std::string& line) {
     }
 }
 
+// The notes of the call running on this thread: calls do not nest, and each runs on its caller's
+// thread.
+thread_local std::string call_notes;  // NOLINT(cppcoreguidelines-avoid-non-const-global-variables)
+
 }  // namespace
 
+void NoteForTrace(std::string_view text) {
+    call_notes += ' ';
+    call_notes += text;
+}
+
 TraceLine::TraceLine(const char* function) {
+    call_notes.clear();
     // Read at every call on purpose: tests switch traces between calls.
     // NOLINTNEXTLINE(concurrency-mt-unsafe): nothing sets it while calls run
     const char* path = std::getenv("KT62_TRACE");
@@ -96,7 +106,7 @@ TraceLine& TraceLine::Utf16(const char* name, const kt62_char16* text) {
 
 int32_t TraceLine::Finish(int32_t result) {
     if (path_.empty()) return result;
-    AppendLine(path_, line_ + " -> " + std::to_string(result) + "\n");
+    AppendLine(path_, line_ + call_notes + " -> " + std::to_string(result) + "\n");
     return result;
 }
 

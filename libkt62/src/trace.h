@@ -36,4 +36,8 @@ private:
     std::string line_;
 };
 
+// Adds " <text>" to the trace line of the call running on this thread, before its result: what a
+// backend learnt that the result cannot carry (the whole sense data of a failed SCSI command).
+void NoteForTrace(std::string_view text);
+
 }  // namespace kt62

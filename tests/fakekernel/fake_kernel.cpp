@@ -329,7 +329,12 @@ int FakeKernel::BsgIo(Host& host, void* arg) {
     } else if (msgcode == kMsgQuery) {
         Query(host, req.data(), hdr, reply.data());
     } else if (msgcode == kMsgUic) {
-        Uic(host, req.data(), reply.data());
+        // bsg-lib reports the low byte of ufs_bsg's return value, the UIC result code, as the
+        // device status.
+        if (const uint8_t code = Uic(host, req.data(), reply.data()); code != 0) {
+            hdr->device_status = code;
+            hdr->info |= SG_INFO_CHECK;
+        }
     } else {
         PutNative<int32_t>(reply.data() + kRepResult, -kEnotsupp);
     }
@@ -421,7 +426,7 @@ void FakeKernel::Query(Host& host, const uint8_t* req, sg_io_v4* hdr, uint8_t* r
 
 // A UIC command: the controller ORs the result code into argument 2 and puts the attribute's
 // value in argument 3; ufs_bsg copies the four words back and returns the result code.
-void FakeKernel::Uic(Host& host, const uint8_t* req, uint8_t* reply) {
+uint8_t FakeKernel::Uic(Host& host, const uint8_t* req, uint8_t* reply) {
     const uint32_t command = Native<uint32_t>(req + kReqUic), arg1 = Native<uint32_t>(req + kReqUic + 4);
     uint32_t arg2 = Native<uint32_t>(req + kReqUic + 8);
     uint32_t arg3 = 0;
@@ -445,6 +450,7 @@ void FakeKernel::Uic(Host& host, const uint8_t* req, uint8_t* reply) {
     PutNative<uint32_t>(reply + kRepUic + 8, arg2);
     PutNative<uint32_t>(reply + kRepUic + 12, arg3);
     PutNative<int32_t>(reply + kRepResult, code);
+    return code;
 }
 
 namespace {

@@ -107,7 +107,8 @@ private:
     void Record(const Request& r);
     int BsgIo(Host& host, void* arg);
     static void Query(Host& host, const uint8_t* req, sg_io_v4* hdr, uint8_t* reply);
-    static void Uic(Host& host, const uint8_t* req, uint8_t* reply);
+    // Returns the UIC result code.
+    static uint8_t Uic(Host& host, const uint8_t* req, uint8_t* reply);
     int SgIo(Host& host, Node node, void* arg);
     int Reset(Host& host, Node node, void* arg);
 

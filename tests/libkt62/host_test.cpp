@@ -1,8 +1,10 @@
 // The Linux host backend: replies that are no answer to their request (the e2e cases pin what the
 // requests look like), the kernel's failure channels, the choice of backend and a mounted unit.
 // (The e2e case linux_kernel_failures shows the query timeout, the zero and stale replies, EPERM,
-// descriptor sense, a host status and a short read in the pane.)
+// descriptor sense, a host status and a short read in the pane, and a refused reset and the whole
+// sense in the status line.)
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 #include "emulator_fixture.h"
@@ -31,11 +33,20 @@ std::vector<uint8_t> Reply(const QueryRequest& q, uint8_t response, uint32_t val
     return r;
 }
 
+// A reply to a DME get of attribute 0x1560: reply.result, then the UIC words copied back.
+std::vector<uint8_t> DmeReply(uint32_t command, uint32_t arg2, int32_t result) {
+    std::vector<uint8_t> r(kBsgReplyBytes, 0);
+    const uint32_t words[] = {command, 0x1560u << 16, arg2, 0};
+    std::memcpy(r.data(), &result, 4);
+    std::memcpy(r.data() + 20, words, sizeof words);
+    return r;
+}
+
 TEST(HostCodec, RepliesAreAnswersToTheirRequestOrFailures) {
     const QueryRequest attr{QueryOp::ReadAttribute, 0x11, 0x01, 0x02, 0, 0};
     const QueryRequest desc{QueryOp::ReadDescriptor, 0x00, 0, 0, 255, 0};
     const BsgStatus ok{kBsgReplyBytes, 0, 0, 0, 0, 255}, cut{8, 0, 0, 0, 0, 255},
-        residual{40, 0, 0, 0, 200, 255};
+        residual{40, 0, 0, 0, 200, 255}, device_status{kBsgReplyBytes, 1, 0, 0, 0, 255};
     const struct {
         QueryRequest q;
         std::vector<uint8_t> reply;
@@ -52,6 +63,7 @@ TEST(HostCodec, RepliesAreAnswersToTheirRequestOrFailures) {
         {attr, Reply(attr, 0, 7, 0, 22, 0x02), ok, KT62_E_TRANSPORT, 0},  // another index
         {attr, Reply(attr, 0, 7), cut, KT62_E_TRANSPORT, 0},
         {desc, Reply(desc, 0, 0, 0x59), residual, KT62_E_TRANSPORT, 0},
+        {attr, Reply(attr, 0, 7), device_status, KT62_E_TRANSPORT, 0},  // nothing of ufs_bsg's
     };
     int row = 0;
     for (const auto& c : cases) {
@@ -63,11 +75,45 @@ TEST(HostCodec, RepliesAreAnswersToTheirRequestOrFailures) {
         }
         ++row;
     }
-    const std::vector<uint8_t> fixed = {0x70, 0, 0x05, 0, 0, 0, 0, 0x0A, 0, 0, 0, 0, 0x21, 0, 0, 0, 0, 0};
-    EXPECT_EQ(DecodeScsiStatus({2, 0, 0, 0, 18}, fixed), KT62_SCSI_FAILURE(0x05, 0x21));
-    EXPECT_EQ(DecodeScsiStatus({2, 0, 0, 0, 0}, fixed), KT62_E_TRANSPORT) << "check condition without sense";
-    EXPECT_EQ(DecodeScsiStatus({2, 0, 0, 0, 8}, fixed), KT62_E_TRANSPORT) << "sense cut before the ASC";
-    EXPECT_EQ(DecodeScsiStatus({0x08, 0, 0, 0, 0}, {}), KT62_E_BUSY);
+}
+
+// A rejected DME get is the device's UIC code wherever the kernel put it: the reply's argument 2
+// (older kernels), device_status alone, or both (Linux 6.12); the command echoed all the same.
+TEST(HostCodec, DmeRejectionsCarryTheUicCodeWhereverTheKernelPutsIt) {
+    const BsgStatus ok{kBsgReplyBytes, 0, 0, 0, 0, 0}, status1{kBsgReplyBytes, 1, 0, 0, 0, 0};
+    const struct {
+        std::vector<uint8_t> reply;
+        BsgStatus st;
+        int32_t result;
+    } cases[] = {
+        {DmeReply(1, 1, 1), ok, KT62_DME_FAILURE(1)},
+        {DmeReply(1, 0, 0), status1, KT62_DME_FAILURE(1)},
+        {DmeReply(1, 1, 1), status1, KT62_DME_FAILURE(1)},
+        {DmeReply(1, 5, 5), status1, KT62_DME_FAILURE(5)},  // the controller's own word
+        {DmeReply(3, 1, 1), status1, KT62_E_TRANSPORT},     // another command echoed
+    };
+    for (const auto& c : cases) EXPECT_EQ(DecodeDmeReply(1, 0x1560, 0, c.reply, c.st).result, c.result);
+}
+
+TEST(HostCodec, SenseData) {
+    const auto sense = [](uint8_t format, uint8_t key, uint8_t asc) {
+        return std::vector<uint8_t>{format, 0, key, 0, 0, 0, 0, 0x0A, 0, 0, 0, 0, asc, 0, 0, 0, 0, 0};
+    };
+    const struct {
+        ScsiStatus st;
+        std::vector<uint8_t> sense;
+        int32_t result;
+    } cases[] = {
+        {{2, 0, 0, 0, 18}, sense(0x70, 5, 0x21), KT62_SCSI_FAILURE(0x05, 0x21)},
+        {{2, 0, 0, 0, 0}, sense(0x70, 5, 0x21), KT62_E_TRANSPORT},  // no sense written
+        {{2, 0, 0, 0, 8}, sense(0x70, 5, 0x21), KT62_E_TRANSPORT},  // cut before the ASC
+        {{8, 0, 0, 0, 0}, {}, KT62_E_BUSY},
+        {{2, 0, 8, 0, 18}, sense(0x70, 1, 0x17), KT62_OK},  // recovered: the data moved
+        {{2, 0, 8, 512, 18}, sense(0x70, 1, 0x17), KT62_E_TRANSPORT},
+        {{2, 0, 8, 0, 18}, sense(0x71, 1, 0x17), KT62_SCSI_FAILURE(0x01, 0x17)},  // deferred
+        {{2, 0, 8, 0, 18}, sense(0x70, 6, 0x29), KT62_SCSI_FAILURE(0x06, 0x29)},  // when it repeats
+    };
+    for (const auto& c : cases) EXPECT_EQ(DecodeScsiStatus(c.st, c.sense).result, c.result) << c.sense[2];
 }
 
 class LinuxHost : public EmulatorTest {
@@ -137,6 +183,27 @@ TEST_F(LinuxHost, KernelFailuresAreHonestResultsAndTheNextCallWorks) {
         EXPECT_EQ(c.expect == kAny && r > 0 ? kAny : r, c.expect) << c.call << " " << kt62ResultName(r);
         EXPECT_EQ(Call(h, c.call), KT62_OK) << c.call;
     }
+}
+
+// A UNIT ATTENTION is sent once more; a second one in a row is the call's failure, and that
+// call's trace line (only that one) gives its whole sense, ASCQ included.
+TEST_F(LinuxHost, UnitAttentionIsRetriedOnce) {
+    KT62_HANDLE h = Plug();
+    const std::string requests = dir_.Path() + "/requests", trace = dir_.Path() + "/trace";
+    kernel_.LogTo(requests);
+    setenv("KT62_TRACE", trace.c_str(), 1);
+    for (const int times : {1, 2}) {
+        std::filesystem::remove(requests);
+        kernel_.FailIoctls(Node::Sg, {Kind::CheckCondition, 0, 0x06, 0x29, 0x02}, times);
+        EXPECT_EQ(Call(h, "capacity"), times == 1 ? KT62_OK : KT62_SCSI_FAILURE(0x06, 0x29));
+        EXPECT_EQ(kt::test::TempDir::Read(requests), "sg0 READ CAPACITY(10)\nsg0 READ CAPACITY(10)\n")
+            << times;
+    }
+    EXPECT_EQ(Call(h, "capacity"), KT62_OK);
+    const std::string call = "kt62ScsiReadCapacity h=" + std::to_string(Id(h));
+    EXPECT_EQ(kt::test::TempDir::Read(trace), call + " -> 0\n" + call + " sense=06/29/02 -> " +
+                                                  std::to_string(KT62_SCSI_FAILURE(0x06, 0x29)) + "\n" +
+                                                  call + " -> 0\n");
 }
 
 TEST_F(LinuxHost, WritesAreRefusedWhileAPartitionOfTheUnitIsMounted) {

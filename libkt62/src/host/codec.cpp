@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include <kt62/apiKT6200.h>
@@ -44,10 +45,12 @@ bool IsWrite(QueryOp op) {
            op == QueryOp::ClearFlag || op == QueryOp::ToggleFlag;
 }
 
-// The part every BSG reply shares: the ioctl's status words, then reply.result.
+// The part every BSG reply shares: the ioctl's status words, then reply.result. device_status is
+// the caller's: bsg-lib puts the low byte of ufs_bsg's return value there, which is a UIC result
+// code for a DME command.
 int32_t ReplyEnvelope(std::span<const uint8_t> reply, const BsgStatus& st) {
     if (reply.size() < kBsgReplyBytes) return KT62_E_TRANSPORT;
-    if (st.device_status != 0 || st.transport_status != 0 || st.driver_status != 0) return KT62_E_TRANSPORT;
+    if (st.transport_status != 0 || st.driver_status != 0) return KT62_E_TRANSPORT;
     if (st.response_len != 0 && st.response_len < 4) return KT62_E_TRANSPORT;
     const auto result = static_cast<int32_t>(Host32(reply.data()));
     if (result == -ETIMEDOUT) return KT62_E_TIMEOUT;
@@ -80,6 +83,12 @@ BsgRequest EncodeQuery(const QueryRequest& q) {
 
 QueryOutcome DecodeQueryReply(const QueryRequest& q, std::span<const uint8_t> reply, const BsgStatus& st) {
     QueryOutcome out;
+    // ufs_bsg answers a query the device refused with a response code and result 0: a device
+    // status comes from below it.
+    if (st.device_status != 0) {
+        out.result = KT62_E_TRANSPORT;
+        return out;
+    }
     if (const int32_t r = ReplyEnvelope(reply, st); r != KT62_OK) {
         out.result = r;
         return out;
@@ -136,9 +145,15 @@ QueryOutcome DecodeDmeReply(uint8_t kind, uint32_t attr_id, uint8_t selector, st
     // The kernel copies the command back whatever its outcome: it must be this command.
     if (Host32(uc) != (kind == 3 ? kDmePeerGet : kDmeGet) || Host32(uc + 4) != (attr_id << 16 | selector))
         return out;
+    if (result > 0xFF || st.device_status > 0xFF) return out;
+    // A rejected command's UIC result code can stand in three places, depending on the kernel:
+    // the low byte of argument 2 (the controller's own word, copied back), reply.result (what
+    // ufs_bsg returned) and device_status (bsg-lib's copy of that). Any non-zero one is the
+    // device's answer, never a success; when they disagree, argument 2 is the source the others
+    // were copied from, so it is the one reported.
     uint32_t code = Host32(uc + 8) & 0xFF;
-    if (result > 0xFF) return out;
     if (code == 0) code = static_cast<uint32_t>(result);
+    if (code == 0) code = st.device_status;
     if (code != 0) {
         out.result = KT62_DME_FAILURE(code);
         return out;
@@ -181,33 +196,63 @@ Cdb Rw10Cdb(bool write, uint32_t lba, uint16_t blocks) {
     return c;
 }
 
-int32_t DecodeScsiStatus(const ScsiStatus& s, std::span<const uint8_t> sense) {
+ScsiOutcome DecodeScsiStatus(const ScsiStatus& s, std::span<const uint8_t> sense) {
     constexpr uint8_t kCheckCondition = 0x02;
     constexpr uint16_t kDidTimeOut = 0x03;
     constexpr uint16_t kDriverTimeout = 0x06;
     constexpr uint16_t kDriverSense = 0x08;
-    if (s.host_status == kDidTimeOut || (s.driver_status & 0x0F) == kDriverTimeout) return KT62_E_TIMEOUT;
-    if (s.host_status != 0) return KT62_E_TRANSPORT;
-    if ((s.driver_status & 0x0F) != 0 && (s.driver_status & 0x0F) != kDriverSense) return KT62_E_TRANSPORT;
+    ScsiOutcome out;
+    out.result = KT62_E_TRANSPORT;
+    if (s.host_status == kDidTimeOut || (s.driver_status & 0x0F) == kDriverTimeout) {
+        out.result = KT62_E_TIMEOUT;
+        return out;
+    }
+    if (s.host_status != 0) return out;
+    if ((s.driver_status & 0x0F) != 0 && (s.driver_status & 0x0F) != kDriverSense) return out;
     switch (s.status & 0xFE) {
         case 0x00:
             break;
         case kCheckCondition: {
             const size_t n = std::min<size_t>(s.sense_written, sense.size());
             const uint8_t format = n > 0 ? sense[0] & 0x7F : 0;
-            if ((format == 0x70 || format == 0x71) && n >= 13)
-                return KT62_SCSI_FAILURE(sense[2] & 0x0F, sense[12]);
-            if ((format == 0x72 || format == 0x73) && n >= 3)
-                return KT62_SCSI_FAILURE(sense[1] & 0x0F, sense[2]);
-            return KT62_E_TRANSPORT;
+            Sense& d = out.sense;
+            if ((format == 0x70 || format == 0x71) && n >= 13) {
+                d = {static_cast<uint8_t>(sense[2] & 0x0F), sense[12], n >= 14 ? sense[13] : uint8_t{0},
+                     format == 0x71};
+            } else if ((format == 0x72 || format == 0x73) && n >= 3) {
+                d = {static_cast<uint8_t>(sense[1] & 0x0F), sense[2], n >= 4 ? sense[3] : uint8_t{0},
+                     format == 0x73};
+            } else {
+                return out;
+            }
+            out.has_sense = true;
+            if (d.key != kSenseRecoveredError || d.deferred) {
+                out.result = KT62_SCSI_FAILURE(d.key, d.asc);
+                return out;
+            }
+            break;  // the data moved: judged as a good status, residual included
         }
         case 0x08:  // BUSY
         case 0x28:  // TASK SET FULL
-            return KT62_E_BUSY;
+            out.result = KT62_E_BUSY;
+            return out;
         default:
-            return KT62_E_TRANSPORT;
+            return out;
     }
-    return s.resid != 0 ? KT62_E_TRANSPORT : KT62_OK;
+    out.result = s.resid != 0 ? KT62_E_TRANSPORT : KT62_OK;
+    return out;
+}
+
+std::string SenseText(const Sense& sense) {
+    static constexpr const char* kKeys[16] = {
+        "NO SENSE",       "RECOVERED ERROR", "NOT READY",      "MEDIUM ERROR",
+        "HARDWARE ERROR", "ILLEGAL REQUEST", "UNIT ATTENTION", "DATA PROTECT",
+        "BLANK CHECK",    "VENDOR SPECIFIC", "COPY ABORTED",   "ABORTED COMMAND",
+        "RESERVED",       "VOLUME OVERFLOW", "MISCOMPARE",     "COMPLETED"};
+    std::array<char, 80> text{};
+    (void)std::snprintf(text.data(), text.size(), "sense key %X %s%s, ASC %02Xh ASCQ %02Xh", sense.key & 0xF,
+                        kKeys[sense.key & 0xF], sense.deferred ? " (deferred)" : "", sense.asc, sense.ascq);
+    return text.data();
 }
 
 }  // namespace kt62::host

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 
 namespace kt62::host {
 
@@ -64,7 +65,8 @@ struct QueryOutcome {
 // that very request (zeroed, stale, short, another opcode or IDN) is a transport failure.
 QueryOutcome DecodeQueryReply(const QueryRequest& q, std::span<const uint8_t> reply, const BsgStatus& status);
 
-// kind 1: DME_GET, kind 3: DME_PEER_GET.
+// kind 1: DME_GET, kind 3: DME_PEER_GET. A command the device rejects is its UIC result code,
+// KT62_DME_FAILURE(code), wherever the kernel put the code (see the decoder).
 BsgRequest EncodeDmeGet(uint8_t kind, uint32_t attr_id, uint8_t selector);
 QueryOutcome DecodeDmeReply(uint8_t kind, uint32_t attr_id, uint8_t selector, std::span<const uint8_t> reply,
                             const BsgStatus& status);
@@ -92,9 +94,34 @@ struct ScsiStatus {
     uint8_t sense_written = 0;  // sb_len_wr
 };
 
+inline constexpr uint8_t kSenseRecoveredError = 0x1;
+inline constexpr uint8_t kSenseUnitAttention = 0x6;
+
+// What fixed- or descriptor-format sense data says.
+struct Sense {
+    uint8_t key = 0;
+    uint8_t asc = 0;
+    uint8_t ascq = 0;
+    bool deferred = false;  // about an earlier command (0x71, 0x73)
+};
+
+struct ScsiOutcome {
+    int32_t result = 0;  // a kt62 result
+    bool has_sense = false;
+    Sense sense;  // when has_sense: CHECK CONDITION with well-formed sense data
+    // UNIT ATTENTION (a power on, a reset, a changed unit): the device reports the event once
+    // and has not run the command, so it deserves one more try.
+    bool Retry() const { return has_sense && sense.key == kSenseUnitAttention && !sense.deferred; }
+};
+
 // The result of one SCSI command: 0, KT62_SCSI_FAILURE(key, ASC) for CHECK CONDITION with
 // fixed- or descriptor-format sense, a library error for everything else, including a
-// residual (a command moves all its bytes or fails).
-int32_t DecodeScsiStatus(const ScsiStatus& s, std::span<const uint8_t> sense);
+// residual (a command moves all its bytes or fails). RECOVERED ERROR is a success: the device
+// moved the data and only says it needed its own retries. A deferred error is a failure
+// whatever its key: the device did not run this command.
+ScsiOutcome DecodeScsiStatus(const ScsiStatus& s, std::span<const uint8_t> sense);
+
+// "sense key 5 ILLEGAL REQUEST, ASC 21h ASCQ 00h".
+std::string SenseText(const Sense& sense);
 
 }  // namespace kt62::host

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -16,6 +17,7 @@
 #include "encoding/big_endian.h"
 #include "host/codec.h"
 #include "host/transport.h"
+#include "trace.h"
 
 namespace kt62::host {
 namespace {
@@ -30,6 +32,29 @@ constexpr int32_t kLbaOutOfRange = KT62_SCSI_FAILURE(0x05, 0x21);
 std::string ErrnoText(int error) {
     if (error == EPERM || error == EACCES) return "permission denied: needs root or CAP_SYS_RAWIO";
     return std::generic_category().message(error);
+}
+
+// SG_SCSI_RESET asks for more than the other requests.
+std::string ResetErrnoText(int error) {
+    if (error == EPERM || error == EACCES)
+        return "permission denied: a reset needs root, or both CAP_SYS_ADMIN and CAP_SYS_RAWIO";
+    return ErrnoText(error);
+}
+
+// The command as the user's messages name it: "READ(10) at sector 8".
+std::string CommandText(const Cdb& cdb) {
+    switch (cdb[0]) {
+        case 0x12:
+            return "INQUIRY";
+        case 0x25:
+            return "READ CAPACITY(10)";
+        case 0x28:
+        case 0x2A:
+            return std::string(cdb[0] == 0x28 ? "READ(10)" : "WRITE(10)") + " at sector " +
+                   std::to_string(kt::BigEndian32(&cdb[2]));
+        default:
+            return "SCSI command " + std::to_string(cdb[0]);
+    }
 }
 
 void CopyPadded(const std::string& text, uint8_t* out, size_t size) {
@@ -181,7 +206,9 @@ public:
         int what = SG_SCSI_RESET_HOST;
         const int e = CurrentTransport().Ioctl(sg_fd_, SG_SCSI_RESET, &what);
         block_bytes_ = 0;  // the unit may come back formatted differently
-        return e == 0 ? KT62_OK : ErrnoResult(-e);
+        if (e == 0) return KT62_OK;
+        Complain(nodes_.name + ": reset failed: " + ResetErrnoText(-e));
+        return ErrnoResult(-e);
     }
 
     int32_t Update(const kt62_char16* /*path*/) override { return KT62_E_NOT_SUPPORTED; }
@@ -240,22 +267,37 @@ private:
         return Query(q).result;
     }
 
+    // One command; a UNIT ATTENTION (the first command after a power on or a reset gets one) is
+    // sent again once. A failure with sense data says its whole sense, which the result has no
+    // room for, in the call's trace line and on standard error (kt62LastMessage).
     int32_t Scsi(const Cdb& cdb, size_t cdb_len, int direction, uint8_t* data, uint32_t data_len) {
         if (sg_fd_ < 0) return KT62_E_NOT_SUPPORTED;
-        std::array<uint8_t, kSenseBytes> sense{};
-        sg_io_hdr io{};
-        io.interface_id = 'S';
-        io.dxfer_direction = direction;
-        io.cmd_len = static_cast<uint8_t>(cdb_len);
-        io.mx_sb_len = sense.size();
-        io.dxfer_len = data_len;
-        io.dxferp = data;
-        io.cmdp = const_cast<uint8_t*>(cdb.data());  // the kernel only reads the CDB
-        io.sbp = sense.data();
-        io.timeout = kScsiTimeoutMs;
-        if (const int e = CurrentTransport().Ioctl(sg_fd_, SG_IO, &io); e != 0) return ErrnoResult(-e);
-        const ScsiStatus st{io.status, io.host_status, io.driver_status, io.resid, io.sb_len_wr};
-        return DecodeScsiStatus(st, sense);
+        ScsiOutcome out;
+        for (int tries = 0; tries < 2; ++tries) {
+            std::array<uint8_t, kSenseBytes> sense{};
+            sg_io_hdr io{};
+            io.interface_id = 'S';
+            io.dxfer_direction = direction;
+            io.cmd_len = static_cast<uint8_t>(cdb_len);
+            io.mx_sb_len = sense.size();
+            io.dxfer_len = data_len;
+            io.dxferp = data;
+            io.cmdp = const_cast<uint8_t*>(cdb.data());  // the kernel only reads the CDB
+            io.sbp = sense.data();
+            io.timeout = kScsiTimeoutMs;
+            if (const int e = CurrentTransport().Ioctl(sg_fd_, SG_IO, &io); e != 0) return ErrnoResult(-e);
+            const ScsiStatus st{io.status, io.host_status, io.driver_status, io.resid, io.sb_len_wr};
+            out = DecodeScsiStatus(st, sense);
+            if (!out.Retry()) break;
+        }
+        if (out.result != KT62_OK && out.has_sense) {
+            std::array<char, 24> note{};
+            (void)std::snprintf(note.data(), note.size(), "sense=%02X/%02X/%02X", out.sense.key,
+                                out.sense.asc, out.sense.ascq);
+            NoteForTrace(note.data());
+            Complain(nodes_.name + ": " + CommandText(cdb) + ": " + SenseText(out.sense));
+        }
+        return out.result;
     }
 
     // The unit's block size and block count, asked once per open (and again after a reset).
