@@ -138,6 +138,9 @@ void LayOutHost(const fs::path& root, const HostSpec& spec) {
     const fs::path unit = root / "sys/bus/scsi/devices" / (std::to_string(spec.number) + ":0:0:0");
     fs::create_directories(unit / "scsi_generic" / spec.sg);
     Touch(root / "dev" / spec.sg);
+    // The class entry leads back to the unit, as KT62_SG's discovery follows it.
+    fs::create_directories(root / "sys/class/scsi_generic" / spec.sg);
+    fs::create_directory_symlink(unit, root / "sys/class/scsi_generic" / spec.sg / "device");
     if (spec.block.empty()) return;
     fs::create_directories(unit / "block" / spec.block / "queue");
     if (spec.max_hw_sectors_kb != 0)
