@@ -36,6 +36,8 @@ using kt::PutBigEndian16;
 using kt::PutBigEndian32;
 constexpr uint32_t kRequestLen = 36;
 constexpr uint32_t kReplyLen = 40;
+constexpr uint32_t kRpmbReplyLen = 104;
+constexpr uint32_t kSgReserveBytes = 32768;  // sg's default reserved size
 constexpr uint32_t kMsgQuery = 0x16;
 constexpr uint32_t kMsgUic = 0x1F;
 constexpr uint8_t kQueryResponse = 0x36;
@@ -55,6 +57,12 @@ constexpr int kRepResult = 0, kRepRcvLen = 4, kRepCode = 8, kRepLun = 10, kRepTa
               kRepResponse = 14, kRepDataLen = 18, kRepOpcode = 20, kRepLength = 26, kRepValue = 28;
 // UIC command words, host-endian, in the transaction-specific fields.
 constexpr int kReqUic = 16, kRepUic = 20;
+
+template <typename F>
+struct OnExit {
+    F f;
+    ~OnExit() { f(); }
+};
 
 template <typename T>
 T Native(const uint8_t* p) {
@@ -265,7 +273,7 @@ int FakeKernel::Ioctl(int fd, unsigned long request, void* arg) {
     }
     std::lock_guard lock(mutex_);
     if (request == SG_IO && f.node == Node::Bsg) return BsgIo(*f.host, arg);
-    if (request == SG_IO) return SgIo(*f.host, f.node, arg);
+    if (request == SG_IO) return SgIo(*f.host, f.node, arg, *f.sg_reserve);
     if (request == SG_SCSI_RESET && f.node != Node::Bsg) return Reset(*f.host, f.node, arg);
     Request r = f.host->Begin(f.node);
     r.arg = static_cast<uint32_t>(request);
@@ -302,6 +310,11 @@ int FakeKernel::BsgIo(Host& host, void* arg) {
 
     const std::optional<Failure> failure = Injected(Node::Bsg, true);
     if (failure && failure->kind == Failure::Kind::Errno) return -failure->value;
+    // The block layer maps a data-in buffer that is not aligned to the queue's 512 bytes through
+    // zeroed pages and copies them all back, whatever the job did: the bytes not sent read 0.
+    if (hdr->din_xferp != 0 && hdr->dout_xfer_len == 0 && ((hdr->din_xferp | hdr->din_xfer_len) & 511) != 0)
+        std::memset(reinterpret_cast<void*>(hdr->din_xferp), 0, hdr->din_xfer_len);  // NOLINT
+    const sg_io_v4 before = *hdr;
     hdr->driver_status = hdr->transport_status = hdr->device_status = 0;
     hdr->info = 0;
     hdr->din_resid = hdr->dout_resid = 0;
@@ -326,8 +339,9 @@ int FakeKernel::BsgIo(Host& host, void* arg) {
             default:  // a zeroed reply; the SCSI-only kinds have no meaning here
                 break;
         }
-    } else if (hdr->request_len < kRequestLen || hdr->max_response_len < kReplyLen) {
-        // Kernels up to 6.2 check the sizes ("not enough space assigned").
+    } else if (hdr->request_len < kRequestLen) {
+        // As 6.12.118 does; older kernels read past a short request, and those up to 6.2 also
+        // refuse a reply buffer shorter than the reply.
         PutNative<int32_t>(reply.data() + kRepResult, -EINVAL);
     } else if (msgcode == kMsgQuery) {
         Query(host, req.data(), hdr, reply.data());
@@ -341,12 +355,25 @@ int FakeKernel::BsgIo(Host& host, void* arg) {
     } else {
         PutNative<int32_t>(reply.data() + kRepResult, -kEnotsupp);
     }
-    const uint32_t n = std::min<uint32_t>(hdr->max_response_len, kReplyLen);
-    if (hdr->response != 0 && n > 0)
-        std::memcpy(reinterpret_cast<void*>(hdr->response), reply.data(),
-                    n);  // NOLINT(performance-no-int-to-ptr)
-    hdr->response_len = n;
+    // ufs_bsg completes every job with its return value, as 6.12.117 and later do (older kernels
+    // complete only the jobs that succeed: Failure::Kind::BsgResult), and bsg-lib reports it. A
+    // negative one fails the ioctl with only reply.result copied out and the header left as it
+    // was; otherwise the reply goes out, from ufs_bsg's zeroed buffer sized for an RPMB reply when
+    // the job failed with a UIC result code.
+    const int32_t ret = failure ? 0 : Native<int32_t>(reply.data() + kRepResult);
+    const uint32_t reply_len = ret == 0 ? kReplyLen : ret > 0 ? kRpmbReplyLen : 4;
+    const uint32_t n = std::min(hdr->max_response_len, reply_len);
+    auto* response = reinterpret_cast<uint8_t*>(hdr->response);  // NOLINT(performance-no-int-to-ptr)
+    if (response != nullptr && n > 0) {
+        std::memset(response, 0, n);
+        std::memcpy(response, reply.data(), std::min<uint32_t>(n, kReplyLen));
+    }
     host.last_reply = reply;
+    if (ret < 0) {
+        *hdr = before;
+        return ret;
+    }
+    hdr->response_len = n;
     return 0;
 }
 
@@ -488,7 +515,7 @@ void HostError(sg_io_hdr_t* h, uint8_t host_status) {
 
 }  // namespace
 
-int FakeKernel::SgIo(Host& host, Node node, void* arg) {
+int FakeKernel::SgIo(Host& host, Node node, void* arg, std::vector<uint8_t>& reserve) {
     auto* h = static_cast<sg_io_hdr_t*>(arg);
     if (h->interface_id != 'S') return -ENOSYS;
     if (h->cmd_len < 6 || h->cmd_len > 16 || h->cmdp == nullptr || h->iovec_count != 0) return -EINVAL;
@@ -507,6 +534,22 @@ int FakeKernel::SgIo(Host& host, Node node, void* arg) {
     // The block layer maps at most max_hw_sectors_kb of user memory for one command.
     const uint64_t limit = uint64_t{host.spec.max_hw_sectors_kb ? host.spec.max_hw_sectors_kb : 512} * 1024;
     if (h->dxfer_len > limit) return -EINVAL;
+    // sg moves the data through buffers of its own and hands a data-in buffer back whole,
+    // whatever the device sent: a command of up to 32 KiB through the open file's reserve
+    // buffer, which still holds the last such command's bytes, a larger one through zeroed pages.
+    auto* buffer = static_cast<uint8_t*>(h->dxferp);
+    const bool reserved = node == Node::Sg && h->dxfer_len <= kSgReserveBytes && buffer != nullptr;
+    if (reserved) reserve.resize(kSgReserveBytes);
+    if (node == Node::Sg && buffer != nullptr && h->dxfer_direction == SG_DXFER_FROM_DEV) {
+        if (reserved)
+            std::copy_n(reserve.begin(), h->dxfer_len, buffer);
+        else
+            std::fill_n(buffer, h->dxfer_len, 0);
+    }
+    const OnExit keep{[&] {
+        if (reserved && h->dxfer_direction != SG_DXFER_NONE)
+            std::copy_n(buffer, h->dxfer_len, reserve.begin());
+    }};
 
     h->status = h->masked_status = h->msg_status = 0;
     h->sb_len_wr = 0;

@@ -37,17 +37,34 @@ struct HostSpec {
 
 enum class Node { Bsg, Sg, Block };
 
-// What an ioctl answers instead of what the device would.
+// What an ioctl answers instead of what the device would. By itself the fake answers as the
+// ufs_bsg, bsg-lib and sg of 6.12.118 do (tests/guest/kernel_diff_test.cpp holds it against that
+// kernel); the kinds that only other kernels, or no kernel, answer with say so.
 struct Failure {
     enum class Kind {
-        Errno,           // ioctl fails: value = errno (EPERM, EIO, ...)
-        BsgResult,       // BSG: ioctl 0, reply.result = value (-EINVAL, -ETIMEDOUT); nothing executed
-        ZeroReply,       // BSG: ioctl 0, an all-zero reply, as older kernels return on a timeout
-        StaleReply,      // BSG: ioctl 0, the previous reply still in the buffer; nothing executed
+        Errno,  // ioctl fails: value = errno (EPERM, EIO, ...)
+        // BSG: ioctl 0, reply.result = value (-EINVAL, -ETIMEDOUT), device_status 0; nothing
+        // executed. Kernels whose ufs_bsg completes only the jobs that succeed: 6.12 before 6.12.117
+        // and older series without that fix. Later ones fail the ioctl with that errno instead.
+        BsgResult,
+        // BSG: ioctl 0, an all-zero reply: a query that timed out on kernels whose ufshcd ignores
+        // the outcome of a raw UPIU's wait (6.12.118 still does), before the September 2025
+        // rework that returns the timeout.
+        ZeroReply,
+        // BSG: ioctl 0, the previous reply still in the buffer; nothing executed. Kernels before
+        // ufs_bsg cleared its reply buffer for each job (6.12 before 6.12.117): a task management
+        // request the controller failed leaves an earlier job's response there.
+        StaleReply,
         CheckCondition,  // SG: CHECK CONDITION with this sense; nothing executed
-        HostStatus,      // host_status (SG) / transport_status (BSG) = value; nothing executed
-        DriverStatus,    // driver_status = value; nothing executed
-        Residual,        // SG: the command runs but the last `value` bytes are not transferred
+        // host_status (SG) / transport_status (BSG) = value; nothing executed. On BSG only the
+        // fake: bsg-lib takes it from the job's result, which has no host byte when the ioctl
+        // succeeds (a negative one fails the ioctl, a UIC result code is the device status).
+        HostStatus,
+        // driver_status = value; nothing executed. On BSG only the fake: bsg-lib always reports 0.
+        // On SG, kernels whose SCSI midlayer has no driver byte (6.12 among them) report only
+        // DRIVER_SENSE, which sg sets itself with sense data; other values are older kernels'.
+        DriverStatus,
+        Residual,  // SG: the command runs but the last `value` bytes are not transferred
     };
     Kind kind = Kind::Errno;
     int value = 0;
@@ -101,6 +118,8 @@ private:
         Host* host;
         Node node;
         int flags;
+        // sg's reserve buffer of the open file (SCSI generic nodes).
+        std::shared_ptr<std::vector<uint8_t>> sg_reserve = std::make_shared<std::vector<uint8_t>>();
     };
 
     std::optional<Failure> Injected(Node node, bool sg_io, int op = -1);
@@ -109,7 +128,7 @@ private:
     static void Query(Host& host, const uint8_t* req, sg_io_v4* hdr, uint8_t* reply);
     // Returns the UIC result code.
     static uint8_t Uic(Host& host, const uint8_t* req, uint8_t* reply);
-    int SgIo(Host& host, Node node, void* arg);
+    int SgIo(Host& host, Node node, void* arg, std::vector<uint8_t>& reserve);
     int Reset(Host& host, Node node, void* arg);
 
     const std::filesystem::path root_;
