@@ -460,6 +460,12 @@ uint8_t FakeKernel::Uic(Host& host, const uint8_t* req, uint8_t* reply) {
     const uint32_t command = Native<uint32_t>(req + kReqUic), arg1 = Native<uint32_t>(req + kReqUic + 4);
     uint32_t arg2 = Native<uint32_t>(req + kReqUic + 8);
     uint32_t arg3 = 0;
+    // 6.12's ufs_bsg refuses a command whose result byte is already set, before it reaches the
+    // controller.
+    if ((arg2 & 0xFF) != 0) {
+        PutNative<int32_t>(reply + kRepResult, -EINVAL);
+        return 0;
+    }
     uint8_t code = kUicDmeFailure;
     if (command == 1 || command == 3) {
         const uint32_t selector = arg1 & 0xFFFF;

@@ -9,7 +9,7 @@
 //
 // where <one of> is "errno": "EPERM" | "result": -110 |
 // "reply": "zero" | "reply": "stale" | "sense": [key, asc, ascq] (+ "format": "descriptor") |
-// "host_status": 7 | "driver_status": 6 | "residual": 4096, and on "sg" optionally "op": 40 to
+// "host_status": 7 | "driver_status": 6 | "residual": 4096, and on "sg" or "block" optionally "op": 40 to
 // fail only commands with that operation code (READ(10) here). The devices keep their state in
 // kernel-state beside the file. Without both variables the shim passes everything through.
 #include <dlfcn.h>

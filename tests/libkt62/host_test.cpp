@@ -165,11 +165,11 @@ TEST_F(LinuxHost, KernelFailuresAreHonestResultsAndTheNextCallWorks) {
         {Node::Bsg, {Kind::ZeroReply}, "dme", KT62_E_TRANSPORT},
         {Node::Bsg, {Kind::HostStatus, 0x07}, "attribute", kAny},
         {Node::Bsg, {Kind::DriverStatus, 0x06}, "flag", kAny},
-        {Node::Sg, {Kind::Errno, EIO}, "read", KT62_E_TRANSPORT},
-        {Node::Sg, {Kind::CheckCondition, 0, 0x03, 0x11, 0x00}, "read", KT62_SCSI_FAILURE(0x03, 0x11)},
-        {Node::Sg, {Kind::CheckCondition, 0, 0x07, 0x27, 0x00}, "write", KT62_SCSI_FAILURE(0x07, 0x27)},
+        {Node::Block, {Kind::Errno, EIO}, "read", KT62_E_TRANSPORT},
+        {Node::Block, {Kind::CheckCondition, 0, 0x03, 0x11, 0x00}, "read", KT62_SCSI_FAILURE(0x03, 0x11)},
+        {Node::Block, {Kind::CheckCondition, 0, 0x07, 0x27, 0x00}, "write", KT62_SCSI_FAILURE(0x07, 0x27)},
         {Node::Sg, {Kind::DriverStatus, 0x06}, "capacity", kAny},
-        {Node::Sg, {Kind::Residual, 512}, "write", KT62_E_TRANSPORT},
+        {Node::Block, {Kind::Residual, 512}, "write", KT62_E_TRANSPORT},
         {Node::Sg, {Kind::Residual, 4}, "capacity", KT62_E_TRANSPORT},
     };
     KT62_HANDLE h = Plug();

@@ -40,12 +40,13 @@ std::optional<uint32_t> Number(std::string_view text) {
     return v;
 }
 
-uint32_t MaxHwSectorsKb(const fs::path& queue_file) {
+// A positive number from a queue/ file of sysfs, else `fallback`.
+uint32_t QueueNumber(const fs::path& queue_file, uint32_t fallback) {
     std::ifstream in(queue_file);
     std::string line;
-    if (!std::getline(in, line)) return 512;
-    const std::optional<uint32_t> kb = Number(line);
-    return kb && *kb > 0 ? *kb : 512;
+    if (!std::getline(in, line)) return fallback;
+    const std::optional<uint32_t> n = Number(line);
+    return n && *n > 0 ? *n : fallback;
 }
 
 // Logical unit 0's SCSI generic and block nodes, from a SCSI device folder.
@@ -55,7 +56,9 @@ void AddScsiNodes(const fs::path& root, const fs::path& device_dir, HostNodes& h
         host.sg_node = (root / "dev" / sg).string();
     if (const std::string sd = SingleEntry(device_dir / "block"); !sd.empty()) {
         host.block_node = (root / "dev" / sd).string();
-        host.max_hw_sectors_kb = MaxHwSectorsKb(device_dir / "block" / sd / "queue" / "max_hw_sectors_kb");
+        const fs::path queue = device_dir / "block" / sd / "queue";
+        host.max_hw_sectors_kb = QueueNumber(queue / "max_hw_sectors_kb", 512);
+        host.max_segments = QueueNumber(queue / "max_segments", 0);
     }
 }
 

@@ -13,9 +13,10 @@ struct HostNodes {
     std::string name;        // "ufs-bsg0", or "sg3" for a SCSI-only programmer
     std::string bsg_node;    // query and DME; empty for a SCSI-only programmer
     std::string sg_node;     // SCSI on logical unit 0
-    std::string block_node;  // logical unit 0's block device, for the in-use check
+    std::string block_node;  // logical unit 0's block device: sector transfers, the in-use check
     uint32_t max_hw_sectors_kb = 512;
-    std::string mounts_file;  // the root's proc/self/mounts
+    uint32_t max_segments = 0;  // of the block device's queue; 0: not known
+    std::string mounts_file;    // the root's proc/self/mounts
     bool operator==(const HostNodes&) const = default;
 };
 

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <linux/bsg.h>
 #include <scsi/sg.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -215,7 +216,7 @@ public:
 
     void Close() override {
         Transport& t = CurrentTransport();
-        for (int* fd : {&bsg_fd_, &sg_fd_, &exclusive_fd_}) {
+        for (int* fd : {&bsg_fd_, &sg_fd_, &exclusive_fd_, &read_fd_}) {
             if (*fd >= 0) t.Close(*fd);
             *fd = -1;
         }
@@ -270,8 +271,11 @@ private:
     // One command; a UNIT ATTENTION (the first command after a power on or a reset gets one) is
     // sent again once. A failure with sense data says its whole sense, which the result has no
     // room for, in the call's trace line and on standard error (kt62LastMessage).
-    int32_t Scsi(const Cdb& cdb, size_t cdb_len, int direction, uint8_t* data, uint32_t data_len) {
-        if (sg_fd_ < 0) return KT62_E_NOT_SUPPORTED;
+    // On the SCSI generic node unless `fd` names another node of the unit.
+    int32_t Scsi(const Cdb& cdb, size_t cdb_len, int direction, uint8_t* data, uint32_t data_len,
+                 int fd = -1) {
+        if (fd < 0) fd = sg_fd_;
+        if (fd < 0) return KT62_E_NOT_SUPPORTED;
         ScsiOutcome out;
         for (int tries = 0; tries < 2; ++tries) {
             std::array<uint8_t, kSenseBytes> sense{};
@@ -285,7 +289,7 @@ private:
             io.cmdp = const_cast<uint8_t*>(cdb.data());  // the kernel only reads the CDB
             io.sbp = sense.data();
             io.timeout = kScsiTimeoutMs;
-            if (const int e = CurrentTransport().Ioctl(sg_fd_, SG_IO, &io); e != 0) return ErrnoResult(-e);
+            if (const int e = CurrentTransport().Ioctl(fd, SG_IO, &io); e != 0) return ErrnoResult(-e);
             const ScsiStatus st{io.status, io.host_status, io.driver_status, io.resid, io.sb_len_wr};
             out = DecodeScsiStatus(st, sense);
             if (!out.Retry()) break;
@@ -321,8 +325,9 @@ private:
             Complain(nodes_.name + ": " + nodes_.block_node + " is mounted; writes refused");
             return KT62_E_UNIT_IN_USE;
         }
+        // Opened for writing: the writes go through this node (DataNode).
         const int fd =
-            CurrentTransport().Open(nodes_.block_node.c_str(), O_RDONLY | O_EXCL | O_NONBLOCK | O_CLOEXEC);
+            CurrentTransport().Open(nodes_.block_node.c_str(), O_RDWR | O_EXCL | O_NONBLOCK | O_CLOEXEC);
         if (fd >= 0) {
             exclusive_fd_ = fd;
             return KT62_OK;
@@ -336,6 +341,29 @@ private:
         return fd == -EPERM || fd == -EACCES ? KT62_E_PERMISSION : KT62_E_UNIT_IN_USE;
     }
 
+    // READ(10) and WRITE(10) go through the unit's block device where it has one: the kernel maps
+    // the caller's buffer for a command there, while the SCSI generic driver copies every byte
+    // through pages of its own, which made whole-unit transfers several times slower than dd.
+    // A unit whose block device cannot be opened for reading is read through the generic node.
+    int DataNode(bool write) {
+        if (exclusive_fd_ >= 0) return exclusive_fd_;
+        if (write || nodes_.block_node.empty()) return sg_fd_;
+        if (read_fd_ == -1) {
+            read_fd_ = CurrentTransport().Open(nodes_.block_node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+            if (read_fd_ < 0) read_fd_ = -2;  // not tried again on this handle
+        }
+        return read_fd_ >= 0 ? read_fd_ : sg_fd_;
+    }
+
+    // On the block device the kernel maps the caller's pages into one request, which it cannot
+    // split: each page may be a segment of its own (one more when the buffer starts mid-page), and
+    // a command with more segments than the queue takes fails with EINVAL. sg's own pages fit.
+    uint64_t MappedLimit(int fd) const {
+        if (fd == sg_fd_ || nodes_.max_segments == 0) return UINT64_MAX;
+        const auto page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+        return std::max<uint64_t>(nodes_.max_segments - 1, 1) * page;
+    }
+
     int32_t Transfer(bool write, uint32_t lba, uint32_t bytes_per_sector, uint8_t* buffer, uint32_t count,
                      uint32_t packet_bytes) {
         if (const int32_t r = Geometry(); r != KT62_OK) return r;
@@ -347,13 +375,14 @@ private:
         }
         const uint64_t packet = packet_bytes ? packet_bytes : kDefaultPacketBytes;
         const uint64_t limit = std::min<uint64_t>(packet, uint64_t{nodes_.max_hw_sectors_kb} * 1024);
-        const auto per_piece =
-            static_cast<uint32_t>(std::clamp<uint64_t>(limit / block_bytes_, 1, kMaxBlocksPerCommand));
+        const int fd = DataNode(write);
+        const auto per_piece = static_cast<uint32_t>(
+            std::clamp<uint64_t>(std::min(limit, MappedLimit(fd)) / block_bytes_, 1, kMaxBlocksPerCommand));
         for (uint32_t done = 0; done < count;) {
             const uint32_t n = std::min(per_piece, count - done);
             const Cdb cdb = Rw10Cdb(write, lba + done, static_cast<uint16_t>(n));
             const int32_t r = Scsi(cdb, cdb.size(), write ? SG_DXFER_TO_DEV : SG_DXFER_FROM_DEV,
-                                   buffer + uint64_t{done} * block_bytes_, n * block_bytes_);
+                                   buffer + uint64_t{done} * block_bytes_, n * block_bytes_, fd);
             if (r != KT62_OK) return r;
             done += n;
         }
@@ -365,6 +394,7 @@ private:
     int bsg_fd_;
     int sg_fd_;
     int exclusive_fd_ = -1;
+    int read_fd_ = -1;  // -2: the block device could not be opened
     uint32_t blocks_ = 0;
     uint32_t block_bytes_ = 0;
 };
