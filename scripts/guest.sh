@@ -17,7 +17,8 @@
 #       the host's own files read-only and DIR read-write, so programs built
 #       here run unchanged; it starts in the caller's folder (DIR when the
 #       guest cannot see it), and KT62_*, XDG_*, HOME and LANG are passed in.
-#       KT_GUEST_TIMEOUT (seconds, default 600; none when interactive)
+#       KT_GUEST_MEMORY (default 1G) sizes the guest, KT_GUEST_TIMEOUT
+#       (seconds, default 600; none when interactive)
 #       bounds the whole boot.
 #   scripts/guest.sh try [BUILD]
 #       the program against the guest's UFS host (writes allowed: the unit is
@@ -217,7 +218,7 @@ run() {
   [ "$interactive" -eq 1 ] && stdin=/dev/stdin
   local limit="${KT_GUEST_TIMEOUT:-600}"
   [ "$interactive" -eq 1 ] && limit="${KT_GUEST_TIMEOUT:-0}"
-  timeout -s KILL "$limit" qemu-system-x86_64 -machine q35 -m 1G -smp 2 -accel "$accel" \
+  timeout -s KILL "$limit" qemu-system-x86_64 -machine q35 -m "${KT_GUEST_MEMORY:-1G}" -smp 2 -accel "$accel" \
     -cpu max -no-reboot "${io[@]}" -kernel "$kernel" -initrd "$initramfs" \
     -append "console=ttyS0 quiet loglevel=3 panic=-1$mode kt.run=$dir kt.user=$user kt.interactive=$interactive" \
     -virtfs "local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap" \

@@ -172,10 +172,11 @@ TEST_P(ScriptCase, MatchesExpectedOutput) {
     std::istringstream options(ReadFile(dir / "guest").value_or(""));
     std::vector<std::string> boot{KT_GUEST_SCRIPT, "run", "--dir", tmp};
     for (std::string word; options >> word;) boot.push_back(word);
-    boot.insert(boot.end(), {"--", "bash", "-c",
-                               "umask 000; if [ -f ../guest_setup ]; then . ../guest_setup >../setup.log 2>&1 || "
-                               "{ cat ../setup.log >&2; exit 97; }; fi; exec \"$@\"",
-                               "bash"});
+    boot.insert(boot.end(),
+                {"--", "bash", "-c",
+                 "umask 000; if [ -f ../guest_setup ]; then . ../guest_setup >../setup.log 2>&1 || "
+                 "{ cat ../setup.log >&2; exit 97; }; fi; exec \"$@\"",
+                 "bash"});
     if (fs::exists(dir / "guest_setup")) fs::copy_file(dir / "guest_setup", at / "guest_setup");
     for (const fs::path& p : {at, at / "appdir", at / "work"})
         fs::permissions(p, fs::perms::all, fs::perm_options::add);
