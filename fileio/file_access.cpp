@@ -42,6 +42,32 @@ bool WriteAll(int fd, std::string_view bytes) {
     return true;
 }
 
+// A write follows a symbolic link only where its owner is this process's user or the owner of
+// what it points at, as the kernel's protected_symlinks rule has it for sticky folders: else a
+// user who can plant a link (in a build tree, a settings folder) makes a program run as root
+// write over any file. Every link among the path's parts is held to it.
+bool LinksMayBeFollowed(const std::string& path, std::string& why) {
+    const uid_t me = ::geteuid();
+    for (std::size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
+        const std::string part = path.substr(0, end);
+        struct stat link {};
+        if (!part.empty() && ::lstat(part.c_str(), &link) == 0 && S_ISLNK(link.st_mode) &&
+            link.st_uid != me) {
+            struct stat target {};
+            const bool resolved = ::stat(part.c_str(), &target) == 0;
+            if (!resolved || target.st_uid != link.st_uid) {
+                why = "a symbolic link" + (part == path ? std::string() : " (" + part + ")") +
+                      " owned by uid " + std::to_string(link.st_uid) +
+                      (resolved ? " to a file owned by uid " + std::to_string(target.st_uid)
+                                : std::string(" to nothing")) +
+                      "; not followed for writing";
+                return false;
+            }
+        }
+        if (end == std::string::npos) return true;
+    }
+}
+
 // Opens without blocking (a FIFO would wait for its other end), then keeps regular files only.
 File OpenRegular(const std::string& path, int flags, std::string& why, bool character_device = false) {
     File f(::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666));
@@ -127,6 +153,7 @@ std::optional<std::string> ReadWhole(const std::string& path, std::size_t limit,
 }
 
 File OpenForWriting(const std::string& path, WriteMode mode, std::string& why, bool character_device) {
+    if (!LinksMayBeFollowed(path, why)) return {};
     // Not O_TRUNC: a device or a FIFO must be refused before anything happens to it.
     File f = OpenRegular(path, O_WRONLY | O_CREAT | (mode == WriteMode::Append ? O_APPEND : 0), why,
                          character_device);
@@ -149,7 +176,8 @@ namespace {
 // claimed before a byte changes, so a full disk leaves the file as it was,
 // and a write that fails on the way puts the old content back.
 bool RewriteInPlace(const std::string& path, std::string_view bytes, std::string& why) {
-    File f(::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK));
+    // `path` has its links resolved already: one put there since is not followed.
+    File f(::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
     if (!f.IsOpen()) {
         why = ErrnoText(errno);
         return false;
@@ -198,6 +226,7 @@ bool RewriteInPlace(const std::string& path, std::string_view bytes, std::string
 }  // namespace
 
 bool ReplaceWhole(const std::string& path, std::string_view bytes, std::string& why) {
+    if (!LinksMayBeFollowed(path, why)) return false;
     std::string target = path;
     struct stat old {};
     bool existed = false;
@@ -232,7 +261,7 @@ bool ReplaceWhole(const std::string& path, std::string_view bytes, std::string& 
     File f;
     for (int attempt = 0; attempt < 100 && !f.IsOpen(); ++attempt) {
         temp = target + "." + std::to_string(::getpid()) + "." + std::to_string(counter++) + ".tmp";
-        f = File(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+        f = File(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
         if (!f.IsOpen() && errno == EACCES && existed) return RewriteInPlace(target, bytes, why);
         if (!f.IsOpen() && errno != EEXIST) {
             why = ErrnoText(errno);

@@ -21,7 +21,8 @@ constexpr const char* kUsage =
     "usage: kt6200-script [--appdir DIR] [SCRIPT]\n"
     "       kt6200-script --help | --version\n"
     "Runs the main dialog from SCRIPT (standard input without one; docs/scripting.md, man kt6200-script).\n"
-    "Exit status: 0 every line ran, 1 internal error, 2 a line that cannot run or a bad command line.\n";
+    "Exit status: 0 every line ran, 1 internal error, 2 a line that cannot be read or run, or a bad command "
+    "line.\n";
 
 int UsageError(const std::string& message) {
     std::cerr << "kt6200-script: " << message << '\n' << kUsage;
@@ -88,7 +89,8 @@ int main(int argc, char** argv) {
 
     int status = 1;
     try {
-        status = kt::script::RunScript(*script, exe_path, std::cout, std::cerr);
+        status = kt::script::RunScript(*script, exe_path, std::cout, std::cerr,
+                                       script_path == "-" ? "standard input" : script_path);
     } catch (const std::exception& e) {
         std::cerr << "kt6200-script: " << e.what() << '\n';
     }

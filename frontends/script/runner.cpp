@@ -1,6 +1,10 @@
 #include "frontends/script/runner.h"
 
 #include <chrono>
+#include <cstdio>
+#include <ios>
+#include <iostream>
+#include <system_error>
 
 #include "common/control_ids.h"
 #include "dialog/dialog_template.h"
@@ -12,6 +16,42 @@ namespace {
 constexpr const char* kProgramName = "kt6200-script";
 
 std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
+
+// Far beyond any command, and short of what memory holds.
+constexpr std::size_t kMaxLineBytes = std::size_t{1} << 20;
+
+enum class LineRead { Line, End, Failed };
+
+// One line, without its '\n'. A read error (thrown by a file's buffer, or kept by standard
+// input's C stream) and a line past the limit fail with the reason in `why`: a script cut
+// short must not pass for one that ran to its end.
+LineRead ReadLine(std::istream& in, std::string& line, std::string& why) {
+    line.clear();
+    std::streambuf* const buf = in.rdbuf();
+    try {
+        for (bool any = false;; any = true) {
+            const int c = buf->sbumpc();
+            if (c == std::char_traits<char>::eof()) {
+                if (&in == &std::cin && std::ferror(stdin) != 0) {
+                    why = "cannot be read: " + std::generic_category().message(errno);
+                    return LineRead::Failed;
+                }
+                return any ? LineRead::Line : LineRead::End;
+            }
+            if (c == '\n') return LineRead::Line;
+            if (line.size() == kMaxLineBytes) {
+                why = "longer than " + std::to_string(kMaxLineBytes) + " bytes, the limit for a line";
+                return LineRead::Failed;
+            }
+            line.push_back(static_cast<char>(c));
+        }
+    } catch (const std::ios_base::failure& e) {
+        why = "cannot be read: " + e.code().message();
+    } catch (const std::bad_alloc&) {
+        why = "cannot be read: out of memory";
+    }
+    return LineRead::Failed;
+}
 
 }  // namespace
 
@@ -150,10 +190,19 @@ void Runner::FinishTransfer() {
     port_.Shutdown();
 }
 
-int Runner::Run(std::istream& script) {
+int Runner::Run(std::istream& script, const std::string& name) {
     int status = 0;
     std::string line;
-    for (int number = 1; std::getline(script, line); ++number) {
+    std::string why;
+    for (int number = 1;; ++number) {
+        const LineRead read = ReadLine(script, line, why);
+        if (read == LineRead::End) break;
+        if (read == LineRead::Failed) {
+            err_ << kProgramName << ": " << (name.empty() ? "" : name + ": ") << "line " << number << ": "
+                 << why << std::endl;
+            status = kExitBadLine;
+            break;
+        }
         if (!line.empty() && line.back() == '\r') line.pop_back();
         // Editors that save "UTF-8 with BOM" put one before the first verb.
         if (number == 1 && line.starts_with("\xEF\xBB\xBF")) line.erase(0, 3);
@@ -172,7 +221,8 @@ int Runner::Run(std::istream& script) {
     return status;
 }
 
-int RunScript(std::istream& script, const std::string& exe_path, std::ostream& out, std::ostream& err) {
+int RunScript(std::istream& script, const std::string& exe_path, std::ostream& out, std::ostream& err,
+              const std::string& name) {
     Runner* runner = nullptr;
     ScriptUiPort port([&](const std::string& line) {
         if (runner) runner->WriteLine(line);
@@ -183,7 +233,7 @@ int RunScript(std::istream& script, const std::string& exe_path, std::ostream& o
     port.SetTimerHandler(
         [&](int id) { dlg.Dispatch(DialogMessage::Timer, static_cast<std::uintptr_t>(id)); });
     dlg.OnInitDialog();
-    return r.Run(script);
+    return r.Run(script, name);
 }
 
 std::string ExePathInDir(const std::string& dir) {

@@ -26,9 +26,10 @@ public:
     Runner(ScriptUiPort& port, CKT6200DemoDlg& dlg, std::ostream& out, std::ostream& err);
 
     // Runs every line; returns 0, or kExitBadLine at the first line that
-    // cannot be run. Either way a transfer still running at the end is
-    // cancelled and waited for, so that the worker never outlives the run.
-    int Run(std::istream& script);
+    // cannot be read or run (messages put `name`, the script's, before the line number). Either way a
+    // transfer still running at the end is cancelled and waited for, so that the worker never outlives the
+    // run.
+    int Run(std::istream& script, const std::string& name = "");
 
     // Writes one output line (used by the port's event sink too).
     void WriteLine(const std::string& line);
@@ -49,7 +50,8 @@ private:
 // The whole program after argument parsing: the port, the dialog (its
 // program directory derived from exe_path), initialisation, the script.
 // Returns the exit status.
-int RunScript(std::istream& script, const std::string& exe_path, std::ostream& out, std::ostream& err);
+int RunScript(std::istream& script, const std::string& exe_path, std::ostream& out, std::ostream& err,
+              const std::string& name = "");
 
 // The executable path the dialog is given for --appdir DIR.
 std::string ExePathInDir(const std::string& dir);

@@ -37,6 +37,7 @@ struct Session {
 };
 
 TEST(Runner, ScriptsGiveTheirOutputStatusAndOneErrorLine) {
+    const std::string too_long = "print\n" + std::string((1u << 20) + 1, 'x') + "\nprint\n";
     const struct {
         const char *script, *out;
         int status;
@@ -56,9 +57,11 @@ TEST(Runner, ScriptsGiveTheirOutputStatusAndOneErrorLine) {
         {"select IDC_EDIT_IDN 0\n", "", 2, "line 1: \"IDC_EDIT_IDN\" is not a list"},
         {"set IDC_COMBO_DEVICE Dev0\n", "", 2,
          "line 1: \"IDC_COMBO_DEVICE\" is a list: pick an item with select"},
+        {too_long.c_str(), "\"No device found.\"\n", 2,
+         "line 2: longer than 1048576 bytes, the limit for a line"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.script);
+        SCOPED_TRACE(std::string(c.script).substr(0, 80));
         const test::TempDir dir;
         Session s(dir);
         EXPECT_EQ(s.Run(c.script), c.status);

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <system_error>
 
+#include "emu/state_folder.h"
+
 namespace kt62::emu {
 
 LockFile::~LockFile() { Release(); }
@@ -31,15 +33,14 @@ void LockFile::Release() {
 }
 
 LockFile::Outcome LockFile::Acquire(const std::filesystem::path& file, LockFile& out, std::string& why) {
-    std::error_code ec;
-    std::filesystem::create_directories(file.parent_path(), ec);
-    if (ec) {
-        why = "cannot create " + file.parent_path().string() + ": " + ec.message();
-        return Outcome::Failed;
-    }
-    const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (!PrepareStateFolder(file.parent_path(), why)) return Outcome::Failed;
+    // Never through a link: whoever put one there would have the holder's pid written over
+    // what it points at.
+    const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) {
-        why = "cannot open " + file.string() + ": " + std::generic_category().message(errno);
+        why = "cannot open " + file.string() + ": " +
+              (errno == ELOOP ? std::string("a symbolic link; a lock file is never opened through one")
+                              : std::generic_category().message(errno));
         return Outcome::Failed;
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {

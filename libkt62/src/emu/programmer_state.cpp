@@ -11,6 +11,8 @@
 #include <mutex>
 #include <system_error>
 
+#include "emu/state_folder.h"
+
 namespace kt62::emu {
 namespace {
 
@@ -185,15 +187,12 @@ StateLoad LoadProgrammerState(const fs::path& file, ProgrammerState& out, std::s
 }
 
 bool SaveProgrammerState(const fs::path& file, const ProgrammerState& state, std::string& why) {
-    std::error_code ec;
-    fs::create_directories(file.parent_path(), ec);
-    if (ec) {
-        why = "cannot create " + file.parent_path().string() + ": " + ec.message();
-        return false;
-    }
-    // One writer at a time: the programmer's lock is held by whoever updates it.
+    if (!PrepareStateFolder(file.parent_path(), why)) return false;
+    // One writer at a time: the programmer's lock is held by whoever updates it. A new file,
+    // never one that a name left behind points at.
     const fs::path temp = file.string() + ".tmp";
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ::unlink(temp.c_str());
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) {
         why = ErrnoText("cannot create", temp);
         return false;

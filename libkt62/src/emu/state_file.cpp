@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 #include <system_error>
 
+#include "emu/state_folder.h"
 #include "fileio/file_access.h"
 
 namespace kt62::emu {
@@ -72,14 +73,13 @@ int32_t SaveState(const std::filesystem::path& file, const StoredState& s, std::
     j["unit_generations"] = s.unit_generation;
     const std::string text = j.dump(1) + "\n";
 
-    std::error_code ec;
-    std::filesystem::create_directories(file.parent_path(), ec);
-    if (ec) {
-        error = file.parent_path().string() + ": cannot create: " + ec.message();
+    const std::filesystem::path device_dir = file.parent_path();
+    if (!PrepareStateFolder(device_dir.parent_path(), error) || !PrepareStateFolder(device_dir, error))
         return KT62_E_STATE_IO;
-    }
     const std::filesystem::path tmp = file.string() + ".tmp";
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // A new file, never one that a name left behind points at.
+    ::unlink(tmp.c_str());
+    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd < 0) {
         error = SysError(tmp, "cannot create");
         return KT62_E_STATE_IO;

@@ -1,0 +1,53 @@
+#include "emu/state_folder.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <system_error>
+
+#include "config.h"
+
+namespace kt62::emu {
+
+bool PrepareStateFolder(const std::filesystem::path& dir, std::string& why) {
+    const std::string name = dir.string();
+    struct stat st {};
+    if (::stat(name.c_str(), &st) != 0 && errno == ENOENT) {
+        std::error_code ec;
+        if (dir == DefaultStateDir()) {
+            std::filesystem::create_directories(dir, ec);
+        } else if (!std::filesystem::is_directory(dir.parent_path(), ec)) {
+            why = dir.parent_path().string() + ": no such folder; nothing created";
+            return false;
+        } else if (::mkdir(name.c_str(), 0755) != 0 && errno != EEXIST) {
+            ec.assign(errno, std::generic_category());
+        }
+        if (ec) {
+            why = name + ": cannot create: " + ec.message();
+            return false;
+        }
+    }
+    if (::stat(name.c_str(), &st) != 0) {
+        why = name + ": " + std::generic_category().message(errno);
+        return false;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        why = name + ": not a folder";
+        return false;
+    }
+    if (st.st_uid != ::geteuid() && st.st_uid != 0) {
+        why = name + ": owned by uid " + std::to_string(st.st_uid) +
+              ", another user; state is kept only in a folder of this user's own";
+        return false;
+    }
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (st.st_mode & S_ISVTX) == 0) {
+        why = name + ": other users may write to it (mode " + std::to_string((st.st_mode >> 6) & 7) +
+              std::to_string((st.st_mode >> 3) & 7) + std::to_string(st.st_mode & 7) +
+              "); state is kept only in a folder they cannot change";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace kt62::emu

@@ -1,0 +1,16 @@
+// The folders emulator state is kept in: a programmer's state folder and its device<N>/ below.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace kt62::emu {
+
+// Makes sure `dir` is a folder to keep state in, and says why not in `why` ("<dir>: <reason>").
+// A missing folder is made only where its parent is there already; the default per-user folder
+// (DefaultStateDir) is made with its missing parents. A folder that another user could change
+// is refused: one owned by another user (but root), or one the group or others may write to
+// without the sticky bit, where anyone could put a link in place of a lock or state file.
+bool PrepareStateFolder(const std::filesystem::path& dir, std::string& why);
+
+}  // namespace kt62::emu
