@@ -131,7 +131,7 @@ public:
     std::string GetConfigPath() const;
 
     // ---- the sector transfers ----
-    bool TransferRunning() const { return transfer_.Running(); }
+    bool TransferRunning() const override { return transfer_.Running(); }
     // The cancel request of Exit: the running transfer stops after its
     // device call in progress.
     void CancelTransfer() { transfer_.CancelTransfer(); }

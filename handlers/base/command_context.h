@@ -32,6 +32,9 @@ public:
     // when it gave none.
     virtual void ShowLibraryReason() = 0;
 
+    // Whether a sector transfer's worker is running on the open device.
+    virtual bool TransferRunning() const = 0;
+
 protected:
     ~CommandContext() = default;
 };

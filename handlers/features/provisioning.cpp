@@ -46,6 +46,7 @@ std::variant<ConfigLayout, std::string> DeviceConfigLayout(KT62_HANDLE h, const 
 }
 
 void Provision(CommandContext& ctx, bool enable_unit0) {
+    if (features::RefusedDuringTransfer(ctx, "CFG 1 LUN")) return;
     const KT62_HANDLE h = ctx.Device();
     if (ConfigDescriptorLockedOnDevice(h)) {
         ctx.ShowLog(kConfigLockedText);

@@ -12,10 +12,18 @@
 
 namespace kt::features {
 
+bool RefusedDuringTransfer(CommandContext& ctx, const char* command) {
+    if (!ctx.TransferRunning()) return false;
+    ctx.AppendLog(kRefusedDuringTransferText);
+    ctx.ShowStatus(Format("%s: refused while a sector transfer runs; nothing was sent.", command));
+    return true;
+}
+
 // The pane never speaks of a reset; a reset that did not happen (refused on
 // a read-only host, a failing device) is said in the status line, so that
 // nobody takes the silence for a reset.
 void Reset(CommandContext& ctx) {
+    if (RefusedDuringTransfer(ctx, "Reset")) return;
     (void)kt62LastMessage(nullptr, 0);
     const std::int32_t r = kt62UfsReset(ctx.Device(), kHardwareReset);
     if (r != 0) {
@@ -27,6 +35,7 @@ void Reset(CommandContext& ctx) {
 }
 
 void Update(CommandContext& ctx) {
+    if (RefusedDuringTransfer(ctx, "Update")) return;  // before the file is asked for
     const auto path = ctx.Ui().ChooseFile(FileChooserMode::Open, kFirmwareFileFilter);
     if (!path) return;
     ctx.ShowLog(kUpdatingText);

@@ -27,6 +27,7 @@ public:
     void AppendLog(const std::string& line) override { ui_.AppendText(IDC_EDIT_LOG, "\r\n" + line); }
     void ShowStatus(const std::string& text) override { ui_.SetText(IDC_STATIC_STATUS, text); }
     void ShowLibraryReason() override {}
+    bool TransferRunning() const override { return false; }
 
     FakeUiPort& Port() { return ui_; }
 
