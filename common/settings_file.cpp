@@ -213,7 +213,7 @@ bool Utf8Name(std::string_view s) { return UnitsToText(TextToUnits(s)) == s; }
 
 // ---- files ----
 
-enum class FileState { Read, Missing, Unreadable };
+enum class FileState { Read, Missing, Unreadable, TooLarge };
 
 FileState ReadWhole(const std::string& path, std::string& bytes, struct stat& st) {
     // Non-blocking open: a FIFO in the file's place must not hang the program.
@@ -221,6 +221,9 @@ FileState ReadWhole(const std::string& path, std::string& bytes, struct stat& st
     if (fd < 0) return errno == ENOENT ? FileState::Missing : FileState::Unreadable;
     FileState state = FileState::Read;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) state = FileState::Unreadable;
+    // Every lookup reads the whole file: a huge one would cost seconds per key, or all memory.
+    if (state == FileState::Read && static_cast<std::uint64_t>(st.st_size) > kSettingsFileLimit)
+        state = FileState::TooLarge;
     char buffer[8192];
     while (state == FileState::Read) {
         const ssize_t n = read(fd, buffer, sizeof buffer);
@@ -228,6 +231,7 @@ FileState ReadWhole(const std::string& path, std::string& bytes, struct stat& st
         if (n < 0) state = FileState::Unreadable;
         if (n <= 0) break;
         bytes.append(buffer, static_cast<std::size_t>(n));
+        if (bytes.size() > kSettingsFileLimit) state = FileState::TooLarge;  // it grew while read
     }
     close(fd);
     return state;
@@ -260,6 +264,14 @@ std::optional<std::string> Lookup(const std::string& path, std::string_view sect
 }
 
 }  // namespace
+
+std::string SettingsFileRefusal(const std::string& path) {
+    std::string bytes;
+    struct stat st {};
+    if (ReadWhole(path, bytes, st) != FileState::TooLarge) return {};
+    return Format("%s: larger than %zu MiB, the limit of a settings file; its settings are not used",
+                  path.c_str(), kSettingsFileLimit >> 20);
+}
 
 bool HasSetting(const std::string& path, std::string_view section, std::string_view key) {
     return Lookup(path, section, key).has_value();
@@ -315,6 +327,10 @@ bool WriteSettingString(const std::string& path, std::string_view section, std::
     struct stat st {};
     const FileState state = ReadWhole(path, bytes, st);
     if (state == FileState::Unreadable) return false;  // never replace what could not be read
+    if (state == FileState::TooLarge) {
+        errno = EFBIG;  // the caller's message gives the system's words for it
+        return false;
+    }
     if (state == FileState::Read && access(path.c_str(), W_OK) != 0) return false;
     Document doc = Decode(bytes);
     std::string& text = doc.text;

@@ -18,6 +18,14 @@
 
 namespace kt {
 
+// The largest settings file read; a larger one reads as missing and is never rewritten. Language
+// captions take a few KiB.
+inline constexpr std::size_t kSettingsFileLimit = std::size_t{1} << 20;
+
+// Why an existing file is not read as settings (larger than the limit), with its name and the
+// limit; empty when it is read, or missing.
+std::string SettingsFileRefusal(const std::string& path);
+
 // The integer of a key: leading blanks, an optional sign and decimal digits
 // up to the first other character (no digits: 0; wraps like a 32-bit
 // value). A missing file, section or key, or an empty value, gives

@@ -41,6 +41,8 @@ bool CKT6200DemoDlg::OnInitDialog() {
     m_ui.ListSelect(IDC_COMBO_DME_TYPE, 1);
     ApplyLanguage(-1);
     OnRefresh();
+    // After the search, whose pane message would clear it; a reason the search gave comes first.
+    if (!m_statusShown) ShowConfigRefusal();
     return true;
 }
 

@@ -128,6 +128,9 @@ public:
     void ApplyLanguage(int n);
     // Says in the status line that Config.ini could not take the language.
     void NotSaved(const std::string& path);
+    // Says in the status line that a Config.ini is too large to be read (its languages are then
+    // left out as those of a missing one).
+    void ShowConfigRefusal();
     std::string GetConfigPath() const;
 
     // ---- the sector transfers ----

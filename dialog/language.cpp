@@ -78,6 +78,14 @@ void CKT6200DemoDlg::NotSaved(const std::string& path) {
     ShowStatus(Format("%s: the language choice was not saved%s", path.c_str(), reason.c_str()));
 }
 
+void CKT6200DemoDlg::ShowConfigRefusal() {
+    for (const std::string& path : {GetConfigPath(), ShippedFile(m_strAppDir, kConfigName)})
+        if (const std::string why = SettingsFileRefusal(path); !why.empty()) {
+            ShowStatus(why);
+            return;
+        }
+}
+
 std::string CKT6200DemoDlg::GetConfigPath() const {
     return WritableFileFolder(m_strAppDir, UserConfigDir(), kConfigName) + kConfigName;
 }
@@ -117,6 +125,7 @@ void CKT6200DemoDlg::OnLanguage() {
     errno = 0;
     if (!WriteSettingString(written, kSettingSection, kLangIdKey, Format("%d", n))) NotSaved(written);
     ApplyLanguage(n);
+    ShowConfigRefusal();
 }
 
 }  // namespace kt

@@ -233,6 +233,27 @@ TEST_F(Language, WhereTheChoiceIsKeptFollowsWhatTheUserMayWrite) {
     }
 }
 
+// A Config.ini larger than the limit (here filled up with NULs, sparse) counts as a missing one: the
+// captions stay the identifier names, a press changes no byte of it, and the status line names it
+// and the limit. One at the limit is read.
+TEST_F(Language, AConfigLargerThanTheLimitIsLeftAsAMissingOne) {
+    const std::string refused =
+        Config() + ": larger than 1 MiB, the limit of a settings file; its settings are not used";
+    const std::tuple<std::uintmax_t, const char*, const char*> cases[] = {
+        {kSettingsFileLimit, "b", ""}, {kSettingsFileLimit + 1, "IDOK", "r"}, {3ull << 30, "IDOK", "r"}};
+    for (const auto& [size, caption, status] : cases) {
+        SCOPED_TRACE(size);
+        dir_.Write("prog/Config.ini", TwoLanguages("1"));
+        fs::resize_file(Config(), size);
+        EXPECT_EQ(Run(0), caption);
+        EXPECT_EQ(ui_->GetText(IDC_STATIC_STATUS), *status ? refused : "");
+        if (!*status) continue;
+        EXPECT_EQ(Run(1), caption);
+        EXPECT_EQ(ui_->GetText(IDC_STATIC_STATUS), refused);
+        EXPECT_EQ(fs::file_size(Config()), size);
+    }
+}
+
 // Every control the shipped file translates takes its caption, and its English ones are the template's.
 TEST_F(Language, ShippedConfigTranslatesEveryCaptionItHolds) {
     const std::string shipped = dir_.Write("prog/Config.ini", TempDir::Read(KT_SHIPPED_CONFIG_INI));
