@@ -69,7 +69,14 @@ ConfigSource::Snapshot ConfigSource::Take() {
     s.env = EnvOrEmpty("KT62_EMULATOR");
     if (s.backend == "linux" || (s.backend == "auto" && s.env.empty())) {
         s.hosts = host::DiscoverHosts(EnvOrEmpty("KT62_LINUX_ROOT"), EnvOrEmpty("KT62_SG"));
-        s.linux_write = EnvOrEmpty("KT62_LINUX_WRITE") == "1";
+        const std::string write = EnvOrEmpty("KT62_LINUX_WRITE");
+        s.linux_write = write == "1";
+        // "yes" or "true" reads as a wish to write that is not granted: say so, once per value.
+        static std::string told;  // Take runs under the registry's lock
+        if (!write.empty() && write != "1" && write != "0" && write != told)
+            Complain("KT62_LINUX_WRITE=" + write + ": only 1 turns writes on; the Linux hosts stay read-only",
+                     false);
+        told = write;
     }
     if (s.env.empty()) {
         s.default_state_dir = DefaultStateDir();

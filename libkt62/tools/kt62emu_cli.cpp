@@ -25,6 +25,8 @@ Args Parse(const std::vector<std::string>& words, const std::set<std::string>& v
     Args a;
     for (size_t i = 0; i < words.size(); ++i) {
         std::string w = words[i];
+        // Messages name the option as it was typed: "-o", not the "--output" it stands for.
+        const std::string typed = w.substr(0, w.find('='));
         if (w == "-o") w = "--output";
         if (w.rfind("--", 0) != 0 || w == "--") {
             a.positional.push_back(w);
@@ -37,17 +39,17 @@ Args Parse(const std::vector<std::string>& words, const std::set<std::string>& v
             name.resize(eq);
         }
         if (flags.contains(name)) {
-            if (value) Fail(kExitUsage, "--" + name + " takes no value");
+            if (value) Fail(kExitUsage, typed + " takes no value");
             a.flags.insert(name);
         } else if (valued.contains(name)) {
             if (!value) {
-                if (i + 1 >= words.size()) Fail(kExitUsage, "--" + name + " needs a value");
+                if (i + 1 >= words.size()) Fail(kExitUsage, typed + " needs a value");
                 value = words[++i];
             }
-            if (a.values.contains(name)) Fail(kExitUsage, "--" + name + " given twice");
+            if (a.values.contains(name)) Fail(kExitUsage, typed + " given twice");
             a.values[name] = *value;
         } else {
-            Fail(kExitUsage, "unknown option --" + name);
+            Fail(kExitUsage, "unknown option " + typed);
         }
     }
     return a;

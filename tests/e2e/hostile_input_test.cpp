@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -37,7 +38,7 @@ struct Case {
     const char* name;
     std::vector<std::string> args;  // kt6200-script SCRIPT when empty, else kt62emu ARGS
     const char* script;
-    const char* env;          // one more variable, or ""
+    const char* env;          // more variables (blank between), or ""
     const char* stdout_path;  // "" for the output file
     int status;
     const char* says;
@@ -74,6 +75,7 @@ const Case kCases[] = {
     {"state file's temporary that is a link", {"create", "--profile", "@/tmp.json"}, "", "", "", 0, "created a factory-fresh device"},
     {"state folder of another user", {"show", "--profile", "@/theirs.json"}, "", "", "", 1, "@/theirs: owned by uid 65534, another user", "", true},
     {"Config.ini another user's link", {}, "click IDC_BUTTON_LANGUAGE\ntext IDC_STATIC_STATUS\n", "", "", 0, "Config.ini: the language choice was not saved", "", true},
+    {"writes asked for with yes", {}, "print\n", "KT62_EMULATOR= KT62_BACKEND=linux KT62_LINUX_ROOT=@/folder KT62_LINUX_WRITE=yes", "", 0, "kt62: KT62_LINUX_WRITE=yes: only 1 turns writes on; the Linux hosts stay read-only"},
     {"configuration.descr another user's link", {}, "set IDC_EDIT_IDN 1\nclick IDC_BTN_DESC_READ\nprint\n", "", "", 0, "configuration.descr: a symbolic link owned by uid 65534 to a file owned by uid 0; not followed for writing", "", true},
 };
 // clang-format on
@@ -122,8 +124,10 @@ TEST(HostileInput, EachEntryPointRefusesWithinSecondsAndSaysWhy) {
         if (argv[0] == KT_SCRIPT_EXE && !c.args.empty()) argv.back() = At(c.args[0], d);
         if (argv[0] == KT62EMU_EXE)
             for (const std::string& a : c.args) argv.push_back(At(a, d));
-        argv.insert(argv.begin(), {"XDG_DATA_HOME=" + d + "/data", "KT62_EMULATOR=" + d + "/p.json",
-                                   At(*c.env ? c.env : "KT62_TRACE=", d)});
+        std::vector<std::string> env = {"XDG_DATA_HOME=" + d + "/data", "KT62_EMULATOR=" + d + "/p.json"};
+        std::istringstream more(At(*c.env ? c.env : "KT62_TRACE=", d));
+        for (std::string word; more >> word;) env.push_back(word);
+        argv.insert(argv.begin(), env.begin(), env.end());
         const int status = RunFor5s(argv, d + "/out.txt", c.stdout_path);
         const std::string out = TempDir::Read(d + "/out.txt");
         ASSERT_NE(status, 137) << "still running after 5 s: " << out;

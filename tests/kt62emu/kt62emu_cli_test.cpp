@@ -61,6 +61,7 @@ TEST_F(Kt62emuTest, MistakesGetAMessageAndTheirOwnStatus) {
     const std::tuple<std::string, int, const char*> cases[] = {
         {"", 2, "no command given"},
         {"show --colour", 2, "unknown option --colour"},
+        {"create -o x", 2, "unknown option -o"},
         {"create --capacity 8G", 2, "the built-in programmer has the default device only"},
         {"create --profile " + Profile() + " --capacity 1000", 1, "programmers[0].ufs.raw_capacity_bytes"},
         {"show --profile " + Profile() + " --position 1", 1, "there is no position 1"},
