@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <optional>
+#include <system_error>
+#include <utility>
 #include <vector>
 
 #include "common/text_format.h"
@@ -239,8 +241,7 @@ FileState ReadWhole(const std::string& path, std::string& bytes, struct stat& st
 
 // The old file stays whole until the new one is complete on disk; a file
 // we may write in a folder that refuses new files is rewritten in place.
-bool ReplaceFile(const std::string& path, std::string_view bytes) {
-    std::string why;
+bool ReplaceFile(const std::string& path, std::string_view bytes, std::string& why) {
     return fileio::ReplaceWhole(path, bytes, why);
 }
 
@@ -312,7 +313,12 @@ std::string ReadSettingString(const std::string& path, std::string_view section,
 }
 
 bool WriteSettingString(const std::string& path, std::string_view section, std::string_view key,
-                        std::string_view value) {
+                        std::string_view value, std::string* why) {
+    std::string reason;
+    const auto refuse = [&](std::string text) {
+        if (why != nullptr) *why = std::move(text);
+        return false;
+    };
     section = Trim(section);
     key = Trim(key);
     // Names and values that would read back as something else are refused
@@ -321,17 +327,22 @@ bool WriteSettingString(const std::string& path, std::string_view section, std::
         !Utf8Name(section) || !Utf8Name(key) || section.find(']') != std::string_view::npos ||
         key.find('=') != std::string_view::npos || key.front() == '[' || key.front() == ';' ||
         key.front() == '#')
-        return false;
+        return refuse("a name or value that cannot be stored");
 
     std::string bytes;
     struct stat st {};
     const FileState state = ReadWhole(path, bytes, st);
-    if (state == FileState::Unreadable) return false;  // never replace what could not be read
+    if (state == FileState::Unreadable) {  // never replace what could not be read
+        // The open that failed says why: a FIFO, a folder, no permission.
+        (void)fileio::OpenForReading(path, reason);
+        return refuse(reason.empty() ? std::string("cannot be read") : reason);
+    }
     if (state == FileState::TooLarge) {
         errno = EFBIG;  // the caller's message gives the system's words for it
-        return false;
+        return refuse(std::generic_category().message(EFBIG));
     }
-    if (state == FileState::Read && access(path.c_str(), W_OK) != 0) return false;
+    if (state == FileState::Read && access(path.c_str(), W_OK) != 0)
+        return refuse(std::generic_category().message(errno));
     Document doc = Decode(bytes);
     std::string& text = doc.text;
     const std::vector<Line> lines = ParseLines(text);
@@ -357,7 +368,7 @@ bool WriteSettingString(const std::string& path, std::string_view section, std::
     }
     if (state == FileState::Read && edited == text) return true;
     text = std::move(edited);
-    return ReplaceFile(path, Encode(doc));
+    return ReplaceFile(path, Encode(doc), reason) || refuse(reason);
 }
 
 }  // namespace kt

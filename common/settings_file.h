@@ -47,8 +47,9 @@ bool HasSetting(const std::string& path, std::string_view section, std::string_v
 // key goes after the last entry of its section, a new section at the end of
 // the file. False when nothing could be written (names that cannot be
 // stored, a file that cannot be read, a directory that cannot be written, a
-// full disk); the file is then unchanged.
+// full disk); the file is then unchanged, and `why`, when given, says why
+// (without the file's name).
 bool WriteSettingString(const std::string& path, std::string_view section, std::string_view key,
-                        std::string_view value);
+                        std::string_view value, std::string* why = nullptr);
 
 }  // namespace kt

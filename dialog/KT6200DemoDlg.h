@@ -127,7 +127,7 @@ public:
     // ---- interface language ----
     void ApplyLanguage(int n);
     // Says in the status line that Config.ini could not take the language.
-    void NotSaved(const std::string& path);
+    void NotSaved(const std::string& path, const std::string& why);
     // Says in the status line that a Config.ini is too large to be read (its languages are then
     // left out as those of a missing one).
     void ShowConfigRefusal();

@@ -60,10 +60,20 @@ public:
     const std::string& For(std::string_view section, std::string_view key) const {
         return written_ == installed_ || HasSetting(written_, section, key) ? written_ : installed_;
     }
-    const std::string& Written() const {
-        // The user's folder appears with the first choice stored in it.
-        if (written_ != installed_) (void)MakeUserFolders(written_.substr(0, written_.rfind('/') + 1));
-        return written_;
+    const std::string& Written() const { return written_; }
+    // Stores a setting in the written file: empty, or why it was not stored. The user's folder
+    // appears with the first choice stored in it; when it cannot be made, that is the reason (the
+    // file then missing in it would say "No such file or directory").
+    std::string Write(std::string_view section, std::string_view key, const std::string& value) const {
+        if (written_ != installed_) {
+            const std::string folder = written_.substr(0, written_.rfind('/'));
+            errno = 0;
+            if (!MakeUserFolders(folder + "/"))
+                return folder + ": " + (errno != 0 ? std::generic_category().message(errno) : "not a folder");
+        }
+        std::string why;
+        if (WriteSettingString(written_, section, key, value, &why)) return {};
+        return why.empty() ? std::string("cannot be written") : why;
     }
 
 private:
@@ -72,10 +82,8 @@ private:
 
 }  // namespace
 
-void CKT6200DemoDlg::NotSaved(const std::string& path) {
-    const int error = errno;  // of the call that failed, when it was the system's
-    const std::string reason = error ? ": " + std::generic_category().message(error) : std::string();
-    ShowStatus(Format("%s: the language choice was not saved%s", path.c_str(), reason.c_str()));
+void CKT6200DemoDlg::NotSaved(const std::string& path, const std::string& why) {
+    ShowStatus(Format("%s: the language choice was not saved: %s", path.c_str(), why.c_str()));
 }
 
 void CKT6200DemoDlg::ShowConfigRefusal() {
@@ -97,9 +105,8 @@ void CKT6200DemoDlg::ApplyLanguage(int n) {
     } else {
         // The captions change all the same; the next start finds the old
         // index, which the status line says.
-        const std::string& written = files.Written();
-        errno = 0;
-        if (!WriteSettingString(written, kSettingSection, kLangIdKey, Format("%d", n))) NotSaved(written);
+        if (const std::string why = files.Write(kSettingSection, kLangIdKey, Format("%d", n)); !why.empty())
+            NotSaved(files.Written(), why);
     }
     const std::string key = Format("%d", n);
     const std::string section = ReadSettingString(files.For(kSettingSection, key), kSettingSection, key,
@@ -121,9 +128,8 @@ void CKT6200DemoDlg::OnLanguage() {
     if (ReadSettingString(files.For(kSettingSection, key), kSettingSection, key, "", kSectionNameChars)
             .empty())
         n = 0;
-    const std::string& written = files.Written();
-    errno = 0;
-    if (!WriteSettingString(written, kSettingSection, kLangIdKey, Format("%d", n))) NotSaved(written);
+    if (const std::string why = files.Write(kSettingSection, kLangIdKey, Format("%d", n)); !why.empty())
+        NotSaved(files.Written(), why);
     ApplyLanguage(n);
     ShowConfigRefusal();
 }

@@ -74,7 +74,7 @@ const Case kCases[] = {
     {"lock file that is a link", {"power-cycle", "--profile", "@/linked.json"}, "", "", "", 1, "programmer0.lock: a symbolic link; a lock file is never opened through one"},
     {"state file's temporary that is a link", {"create", "--profile", "@/tmp.json"}, "", "", "", 0, "created a factory-fresh device"},
     {"state folder of another user", {"show", "--profile", "@/theirs.json"}, "", "", "", 1, "@/theirs: owned by uid 65534, another user", "", true},
-    {"Config.ini another user's link", {}, "click IDC_BUTTON_LANGUAGE\ntext IDC_STATIC_STATUS\n", "", "", 0, "Config.ini: the language choice was not saved", "", true},
+    {"Config.ini another user's link", {}, "click IDC_BUTTON_LANGUAGE\ntext IDC_STATIC_STATUS\n", "", "", 0, "Config.ini: the language choice was not saved: a symbolic link owned by uid 65534 to a file owned by uid 0", "", true},
     {"writes asked for with yes", {}, "print\n", "KT62_EMULATOR= KT62_BACKEND=linux KT62_LINUX_ROOT=@/folder KT62_LINUX_WRITE=yes", "", 0, "kt62: KT62_LINUX_WRITE=yes: only 1 turns writes on; the Linux hosts stay read-only"},
     {"configuration.descr another user's link", {}, "set IDC_EDIT_IDN 1\nclick IDC_BTN_DESC_READ\nprint\n", "", "", 0, "configuration.descr: a symbolic link owned by uid 65534 to a file owned by uid 0; not followed for writing", "", true},
 };

@@ -2,12 +2,14 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <filesystem>
 #include <functional>
+#include <iostream>
 #include <memory>
 
 #include "common/control_ids.h"
@@ -231,6 +233,38 @@ TEST_F(Language, WhereTheChoiceIsKeptFollowsWhatTheUserMayWrite) {
         EXPECT_EQ(TempDir::Read(Config()) + TempDir::Read(dir_.Path() + "/home/kt6200/Config.ini"),
                   TwoLanguages(file_after) + user_file);
     }
+}
+
+// A choice that is not stored says why in the status line: the user's folder that cannot be made
+// (not the file missing in it), the user's Config.ini that is no regular file.
+TEST_F(Language, TheStatusLineSaysWhyTheChoiceWasNotSaved) {
+    const std::string user = dir_.Path() + "/home/kt6200";
+    const std::tuple<int, bool, std::string> cases[] = {
+        {0555, false,
+         user + "/Config.ini: the language choice was not saved: " + user + ": Permission denied"},
+        {0777, true, user + "/Config.ini: the language choice was not saved: not a regular file (a FIFO)"}};
+    fs::permissions(dir_.Path(), fs::perms(0755));
+    dir_.Write("prog/Config.ini", TwoLanguages("0"));
+    fs::permissions(dir_.Path() + "/prog", fs::perms(0555));
+    for (const auto& [home, fifo, said] : cases) {
+        SCOPED_TRACE(said);
+        fs::remove_all(dir_.Path() + "/home");
+        fs::create_directories(fifo ? user : dir_.Path() + "/home");
+        if (fifo) {
+            ASSERT_EQ(mkfifo((user + "/Config.ini").c_str(), 0666), 0);
+            fs::permissions(user, fs::perms(0777));
+        }
+        fs::permissions(dir_.Path() + "/home", fs::perms(home));
+        const int status = RunUnprivileged([&, said = said] {
+            Run(1);
+            const std::string got = ui_->GetText(IDC_STATIC_STATUS);
+            if (got != said) std::cerr << "status line: " << got << "\n";
+            return got == said ? 0 : 1;
+        });
+        EXPECT_EQ(status, 0);
+    }
+    fs::permissions(dir_.Path() + "/prog", fs::perms(0755));
+    fs::permissions(dir_.Path() + "/home", fs::perms(0755));
 }
 
 // A Config.ini larger than the limit (here filled up with NULs, sparse) counts as a missing one: the
