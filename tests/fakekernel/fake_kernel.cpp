@@ -149,11 +149,17 @@ void LayOutHost(const fs::path& root, const HostSpec& spec) {
     // The class entry leads back to the unit, as KT62_SG's discovery follows it.
     fs::create_directories(root / "sys/class/scsi_generic" / spec.sg);
     fs::create_directory_symlink(unit, root / "sys/class/scsi_generic" / spec.sg / "device");
+    // A machine always has a mount table; a test that wants one of its own writes it.
+    if (!fs::exists(root / "proc/self/mounts")) Touch(root / "proc/self/mounts");
     if (spec.block.empty()) return;
-    fs::create_directories(unit / "block" / spec.block / "queue");
+    const fs::path disk = unit / "block" / spec.block;
+    fs::create_directories(disk / "queue");
     if (spec.max_hw_sectors_kb != 0)
-        Touch(unit / "block" / spec.block / "queue/max_hw_sectors_kb",
-              std::to_string(spec.max_hw_sectors_kb) + "\n");
+        Touch(disk / "queue/max_hw_sectors_kb", std::to_string(spec.max_hw_sectors_kb) + "\n");
+    // The block class entry and its way back to the unit, by which a disk's sg node is found.
+    fs::create_directory_symlink(unit, disk / "device");
+    fs::create_directories(root / "sys/class/block");
+    fs::create_directory_symlink(disk, root / "sys/class/block" / spec.block);
     Touch(root / "dev" / spec.block);
 }
 

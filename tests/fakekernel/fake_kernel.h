@@ -145,7 +145,9 @@ private:
 
 // Lays out the sys and dev entries of a host under `root` as Linux shows them, with plain files:
 // R/sys/class/bsg/ufs-bsgN, R/dev/bsg/ufs-bsgN, the SCSI device folder N:0:0:0 of logical unit 0
-// with scsi_generic/sgX and block/sdX/queue/max_hw_sectors_kb, R/dev/sgX and R/dev/sdX.
+// with scsi_generic/sgX and block/sdX/queue/max_hw_sectors_kb, the class entries
+// R/sys/class/scsi_generic/sgX and R/sys/class/block/sdX leading back to it, R/dev/sgX, R/dev/sdX,
+// and an empty R/proc/self/mounts when there is none.
 void LayOutHost(const std::filesystem::path& root, const HostSpec& spec);
 
 }  // namespace kt62::fake

@@ -3,9 +3,13 @@
 // (The e2e case linux_kernel_failures shows the query timeout, the zero and stale replies, EPERM,
 // descriptor sense, a host status and a short read in the pane, and a refused reset and the whole
 // sense in the status line.)
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 
 #include "emulator_fixture.h"
 #include "fake_kernel.h"
@@ -213,6 +217,88 @@ TEST_F(LinuxHost, WritesAreRefusedWhileAPartitionOfTheUnitIsMounted) {
     EXPECT_NE(err.find("mounted"), std::string::npos) << err;
     dir_.Write("root/proc/self/mounts", "/dev/sdab1 /mnt ext4 rw 0 0\n");
     EXPECT_EQ(Call(h, "write"), KT62_OK);
+}
+
+// A machine laid out against the backend ends at once in a refusal that names its cause: a
+// KT62_SG entry that is no SCSI generic node is not listed, a queue value that cannot be read is
+// taken as absent, and a write whose unit cannot be shown free sends nothing to the kernel.
+TEST_F(LinuxHost, HostileLayoutsAreRefusedAtOnce) {
+    namespace fs = std::filesystem;
+    const auto fifo = [](const fs::path& p) {
+        fs::create_directories(p.parent_path());
+        ASSERT_EQ(mkfifo(p.c_str(), 0600), 0) << p;
+    };
+    const auto sg_entry = [](const fs::path& r, const char* name) {
+        fs::create_directories(r / "sys/class/scsi_generic" / name);
+    };
+    const std::string unit = "sys/bus/scsi/devices/0:0:0:0", queue = unit + "/block/sda/queue";
+    const struct {
+        const char* sg;  // KT62_SG
+        std::function<void(const fs::path&)> lay_out;
+        bool write;  // else the search alone
+        const char* says;
+    } cases[] = {
+        {"/dev/sda", [](const fs::path&) {}, false,
+         "KT62_SG: /dev/sda: not a SCSI generic node (no /sys/class/scsi_generic/sda); use /dev/sg0,"},
+        {"/dev/sg5", [&](const fs::path& r) { fs::create_directories(r / "dev/sg5"), sg_entry(r, "sg5"); },
+         false, "/dev/sg5: a directory, not"},
+        {"/dev/sg6", [&](const fs::path& r) { fifo(r / "dev/sg6"), sg_entry(r, "sg6"); }, false,
+         "/dev/sg6: a FIFO, not"},
+        {"/", [](const fs::path&) {}, false, "KT62_SG: /: a directory, not"},
+        {"",
+         [&](const fs::path& r) {
+             fs::remove(r / queue / "max_hw_sectors_kb"), fifo(r / queue / "max_hw_sectors_kb");
+         },
+         false, "max_hw_sectors_kb: not a regular file (a FIFO); taken as 512"},
+        {"",
+         [&](const fs::path& r) {
+             fs::remove(r / queue / "max_hw_sectors_kb");
+             fs::create_symlink("/dev/zero", r / queue / "max_hw_sectors_kb");
+         },
+         false, "max_hw_sectors_kb: not a regular file (a character device)"},
+        {"", [&](const fs::path& r) { fs::create_directories(r / unit / "block/sdb"); }, true,
+         "cannot be told: 2 block devices in"},
+        {"", [&](const fs::path& r) { fs::remove_all(r / unit / "block/sda"); }, true,
+         "cannot be told: no block device in"},
+        {"", [](const fs::path& r) { fs::remove(r / "proc/self/mounts"); }, true,
+         "proc/self/mounts cannot be read: No such file"},
+        {"", [&](const fs::path& r) { fs::remove(r / "proc/self/mounts"), fifo(r / "proc/self/mounts"); },
+         true, "proc/self/mounts cannot be read: not a regular file (a FIFO); writes refused"},
+        {"", [](const fs::path& r) { fs::resize_file(r / "proc/self/mounts", (4 << 20) + 1); }, true,
+         "cannot be read: larger than 4194304 bytes"},
+    };
+    setenv("KT62_BACKEND", "linux", 1);
+    setenv("KT62_LINUX_WRITE", "1", 1);
+    const std::string requests = dir_.Path() + "/requests";
+    int row = 0;
+    for (const auto& c : cases) {
+        const fs::path root = dir_.Path() + "/hostile" + std::to_string(++row);
+        kt62::fake::FakeKernel kernel(root, root.string() + "-state");
+        kt62::fake::HostSpec host;
+        host.ufs_json = R"({"raw_capacity_bytes":16777216})";
+        kernel.AddHost(host);
+        c.lay_out(root);
+        kernel.LogTo(requests);
+        kt62::host::SetTransport(&kernel);
+        setenv("KT62_LINUX_ROOT", root.c_str(), 1);
+        setenv("KT62_SG", c.sg, 1);
+        std::string err;
+        alarm(10);  // a read that blocks ends the test here
+        if (!c.write) {
+            err = Stderr([&] { EXPECT_EQ(kt62Search(), 1) << row; });
+        } else {
+            KT62_HANDLE h = OpenAfterSearch(0);
+            fs::remove(requests);
+            err = Stderr([&] { EXPECT_EQ(Call(h, "write"), KT62_E_UNIT_IN_USE) << row; });
+            EXPECT_EQ(kt::test::TempDir::Read(requests), "") << row;
+            kt62Close(h);
+            opened_.clear();
+        }
+        alarm(0);
+        EXPECT_NE(err.find(c.says), std::string::npos) << row << ": " << err;
+        kt62::host::SetTransport(nullptr);
+    }
+    unsetenv("KT62_SG");
 }
 
 TEST_F(LinuxHost, BackendChoice) {

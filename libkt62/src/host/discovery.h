@@ -10,10 +10,11 @@ namespace kt62::host {
 
 // One programmer as discovery finds it. Node paths carry the root; empty when absent.
 struct HostNodes {
-    std::string name;        // "ufs-bsg0", or "sg3" for a SCSI-only programmer
-    std::string bsg_node;    // query and DME; empty for a SCSI-only programmer
-    std::string sg_node;     // SCSI on logical unit 0
-    std::string block_node;  // logical unit 0's block device: sector transfers, the in-use check
+    std::string name;           // "ufs-bsg0", or "sg3" for a SCSI-only programmer
+    std::string bsg_node;       // query and DME; empty for a SCSI-only programmer
+    std::string sg_node;        // SCSI on logical unit 0
+    std::string block_node;     // logical unit 0's block device: sector transfers, the in-use check
+    std::string block_problem;  // why block_node is empty: no block device, or several
     uint32_t max_hw_sectors_kb = 512;
     uint32_t max_segments = 0;  // of the block device's queue; 0: not known
     std::string mounts_file;    // the root's proc/self/mounts
@@ -21,7 +22,8 @@ struct HostNodes {
 };
 
 // The hosts `root`/sys/class/bsg/ufs-bsg<N> in ascending N, then the SCSI generic nodes of
-// `sg_list` (paths separated by ':', taken under root), in that order.
+// `sg_list` (paths separated by ':', taken under root), in that order. An entry of `sg_list`
+// that is no SCSI generic node is left out, with the reason on standard error.
 std::vector<HostNodes> DiscoverHosts(const std::string& root, const std::string& sg_list);
 
 }  // namespace kt62::host

@@ -10,12 +10,14 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 #include "diag.h"
 #include "encoding/big_endian.h"
+#include "fileio/file_access.h"
 #include "host/codec.h"
 #include "host/transport.h"
 #include "trace.h"
@@ -74,15 +76,26 @@ std::string SpecVersionText(uint16_t bcd) {
     return text;
 }
 
-// True when a line of /proc/self/mounts names `node` or one of its partitions as its source.
-bool MountedIn(const std::string& mounts_file, const std::string& node_name) {
-    std::ifstream in(mounts_file);
+// The mount table of a machine with thousands of mounts is a few hundred KiB.
+constexpr size_t kMountTableLimit = size_t{4} << 20;
+
+// Whether a line of /proc/self/mounts names `node` or one of its partitions as its source;
+// nullopt, with `why` set, when the table cannot be read: nothing then shows the unit is free.
+std::optional<bool> MountedIn(const std::string& mounts_file, const std::string& node_name,
+                              std::string& why) {
+    // procfs gives the file a size of 0: it is read to its end, up to the limit.
+    const std::optional<std::string> table = kt::fileio::ReadWhole(mounts_file, kMountTableLimit, why);
+    if (!table) return std::nullopt;
     const std::string device = "/dev/" + node_name;
-    std::string source;
-    std::string rest;
-    while (in >> source && std::getline(in, rest)) {
-        if (source.rfind(device, 0) != 0) continue;
-        const std::string tail = source.substr(device.size());
+    std::string_view rest(*table);
+    while (!rest.empty()) {
+        const size_t end = std::min(rest.find('\n'), rest.size());
+        std::string_view source = rest.substr(0, end);
+        rest.remove_prefix(std::min(end + 1, rest.size()));
+        source.remove_prefix(std::min(source.find_first_not_of(" \t"), source.size()));
+        source = source.substr(0, source.find_first_of(" \t"));
+        if (source.substr(0, device.size()) != device) continue;
+        const std::string_view tail = source.substr(device.size());
         if (std::all_of(tail.begin(), tail.end(), [](char c) { return c >= '0' && c <= '9'; })) return true;
     }
     return false;
@@ -317,14 +330,30 @@ private:
     }
 
     // A write while the unit is mounted would corrupt the file system under the kernel's feet.
-    // The exclusive open stays held until the handle closes, so that nothing mounts it meanwhile.
-    int32_t ClaimUnit() {
-        if (exclusive_fd_ >= 0 || nodes_.block_node.empty()) return KT62_OK;
+    // Where this cannot be told (no single block device, no mount table) the write is refused too.
+    // Read from files only, so that a refused write sends nothing to the kernel.
+    int32_t CheckNotMounted() {
+        if (exclusive_fd_ >= 0) return KT62_OK;
+        if (nodes_.block_node.empty())
+            return Refuse("whether the unit is mounted cannot be told: " +
+                          (nodes_.block_problem.empty() ? "no block device known" : nodes_.block_problem));
         const std::string sd = nodes_.block_node.substr(nodes_.block_node.rfind('/') + 1);
-        if (MountedIn(nodes_.mounts_file, sd)) {
-            Complain(nodes_.name + ": " + nodes_.block_node + " is mounted; writes refused");
-            return KT62_E_UNIT_IN_USE;
-        }
+        std::string why;
+        const std::optional<bool> mounted = MountedIn(nodes_.mounts_file, sd, why);
+        if (!mounted) return Refuse("the mount table " + nodes_.mounts_file + " cannot be read: " + why);
+        if (*mounted) return Refuse(nodes_.block_node + " is mounted");
+        return KT62_OK;
+    }
+
+    int32_t Refuse(const std::string& why) const {
+        Complain(nodes_.name + ": " + why + "; writes refused");
+        return KT62_E_UNIT_IN_USE;
+    }
+
+    // The exclusive open fails while anything the kernel knows uses the unit; it stays held until
+    // the handle closes, so that nothing mounts the unit meanwhile.
+    int32_t ClaimUnit() {
+        if (exclusive_fd_ >= 0) return KT62_OK;
         // Opened for writing: the writes go through this node (DataNode).
         const int fd =
             CurrentTransport().Open(nodes_.block_node.c_str(), O_RDWR | O_EXCL | O_NONBLOCK | O_CLOEXEC);
@@ -332,11 +361,7 @@ private:
             exclusive_fd_ = fd;
             return KT62_OK;
         }
-        if (fd == -EBUSY) {
-            Complain(nodes_.name + ": " + nodes_.block_node +
-                     " is mounted or held by another program; writes refused");
-            return KT62_E_UNIT_IN_USE;
-        }
+        if (fd == -EBUSY) return Refuse(nodes_.block_node + " is mounted or held by another program");
         Complain(nodes_.name + ": " + nodes_.block_node + ": " + ErrnoText(-fd) + "; writes refused");
         return fd == -EPERM || fd == -EACCES ? KT62_E_PERMISSION : KT62_E_UNIT_IN_USE;
     }
@@ -366,6 +391,9 @@ private:
 
     int32_t Transfer(bool write, uint32_t lba, uint32_t bytes_per_sector, uint8_t* buffer, uint32_t count,
                      uint32_t packet_bytes) {
+        if (write) {
+            if (const int32_t r = CheckNotMounted(); r != KT62_OK) return r;
+        }
         if (const int32_t r = Geometry(); r != KT62_OK) return r;
         if (bytes_per_sector != block_bytes_) return KT62_E_BAD_ARGUMENT;
         // Checked as a whole first, so that no piece moves before a refusal.
