@@ -1,6 +1,8 @@
 // The C functions as a program sees them: handles, which fault rule answers a
 // call, and when the profile is read again. (The fault matrix forces every call of every command
 // to each class of result and the rules' outputs; the e2e cases pin the trace lines.)
+#include <sys/stat.h>
+
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -24,6 +26,21 @@ TEST_F(Api, HandlesAreSmallIdsNeverReusedAndAProgrammerIsOpenOnce) {
     EXPECT_EQ(kt62Close(a), KT62_E_NOT_OPEN);
     EXPECT_EQ(Id(OpenAfterSearch(0)), Id(b) + 1);
     for (int32_t position : {-1, 2, INT32_MAX, INT32_MIN}) EXPECT_EQ(kt62Open(position), KT62_INVALID_HANDLE);
+}
+
+// The built-in programmer's folder is made with the folders above it (a profile's state_dir never
+// is), private whatever the umask: a folder its group may write to would be refused.
+TEST_F(Api, TheDefaultStateFolderIsMadePrivateWithTheFoldersAboveIt) {
+    setenv("KT62_BACKEND", "emulator", 1);
+    const mode_t umask_before = umask(002);
+    EXPECT_NE(OpenAfterSearch(0), KT62_INVALID_HANDLE);
+    umask(umask_before);
+    unsetenv("KT62_BACKEND");
+    for (const char* folder : {"/xdg", "/xdg/kt6200", "/xdg/kt6200/emulator"}) {
+        struct stat st {};
+        ASSERT_EQ(stat((dir_.Path() + folder).c_str(), &st), 0) << folder;
+        EXPECT_EQ(st.st_mode & 07777, 0700u) << folder;
+    }
 }
 
 // Every function tells a closed handle from one never issued, before any fault rule.

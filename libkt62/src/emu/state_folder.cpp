@@ -16,7 +16,15 @@ bool PrepareStateFolder(const std::filesystem::path& dir, std::string& why) {
     if (::stat(name.c_str(), &st) != 0 && errno == ENOENT) {
         std::error_code ec;
         if (dir == DefaultStateDir()) {
-            std::filesystem::create_directories(dir, ec);
+            // Private, as the base folders of a user's files are: a umask that lets the group
+            // write would otherwise make a folder refused below.
+            for (std::filesystem::path part; const auto& element : dir) {
+                part /= element;
+                if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
+                    ec.assign(errno, std::generic_category());
+                    break;
+                }
+            }
         } else if (!std::filesystem::is_directory(dir.parent_path(), ec)) {
             why = dir.parent_path().string() + ": no such folder; nothing created";
             return false;
