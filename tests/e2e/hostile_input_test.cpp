@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@
 
 namespace {
 
+namespace fs = std::filesystem;
 using kt::test::TempDir;
 
 // "@" stands for the case's folder.
@@ -76,6 +78,7 @@ const Case kCases[] = {
     {"state folder of another user", {"show", "--profile", "@/theirs.json"}, "", "", "", 1, "@/theirs: owned by uid 65534, another user", "", true},
     {"Config.ini another user's link", {}, "click IDC_BUTTON_LANGUAGE\ntext IDC_STATIC_STATUS\n", "", "", 0, "Config.ini: the language choice was not saved: a symbolic link owned by uid 65534 to a file owned by uid 0", "", true},
     {"writes asked for with yes", {}, "print\n", "KT62_EMULATOR= KT62_BACKEND=linux KT62_LINUX_ROOT=@/folder KT62_LINUX_WRITE=yes", "", 0, "kt62: KT62_LINUX_WRITE=yes: only 1 turns writes on; the Linux hosts stay read-only"},
+    {"KT62_SG with a slash after the node", {}, "print\n", "KT62_EMULATOR= KT62_BACKEND=linux KT62_LINUX_ROOT=@/root KT62_SG=/dev/sg2/", "", 0, "kt62: KT62_SG: /dev/sg2/: Not a directory; give a SCSI generic node"},
     {"configuration.descr another user's link", {}, "set IDC_EDIT_IDN 1\nclick IDC_BTN_DESC_READ\nprint\n", "", "", 0, "configuration.descr: a symbolic link owned by uid 65534 to a file owned by uid 0; not followed for writing", "", true},
 };
 // clang-format on
@@ -106,6 +109,9 @@ TEST(HostileInput, EachEntryPointRefusesWithinSecondsAndSaysWhy) {
                   0);
         ASSERT_EQ(mkdir((d + "/tmp").c_str(), 0755) | mkdir((d + "/tmp/device0").c_str(), 0755), 0);
         ASSERT_EQ(symlink("../../victim", (d + "/tmp/device0/state.json.tmp").c_str()), 0);
+        fs::create_directories(d + "/root/sys/class/scsi_generic/sg2"),
+            fs::create_directories(d + "/root/dev");
+        dir.Write("root/dev/sg2", "");  // a test root takes a plain file for a node
         if (c.as_root) {
             ASSERT_EQ(mkdir((d + "/theirs").c_str(), 0755) | chown((d + "/theirs").c_str(), kNobody, kNobody),
                       0);
