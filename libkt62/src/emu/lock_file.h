@@ -17,8 +17,9 @@ public:
     LockFile& operator=(const LockFile&) = delete;
 
     enum class Outcome { Locked, InUse, Failed };
-    // Creates the state folder (see PrepareStateFolder) and the file when missing, then tries the lock without waiting.
-    // On InUse `why` is " by process <pid>" when the holder is known; on Failed it says what failed.
+    // Creates the state folder (see PrepareStateFolder) and the file when missing, never through a
+    // link, then tries the lock without waiting. On InUse `why` is " by process <pid>" when the
+    // holder is known; on Failed it says what failed.
     static Outcome Acquire(const std::filesystem::path& file, LockFile& out, std::string& why);
 
     bool Held() const { return fd_ >= 0; }
