@@ -70,21 +70,17 @@ const Case kCases[] = {
     {"show to /dev/full", {"show", "--profile", "@/p.json"}, "", "", "/dev/full", 1, "standard output: not all output was written"},
     {"script that cannot be read", {"/proc/self/mem"}, "", "", "", 2, "kt6200-script: /proc/self/mem: line 1: cannot be read: Input/output error"},
     {"show below missing folders", {"show", "--profile", "@/missing.json"}, "", "", "", 1, "@/no/such: no such folder; nothing created", "no"},
-    {"power-cycle below missing folders", {"power-cycle", "--profile", "@/missing.json"}, "", "", "", 1, "@/no/such: no such folder; nothing created", "no"},
     {"library below missing folders", {}, "print\n", "KT62_EMULATOR=@/missing.json", "", 0, "programmer 0 cannot be opened: @/no/such: no such folder; nothing created", "no"},
     {"state folder others may write to", {"show", "--profile", "@/open.json"}, "", "", "", 1, "@/open: other users may write to it (mode 777)"},
     {"lock file that is a link", {"power-cycle", "--profile", "@/linked.json"}, "", "", "", 1, "programmer0.lock: a symbolic link; a lock file is never opened through one"},
     {"state file's temporary that is a link", {"create", "--profile", "@/tmp.json"}, "", "", "", 0, "created a factory-fresh device"},
     {"state folder of another user", {"show", "--profile", "@/theirs.json"}, "", "", "", 1, "@/theirs: owned by uid 65534, another user", "", true},
-    {"Config.ini another user's link", {}, "click IDC_BUTTON_LANGUAGE\ntext IDC_STATIC_STATUS\n", "", "", 0, "Config.ini: the language choice was not saved: a symbolic link owned by uid 65534 to a file owned by uid 0", "", true},
     {"writes asked for with yes", {}, "print\n", "KT62_EMULATOR= KT62_BACKEND=linux KT62_LINUX_ROOT=@/folder KT62_LINUX_WRITE=yes", "", 0, "kt62: KT62_LINUX_WRITE=yes: only 1 turns writes on; the Linux hosts stay read-only"},
     {"KT62_SG with a slash after the node", {}, "print\n", "KT62_EMULATOR= KT62_BACKEND=linux KT62_LINUX_ROOT=@/root KT62_SG=/dev/sg2/", "", 0, "kt62: KT62_SG: /dev/sg2/: Not a directory; give a SCSI generic node"},
-    {"configuration.descr another user's link", {}, "set IDC_EDIT_IDN 1\nclick IDC_BTN_DESC_READ\nprint\n", "", "", 0, "configuration.descr: a symbolic link owned by uid 65534 to a file owned by uid 0; not followed for writing", "", true},
 };
 // clang-format on
 
 TEST(HostileInput, EachEntryPointRefusesWithinSecondsAndSaysWhy) {
-    constexpr uid_t kNobody = 65534;
     std::vector<std::string> needed_root;
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.name);
@@ -112,14 +108,8 @@ TEST(HostileInput, EachEntryPointRefusesWithinSecondsAndSaysWhy) {
         fs::create_directories(d + "/root/sys/class/scsi_generic/sg2"),
             fs::create_directories(d + "/root/dev");
         dir.Write("root/dev/sg2", "");  // a test root takes a plain file for a node
-        if (c.as_root) {
-            ASSERT_EQ(mkdir((d + "/theirs").c_str(), 0755) | chown((d + "/theirs").c_str(), kNobody, kNobody),
-                      0);
-            for (const char* name : {"/folder/Config.ini", "/folder/configuration.descr"})
-                ASSERT_EQ(
-                    symlink("../victim", (d + name).c_str()) | lchown((d + name).c_str(), kNobody, kNobody),
-                    0);
-        }
+        const std::string theirs = d + "/theirs";
+        ASSERT_TRUE(!c.as_root || (mkdir(theirs.c_str(), 0755) | chown(theirs.c_str(), 65534, 65534)) == 0);
         struct stat before {};
         const bool existed = lstat((d + "/" + c.unchanged).c_str(), &before) == 0;
         std::vector<std::string> argv = {

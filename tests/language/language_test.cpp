@@ -9,7 +9,6 @@
 #include <csignal>
 #include <filesystem>
 #include <functional>
-#include <iostream>
 #include <memory>
 
 #include "common/control_ids.h"
@@ -239,32 +238,19 @@ TEST_F(Language, WhereTheChoiceIsKeptFollowsWhatTheUserMayWrite) {
 // (not the file missing in it), the user's Config.ini that is no regular file.
 TEST_F(Language, TheStatusLineSaysWhyTheChoiceWasNotSaved) {
     const std::string user = dir_.Path() + "/home/kt6200";
-    const std::tuple<int, bool, std::string> cases[] = {
-        {0555, false,
-         user + "/Config.ini: the language choice was not saved: " + user + ": Permission denied"},
-        {0777, true, user + "/Config.ini: the language choice was not saved: not a regular file (a FIFO)"}};
-    fs::permissions(dir_.Path(), fs::perms(0755));
     dir_.Write("prog/Config.ini", TwoLanguages("0"));
-    fs::permissions(dir_.Path() + "/prog", fs::perms(0555));
-    for (const auto& [home, fifo, said] : cases) {
-        SCOPED_TRACE(said);
-        fs::remove_all(dir_.Path() + "/home");
+    fs::permissions(dir_.Path(), fs::perms(0755)), fs::permissions(dir_.Path() + "/prog", fs::perms(0555));
+    for (const bool fifo : {false, true}) {  // a read-only XDG_CONFIG_HOME, then a FIFO in the user's folder
         fs::create_directories(fifo ? user : dir_.Path() + "/home");
-        if (fifo) {
-            ASSERT_EQ(mkfifo((user + "/Config.ini").c_str(), 0666), 0);
-            fs::permissions(user, fs::perms(0777));
-        }
-        fs::permissions(dir_.Path() + "/home", fs::perms(home));
-        const int status = RunUnprivileged([&, said = said] {
-            Run(1);
-            const std::string got = ui_->GetText(IDC_STATIC_STATUS);
-            if (got != said) std::cerr << "status line: " << got << "\n";
-            return got == said ? 0 : 1;
-        });
-        EXPECT_EQ(status, 0);
+        ASSERT_TRUE(!fifo || mkfifo((user + "/Config.ini").c_str(), 0666) == 0);
+        fs::permissions(fifo ? user : dir_.Path() + "/home", fs::perms(fifo ? 0777 : 0555));
+        const std::string said = user + "/Config.ini: the language choice was not saved: " +
+                                 (fifo ? "not a regular file (a FIFO)" : user + ": Permission denied");
+        EXPECT_EQ(RunUnprivileged([&] { return Run(1), ui_->GetText(IDC_STATIC_STATUS) == said ? 0 : 1; }), 0)
+            << said;
+        fs::permissions(dir_.Path() + "/home", fs::perms(0777));
     }
     fs::permissions(dir_.Path() + "/prog", fs::perms(0755));
-    fs::permissions(dir_.Path() + "/home", fs::perms(0755));
 }
 
 // A Config.ini larger than the limit (here filled up with NULs, sparse) counts as a missing one: the
