@@ -5,10 +5,13 @@
 #include <QPixmap>
 #include <QPoint>
 #include <QSettings>
+#include <memory>
+#include <string>
 
 #include "dialog/KT6200DemoDlg.h"
 #include "frontends/qt/desktop.h"
 #include "frontends/qt/template_widgets.h"
+#include "frontends/qt/window_settings.h"
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
@@ -34,10 +37,12 @@ int main(int argc, char* argv[]) {
     kt::qt::Desktop desktop(QCoreApplication::applicationFilePath().toStdString());
     // The window opens where it was last closed, while that is on a screen
     // ($XDG_CONFIG_HOME/kt6200/kt6200.conf); pictures always at the default.
-    QSettings settings(QStringLiteral("kt6200"), QStringLiteral("kt6200"));
-    const QPoint place = settings.value(QStringLiteral("window/position")).toPoint();
-    const bool remember = !parser.isSet(screenshot);
-    if (remember && settings.contains(QStringLiteral("window/position")) && QGuiApplication::screenAt(place))
+    std::string why;
+    const std::unique_ptr<QSettings> settings = kt::qt::OpenWindowSettings(why);
+    if (!settings) qWarning("kt6200: %s", why.c_str());
+    const bool remember = settings && !parser.isSet(screenshot);
+    const QPoint place = remember ? settings->value(QStringLiteral("window/position")).toPoint() : QPoint();
+    if (remember && settings->contains(QStringLiteral("window/position")) && QGuiApplication::screenAt(place))
         desktop.Dialog().move(place);
     desktop.Start();
     if (parser.isSet(screenshot)) {
@@ -47,6 +52,6 @@ int main(int argc, char* argv[]) {
         return 1;
     }
     (void)desktop.Run();  // the modal result means nothing to the program
-    if (remember) settings.setValue(QStringLiteral("window/position"), desktop.Dialog().pos());
+    if (remember) settings->setValue(QStringLiteral("window/position"), desktop.Dialog().pos());
     return 0;
 }

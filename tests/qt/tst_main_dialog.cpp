@@ -2,6 +2,8 @@
 // focus and close rules, the pane, the About box and Decode window, and the
 // UI port's thread rule, on emulated programmers.
 #include <kt62/apiKT6200.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QAction>
 #include <QFontDatabase>
@@ -14,16 +16,19 @@
 #include <QTableWidget>
 #include <QtTest>
 #include <atomic>
+#include <filesystem>
 #include <memory>
 #include <thread>
 
 #include "common/control_ids.h"
+#include "common/settings_file.h"
 #include "dialog/dialog_template.h"
 #include "frontends/qt/about_box.h"
 #include "frontends/qt/decode_window.h"
 #include "frontends/qt/desktop.h"
 #include "frontends/qt/dialog_units.h"
 #include "frontends/qt/file_filter.h"
+#include "frontends/qt/window_settings.h"
 #include "tests/support/temp_dir.h"
 
 using kt::DialogMessage;
@@ -86,6 +91,32 @@ private slots:
         for (const auto& [windows, qt] : filters) QCOMPARE(kt::qt::ToQtFileFilter(windows), qt);
         // Without a CJK font the language button's caption is empty boxes.
         QVERIFY(!QFontDatabase::families(QFontDatabase::SimplifiedChinese).isEmpty());
+    }
+
+    // The window's settings file is checked before Qt opens it: a FIFO (whose open would block
+    // until a writer came) and a file over the limit are refused with their reason, a regular
+    // file is read. alarm() ends a run that blocks.
+    void theWindowSettingsFileIsReadOnlyWhenRegularAndSmall() {
+        const kt::test::TempDir home;
+        setenv("XDG_CONFIG_HOME", home.Path().c_str(), 1);
+        const std::string path = home.Write("kt6200/kt6200.conf", "[window]\nposition=@Point(3 4)\n");
+        QVERIFY(kt::qt::WindowSettingsPath() == path);
+        std::string why;
+        const auto settings = kt::qt::OpenWindowSettings(why);
+        QVERIFY(settings && settings->value(QStringLiteral("window/position")).toPoint() == QPoint(3, 4));
+        std::filesystem::resize_file(path, kt::kSettingsFileLimit + 1);
+        QVERIFY(!kt::qt::OpenWindowSettings(why));
+        QVERIFY2(why.starts_with(path + ": larger than 1 MiB"), why.c_str());
+        QCOMPARE(unlink(path.c_str()), 0);
+        QCOMPARE(mkfifo(path.c_str(), 0600), 0);
+        alarm(10);
+        QVERIFY(!kt::qt::OpenWindowSettings(why));
+        alarm(0);
+        QVERIFY2(why == path +
+                            ": not a regular file (a FIFO); the window opens at its default place and its "
+                            "place is not kept",
+                 why.c_str());
+        unsetenv("XDG_CONFIG_HOME");
     }
 
     void theTemplateIsBuiltOnceAtItsRectanglesInTabOrder() {
