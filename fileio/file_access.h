@@ -6,7 +6,7 @@
 // Symbolic links are followed on purpose, for reading and for writing: a link to a profile or
 // an image is how users keep one file in two places, and a replaced file stays behind its link
 // (the link itself is never replaced by a file). A write follows a link only where the link's
-// owner is this process's user or the owner of what it points at: a link another user planted
+// owner is this process's user, root, or the owner of what it points at: a link another user planted
 // is refused, so a program run as root never writes through it. Temporary files are made new,
 // never through a link.
 //
