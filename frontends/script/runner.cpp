@@ -9,13 +9,12 @@
 #include "common/control_ids.h"
 #include "dialog/dialog_template.h"
 #include "frontends/script/json_string.h"
+#include "frontends/script/script_line.h"
 
 namespace kt::script {
 namespace {
 
 constexpr const char* kProgramName = "kt6200-script";
-
-std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
 
 // Far beyond any command, and short of what memory holds.
 constexpr std::size_t kMaxLineBytes = std::size_t{1} << 20;

@@ -71,8 +71,6 @@ Command Of(Verb verb) {
     return c;
 }
 
-std::string Quoted(std::string_view s) { return "\"" + std::string(s) + "\""; }
-
 struct NameVerb {
     std::string_view word;
     Verb verb;
@@ -216,6 +214,14 @@ ParsedLine ParseLine(std::string_view line) {
         return Ok(std::move(c));
     }
     return Error("unknown verb " + Quoted(verb));
+}
+
+std::string Quoted(std::string_view s) {
+    constexpr std::size_t kShown = 64;
+    if (s.size() <= kShown) return "\"" + std::string(s) + "\"";
+    std::size_t cut = kShown;
+    while (cut > 0 && (static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80) --cut;
+    return "\"" + std::string(s.substr(0, cut)) + "...\" (" + std::to_string(s.size()) + " bytes)";
 }
 
 }  // namespace kt::script

@@ -51,4 +51,8 @@ ParsedLine ParseLine(std::string_view line);
 // The verb's script spelling ("set", "key enter", ...), for messages.
 std::string_view VerbName(Verb verb);
 
+// Script text quoted for a message: cut after 64 bytes (at a character's start), with the
+// whole length said, so a line of a megabyte does not come back whole on standard error.
+std::string Quoted(std::string_view s);
+
 }  // namespace kt::script

@@ -38,6 +38,9 @@ TEST(ParseLine, ReadsEveryVerbAndRefusesMalformedLines) {
         {"", "skip"},
         {"   #print", "skip"},
         {"Print", "! unknown verb \"Print\""},
+        // Echoed input is cut at a character's start, its length said.
+        {std::string(63, 'v') + "\xC3\xA9" + std::string(100, 'v'),
+         "! unknown verb \"" + std::string(63, 'v') + "...\" (165 bytes)"},
         {"set", "! set needs a control name"},
         {"click IDOK IDCANCEL", "! click takes one control name"},
         {"close now", "! close takes no arguments"},
