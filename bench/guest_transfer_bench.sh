@@ -3,7 +3,7 @@
 # UFS device, scripts/guest.sh) against dd with the same block size on the
 # unit's block device, in one boot. Both sides use direct I/O (the program's
 # SG_IO bypasses the page cache, so dd gets iflag/oflag=direct) and a file
-# in the guest's memory (tmpfs), and each program run's start-up (discovery,
+# in the guest's memory (tmpfs, its /var/tmp), and each program run's start-up (discovery,
 # open) is measured alone and taken off. Under emulation (TCG) absolute times
 # mean nothing: only the ratio dd time / program time counts.
 #
@@ -23,31 +23,31 @@ set -euo pipefail
 script=$build/bin/kt6200-script
 sd=\$(ls /sys/bus/scsi/devices/0:0:0:0/block)
 sectors=\$(( $mib * 1024 * 1024 / 4096 ))
-export KT62_BACKEND=linux KT62_LINUX_WRITE=1 XDG_DATA_HOME=/tmp/xdg
-mkdir -p /tmp/app
-head -c ${mib}M /dev/urandom >/tmp/source.bin
+export KT62_BACKEND=linux KT62_LINUX_WRITE=1 XDG_DATA_HOME=/var/tmp/xdg
+mkdir -p /var/tmp/app
+head -c ${mib}M /dev/urandom >/var/tmp/source.bin
 now() { date +%s%N; }
 # Seconds a script of the program takes.
 program() {
   local t0=\$(now)
-  printf '%s\n' "\$@" | "\$script" --appdir /tmp/app - >/tmp/out.txt
+  printf '%s\n' "\$@" | "\$script" --appdir /var/tmp/app - >/var/tmp/out.txt
   echo \$(( \$(now) - t0 ))
 }
 transfer() {
   program "set IDC_EDIT_START_SECTOR 0" "set IDC_EDIT_SECTOR_COUNT \$sectors" \\
     "set IDC_EDIT_PACKET_SIZE $kib" "choose \$2" "click \$1" "wait" "text IDC_PROGRESS_TRANSFER"
-  grep -qx '"1000"' /tmp/out.txt || { echo "the transfer did not finish:" >&2; cat /tmp/out.txt >&2; exit 1; }
+  grep -qx '"1000"' /var/tmp/out.txt || { echo "the transfer did not finish:" >&2; cat /var/tmp/out.txt >&2; exit 1; }
 }
 dd_time() { local t0=\$(now); dd "\$@" bs=${kib}K status=none; echo \$(( \$(now) - t0 )); }
 echo "round start-up program-read dd-read program-write dd-write (ms)"
 for r in \$(seq $rounds); do
-  rm -f /tmp/p.bin /tmp/d.bin
+  rm -f /var/tmp/p.bin /var/tmp/d.bin
   base=\$(program "print")
-  pr=\$(transfer IDC_BTN_READ_SECTORS /tmp/p.bin)
-  dr=\$(dd_time if=/dev/\$sd of=/tmp/d.bin iflag=direct)
-  cmp /tmp/p.bin /tmp/d.bin
-  pw=\$(transfer IDC_BTN_WRITE_SECTORS /tmp/source.bin)
-  dw=\$(dd_time if=/tmp/source.bin of=/dev/\$sd oflag=direct)
+  pr=\$(transfer IDC_BTN_READ_SECTORS /var/tmp/p.bin)
+  dr=\$(dd_time if=/dev/\$sd of=/var/tmp/d.bin iflag=direct)
+  cmp /var/tmp/p.bin /var/tmp/d.bin
+  pw=\$(transfer IDC_BTN_WRITE_SECTORS /var/tmp/source.bin)
+  dw=\$(dd_time if=/var/tmp/source.bin of=/dev/\$sd oflag=direct)
   echo "\$r \$((base / 1000000)) \$(((pr - base) / 1000000)) \$((dr / 1000000)) \$(((pw - base) / 1000000)) \$((dw / 1000000))"
 done
 INNER

@@ -129,8 +129,12 @@ build_initramfs() {
   cp /bin/busybox "$root/bin/busybox"
   cp "$init_script" "$root/init"
   chmod 755 "$root/init"
-  (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) >"$out.tmp"
-  mv "$out.tmp" "$out"
+  # Its own temporary name: two guests booting at once may both build it.
+  local tmp
+  tmp=$(mktemp "$out.XXXXXX")
+  (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) >"$tmp"
+  chmod 644 "$tmp"
+  mv "$tmp" "$out"
   rm -rf "$root"
 }
 
