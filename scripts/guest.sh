@@ -89,7 +89,7 @@ build_kernel() {
   [ -n "$tarball" ] || die "no kernel source tarball in /usr/src"
   mkdir -p "$cache"
   work=$(mktemp -d "$cache/build.XXXXXX")
-  echo "guest kernel: building in $work (about 15 minutes on two cores)"
+  echo "guest kernel: building in $work (5 minutes on two idle cores, more beside other work)"
   tar -xf "$tarball" -C "$work" --strip-components=1
   (
     cd "$work"
