@@ -262,7 +262,6 @@ try() {
 case "${1:-}" in
   setup) setup ;;
   try) shift; try "$@" ;;
-  kernel) build_kernel ;;
   run) shift; run "$@" ;;
   paths) echo "$(kernel_dir)/bzImage"; initramfs_path ;;
   *) sed -n '2,30p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;

@@ -72,8 +72,7 @@ int32_t LuStore::Ensure(int lun, const UnitTarget& unit, std::string& error) {
 }
 
 int32_t LuStore::Prepare(const std::array<UnitTarget, kUnits>& units, std::string& error) {
-    if (!PrepareStateFolder(dir_.parent_path(), error) || !PrepareStateFolder(dir_, error))
-        return KT62_E_STATE_IO;
+    if (!PrepareDeviceFolder(dir_, error)) return KT62_E_STATE_IO;
     for (int lun = 0; lun < kUnits; ++lun) {
         if (!units[lun].enabled) continue;
         const std::filesystem::path file = dir_ / FileName(lun, units[lun].generation);
@@ -82,9 +81,7 @@ int32_t LuStore::Prepare(const std::array<UnitTarget, kUnits>& units, std::strin
         // Made whole under another name, then renamed: a crash never leaves a file of the wrong
         // size under the unit's name.
         const std::filesystem::path made = file.string() + ".new";
-        // A new file, never one that a name left behind points at.
-        ::unlink(made.c_str());
-        const int fd = ::open(made.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        const int fd = CreateFresh(made, O_RDWR);
         if (fd < 0) {
             error = SysError(made, "cannot create");
             return KT62_E_STATE_IO;
@@ -109,8 +106,7 @@ int32_t LuStore::Prepare(const std::array<UnitTarget, kUnits>& units, std::strin
 
 int32_t LuStore::Probe(const std::filesystem::path& dir, const std::array<UnitTarget, kUnits>& units,
                        std::string& error) {
-    if (!PrepareStateFolder(dir.parent_path(), error) || !PrepareStateFolder(dir, error))
-        return KT62_E_STATE_IO;
+    if (!PrepareDeviceFolder(dir, error)) return KT62_E_STATE_IO;
     LuStore probe(dir / ".probe");
     const int32_t r = probe.Prepare(units, error);
     std::error_code ec;

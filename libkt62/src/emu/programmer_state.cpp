@@ -188,11 +188,9 @@ StateLoad LoadProgrammerState(const fs::path& file, ProgrammerState& out, std::s
 
 bool SaveProgrammerState(const fs::path& file, const ProgrammerState& state, std::string& why) {
     if (!PrepareStateFolder(file.parent_path(), why)) return false;
-    // One writer at a time: the programmer's lock is held by whoever updates it. A new file,
-    // never one that a name left behind points at.
+    // One writer at a time: the programmer's lock is held by whoever updates it.
     const fs::path temp = file.string() + ".tmp";
-    ::unlink(temp.c_str());
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    const int fd = CreateFresh(temp, O_WRONLY);
     if (fd < 0) {
         why = ErrnoText("cannot create", temp);
         return false;

@@ -73,13 +73,9 @@ int32_t SaveState(const std::filesystem::path& file, const StoredState& s, std::
     j["unit_generations"] = s.unit_generation;
     const std::string text = j.dump(1) + "\n";
 
-    const std::filesystem::path device_dir = file.parent_path();
-    if (!PrepareStateFolder(device_dir.parent_path(), error) || !PrepareStateFolder(device_dir, error))
-        return KT62_E_STATE_IO;
+    if (!PrepareDeviceFolder(file.parent_path(), error)) return KT62_E_STATE_IO;
     const std::filesystem::path tmp = file.string() + ".tmp";
-    // A new file, never one that a name left behind points at.
-    ::unlink(tmp.c_str());
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    const int fd = CreateFresh(tmp, O_WRONLY);
     if (fd < 0) {
         error = SysError(tmp, "cannot create");
         return KT62_E_STATE_IO;

@@ -1,5 +1,6 @@
 #include "emu/state_folder.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -56,6 +57,15 @@ bool PrepareStateFolder(const std::filesystem::path& dir, std::string& why) {
         return false;
     }
     return true;
+}
+
+bool PrepareDeviceFolder(const std::filesystem::path& dir, std::string& why) {
+    return PrepareStateFolder(dir.parent_path(), why) && PrepareStateFolder(dir, why);
+}
+
+int CreateFresh(const std::filesystem::path& file, int access) {
+    ::unlink(file.c_str());
+    return ::open(file.c_str(), access | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
 }
 
 }  // namespace kt62::emu

@@ -13,4 +13,13 @@ namespace kt62::emu {
 // without the sticky bit, where anyone could put a link in place of a lock or state file.
 bool PrepareStateFolder(const std::filesystem::path& dir, std::string& why);
 
+// A device<N>/ folder and the programmer's state folder it sits in, each held to
+// PrepareStateFolder.
+bool PrepareDeviceFolder(const std::filesystem::path& dir, std::string& why);
+
+// Creates `file` anew for `access` (O_WRONLY, O_RDWR): a name left behind is removed first and
+// never followed, so no link put in its place is written through. The descriptor, or -1 with
+// errno set.
+int CreateFresh(const std::filesystem::path& file, int access);
+
 }  // namespace kt62::emu

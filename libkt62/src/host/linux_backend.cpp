@@ -369,10 +369,11 @@ private:
     // READ(10) and WRITE(10) go through the unit's block device where it has one: the kernel maps
     // the caller's buffer for a command there, while the SCSI generic driver copies every byte
     // through pages of its own, which made whole-unit transfers several times slower than dd.
-    // A unit whose block device cannot be opened for reading is read through the generic node.
-    int DataNode(bool write) {
+    // A write has claimed the block device by now (a unit without one is refused); a unit whose
+    // block device cannot be opened for reading is read through the generic node.
+    int DataNode() {
         if (exclusive_fd_ >= 0) return exclusive_fd_;
-        if (write || nodes_.block_node.empty()) return sg_fd_;
+        if (nodes_.block_node.empty()) return sg_fd_;
         if (read_fd_ == -1) {
             read_fd_ = CurrentTransport().Open(nodes_.block_node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
             if (read_fd_ < 0) read_fd_ = -2;  // not tried again on this handle
@@ -403,7 +404,7 @@ private:
         }
         const uint64_t packet = packet_bytes ? packet_bytes : kDefaultPacketBytes;
         const uint64_t limit = std::min<uint64_t>(packet, uint64_t{nodes_.max_hw_sectors_kb} * 1024);
-        const int fd = DataNode(write);
+        const int fd = DataNode();
         const auto per_piece = static_cast<uint32_t>(
             std::clamp<uint64_t>(std::min(limit, MappedLimit(fd)) / block_bytes_, 1, kMaxBlocksPerCommand));
         for (uint32_t done = 0; done < count;) {
