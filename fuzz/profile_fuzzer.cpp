@@ -1,6 +1,6 @@
 // The emulator profile: any bytes KT62_EMULATOR may name.
 
-#include "emu/ufs_spec.h"
+#include "emu/device_model.h"
 #include "functions.h"
 #include "fuzz/fuzz_support.h"
 #include "profile.h"
@@ -41,6 +41,6 @@ KT_FUZZ_TARGET(data, size) {
     for (const kt62::ProgrammerProfile& p : parsed.profile.programmers) {
         for (const kt62::FaultRule& rule : p.faults) CheckRule(rule, false);
         // An accepted profile describes a device the model can build.
-        KT_FUZZ_CHECK(kt62::emu::MakeDeviceSpec(p.ufs).spec != nullptr);
+        KT_FUZZ_CHECK(kt62::emu::MakeDeviceModel(p.ufs).model != nullptr);
     }
 }

@@ -3,8 +3,8 @@
 
 #include <kt62/apiKT6200.h>
 
+#include "emu/device_model.h"
 #include "emu/state_file.h"
-#include "emu/ufs_spec.h"
 #include "fuzz/fuzz_support.h"
 
 KT_FUZZ_TARGET(data, size) {
@@ -23,8 +23,8 @@ KT_FUZZ_TARGET(data, size) {
     KT_FUZZ_CHECK(back == state);
 
     // The device takes it or says why; what it takes it keeps.
-    static const emu::SpecOrError spec = emu::MakeDeviceSpec(kt62::UfsProfile{});
-    emu::UfsModel model(spec.spec);
+    static const emu::ModelOrError made = emu::MakeDeviceModel(kt62::UfsProfile{});
+    emu::UfsModel model(made.model);
     if (!model.Restore(state)) {
         const emu::StoredState kept = model.Stored();
         KT_FUZZ_CHECK(kept.config_written == state.config_written &&

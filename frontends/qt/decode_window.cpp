@@ -14,17 +14,18 @@ DecodeWindow::DecodeWindow(QWidget* parent, const std::string& title,
                            const std::vector<DescriptorViewRow>& rows)
     : QDialog(parent) {
     setWindowTitle(QStringLiteral("Decode: ") + QString::fromStdString(title));
-    table_ = new QTableWidget(static_cast<int>(rows.size()), 4, this);
+    table_ = new QTableWidget(static_cast<int>(rows.size()), 5, this);
     table_->setHorizontalHeaderLabels({QStringLiteral("Offset"), QStringLiteral("Name"),
-                                       QStringLiteral("Raw bytes"), QStringLiteral("Value")});
+                                       QStringLiteral("Raw bytes"), QStringLiteral("Value"),
+                                       QStringLiteral("Meaning")});
     table_->verticalHeader()->setVisible(false);
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setWordWrap(false);
     for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
         const DescriptorViewRow& row = rows[static_cast<std::size_t>(r)];
-        const std::string* cells[] = {&row.offset, &row.name, &row.raw, &row.value};
-        for (int c = 0; c < 4; ++c) {
+        const std::string* cells[] = {&row.offset, &row.name, &row.raw, &row.value, &row.meaning};
+        for (int c = 0; c < 5; ++c) {
             auto* item = new QTableWidgetItem(QString::fromStdString(*cells[c]));
             if (c == 0 || c == 2) item->setFont(PaneFont());
             // Long reserved areas stay readable in full.

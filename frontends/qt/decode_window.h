@@ -1,5 +1,6 @@
 // The Decode window: a descriptor's fields as a table of offset, name, raw
-// bytes and value. Shows rows made elsewhere; decides nothing.
+// bytes, value and what the value means. Shows rows made elsewhere; decides
+// nothing.
 #pragma once
 
 #include <QDialog>

@@ -21,7 +21,8 @@ public:
     void Run() {
         ctx_.ShowLog("");
         std::array<std::uint8_t, kDeviceDescriptorReadLength> device{};
-        if (!Ok(kt62UfsReadDescriptor(h_, kDeviceDescriptorIdn, 0, 0, device.data(), device.size()))) return;
+        if (!Ok(kt62UfsReadDescriptor(h_, ufs::kDeviceDescriptor, 0, 0, device.data(), device.size())))
+            return;
 
         const std::uint8_t product = device[kProductNameOffset];
         const std::uint8_t manufacturer = device[kManufacturerNameOffset];
@@ -35,9 +36,9 @@ public:
 
         ctx_.AppendLog("IC Density:");
         std::array<std::uint8_t, kGeometryReadLength> geometry{};
-        if (!Ok(kt62UfsReadDescriptor(h_, kGeometryDescriptorIdn, 0, 0, geometry.data(), geometry.size())))
+        if (!Ok(kt62UfsReadDescriptor(h_, ufs::kGeometryDescriptor, 0, 0, geometry.data(), geometry.size())))
             return;
-        for (const std::string& line : DensityLines(BigEndian64(&geometry[kRawCapacityOffset])))
+        for (const std::string& line : DensityLines(BigEndian64(&geometry[ufs::kGeometryRawCapacity])))
             ctx_.AppendLog(line);
 
         ctx_.AppendLog("HS GEAR capability:");
@@ -54,7 +55,7 @@ public:
 
         ctx_.AppendLog("Support M-PHY version:");
         std::array<std::uint8_t, kInterconnectReadLength> interconnect{};
-        if (!Ok(kt62UfsReadDescriptor(h_, kInterconnectDescriptorIdn, 0, 0, interconnect.data(),
+        if (!Ok(kt62UfsReadDescriptor(h_, ufs::kInterconnectDescriptor, 0, 0, interconnect.data(),
                                       interconnect.size())))
             return;
         ctx_.AppendLog(MphyVersionLine(interconnect[4], interconnect[5]));
@@ -81,11 +82,11 @@ private:
     // never shows the tail of an earlier string.
     bool AppendString(std::uint8_t index) {
         std::array<std::uint8_t, kStringReadLimit> buffer{};
-        if (!Ok(kt62UfsReadDescriptor(h_, kStringDescriptorIdn, index, 0, buffer.data(),
+        if (!Ok(kt62UfsReadDescriptor(h_, ufs::kStringDescriptor, index, 0, buffer.data(),
                                       kStringHeaderLength)))
             return false;
         const std::uint32_t n = StringDescriptorReadLength(buffer[0]);
-        if (!Ok(kt62UfsReadDescriptor(h_, kStringDescriptorIdn, index, 0, buffer.data(), n))) return false;
+        if (!Ok(kt62UfsReadDescriptor(h_, ufs::kStringDescriptor, index, 0, buffer.data(), n))) return false;
         ctx_.AppendLog("    " + DecodeStringDescriptor(std::span(buffer.data(), n)));
         return true;
     }

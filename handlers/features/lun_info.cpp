@@ -14,15 +14,6 @@
 namespace kt {
 namespace {
 
-// Unit descriptor fields.
-constexpr std::size_t kUnitIndex = 0x02;
-constexpr std::size_t kLuEnable = 0x03;
-constexpr std::size_t kBootLunId = 0x04;
-constexpr std::size_t kLuWriteProtect = 0x05;
-constexpr std::size_t kMemoryType = 0x08;
-constexpr std::size_t kLogicalBlockSize = 0x0A;
-constexpr std::size_t kLogicalBlockCount = 0x0B;
-
 constexpr const char* kMemoryTypeNames[] = {
     "Normal Memory, ",          "System code Memory, ",     "Non-Persistent Memory, ",
     "Enhanced type 1 Memory, ", "Enhanced type 2 Memory, ", "Enhanced type 3 Memory, ",
@@ -48,13 +39,15 @@ std::string UnitCapacityText(std::uint64_t block_count, std::uint8_t block_size_
 }
 
 std::optional<std::string> LunLine(std::span<const std::uint8_t, kUnitDescriptorReadLength> unit) {
-    if (unit[kLuEnable] == 0) return std::nullopt;
-    std::string line = Format("LUN%d, ", unit[kUnitIndex]);
-    line += UnitCapacityText(BigEndian64(&unit[kLogicalBlockCount]), unit[kLogicalBlockSize]);
-    line += unit[kBootLunId] != 0 ? Format("Boot%d, ", unit[kBootLunId]) : std::string("Not boot, ");
-    line += MemoryTypeName(unit[kMemoryType]);
-    line += unit[kLuWriteProtect] != 0 ? Format("Write Protect %d.", unit[kLuWriteProtect])
-                                       : std::string("No Write Protect.");
+    if (unit[ufs::kUnitLuEnable] == 0) return std::nullopt;
+    std::string line = Format("LUN%d, ", unit[ufs::kUnitIndex]);
+    line +=
+        UnitCapacityText(BigEndian64(&unit[ufs::kUnitLogicalBlockCount]), unit[ufs::kUnitLogicalBlockSize]);
+    line += unit[ufs::kUnitBootLunId] != 0 ? Format("Boot%d, ", unit[ufs::kUnitBootLunId])
+                                           : std::string("Not boot, ");
+    line += MemoryTypeName(unit[ufs::kUnitMemoryType]);
+    line += unit[ufs::kUnitLuWriteProtect] != 0 ? Format("Write Protect %d.", unit[ufs::kUnitLuWriteProtect])
+                                                : std::string("No Write Protect.");
     return line;
 }
 
@@ -62,16 +55,16 @@ void features::LunInfo(CommandContext& ctx) {
     const KT62_HANDLE h = ctx.Device();
     ctx.ShowLog("");
     std::array<std::uint8_t, kDeviceDescriptorReadLength> device{};
-    std::int32_t r = kt62UfsReadDescriptor(h, kDeviceDescriptorIdn, 0, 0, device.data(), device.size());
+    std::int32_t r = kt62UfsReadDescriptor(h, ufs::kDeviceDescriptor, 0, 0, device.data(), device.size());
     if (r != 0) {
         ctx.AppendLog(CommandFailText(r));
         return;
     }
-    ctx.ShowLog(LunHeaderText(device[kNumberLuOffset], device[kNumberWluOffset]));
+    ctx.ShowLog(LunHeaderText(device[ufs::kDeviceNumberLu], device[ufs::kDeviceNumberWlu]));
     for (int n = 0; n < kReportedUnits; ++n) {
         // Zeroed for each unit: a short answer never shows an earlier unit's bytes.
         std::array<std::uint8_t, kUnitDescriptorReadLength> unit{};
-        r = kt62UfsReadDescriptor(h, kUnitDescriptorIdn, static_cast<std::uint8_t>(n), 0, unit.data(),
+        r = kt62UfsReadDescriptor(h, ufs::kUnitDescriptor, static_cast<std::uint8_t>(n), 0, unit.data(),
                                   unit.size());
         if (r != 0) {
             ctx.AppendLog(CommandFailText(r));

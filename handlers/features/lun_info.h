@@ -11,10 +11,7 @@
 
 namespace kt {
 
-inline constexpr int kReportedUnits = 8;
-// Device descriptor: bNumberLU, bNumberWLU.
-inline constexpr std::size_t kNumberLuOffset = 0x06;
-inline constexpr std::size_t kNumberWluOffset = 0x07;
+inline constexpr int kReportedUnits = ufs::kConfigUnits;
 
 // "NumberLU: %d, NumberWLU: %d" and the CR LF that leaves an empty line
 // under it.

@@ -12,37 +12,29 @@
 #include "handlers/base/config_lock.h"
 #include "handlers/features/descriptors.h"
 #include "handlers/features/features.h"
+#include "ufs/versions.h"
 
 namespace kt {
 namespace {
 
-// Configuration descriptor header, and the fields of a unit entry relative
-// to its start: the same in every layout.
-constexpr std::size_t kInitPowerMode = 0x05;
-constexpr std::size_t kHighPriorityLun = 0x06;
-constexpr std::size_t kUnitEnable = 0x00;
-constexpr std::size_t kUnitNumAllocUnits = 0x04;
-constexpr std::size_t kUnitLogicalBlockSize = 0x09;
-constexpr std::uint8_t kActivePowerMode = 0x01;
-constexpr std::uint8_t kNoHighPriorityLun = 0x7F;
 constexpr std::uint8_t kBlocksOf4096 = 0x0C;
-constexpr std::size_t kUnitEntries = 8;
-
-constexpr std::size_t kAllocationUnitSizeOffset = 0x11;
 
 // The layout of the device's configuration descriptor, or the text that
 // says why nothing is written.
-std::variant<ConfigLayout, std::string> DeviceConfigLayout(KT62_HANDLE h, const RawGeometry& geometry) {
-    if (geometry.length <= kGeometryLength2x) return kConfigLayout2x;
+std::variant<ufs::ConfigLayout, std::string> DeviceConfigLayout(KT62_HANDLE h, const RawGeometry& geometry) {
+    // A geometry descriptor no longer than the first versions' belongs to a part of the 2.x layout.
+    if (geometry.length <= ufs::Versions().front().geometry_len) return ufs::kConfigLayout2x;
     std::array<std::uint8_t, kDeviceDescriptorReadLength> device{};
-    const std::int32_t r = kt62UfsReadDescriptor(h, kDeviceDescriptorIdn, 0, 0, device.data(), device.size());
+    const std::int32_t r =
+        kt62UfsReadDescriptor(h, ufs::kDeviceDescriptor, 0, 0, device.data(), device.size());
     if (r != 0) return "Cannot read the device descriptor: " + CommandFailText(r) + " Nothing was written.";
-    if (const auto layout = KnownConfigLayout(device[kUd0BaseOffset], device[kUdConfigPLength]))
+    if (const auto layout =
+            ufs::KnownConfigLayout(device[ufs::kDeviceUd0BaseOffset], device[ufs::kDeviceUdConfigPLength]))
         return *layout;
     return Format(
         "Unknown configuration layout: bUD0BaseOffset %02Xh, bUDConfigPLength %02Xh. "
         "Nothing was written.",
-        device[kUd0BaseOffset], device[kUdConfigPLength]);
+        device[ufs::kDeviceUd0BaseOffset], device[ufs::kDeviceUdConfigPLength]);
 }
 
 void Provision(CommandContext& ctx, bool enable_unit0) {
@@ -53,8 +45,8 @@ void Provision(CommandContext& ctx, bool enable_unit0) {
         return;
     }
     std::array<std::uint8_t, kGeometryReadLength> geometry_bytes{};
-    const std::int32_t g =
-        kt62UfsReadDescriptor(h, kGeometryDescriptorIdn, 0, 0, geometry_bytes.data(), geometry_bytes.size());
+    const std::int32_t g = kt62UfsReadDescriptor(h, ufs::kGeometryDescriptor, 0, 0, geometry_bytes.data(),
+                                                 geometry_bytes.size());
     if (g != 0) {
         ctx.AppendLog(CommandFailText(g));
         return;
@@ -70,9 +62,9 @@ void Provision(CommandContext& ctx, bool enable_unit0) {
         ctx.ShowLog(*refusal);
         return;
     }
-    const auto descriptor =
-        SingleLunConfiguration(std::get<ConfigLayout>(layout), std::get<std::uint32_t>(units), enable_unit0);
-    const std::int32_t r = kt62UfsWriteDescriptor(h, kConfigDescriptorIdn, 0, 0, descriptor.data(),
+    const auto descriptor = SingleLunConfiguration(std::get<ufs::ConfigLayout>(layout),
+                                                   std::get<std::uint32_t>(units), enable_unit0);
+    const std::int32_t r = kt62UfsWriteDescriptor(h, ufs::kConfigurationDescriptor, 0, 0, descriptor.data(),
                                                   static_cast<std::uint32_t>(descriptor.size()));
     ctx.ShowLog(QueryOutcomeText(r, "UFS Write Descriptor", [] { return kProvisionedText; }));
 }
@@ -80,8 +72,8 @@ void Provision(CommandContext& ctx, bool enable_unit0) {
 }  // namespace
 
 RawGeometry DecodeGeometry(std::span<const std::uint8_t, kGeometryReadLength> geometry) {
-    return {geometry[0], BigEndian64(&geometry[kRawCapacityOffset]),
-            BigEndian32(&geometry[kSegmentSizeOffset]), geometry[kAllocationUnitSizeOffset]};
+    return {geometry[0], BigEndian64(&geometry[ufs::kGeometryRawCapacity]),
+            BigEndian32(&geometry[ufs::kGeometrySegmentSize]), geometry[ufs::kGeometryAllocUnitSize]};
 }
 
 std::variant<std::uint32_t, std::string> WholeCapacityAllocUnits(const RawGeometry& geometry) {
@@ -98,26 +90,13 @@ std::variant<std::uint32_t, std::string> WholeCapacityAllocUnits(const RawGeomet
     return static_cast<std::uint32_t>(units);
 }
 
-std::optional<ConfigLayout> KnownConfigLayout(std::uint8_t header_length, std::uint8_t unit_length) {
-    for (const ConfigLayout& known : {kConfigLayout2x, kConfigLayout31})
-        if (known == ConfigLayout{header_length, unit_length}) return known;
-    return std::nullopt;
-}
-
-std::vector<std::uint8_t> SingleLunConfiguration(const ConfigLayout& layout, std::uint32_t alloc_units,
+std::vector<std::uint8_t> SingleLunConfiguration(const ufs::ConfigLayout& layout, std::uint32_t alloc_units,
                                                  bool enable_unit0) {
-    std::vector<std::uint8_t> d(layout.header_length + kUnitEntries * layout.unit_length, 0);
-    d[0] = static_cast<std::uint8_t>(d.size());
-    d[1] = kConfigDescriptorIdn;
-    d[kInitPowerMode] = kActivePowerMode;
-    d[kHighPriorityLun] = kNoHighPriorityLun;
-    std::uint8_t* unit0 = d.data() + layout.header_length;
-    unit0[kUnitEnable] = enable_unit0 ? 1 : 0;
-    for (int i = 0; i < 4; ++i)
-        unit0[kUnitNumAllocUnits + static_cast<std::size_t>(i)] =
-            static_cast<std::uint8_t>(alloc_units >> (24 - 8 * i));
-    unit0[kUnitLogicalBlockSize] = kBlocksOf4096;
-    return d;
+    ufs::UnitEntry unit0;
+    unit0.enable = enable_unit0 ? 1 : 0;
+    unit0.alloc_units = alloc_units;
+    unit0.block_exponent = kBlocksOf4096;
+    return ufs::MakeConfiguration(layout, false, {unit0});
 }
 
 void features::ProvisionSingleLun(CommandContext& ctx, bool enable_unit0) { Provision(ctx, enable_unit0); }

@@ -11,6 +11,8 @@
 #include "handlers/ufs/descriptor_file.h"
 #include "handlers/ufs/hex_field.h"
 #include "handlers/ufs/panel.h"
+#include "ufs/descriptor_fields.h"
+#include "ufs/idn.h"
 
 namespace kt::panel {
 
@@ -37,14 +39,15 @@ void DescriptorRead(CommandContext& ctx, PanelState& state) {
     }
     ctx.ShowLog("ufs descriptor read done.");
 
-    const DescriptorOutputPlan plan = PlanDescriptorOutput(length_byte0, buffer[0], a->idn == 1);
+    const DescriptorOutputPlan plan =
+        PlanDescriptorOutput(length_byte0, buffer[0], a->idn == ufs::kConfigurationDescriptor);
     for (const std::string& line : HexDumpLines(std::span(buffer.data(), plan.dump_bytes)))
         ctx.AppendLog(line);
     state.last_descriptor =
         ShownDescriptor{Low8(a->idn), Low8(a->index),
                         std::vector<std::uint8_t>(buffer.begin(), buffer.begin() + plan.dump_bytes)};
-    if (a->idn == 0 && plan.dump_bytes >= 0x12) {
-        state.spec_version = static_cast<std::uint16_t>(buffer[0x10] << 8 | buffer[0x11]);
+    if (a->idn == ufs::kDeviceDescriptor && plan.dump_bytes >= ufs::kDeviceSpecVersion + 2) {
+        state.spec_version = ufs::VersionOf(std::span(buffer.data(), plan.dump_bytes));
         state.spec_version_of = h;
     }
     for (const std::string& note : plan.notes) ctx.AppendLog(note);
@@ -63,10 +66,11 @@ std::uint16_t DeviceSpecVersion(CommandContext& ctx, PanelState& state, bool tra
     // Asked afresh (another device may sit behind the same handle value),
     // unless the worker owns the handle: then the last device descriptor
     // read of this handle answers.
-    std::array<std::uint8_t, 0x12> head{};
+    std::array<std::uint8_t, ufs::kDeviceSpecVersion + 2> head{};
     if (h != KT62_INVALID_HANDLE && !transfer_running &&
-        kt62UfsReadDescriptor(h, 0, 0, 0, head.data(), static_cast<std::uint32_t>(head.size())) == 0) {
-        state.spec_version = static_cast<std::uint16_t>(head[0x10] << 8 | head[0x11]);
+        kt62UfsReadDescriptor(h, ufs::kDeviceDescriptor, 0, 0, head.data(),
+                              static_cast<std::uint32_t>(head.size())) == 0) {
+        state.spec_version = ufs::VersionOf(head);
         state.spec_version_of = h;
     }
     return state.spec_version_of == h ? state.spec_version : 0;
@@ -76,7 +80,7 @@ void DescriptorWrite(CommandContext& ctx) {
     const auto a = ReadQueryAddress(ctx);
     if (!a) return;
     const KT62_HANDLE h = ctx.Device();
-    if (a->idn == 1 && ConfigDescriptorLockedOnDevice(h)) {
+    if (a->idn == ufs::kConfigurationDescriptor && ConfigDescriptorLockedOnDevice(h)) {
         ctx.ShowLog(kConfigLockedText);
         return;
     }

@@ -12,10 +12,11 @@
 namespace kt {
 
 struct DescriptorViewRow {
-    std::string offset;  // "0x10"
-    std::string name;    // "wSpecVersion", "reserved"
-    std::string raw;     // the field's bytes: "03 10"
-    std::string value;   // "0x0310 (784)", "UFS 3.1", "\"text\""; "" for long fields
+    std::string offset;   // "0x10"
+    std::string name;     // "wSpecVersion", "reserved"
+    std::string raw;      // the field's bytes: "03 10"
+    std::string value;    // "0x0310 (784)", "UFS 3.1", "\"text\""; "" for long fields
+    std::string meaning;  // what UFS says the value means: "enhanced 1", "4096 bytes"; often ""
 };
 
 // The window's title, e.g. "Unit descriptor, index 0x01".

@@ -48,6 +48,60 @@ Exit status: 0 done, 1 failed, 2 bad command line, 3 programmer in use.
 
 // ---- create ---------------------------------------------------------------------------------
 
+// The ufs keys the options set.
+json UfsKeysOf(const Args& a) {
+    json keys = json::object();
+    if (a.Has("capacity")) keys["raw_capacity_bytes"] = ParseSize("capacity", a.Get("capacity"));
+    if (a.Has("manufacturer")) keys["manufacturer_name"] = a.Get("manufacturer");
+    if (a.Has("product")) keys["product_name"] = a.Get("product");
+    if (a.Has("serial")) keys["serial_number"] = a.Get("serial");
+    if (a.Has("spec-version")) keys["spec_version"] = a.Get("spec-version");
+    if (a.flags.contains("lock")) keys["config_descr_lock"] = 1;
+    return keys;
+}
+
+// The profile file's text with the keys set on programmer `position` (made where missing); keys
+// of the profile other than these stay as they are. Fails when the result is no valid profile.
+std::string ProfileWithKeys(const std::string& profile_file, int position, const json& ufs_keys) {
+    json doc = json::object();
+    std::error_code ec;
+    if (fs::exists(profile_file, ec) || fs::is_symlink(profile_file, ec)) {
+        doc = json::parse(ReadInput(profile_file), nullptr, false);
+        if (doc.is_discarded() || !doc.is_object())
+            Fail(kExitFailed, profile_file + ": not a profile (a JSON object); not changed");
+    }
+    if (!doc.contains("programmers")) doc["programmers"] = json::array({json::object()});
+    json& programmers = doc["programmers"];
+    if (!programmers.is_array())
+        Fail(kExitFailed, profile_file + ": programmers: must be a list; not changed");
+    while (programmers.size() <= static_cast<size_t>(position)) programmers.push_back(json::object());
+    json& programmer = programmers[static_cast<size_t>(position)];
+    const std::string where = profile_file + ": programmers[" + std::to_string(position) + "]";
+    if (!programmer.is_object()) Fail(kExitFailed, where + ": must be an object");
+    if (!programmer.contains("ufs")) programmer["ufs"] = json::object();
+    if (!programmer["ufs"].is_object()) Fail(kExitFailed, where + ".ufs: must be an object");
+    for (const auto& [key, value] : ufs_keys.items()) programmer["ufs"][key] = value;
+    std::string text = doc.dump(2) + "\n";
+    const kt62::ParsedProfile parsed = kt62::ParseProfile(text);
+    if (parsed.error) Fail(kExitFailed, kt62::ProfileMessage(profile_file, *parsed.error) + "; not changed");
+    return text;
+}
+
+// Fails unless the programmer's device keys describe a device, and, for a profile, unless the
+// folder above the state folder is there: a mistyped path makes nothing.
+void CheckCreatable(const Target& t, const std::string& profile_file, int position) {
+    if (const auto problem = emu::CheckUfsProfile(t.Programmer().ufs)) {
+        const std::string where = "programmers[" + std::to_string(position) + "].ufs";
+        Fail(kExitFailed, (profile_file.empty() ? std::string("built-in profile") : profile_file) + ": " +
+                              where + (problem->key.empty() ? "" : "." + problem->key) + ": " +
+                              problem->reason);
+    }
+    if (profile_file.empty()) return;
+    std::error_code ec;
+    if (!fs::is_directory(t.state_dir.parent_path(), ec))
+        Fail(kExitFailed, t.state_dir.parent_path().string() + ": no such folder; nothing created");
+}
+
 int Create(const std::vector<std::string>& words) {
     const Args a =
         Parse(words, {"profile", "position", "capacity", "manufacturer", "product", "serial", "spec-version"},
@@ -55,53 +109,16 @@ int Create(const std::vector<std::string>& words) {
     if (!a.positional.empty()) Fail(kExitUsage, "create: unexpected \"" + a.positional[0] + "\"");
     const std::string profile_file = ProfileFileOption(a);
     const int position = PositionOption(a);
-
-    json ufs_keys = json::object();
-    if (a.Has("capacity")) ufs_keys["raw_capacity_bytes"] = ParseSize("capacity", a.Get("capacity"));
-    if (a.Has("manufacturer")) ufs_keys["manufacturer_name"] = a.Get("manufacturer");
-    if (a.Has("product")) ufs_keys["product_name"] = a.Get("product");
-    if (a.Has("serial")) ufs_keys["serial_number"] = a.Get("serial");
-    if (a.Has("spec-version")) ufs_keys["spec_version"] = a.Get("spec-version");
-    if (a.flags.contains("lock")) ufs_keys["config_descr_lock"] = 1;
+    const json ufs_keys = UfsKeysOf(a);
+    // The library always gives the built-in programmer the default device.
+    if (profile_file.empty() && !ufs_keys.empty())
+        Fail(kExitUsage,
+             "the built-in programmer has the default device only; name a profile with --profile FILE");
 
     std::optional<std::string> new_profile;
-    if (profile_file.empty()) {
-        // The library always gives the built-in programmer the default device.
-        if (!ufs_keys.empty())
-            Fail(kExitUsage,
-                 "the built-in programmer has the default device only; name a profile with --profile FILE");
-    } else {
-        // Keys of the profile other than these stay as they are.
-        json doc = json::object();
-        std::error_code ec;
-        if (fs::exists(profile_file, ec) || fs::is_symlink(profile_file, ec)) {
-            doc = json::parse(ReadInput(profile_file), nullptr, false);
-            if (doc.is_discarded() || !doc.is_object())
-                Fail(kExitFailed, profile_file + ": not a profile (a JSON object); not changed");
-        }
-        if (!doc.contains("programmers")) doc["programmers"] = json::array({json::object()});
-        json& programmers = doc["programmers"];
-        if (!programmers.is_array())
-            Fail(kExitFailed, profile_file + ": programmers: must be a list; not changed");
-        while (programmers.size() <= static_cast<size_t>(position)) programmers.push_back(json::object());
-        json& programmer = programmers[static_cast<size_t>(position)];
-        if (!programmer.is_object())
-            Fail(kExitFailed,
-                 profile_file + ": programmers[" + std::to_string(position) + "]: must be an object");
-        if (!programmer.contains("ufs")) programmer["ufs"] = json::object();
-        if (!programmer["ufs"].is_object())
-            Fail(kExitFailed,
-                 profile_file + ": programmers[" + std::to_string(position) + "].ufs: must be an object");
-        for (const auto& [key, value] : ufs_keys.items()) programmer["ufs"][key] = value;
-        const std::string text = doc.dump(2) + "\n";
-        const kt62::ParsedProfile parsed = kt62::ParseProfile(text);
-        if (parsed.error)
-            Fail(kExitFailed, kt62::ProfileMessage(profile_file, *parsed.error) + "; not changed");
-        new_profile = text;
-    }
-
     Target t;
-    if (new_profile) {
+    if (!profile_file.empty()) {
+        new_profile = ProfileWithKeys(profile_file, position, ufs_keys);
         t.profile_file = profile_file;
         t.position = position;
         t.profile = kt62::ParseProfile(*new_profile).profile;
@@ -109,19 +126,8 @@ int Create(const std::vector<std::string>& words) {
     } else {
         t = ResolveTarget(profile_file, position);
     }
-    if (const auto problem = emu::CheckUfsProfile(t.Programmer().ufs)) {
-        const std::string where = "programmers[" + std::to_string(position) + "].ufs";
-        Fail(kExitFailed, (profile_file.empty() ? std::string("built-in profile") : profile_file) + ": " +
-                              where + (problem->key.empty() ? "" : "." + problem->key) + ": " +
-                              problem->reason);
-    }
-    // The state folder is made here, on request; the folders above it must be there already, so
-    // that a mistyped path makes nothing.
-    if (!profile_file.empty()) {
-        std::error_code ec;
-        if (!fs::is_directory(t.state_dir.parent_path(), ec))
-            Fail(kExitFailed, t.state_dir.parent_path().string() + ": no such folder; nothing created");
-    }
+    CheckCreatable(t, profile_file, position);
+    // The state folder is made here, on request.
     const emu::LockFile lock = LockProgrammer(t);
     if (new_profile) WriteFileReplacing(profile_file, *new_profile);
     std::string error;

@@ -6,12 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "descriptor_fields.h"
 #include "emu/device_state.h"
 #include "emu/firmware.h"
 #include "emu/programmer.h"
 #include "emu/programmer_state.h"
 #include "kt62emu_cli.h"
+#include "ufs/descriptor_fields.h"
+#include "ufs/idn.h"
 
 namespace kt62emu {
 namespace {
@@ -72,19 +73,20 @@ const char* SlotKind(emu::FirmwareSlot::Kind k) {
 }
 
 // The device's UFS version, as its device descriptor says.
-uint16_t SpecVersion(const emu::DeviceView& view) {
+uint16_t UfsVersion(const emu::DeviceView& view) {
     for (const emu::DescriptorView& d : view.descriptors)
-        if (d.idn == 0x00) return kt62emu::SpecVersionOf(d.bytes);
+        if (d.idn == kt::ufs::kDeviceDescriptor) return kt::ufs::VersionOf(d.bytes);
     return 0;
 }
 
-json FieldJson(const kt62emu::DecodedField& f) {
+json FieldJson(const kt::ufs::DecodedField& f) {
     json j = {{"offset", f.offset}, {"size", f.size}, {"name", f.name}};
     if (f.numeric)
         j["value"] = f.value;
     else
         j["hex"] = HexBytes(f.bytes);
     if (!f.text.empty()) j["text"] = f.text;
+    if (!f.meaning.empty()) j["meaning"] = f.meaning;
     return j;
 }
 
@@ -121,10 +123,10 @@ json ShowJson(const Target& t, const FirmwareInfo& fw, const emu::DeviceView* vi
         return out;
     }
     json descriptors = json::array();
-    const uint16_t version = SpecVersion(*view);
+    const uint16_t version = UfsVersion(*view);
     for (const emu::DescriptorView& d : view->descriptors) {
         json fields = json::array();
-        for (const auto& f : kt62emu::DecodeDescriptor(d.idn, d.index, d.bytes, version))
+        for (const auto& f : kt::ufs::DecodeDescriptor(d.idn, d.index, d.bytes, version))
             fields.push_back(FieldJson(f));
         descriptors.push_back({{"name", d.name},
                                {"idn", d.idn},
@@ -190,18 +192,19 @@ void ShowText(std::ostream& o, const Target& t, const FirmwareInfo& fw, const em
       << (view->configuration_pending ? "written, takes effect at the next reset or power cycle"
                                       : "in effect")
       << "\n";
-    const uint16_t version = SpecVersion(*view);
+    const uint16_t version = UfsVersion(*view);
     for (const emu::DescriptorView& d : view->descriptors) {
         o << "\n"
           << d.name << " descriptor (IDN " << Hex(d.idn, 1) << ", index " << Hex(d.index, 1) << ", "
           << d.bytes.size() << " bytes)\n";
-        for (const auto& f : kt62emu::DecodeDescriptor(d.idn, d.index, d.bytes, version)) {
+        for (const auto& f : kt::ufs::DecodeDescriptor(d.idn, d.index, d.bytes, version)) {
             o << "  " << Hex(f.offset, 1) << "  " << Pad(f.name, 34) << " ";
             if (f.numeric)
                 o << Hex(f.value, f.size) << " (" << f.value << ")";
             else
                 o << HexBytes(f.bytes);
             if (!f.text.empty()) o << "  \"" << f.text << "\"";
+            if (!f.meaning.empty()) o << "  " << f.meaning;
             o << "\n";
         }
     }

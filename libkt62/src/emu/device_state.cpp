@@ -15,7 +15,7 @@ std::filesystem::path DeviceDir(const std::filesystem::path& state_dir, int posi
 std::filesystem::path StateFile(const std::filesystem::path& device_dir) { return device_dir / "state.json"; }
 
 std::optional<ProfileError> CheckUfsProfile(const UfsProfile& profile) {
-    return MakeDeviceSpec(profile).error;
+    return MakeDeviceModel(profile).error;
 }
 
 void InstallSaver(UfsModel& model, const std::filesystem::path& device_dir, std::string* last_error) {
@@ -27,7 +27,7 @@ void InstallSaver(UfsModel& model, const std::filesystem::path& device_dir, std:
         for (int lun = 0; lun < kUnits; ++lun)
             changed |= s.unit_generation[lun] != model.Unit(lun).generation;
         if (changed) {
-            UfsModel next(std::make_shared<const DeviceSpec>(model.Spec()));
+            UfsModel next(std::make_shared<const DeviceModel>(model.Device()));
             if (!next.Restore(s))
                 if (const int32_t r = LuStore(device_dir).Prepare(next.Units(), *last_error); r != KT62_OK)
                     return r;
@@ -68,7 +68,7 @@ int32_t LoadDevice(const std::filesystem::path& device_dir, UfsModel& model, boo
             fresh = true;
             break;
         case LoadOutcome::Loaded:
-            if (stored.identity != model.Spec().identity) {
+            if (stored.identity != model.Device().identity) {
                 fresh = true;
                 notice = file.string() +
                          " holds another device than the profile describes; it is replaced by a "
@@ -120,13 +120,13 @@ int32_t PowerUpDevice(const std::filesystem::path& device_dir, UfsModel& model, 
 }
 
 int32_t CreateFreshDevice(const DeviceContext& where, const UfsProfile& profile, std::string& error) {
-    const SpecOrError spec = MakeDeviceSpec(profile);
-    if (!spec.spec) {
-        error = "ufs." + spec.error->key + ": " + spec.error->reason;
+    const ModelOrError made = MakeDeviceModel(profile);
+    if (!made.model) {
+        error = "ufs." + made.error->key + ": " + made.error->reason;
         return KT62_E_BAD_ARGUMENT;
     }
     const std::filesystem::path dir = DeviceDir(where.state_dir, where.position);
-    UfsModel model(spec.spec);
+    UfsModel model(made.model);
     LuStore units(dir);
     // The old device stays until the new one is known to fit the state folder.
     if (const int32_t r = LuStore::Probe(dir, model.Units(), error); r != KT62_OK) return r;
@@ -143,13 +143,13 @@ int32_t CreateFreshDevice(const DeviceContext& where, const UfsProfile& profile,
 }
 
 int32_t PowerCycleDevice(const DeviceContext& where, const UfsProfile& profile, std::string& error) {
-    const SpecOrError spec = MakeDeviceSpec(profile);
-    if (!spec.spec) {
-        error = "ufs." + spec.error->key + ": " + spec.error->reason;
+    const ModelOrError made = MakeDeviceModel(profile);
+    if (!made.model) {
+        error = "ufs." + made.error->key + ": " + made.error->reason;
         return KT62_E_BAD_ARGUMENT;
     }
     const std::filesystem::path dir = DeviceDir(where.state_dir, where.position);
-    UfsModel model(spec.spec);
+    UfsModel model(made.model);
     LuStore units(dir);
     std::string notice;
     return PowerUpDevice(dir, model, units, notice, error);
@@ -157,13 +157,13 @@ int32_t PowerCycleDevice(const DeviceContext& where, const UfsProfile& profile, 
 
 int32_t ReadDeviceView(const DeviceContext& where, const UfsProfile& profile, DeviceView& out,
                        std::string& error) {
-    const SpecOrError spec = MakeDeviceSpec(profile);
-    if (!spec.spec) {
-        error = "ufs." + spec.error->key + ": " + spec.error->reason;
+    const ModelOrError made = MakeDeviceModel(profile);
+    if (!made.model) {
+        error = "ufs." + made.error->key + ": " + made.error->reason;
         return KT62_E_BAD_ARGUMENT;
     }
     const std::filesystem::path dir = DeviceDir(where.state_dir, where.position);
-    UfsModel model(spec.spec);
+    UfsModel model(made.model);
     std::string notice;
     bool fresh = false;
     if (const int32_t r = LoadDevice(dir, model, fresh, notice, error); r != KT62_OK) return r;
@@ -189,7 +189,7 @@ int32_t ReadDeviceView(const DeviceContext& where, const UfsProfile& profile, De
     add("Power parameters", 0x08, 0);
     add("Device health", 0x09, 0);
 
-    const uint16_t version = spec.spec->layout->spec_bcd;
+    const uint16_t version = made.model->layout->bcd;
     for (const FlagInfo& f : FlagTable()) {
         if (f.since > version) continue;
         ParameterView p{f.name, f.idn, 0, 0, AccessName(f.access), f.persistent, std::nullopt};
@@ -217,8 +217,8 @@ int32_t ReadDeviceView(const DeviceContext& where, const UfsProfile& profile, De
     for (const DmeAttribute& d : DmeAttributes()) {
         const uint8_t selector = d.scope == DmeAttribute::RxLane ? kFirstRxSelector : 0;
         DmeView v{d.name, d.id, selector, 0, 0};
-        DmeGet(*spec.spec, LinkSide::Local, d.id, selector, &v.local);
-        DmeGet(*spec.spec, LinkSide::Peer, d.id, selector, &v.peer);
+        DmeGet(*made.model, LinkSide::Local, d.id, selector, &v.local);
+        DmeGet(*made.model, LinkSide::Peer, d.id, selector, &v.peer);
         out.dme.push_back(std::move(v));
     }
     return KT62_OK;

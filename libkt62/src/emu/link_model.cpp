@@ -126,7 +126,8 @@ LinkSettings SideSettings(const LinkSettings& link, LinkSide side) {
     return s;
 }
 
-int32_t DmeGet(const DeviceSpec& spec, LinkSide side, uint32_t attr_id, uint8_t selector, uint32_t* value) {
+int32_t DmeGet(const DeviceModel& device, LinkSide side, uint32_t attr_id, uint8_t selector,
+               uint32_t* value) {
     const auto* const it = std::lower_bound(std::begin(kAttributes), std::end(kAttributes), attr_id,
                                             [](const DmeAttribute& a, uint32_t id) { return a.id < id; });
     if (it == std::end(kAttributes) || it->id != attr_id) return KT62_DME_FAILURE(kUicInvalidAttribute);
@@ -143,7 +144,7 @@ int32_t DmeGet(const DeviceSpec& spec, LinkSide side, uint32_t attr_id, uint8_t 
             break;
     }
     if (!selector_ok) return KT62_DME_FAILURE(kUicBadIndex);
-    *value = it->value(SideSettings(spec.link, side), *spec.layout, side);
+    *value = it->value(SideSettings(device.link, side), *device.layout, side);
     return KT62_OK;
 }
 

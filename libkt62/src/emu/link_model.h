@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <span>
 
-#include "emu/ufs_spec.h"
+#include "emu/device_model.h"
 
 namespace kt62::emu {
 
@@ -29,7 +29,7 @@ inline constexpr uint8_t kFirstRxSelector = 4;
 
 // KT62_OK with *value set, or KT62_DME_FAILURE of the UIC result code (1 unknown attribute,
 // 5 selector out of range).
-int32_t DmeGet(const DeviceSpec& spec, LinkSide side, uint32_t attr_id, uint8_t selector, uint32_t* value);
+int32_t DmeGet(const DeviceModel& device, LinkSide side, uint32_t attr_id, uint8_t selector, uint32_t* value);
 
 // The settings one side sees: the programmer transmits what the device receives.
 LinkSettings SideSettings(const LinkSettings& link, LinkSide side);

@@ -1,4 +1,4 @@
-// The descriptor images the model answers with, built from the device spec
+// The descriptor images the model answers with, built from the device model
 // and the configuration in effect.
 #include <algorithm>
 #include <cstring>
@@ -10,6 +10,8 @@
 
 namespace kt62::emu {
 namespace {
+
+using namespace kt::ufs;  // NOLINT(google-build-using-namespace): IDNs and offsets
 
 constexpr uint16_t kManufacturerId = 0x0A5A;  // a test value, no maker's JEDEC code
 constexpr uint16_t kManufactureDate = 0x0124;
@@ -23,7 +25,7 @@ constexpr uint8_t kWbBothKinds = 2;
 void PutString(uint8_t* out, const std::string& text) {
     const size_t n = std::min<size_t>(text.size(), 126);
     out[0] = static_cast<uint8_t>(2 + 2 * n);
-    out[1] = 0x05;
+    out[1] = kStringDescriptor;
     for (size_t i = 0; i < n; ++i) kt::PutBigEndian16(out + 2 + 2 * i, static_cast<uint8_t>(text[i]));
 }
 
@@ -32,44 +34,54 @@ void PutString(uint8_t* out, const std::string& text) {
 // ---- descriptor images -----------------------------------------------------
 
 void UfsModel::Rebuild() {
-    const DeviceSpec& s = *spec_;
-    const VersionLayout& l = *s.layout;
     BuildUnits();
     BuildDevice();
+    BuildRpmbUnit();
+    BuildInterconnect();
+    for (int i = 0; i < kStrings; ++i) {
+        strings_[i] = Desc{};
+        PutString(strings_[i].bytes.data(), model_->strings[i]);
+        strings_[i].len = strings_[i].bytes[0];
+    }
+    BuildGeometry();
+    BuildPower();
+    BuildHealth();
+}
 
+void UfsModel::BuildRpmbUnit() {
     rpmb_ = Desc{};
     rpmb_.len = 0x23;
     uint8_t* r = rpmb_.bytes.data();
     r[0] = 0x23;
-    r[1] = 0x02;
+    r[1] = kUnitDescriptor;
     r[2] = kRpmbUnitIndex;
     r[3] = 0x01;
     r[8] = 0x0F;     // RPMB memory
     r[0x0A] = 0x08;  // 256-byte blocks
     kt::PutBigEndian64(r + 0x0B, kRpmbBlocks);
     kt::PutBigEndian64(r + 0x18, kRpmbBlocks);
+}
 
+void UfsModel::BuildInterconnect() {
     interconnect_ = Desc{};
     interconnect_.len = 0x06;
     interconnect_.bytes[0] = 0x06;
-    interconnect_.bytes[1] = 0x04;
-    kt::PutBigEndian16(interconnect_.bytes.data() + 2, l.unipro_bcd);
-    kt::PutBigEndian16(interconnect_.bytes.data() + 4, l.mphy_bcd);
+    interconnect_.bytes[1] = kInterconnectDescriptor;
+    kt::PutBigEndian16(interconnect_.bytes.data() + 2, model_->layout->unipro_bcd);
+    kt::PutBigEndian16(interconnect_.bytes.data() + 4, model_->layout->mphy_bcd);
+}
 
-    for (int i = 0; i < kStrings; ++i) {
-        strings_[i] = Desc{};
-        PutString(strings_[i].bytes.data(), s.strings[i]);
-        strings_[i].len = strings_[i].bytes[0];
-    }
-
+void UfsModel::BuildGeometry() {
+    const DeviceModel& s = *model_;
+    const VersionLayout& l = *s.layout;
     geometry_ = Desc{};
     geometry_.len = l.geometry_len;
     uint8_t* g = geometry_.bytes.data();
     g[0] = l.geometry_len;
-    g[1] = 0x07;
-    kt::PutBigEndian64(g + 0x04, s.raw_capacity_bytes / 512);
-    kt::PutBigEndian32(g + 0x0D, static_cast<uint32_t>(s.segment_bytes / 512));
-    g[0x11] = s.au_segments;
+    g[1] = kGeometryDescriptor;
+    kt::PutBigEndian64(g + kGeometryRawCapacity, s.raw_capacity_bytes / 512);
+    kt::PutBigEndian32(g + kGeometrySegmentSize, static_cast<uint32_t>(s.segment_bytes / 512));
+    g[kGeometryAllocUnitSize] = s.au_segments;
     g[0x12] = 0x08;  // bMinAddrBlockSize: 4 KiB
     g[0x13] = 0x08;
     g[0x14] = 0x08;
@@ -93,11 +105,13 @@ void UfsModel::Rebuild() {
         g[0x55] = kWbBothKinds;
         g[0x56] = kWbBothKinds;
     }
+}
 
+void UfsModel::BuildPower() {
     power_ = Desc{};
     power_.len = 0x62;
     power_.bytes[0] = 0x62;
-    power_.bytes[1] = 0x08;
+    power_.bytes[1] = kPowerDescriptor;
     for (int level = 0; level < 16; ++level) {
         // Unit mA (bits 15:14 = 2); currents rise with the level.
         const size_t at = 2 * static_cast<size_t>(level);
@@ -107,20 +121,23 @@ void UfsModel::Rebuild() {
         kt::PutBigEndian16(power_.bytes.data() + 0x42 + at,
                            static_cast<uint16_t>(0x8000 | (150 + 16 * level)));
     }
+}
 
+void UfsModel::BuildHealth() {
+    const uint8_t len = model_->layout->health_len;
     health_ = Desc{};
-    health_.len = l.health_len;
-    health_.bytes[0] = l.health_len;
-    health_.bytes[1] = 0x09;
+    health_.len = len;
+    health_.bytes[0] = len;
+    health_.bytes[1] = kHealthDescriptor;
     health_.bytes[2] = 0x01;  // bPreEOLInfo: normal
     health_.bytes[3] = 0x01;  // bDeviceLifeTimeEstA: 0-10 % used
     health_.bytes[4] = 0x01;
 }
 
 void UfsModel::BuildUnits() {
-    const DeviceSpec& s = *spec_;
+    const DeviceModel& s = *model_;
     for (int lun = 0; lun < kUnits; ++lun) {
-        const UnitConfig u = DecodeUnit(s, config_active_.data(), lun);
+        const UnitEntry u = DecodeUnit(s, config_active_.data(), lun);
         UnitTarget& t = units_[lun];
         t.enabled = u.enable == 1;
         t.block_bytes = t.enabled ? uint32_t{1} << u.block_exponent : 0;
@@ -134,7 +151,7 @@ void UfsModel::BuildUnits() {
         d.len = s.layout->unit_len;
         uint8_t* p = d.bytes.data();
         p[0] = s.layout->unit_len;
-        p[1] = 0x02;
+        p[1] = kUnitDescriptor;
         p[2] = static_cast<uint8_t>(lun);
         p[3] = u.enable;
         p[4] = u.boot_lun_id;
@@ -153,7 +170,7 @@ void UfsModel::BuildUnits() {
 }
 
 void UfsModel::BuildDevice() {
-    const DeviceSpec& s = *spec_;
+    const DeviceModel& s = *model_;
     const VersionLayout& l = *s.layout;
     const uint8_t* c = config_active_.data();
     device_ = Desc{};
@@ -162,27 +179,25 @@ void UfsModel::BuildDevice() {
     d[0] = l.device_len;
     int enabled = 0;
     for (const UnitTarget& t : units_) enabled += t.enabled;
-    d[0x06] = static_cast<uint8_t>(enabled);  // bNumberLU
-    d[0x07] = 4;                              // bNumberWLU
-    d[0x08] = c[0x03];                        // bBootEnable ... from the configuration in effect
-    d[0x09] = c[0x04];
-    d[0x0A] = c[0x05];
-    d[0x0B] = c[0x06];
-    d[0x0C] = c[0x07];
+    d[kDeviceNumberLu] = static_cast<uint8_t>(enabled);
+    d[kDeviceNumberWlu] = 4;
+    // bBootEnable to bSecureRemovalType mirror the configuration in effect, and so does
+    // bInitActiveICCLevel.
+    std::copy(c + kConfigBootEnable, c + kConfigSecureRemovalType + 1, d + 0x08);
     d[0x0D] = 0x01;  // bSecurityLU: RPMB
-    d[0x0F] = c[0x08];
-    kt::PutBigEndian16(d + 0x10, l.spec_bcd);
+    d[0x0F] = c[kConfigInitActiveIccLevel];
+    kt::PutBigEndian16(d + kDeviceSpecVersion, l.bcd);
     kt::PutBigEndian16(d + 0x12, kManufactureDate);
     d[0x14] = kManufacturer;
     d[0x15] = kProduct;
     d[0x16] = kSerial;
     d[0x17] = kOem;
     kt::PutBigEndian16(d + 0x18, kManufacturerId);
-    d[0x1A] = l.config_header_len;
-    d[0x1B] = l.config_unit_len;
+    d[kDeviceUd0BaseOffset] = l.config_header_len;
+    d[kDeviceUdConfigPLength] = l.config_unit_len;
     d[0x1C] = kDeviceRttCap;
-    d[0x1D] = c[0x09];  // wPeriodicRTCUpdate
-    d[0x1E] = c[0x0A];
+    d[0x1D] = c[kConfigPeriodicRtcUpdate];  // wPeriodicRTCUpdate
+    d[0x1E] = c[kConfigPeriodicRtcUpdate + 1];
     d[0x1F] = kUfsFeaturesSupport;
     d[0x20] = 0x0A;  // bFFUTimeout, seconds
     d[0x21] = 0x20;  // bQueueDepth
@@ -191,7 +206,7 @@ void UfsModel::BuildDevice() {
     if (l.WriteBooster()) {
         // dExtendedUFSFeaturesSupport, and the buffer the configuration in effect sets up.
         kt::PutBigEndian32(d + 0x4F, kUfsFeaturesSupport | kExtendedFeatureWriteBooster);
-        const WriteBoosterConfig wb = DecodeWriteBooster(s, c);
+        const WriteBoosterHeader wb = kt::ufs::DecodeWriteBoosterHeader(l.Config(), c);
         d[0x53] = wb.preserve_user_space;
         d[0x54] = wb.type;
         kt::PutBigEndian32(d + 0x55, wb.shared_alloc_units);

@@ -36,11 +36,11 @@ public:
           dir_(context.state_dir.empty() ? std::filesystem::path()
                                          : DeviceDir(context.state_dir, context.position)),
           units_(dir_) {
-        SpecOrError spec = MakeDeviceSpec(profile);
-        if (spec.spec)
-            model_ = std::make_unique<UfsModel>(std::move(spec.spec));
+        ModelOrError made = MakeDeviceModel(profile);
+        if (made.model)
+            model_ = std::make_unique<UfsModel>(std::move(made.model));
         else
-            spec_error_ = "ufs." + spec.error->key + ": " + spec.error->reason;
+            model_error_ = "ufs." + made.error->key + ": " + made.error->reason;
     }
 
     void OnOpen() override {
@@ -147,7 +147,8 @@ public:
         if (kind != 1 && kind != 3) return KT62_E_BAD_ARGUMENT;
         std::lock_guard lock(mutex_);
         if (const int32_t r = Ready(); r != KT62_OK) return r;
-        return DmeGet(model_->Spec(), kind == 1 ? LinkSide::Local : LinkSide::Peer, attr_id, selector, value);
+        return DmeGet(model_->Device(), kind == 1 ? LinkSide::Local : LinkSide::Peer, attr_id, selector,
+                      value);
     }
 
     // Kind 1, the hardware reset, is the only one: it does what a power cycle does.
@@ -178,7 +179,7 @@ private:
         std::string error;
         int32_t r = KT62_E_STATE_IO;
         if (!model_) {
-            error = spec_error_;
+            error = model_error_;
         } else if (dir_.empty()) {
             error = "no state folder (neither XDG_DATA_HOME nor HOME is set)";
         } else {
@@ -221,7 +222,7 @@ private:
     const int position_;
     const std::filesystem::path dir_;
     std::unique_ptr<UfsModel> model_;
-    std::string spec_error_;
+    std::string model_error_;
     LuStore units_;
     std::string save_error_;
     bool ready_ = false;

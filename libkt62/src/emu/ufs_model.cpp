@@ -20,19 +20,9 @@ constexpr uint32_t kExceptionMask2x = 0x0007;
 constexpr uint32_t kExceptionMask3x = 0x007F;
 
 enum : uint8_t { kPurgeStatusCompleted = 3 };
-enum : uint8_t {
-    kFlagPurge = 0x06,
-    kAttrActiveIcc = 0x03,
-    kAttrPurgeStatus = 0x06,
-    kAttrConfigLock = 0x0B,
-    kAttrExceptionControl = 0x0D,
-    kAttrWbFlushStatus = 0x1C,
-    kAttrWbAvailable = 0x1D,
-    kAttrWbLifeTime = 0x1E,
-    kAttrWbCurrentSize = 0x1F,
-};
+using namespace kt::ufs;  // NOLINT(google-build-using-namespace): the flags' and attributes' IDNs
 
-bool SameLayout(const UnitConfig& a, const UnitConfig& b) {
+bool SameLayout(const UnitEntry& a, const UnitEntry& b) {
     if (a.enable != b.enable) return false;
     if (!a.enable) return true;
     return a.memory_type == b.memory_type && a.alloc_units == b.alloc_units &&
@@ -41,8 +31,8 @@ bool SameLayout(const UnitConfig& a, const UnitConfig& b) {
 
 }  // namespace
 
-UfsModel::UfsModel(std::shared_ptr<const DeviceSpec> spec) : spec_(std::move(spec)) {
-    const uint16_t version = spec_->layout->spec_bcd;
+UfsModel::UfsModel(std::shared_ptr<const DeviceModel> device) : model_(std::move(device)) {
+    const uint16_t version = model_->layout->bcd;
     for (const FlagInfo& f : FlagTable())
         if (f.since <= version) flag_info_[f.idn] = &f;
     for (const AttributeInfo& a : AttributeTable())
@@ -54,25 +44,25 @@ const FlagInfo* UfsModel::Flag(uint8_t idn) const { return flag_info_[idn]; }
 const AttributeInfo* UfsModel::Attribute(uint8_t idn) const { return attr_info_[idn]; }
 
 uint32_t UfsModel::PowerOnAttribute(const AttributeInfo& info) const {
-    if (info.idn == kAttrActiveIcc) return config_active_[0x08];  // bInitActiveICCLevel
-    return info.factory;
+    if (info.idn == kAttrActiveIccLevel) return config_active_[kConfigInitActiveIccLevel];
+    return info.power_on;
 }
 
 void UfsModel::MakeFactoryFresh() {
     sequence_ = 0;
-    config_written_ = config_active_ = spec_->factory_config;
+    config_written_ = config_active_ = model_->factory_config;
     generation_ = {};
     for (const FlagInfo* f : flag_info_)
         if (f) flag_[f->idn] = f->power_on;
     for (const AttributeInfo* a : attr_info_)
-        if (a) attr_[a->idn] = a->idn == kAttrConfigLock ? spec_->factory_lock : PowerOnAttribute(*a);
+        if (a) attr_[a->idn] = a->idn == kAttrConfigDescrLock ? model_->factory_lock : PowerOnAttribute(*a);
     context_conf_ = {};
     Rebuild();
 }
 
 StoredState UfsModel::Stored() const {
     StoredState s;
-    s.identity = spec_->identity;
+    s.identity = model_->identity;
     s.sequence = sequence_;
     s.config_written = config_written_;
     s.config_active = config_active_;
@@ -85,11 +75,11 @@ StoredState UfsModel::Stored() const {
 }
 
 std::optional<std::string> UfsModel::Restore(const StoredState& s) {
-    const size_t len = spec_->layout->config_len;
+    const size_t len = model_->layout->config_len;
     for (const auto* config : {&s.config_written, &s.config_active}) {
         const char* which = config == &s.config_written ? "written configuration" : "configuration in effect";
         if (config->size() != len) return std::string(which) + ": not " + std::to_string(len) + " bytes";
-        if (const auto problem = CheckConfig(*spec_, config->data()))
+        if (const auto problem = CheckConfig(*model_, config->data()))
             return std::string(which) + ": " +
                    (problem->lun >= 0 ? "unit " + std::to_string(problem->lun) + " " : "") + problem->field +
                    " " + problem->reason;
@@ -137,8 +127,8 @@ int32_t UfsModel::PowerOn() {
         const std::vector<uint8_t> old_active = config_active_;
         const std::array<uint32_t, kUnits> old_generation = generation_;
         for (int lun = 0; lun < kUnits; ++lun)
-            if (!SameLayout(DecodeUnit(*spec_, config_active_.data(), lun),
-                            DecodeUnit(*spec_, config_written_.data(), lun)))
+            if (!SameLayout(DecodeUnit(*model_, config_active_.data(), lun),
+                            DecodeUnit(*model_, config_written_.data(), lun)))
                 ++generation_[lun];
         config_active_ = config_written_;
         result = Persist();
@@ -199,7 +189,7 @@ int32_t UfsModel::ChangeFlag(uint8_t idn, FlagOp op) {
             break;
         case Access::WriteOnly:
             // Purge and refresh run to completion at once; the flag drops back to 0.
-            if (next && idn == kFlagPurge) attr_[kAttrPurgeStatus] = kPurgeStatusCompleted;
+            if (next && idn == kFlagPurgeEnable) attr_[kAttrPurgeStatus] = kPurgeStatusCompleted;
             next = 0;
             break;
         case Access::ReadWrite:
@@ -263,18 +253,18 @@ int32_t UfsModel::ReadAttribute(uint8_t idn, uint8_t index, uint8_t selector, ui
 // The WriteBooster attributes report the buffer the configuration in effect gives the unit (any
 // unit for a shared buffer); the rest their factory value.
 uint32_t UfsModel::PerUnitAttribute(const AttributeInfo& info, uint8_t index) const {
-    const uint32_t buffer = WriteBoosterUnits(*spec_, config_active_.data(), index);
+    const uint32_t buffer = WriteBoosterUnits(*model_, config_active_.data(), index);
     switch (info.idn) {
         case kAttrWbFlushStatus:
             return 0;  // idle
-        case kAttrWbAvailable:
+        case kAttrWbAvailableSize:
             return buffer ? kWbAvailableAll : 0;
-        case kAttrWbLifeTime:
+        case kAttrWbLifeTimeEst:
             return buffer ? kWbLifeTimeNew : 0;
         case kAttrWbCurrentSize:
             return buffer;
         default:
-            return info.factory;
+            return info.power_on;
     }
 }
 
@@ -285,9 +275,9 @@ int32_t UfsModel::WriteAttribute(uint8_t idn, uint8_t index, uint8_t selector, u
     if (a->access == Access::ReadOnly) return KT62_QUERY_NOT_WRITEABLE;
     if (a->access == Access::WriteOnce && attr_[idn] != 0) return KT62_QUERY_ALREADY_WRITTEN;
     uint32_t max = a->max;
-    if (idn == kAttrExceptionControl)
-        max = spec_->layout->spec_bcd >= 0x0300 ? kExceptionMask3x : kExceptionMask2x;
-    if (value < a->min || value > max || (idn == kAttrExceptionControl && (value & ~max)))
+    if (idn == kAttrExceptionEventControl)
+        max = model_->layout->bcd >= 0x0300 ? kExceptionMask3x : kExceptionMask2x;
+    if (value < a->min || value > max || (idn == kAttrExceptionEventControl && (value & ~max)))
         return KT62_QUERY_INVALID_VALUE;
     if (a->indexing == Indexing::PerUnitContext) {
         context_conf_[index][selector] = static_cast<uint16_t>(value);
@@ -316,16 +306,16 @@ int32_t UfsModel::ReadDescriptor(uint8_t idn, uint8_t index, uint8_t selector, u
         size = d.len;
     };
     switch (idn) {
-        case 0x00:
+        case kDeviceDescriptor:
             if (index != 0) return KT62_QUERY_INVALID_INDEX;
             use(device_);
             break;
-        case 0x01:
+        case kConfigurationDescriptor:
             if (index != 0) return KT62_QUERY_INVALID_INDEX;
             data = config_written_.data();
             size = config_written_.size();
             break;
-        case 0x02:
+        case kUnitDescriptor:
             if (index < kUnits)
                 use(unit_desc_[index]);
             else if (index == kRpmbUnitIndex)
@@ -333,23 +323,23 @@ int32_t UfsModel::ReadDescriptor(uint8_t idn, uint8_t index, uint8_t selector, u
             else
                 return KT62_QUERY_INVALID_INDEX;
             break;
-        case 0x04:
+        case kInterconnectDescriptor:
             if (index != 0) return KT62_QUERY_INVALID_INDEX;
             use(interconnect_);
             break;
-        case 0x05:
+        case kStringDescriptor:
             if (index >= kStrings) return KT62_QUERY_INVALID_INDEX;
             use(strings_[index]);
             break;
-        case 0x07:
+        case kGeometryDescriptor:
             if (index != 0) return KT62_QUERY_INVALID_INDEX;
             use(geometry_);
             break;
-        case 0x08:
+        case kPowerDescriptor:
             if (index != 0) return KT62_QUERY_INVALID_INDEX;
             use(power_);
             break;
-        case 0x09:
+        case kHealthDescriptor:
             if (index != 0) return KT62_QUERY_INVALID_INDEX;
             use(health_);
             break;
@@ -365,32 +355,32 @@ int32_t UfsModel::ReadDescriptor(uint8_t idn, uint8_t index, uint8_t selector, u
 std::optional<std::vector<uint8_t>> UfsModel::Descriptor(uint8_t idn, uint8_t index) const {
     std::vector<uint8_t> out(255);
     if (ReadDescriptor(idn, index, 0, out.data(), 255) != KT62_OK) return std::nullopt;
-    out.resize(idn == 0x01 ? config_written_.size() : out[0]);
+    out.resize(idn == kConfigurationDescriptor ? config_written_.size() : out[0]);
     return out;
 }
 
 int32_t UfsModel::WriteDescriptor(uint8_t idn, uint8_t index, uint8_t selector, const uint8_t* buffer,
                                   uint32_t length) {
     switch (idn) {
-        case 0x00:
-        case 0x02:
-        case 0x04:
-        case 0x05:
-        case 0x07:
-        case 0x08:
-        case 0x09:
+        case kDeviceDescriptor:
+        case kUnitDescriptor:
+        case kInterconnectDescriptor:
+        case kStringDescriptor:
+        case kGeometryDescriptor:
+        case kPowerDescriptor:
+        case kHealthDescriptor:
             return KT62_QUERY_NOT_WRITEABLE;
-        case 0x01:
+        case kConfigurationDescriptor:
             break;
         default:
             return KT62_QUERY_INVALID_IDN;
     }
     if (index != 0) return KT62_QUERY_INVALID_INDEX;
     if (selector != 0) return KT62_QUERY_INVALID_SELECTOR;
-    if (attr_[kAttrConfigLock] == 1) return KT62_QUERY_NOT_WRITEABLE;
-    const size_t len = spec_->layout->config_len;
+    if (attr_[kAttrConfigDescrLock] == 1) return KT62_QUERY_NOT_WRITEABLE;
+    const size_t len = model_->layout->config_len;
     if (length != len || buffer[0] != len) return KT62_QUERY_INVALID_LENGTH;
-    if (buffer[1] != 0x01 || CheckConfig(*spec_, buffer)) return KT62_QUERY_INVALID_VALUE;
+    if (buffer[1] != 0x01 || CheckConfig(*model_, buffer)) return KT62_QUERY_INVALID_VALUE;
     std::vector<uint8_t> old(buffer, buffer + len);
     if (old == config_written_) return KT62_OK;
     config_written_.swap(old);
@@ -409,9 +399,9 @@ void UfsModel::Inquiry(int lun, uint8_t* out) const {
     out[3] = 0x02;
     out[4] = 36 - 5;
     out[7] = 0x02;  // command queuing
-    std::memcpy(out + 8, spec_->strings[kManufacturer].data(), 8);
-    std::memcpy(out + 16, spec_->strings[kProduct].data(), 16);
-    std::memcpy(out + 32, spec_->strings[kRevision].data(), 4);
+    std::memcpy(out + 8, model_->strings[kManufacturer].data(), 8);
+    std::memcpy(out + 16, model_->strings[kProduct].data(), 16);
+    std::memcpy(out + 32, model_->strings[kRevision].data(), 4);
 }
 
 }  // namespace kt62::emu

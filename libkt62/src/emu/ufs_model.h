@@ -13,7 +13,8 @@
 #include <utility>
 #include <vector>
 
-#include "emu/ufs_spec.h"
+#include "emu/device_model.h"
+#include "ufs/parameters.h"
 
 namespace kt62::emu {
 
@@ -21,43 +22,17 @@ namespace kt62::emu {
 // Contexts per unit (geometry bMaxContexIDNumber): wContextConf selectors 1..kContextIds.
 inline constexpr uint8_t kContextIds = 5;
 inline constexpr uint8_t kDeviceRttCap = 2;
-inline constexpr uint8_t kFlagPermanentWp = 0x02;
-inline constexpr uint8_t kFlagPowerOnWp = 0x03;
+inline constexpr uint8_t kFlagPermanentWp = kt::ufs::kFlagPermanentWpEn;
+inline constexpr uint8_t kFlagPowerOnWp = kt::ufs::kFlagPowerOnWpEn;
 
-enum class Access : uint8_t {
-    ReadOnly,
-    ReadWrite,
-    WriteOnce,     // once set (non-zero) it stays
-    SetOnly,       // the host sets, the device clears
-    WriteOnly,     // cannot be read
-    PowerOnReset,  // the host sets, only a reset or power cycle clears
-};
-const char* AccessName(Access access);
+using kt::ufs::Access;
+using kt::ufs::AccessName;
+using kt::ufs::AttributeInfo;
+using kt::ufs::FlagInfo;
+using kt::ufs::Indexing;
 
-enum class Indexing : uint8_t { Device, PerUnit, PerUnitContext };
-
-struct FlagInfo {
-    uint8_t idn;
-    const char* name;
-    Access access;
-    bool persistent;
-    uint8_t power_on;
-    uint16_t since;  // first spec version (BCD) that has it
-};
-
-struct AttributeInfo {
-    uint8_t idn;
-    const char* name;
-    uint8_t size;  // bytes
-    Access access;
-    bool persistent;
-    Indexing indexing;
-    uint16_t since;
-    uint32_t factory;  // value of a new device / after power-on (see PowerOnAttribute for exceptions)
-    uint32_t min, max;
-};
-
-// The tables, in idn order, for display.
+// The flags and attributes the model has, in idn order (those of its version only where it
+// builds its lookup).
 const std::vector<FlagInfo>& FlagTable();
 const std::vector<AttributeInfo>& AttributeTable();
 
@@ -88,9 +63,9 @@ struct UnitTarget {
 
 class UfsModel {
 public:
-    explicit UfsModel(std::shared_ptr<const DeviceSpec> spec);
+    explicit UfsModel(std::shared_ptr<const DeviceModel> device);
 
-    const DeviceSpec& Spec() const { return *spec_; }
+    const DeviceModel& Device() const { return *model_; }
 
     // Saves a changed StoredState; KT62_OK or KT62_E_STATE_IO. Without a saver changes stay in
     // memory.
@@ -146,8 +121,13 @@ private:
     void Rebuild();
     void BuildDevice();
     void BuildUnits();
+    void BuildRpmbUnit();
+    void BuildInterconnect();
+    void BuildGeometry();
+    void BuildPower();
+    void BuildHealth();
 
-    std::shared_ptr<const DeviceSpec> spec_;
+    std::shared_ptr<const DeviceModel> model_;
     Saver saver_;
     uint64_t sequence_ = 0;
     std::vector<uint8_t> config_written_;

@@ -1,89 +1,65 @@
-// The flags and attributes a device has, from which UFS version on, and how each may be
-// written: one table each, for the model and for the device's report.
+// The flags and attributes the model has: those UFS defines for the device's version, less the
+// features it lacks, with the values the model gives where UFS leaves them to the device.
+#include <algorithm>
+
 #include "emu/ufs_model.h"
 
 namespace kt62::emu {
 namespace {
 
-constexpr uint32_t kU8 = 0xFF, kU16 = 0xFFFF, kU32 = 0xFFFFFFFF;
+// The reference clock's gating wait, refresh control and the host hint cache: the model has never
+// had them, hosts and stored states expect exactly the parameters it has always had.
+constexpr uint8_t kNotModelled[] = {0x17, 0x2B, 0x2C, 0x2D, 0x2E, 0x2F};
+constexpr uint8_t kTemperatureOffset = 80;  // bDeviceCaseRoughTemperature: value - 80 = degrees C
 
-using A = Access;
-using I = Indexing;
+AttributeInfo WithModelValues(AttributeInfo a) {
+    switch (a.idn) {
+        case 0x0C:  // bMaxNumOfRTT: at most the device's bDeviceRTTCap
+            a.max = kDeviceRttCap;
+            break;
+        case 0x16:  // dPSADataSize: dPSAMaxDataSize is 0
+            a.max = 0;
+            break;
+        case 0x18:
+            a.power_on = kTemperatureOffset + 25;
+            break;
+        case 0x19:
+            a.power_on = kTemperatureOffset + 85;
+            break;
+        case 0x1A:
+            a.power_on = kTemperatureOffset - 20;
+            break;
+        default:
+            break;
+    }
+    return a;
+}
 
-// NOLINTNEXTLINE(cert-err58-cpp): nothing but bad_alloc can come, at load time
-const std::vector<FlagInfo> kFlags = {
-    {0x01, "fDeviceInit", A::SetOnly, false, 0, 0x0200},
-    {0x02, "fPermanentWPEn", A::WriteOnce, true, 0, 0x0200},
-    {0x03, "fPowerOnWPEn", A::PowerOnReset, false, 0, 0x0200},
-    {0x04, "fBackgroundOpsEn", A::ReadWrite, false, 1, 0x0200},
-    {0x05, "fDeviceLifeSpanModeEn", A::ReadWrite, false, 0, 0x0210},
-    {0x06, "fPurgeEnable", A::WriteOnly, false, 0, 0x0200},
-    {0x07, "fRefreshEnable", A::WriteOnly, false, 0, 0x0300},
-    {0x08, "fPhyResourceRemoval", A::ReadWrite, true, 0, 0x0200},
-    {0x09, "fBusyRTC", A::ReadOnly, false, 0, 0x0200},
-    {0x0B, "fPermanentlyDisableFwUpdate", A::WriteOnce, true, 0, 0x0210},
-    {0x0E, "fWriteBoosterEn", A::ReadWrite, false, 0, 0x0310},
-    {0x0F, "fWriteBoosterBufferFlushEn", A::ReadWrite, false, 0, 0x0310},
-    {0x10, "fWriteBoosterBufferFlushDuringHibernate", A::ReadWrite, false, 0, 0x0310},
-};
+std::vector<FlagInfo> ModelFlags() {
+    std::vector<FlagInfo> out;
+    for (const FlagInfo& f : kt::ufs::Flags())
+        if (f.feature == kt::ufs::Feature::None) out.push_back(f);
+    return out;
+}
 
-// factory/min/max: the value of a new device and the values a write may give.
-// NOLINTNEXTLINE(cert-err58-cpp): nothing but bad_alloc can come, at load time
-const std::vector<AttributeInfo> kAttributes = {
-    {0x00, "bBootLunEn", 1, A::ReadWrite, true, I::Device, 0x0200, 0, 0, 2},
-    {0x02, "bCurrentPowerMode", 1, A::ReadOnly, false, I::Device, 0x0200, 0x11, 0, kU8},
-    {0x03, "bActiveICCLevel", 1, A::ReadWrite, false, I::Device, 0x0200, 0, 0, 0x0F},
-    {0x04, "bOutOfOrderDataEn", 1, A::WriteOnce, true, I::Device, 0x0200, 0, 0, 1},
-    {0x05, "bBackgroundOpStatus", 1, A::ReadOnly, false, I::Device, 0x0200, 0, 0, kU8},
-    {0x06, "bPurgeStatus", 1, A::ReadOnly, false, I::Device, 0x0200, 0, 0, kU8},
-    {0x07, "bMaxDataInSize", 1, A::ReadWrite, true, I::Device, 0x0200, 0x08, 1, 0x08},
-    {0x08, "bMaxDataOutSize", 1, A::ReadWrite, true, I::Device, 0x0200, 0x08, 1, 0x08},
-    {0x09, "dDynCapNeeded", 4, A::ReadOnly, false, I::PerUnit, 0x0200, 0, 0, kU32},
-    {0x0A, "bRefClkFreq", 1, A::ReadWrite, true, I::Device, 0x0200, 0x01, 0, 3},
-    {0x0B, "bConfigDescrLock", 1, A::WriteOnce, true, I::Device, 0x0200, 0, 0, 1},
-    {0x0C, "bMaxNumOfRTT", 1, A::ReadWrite, true, I::Device, 0x0200, 2, 2, kDeviceRttCap},
-    {0x0D, "wExceptionEventControl", 2, A::ReadWrite, false, I::Device, 0x0200, 0, 0, kU16},
-    {0x0E, "wExceptionEventStatus", 2, A::ReadOnly, false, I::Device, 0x0200, 0, 0, kU16},
-    {0x0F, "dSecondsPassed", 4, A::WriteOnly, false, I::Device, 0x0200, 0, 0, kU32},
-    {0x10, "wContextConf", 2, A::ReadWrite, false, I::PerUnitContext, 0x0200, 0, 0, kU16},
-    {0x11, "dCorrPrgBlkNum", 4, A::ReadOnly, false, I::Device, 0x0200, 0, 0, kU32},
-    {0x14, "bDeviceFFUStatus", 1, A::ReadOnly, false, I::Device, 0x0210, 0, 0, kU8},
-    {0x15, "bPSAState", 1, A::ReadWrite, true, I::Device, 0x0210, 0, 0, 2},
-    {0x16, "dPSADataSize", 4, A::ReadWrite, true, I::Device, 0x0210, 0, 0, 0},  // dPSAMaxDataSize is 0
-    {0x18, "bDeviceCaseRoughTemperature", 1, A::ReadOnly, false, I::Device, 0x0300, 80 + 25, 0, kU8},
-    {0x19, "bDeviceTooHighTempBoundary", 1, A::ReadOnly, false, I::Device, 0x0300, 80 + 85, 0, kU8},
-    {0x1A, "bDeviceTooLowTempBoundary", 1, A::ReadOnly, false, I::Device, 0x0300, 80 - 20, 0, kU8},
-    {0x1B, "bThrottlingStatus", 1, A::ReadOnly, false, I::Device, 0x0310, 0, 0, kU8},
-    {0x1C, "bWriteBoosterBufferFlushStatus", 1, A::ReadOnly, false, I::PerUnit, 0x0310, 0, 0, kU8},
-    {0x1D, "bAvailableWriteBoosterBufferSize", 1, A::ReadOnly, false, I::PerUnit, 0x0310, 0, 0, kU8},
-    {0x1E, "bWriteBoosterBufferLifeTimeEst", 1, A::ReadOnly, false, I::PerUnit, 0x0310, 0x01, 0, kU8},
-    {0x1F, "dCurrentWriteBoosterBufferSize", 4, A::ReadOnly, false, I::PerUnit, 0x0310, 0, 0, kU32},
-    {0x2A, "bEXTIIDEn", 1, A::WriteOnce, true, I::Device, 0x0400, 0, 0, 1},
-    // 64 bits on the wire; the access library's VALUE is 32 bits, so a write sets the low half.
-    {0x30, "qTimestamp", 8, A::WriteOnly, false, I::Device, 0x0400, 0, 0, kU32},
-};
+std::vector<AttributeInfo> ModelAttributes() {
+    std::vector<AttributeInfo> out;
+    for (const AttributeInfo& a : kt::ufs::Attributes())
+        if (std::find(std::begin(kNotModelled), std::end(kNotModelled), a.idn) == std::end(kNotModelled))
+            out.push_back(WithModelValues(a));
+    return out;
+}
 
 }  // namespace
 
-const char* AccessName(Access access) {
-    switch (access) {
-        case Access::ReadOnly:
-            return "read only";
-        case Access::ReadWrite:
-            return "read/write";
-        case Access::WriteOnce:
-            return "write once";
-        case Access::SetOnly:
-            return "set only";
-        case Access::WriteOnly:
-            return "write only";
-        case Access::PowerOnReset:
-            return "set until reset";
-    }
-    return "?";
+const std::vector<FlagInfo>& FlagTable() {
+    static const std::vector<FlagInfo> kFlags = ModelFlags();
+    return kFlags;
 }
 
-const std::vector<FlagInfo>& FlagTable() { return kFlags; }
-const std::vector<AttributeInfo>& AttributeTable() { return kAttributes; }
+const std::vector<AttributeInfo>& AttributeTable() {
+    static const std::vector<AttributeInfo> kAttributes = ModelAttributes();
+    return kAttributes;
+}
 
 }  // namespace kt62::emu

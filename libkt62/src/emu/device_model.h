@@ -1,6 +1,6 @@
 // What one emulated UFS device is, fixed for its life: derived once from the
 // profile's ufs keys, with every default and every chosen value in the tables
-// of ufs_spec.cpp. Nothing here changes at run time.
+// of device_model.cpp. Nothing here changes at run time.
 #pragma once
 
 #include <array>
@@ -11,33 +11,20 @@
 #include <vector>
 
 #include "profile.h"
+#include "ufs/configuration.h"
+#include "ufs/idn.h"
+#include "ufs/versions.h"
 
 namespace kt62::emu {
 
-// Descriptor sizes and versions that differ between the UFS versions a profile can name.
-struct VersionLayout {
-    const char* name;  // "2.1"
-    uint16_t spec_bcd;
-    uint8_t device_len;
-    uint8_t config_len;
-    uint8_t config_header_len;  // bUD0BaseOffset
-    uint8_t config_unit_len;    // bUDConfigPLength
-    uint8_t unit_len;
-    uint8_t geometry_len;
-    uint8_t health_len;
-    uint16_t unipro_bcd;
-    uint16_t mphy_bcd;
-    uint8_t unipro_ver_info;  // PA_LocalVerInfo / PA_RemoteVerInfo encoding
-    uint8_t max_hs_gear;
-    // The 3.1 layouts carry the WriteBooster fields: configuration header 0x10-0x15 and unit
-    // entry 0x16-0x19, mirrored in the device, unit and geometry descriptors.
-    bool WriteBooster() const { return config_unit_len >= 0x1A; }
-};
+using kt::ufs::UnitEntry;
+using kt::ufs::VersionLayout;
+using kt::ufs::WriteBoosterHeader;
 
-inline constexpr int kUnits = 8;
+inline constexpr int kUnits = kt::ufs::kConfigUnits;
 inline constexpr int kMemoryTypes = 7;  // bMemoryType 0 normal .. 6 enhanced 4
 inline constexpr int kStrings = 5;      // manufacturer, product, serial, OEM, product revision
-inline constexpr uint8_t kRpmbUnitIndex = 0xC4;
+using kt::ufs::kRpmbUnitIndex;
 inline constexpr uint8_t kMinBlockExponent = 12;
 inline constexpr uint8_t kMaxBlockExponent = 16;
 inline constexpr uint8_t kMaxPwmGear = 7;  // TX/RX_PWMGEAR_Capability: PWM-G1 to G7
@@ -54,7 +41,7 @@ struct LinkSettings {
     uint8_t lanes = 2;
 };
 
-struct DeviceSpec {
+struct DeviceModel {
     const VersionLayout* layout = nullptr;
     uint64_t raw_capacity_bytes = 0;
     uint64_t segment_bytes = 0;
@@ -77,40 +64,25 @@ enum StringIndex : uint8_t { kManufacturer = 0, kProduct = 1, kSerial = 2, kOem 
 
 // The UFS version and layout of the device a profile describes; an error names the key (relative to the ufs
 // object) when the keys do not fit together.
-struct SpecOrError {
-    std::shared_ptr<const DeviceSpec> spec;
+struct ModelOrError {
+    std::shared_ptr<const DeviceModel> model;
     std::optional<ProfileError> error;
 };
-SpecOrError MakeDeviceSpec(const UfsProfile& profile);
+ModelOrError MakeDeviceModel(const UfsProfile& profile);
 
-// One unit's block of a configuration descriptor, decoded.
-struct UnitConfig {
-    uint8_t enable = 0, boot_lun_id = 0, write_protect = 0, memory_type = 0;
-    uint32_t alloc_units = 0;
-    uint8_t data_reliability = 0, block_exponent = 0, provisioning_type = 0;
-    uint16_t context_capabilities = 0;
-    uint32_t wb_alloc_units = 0;  // dLUNumWriteBoosterBufferAllocUnits (3.1 layout)
-};
-UnitConfig DecodeUnit(const DeviceSpec& spec, const uint8_t* config, int lun);
+// One unit's entry of a configuration descriptor of this device's layout.
+UnitEntry DecodeUnit(const DeviceModel& model, const uint8_t* config, int lun);
 
-// The WriteBooster fields of a configuration header (all 0 on a layout without them).
-inline constexpr uint8_t kWbDedicated = 0;
-inline constexpr uint8_t kWbShared = 1;
+// The WriteBooster limits of this device.
 inline constexpr uint8_t kWbMaxUnits = 1;      // geometry bDeviceMaxWriteBoosterLUs
 inline constexpr uint8_t kWbCapAdjFactor = 3;  // geometry bWriteBoosterBufferCapAdjFac: SLC in TLC
-struct WriteBoosterConfig {
-    uint8_t preserve_user_space = 0;  // bWriteBoosterBufferPreserveUserSpaceEn
-    uint8_t type = kWbDedicated;      // bWriteBoosterBufferType
-    uint32_t shared_alloc_units = 0;  // dNumSharedWriteBoosterBufferAllocUnits
-};
-WriteBoosterConfig DecodeWriteBooster(const DeviceSpec& spec, const uint8_t* config);
 
 // Allocation units of the WriteBooster buffer that unit `index` reaches: the shared buffer from any
 // index, else the unit's own; 0 without a buffer or for an index past the units.
-uint32_t WriteBoosterUnits(const DeviceSpec& spec, const uint8_t* config, uint8_t index);
+uint32_t WriteBoosterUnits(const DeviceModel& model, const uint8_t* config, uint8_t index);
 
 // Logical blocks an enabled unit of this configuration exposes.
-uint64_t UnitBlocks(const DeviceSpec& spec, const UnitConfig& unit);
+uint64_t UnitBlocks(const DeviceModel& model, const UnitEntry& unit);
 
 // Why a configuration descriptor is refused: the unit (-1 for the header), the field and the
 // reason, e.g. {1, "alloc_units", "..."}.
@@ -119,7 +91,7 @@ struct ConfigProblem {
     std::string field;
     std::string reason;
 };
-// `config` holds spec.layout->config_len bytes.
-std::optional<ConfigProblem> CheckConfig(const DeviceSpec& spec, const uint8_t* config);
+// `config` holds model.layout->config_len bytes.
+std::optional<ConfigProblem> CheckConfig(const DeviceModel& model, const uint8_t* config);
 
 }  // namespace kt62::emu

@@ -1,11 +1,11 @@
-#include "descriptor_fields.h"
+#include "ufs/descriptor_fields.h"
 
 #include "encoding/big_endian.h"
 #include "encoding/utf16.h"
+#include "ufs/configuration.h"
+#include "ufs/idn.h"
 
-#include <algorithm>
-
-namespace kt62emu {
+namespace kt::ufs {
 namespace {
 
 struct Field {
@@ -61,10 +61,10 @@ const std::vector<Field>& DeviceFields() {
     return kFields;
 }
 
-// The 2.x layout (0x90 bytes: 16-byte header, 8 blocks of 16) or the 3.1 one (0x16-byte header,
-// 8 blocks of 0x1A); the descriptor's own length tells which.
+// The 2.x layout or the 3.1 one; the descriptor's own length tells which.
 std::vector<Field> ConfigurationFields(size_t length) {
-    const bool v31 = length > 0x90;
+    const ConfigLayout layout = length > kConfigLayout2x.Length() ? kConfigLayout31 : kConfigLayout2x;
+    const bool v31 = layout.WriteBooster();
     std::vector<Field> f = {
         {0x00, 1, "bLength"},
         {0x01, 1, "bDescriptorIDN"},
@@ -87,10 +87,8 @@ std::vector<Field> ConfigurationFields(size_t length) {
         f.push_back({0x11, 1, "bWriteBoosterBufferType"});
         f.push_back({0x12, 4, "dNumSharedWriteBoosterBufferAllocUnits"});
     }
-    const size_t base = v31 ? 0x16 : 0x10;
-    const size_t block = v31 ? 0x1A : 0x10;
-    for (size_t lu = 0; lu < 8; ++lu) {
-        const size_t at = base + lu * block;
+    for (size_t lu = 0; lu < size_t{kConfigUnits}; ++lu) {
+        const size_t at = layout.header_len + lu * layout.unit_len;
         const std::string p = "LU" + std::to_string(lu) + ".";
         f.push_back({at + 0x00, 1, p + "bLUEnable"});
         f.push_back({at + 0x01, 1, p + "bBootLunID"});
@@ -140,13 +138,13 @@ const std::vector<Field>& UnitFields() {
 
 // From 3.0 the RPMB unit has regions: byte 0x09 enables them and 0x13-0x16 size them, where 2.x
 // has a reserved byte and dEraseBlockSize.
-std::vector<Field> RpmbUnitFields(uint16_t spec_version) {
+std::vector<Field> RpmbUnitFields(uint16_t version_bcd) {
     std::vector<Field> f = {
         {0x00, 1, "bLength"},       {0x01, 1, "bDescriptorIDN"}, {0x02, 1, "bUnitIndex"},
         {0x03, 1, "bLUEnable"},     {0x04, 1, "bBootLunID"},     {0x05, 1, "bLUWriteProtect"},
         {0x06, 1, "bLUQueueDepth"}, {0x07, 1, "bPSASensitive"},  {0x08, 1, "bMemoryType"},
     };
-    const bool regions = spec_version >= 0x0300;
+    const bool regions = version_bcd >= 0x0300;
     if (regions) f.push_back({0x09, 1, "bRPMBRegionEnable"});
     f.push_back({0x0A, 1, "bLogicalBlockSize"});
     f.push_back({0x0B, 8, "qLogicalBlockCount"});
@@ -242,23 +240,23 @@ const std::vector<Field>& HealthFields() {
     return kFields;
 }
 
-std::vector<Field> FieldsFor(uint8_t idn, uint8_t index, size_t length, uint16_t spec_version) {
+std::vector<Field> FieldsFor(uint8_t idn, uint8_t index, size_t length, uint16_t version_bcd) {
     switch (idn) {
-        case 0x00:
+        case kDeviceDescriptor:
             return DeviceFields();
-        case 0x01:
+        case kConfigurationDescriptor:
             return ConfigurationFields(length);
-        case 0x02:
-            return index == 0xC4 ? RpmbUnitFields(spec_version) : UnitFields();
-        case 0x04:
+        case kUnitDescriptor:
+            return index == kRpmbUnitIndex ? RpmbUnitFields(version_bcd) : UnitFields();
+        case kInterconnectDescriptor:
             return InterconnectFields();
-        case 0x05:
+        case kStringDescriptor:
             return {{0x00, 1, "bLength"}, {0x01, 1, "bDescriptorIDN"}};
-        case 0x07:
+        case kGeometryDescriptor:
             return GeometryFields();
-        case 0x08:
+        case kPowerDescriptor:
             return PowerFields();
-        case 0x09:
+        case kHealthDescriptor:
             return HealthFields();
         default:
             return {{0x00, 1, "bLength"}, {0x01, 1, "bDescriptorIDN"}};
@@ -295,95 +293,42 @@ constexpr IdnName kDescriptorNames[] = {
     {0x05, "String"}, {0x07, "Geometry"},      {0x08, "Power"}, {0x09, "Device Health"},
 };
 
-constexpr IdnName kFlagNames[] = {
-    {0x01, "fDeviceInit"},
-    {0x02, "fPermanentWPEn"},
-    {0x03, "fPowerOnWPEn"},
-    {0x04, "fBackgroundOpsEn"},
-    {0x05, "fDeviceLifeSpanModeEn"},
-    {0x06, "fPurgeEnable"},
-    {0x07, "fRefreshEnable"},
-    {0x08, "fPhyResourceRemoval"},
-    {0x09, "fBusyRTC"},
-    {0x0B, "fPermanentlyDisableFwUpdate"},
-    {0x0E, "fWriteBoosterEn"},
-    {0x0F, "fWriteBoosterBufferFlushEn"},
-    {0x10, "fWriteBoosterBufferFlushDuringHibernate"},
-    {0x11, "fHPBReset"},
-    {0x12, "fHPBEn"},
-};
-
-constexpr IdnName kAttributeNames[] = {
-    {0x00, "bBootLunEn"},
-    {0x02, "bCurrentPowerMode"},
-    {0x03, "bActiveICCLevel"},
-    {0x04, "bOutOfOrderDataEn"},
-    {0x05, "bBackgroundOpStatus"},
-    {0x06, "bPurgeStatus"},
-    {0x07, "bMaxDataInSize"},
-    {0x08, "bMaxDataOutSize"},
-    {0x09, "dDynCapNeeded"},
-    {0x0A, "bRefClkFreq"},
-    {0x0B, "bConfigDescrLock"},
-    {0x0C, "bMaxNumOfRTT"},
-    {0x0D, "wExceptionEventControl"},
-    {0x0E, "wExceptionEventStatus"},
-    {0x0F, "dSecondsPassed"},
-    {0x10, "wContextConf"},
-    {0x11, "dCorrPrgBlkNum"},
-    {0x14, "bDeviceFFUStatus"},
-    {0x15, "bPSAState"},
-    {0x16, "dPSADataSize"},
-    {0x17, "bRefClkGatingWaitTime"},
-    {0x18, "bDeviceCaseRoughTemperature"},
-    {0x19, "bDeviceTooHighTempBoundary"},
-    {0x1A, "bDeviceTooLowTempBoundary"},
-    {0x1B, "bThrottlingStatus"},
-    {0x1C, "bWriteBoosterBufferFlushStatus"},
-    {0x1D, "bAvailableWriteBoosterBufferSize"},
-    {0x1E, "bWriteBoosterBufferLifeTimeEst"},
-    {0x1F, "dCurrentWriteBoosterBufferSize"},
-    {0x2A, "bEXTIIDEn"},
-    {0x2B, "wHostHintCacheSize"},
-    {0x2C, "bRefreshStatus"},
-    {0x2D, "bRefreshFreq"},
-    {0x2E, "bRefreshUnit"},
-    {0x2F, "bRefreshMethod"},
-    {0x30, "qTimestamp"},
-};
-
 }  // namespace
 
 const char* DescriptorName(uint8_t idn) { return Lookup(kDescriptorNames, idn); }
-const char* FlagName(uint8_t idn) { return Lookup(kFlagNames, idn); }
-const char* AttributeName(uint8_t idn) { return Lookup(kAttributeNames, idn); }
 
-uint16_t SpecVersionOf(std::span<const uint8_t> device_descriptor) {
-    if (device_descriptor.size() < 0x12) return 0;
-    return kt::BigEndian16(&device_descriptor[0x10]);
+uint16_t VersionOf(std::span<const uint8_t> device_descriptor) {
+    if (device_descriptor.size() < kDeviceSpecVersion + 2) return 0;
+    return BigEndian16(&device_descriptor[kDeviceSpecVersion]);
 }
 
 std::vector<DecodedField> DecodeDescriptor(uint8_t idn, uint8_t index, std::span<const uint8_t> bytes,
-                                           uint16_t spec_version) {
+                                           uint16_t version_bcd) {
     std::vector<DecodedField> out;
     size_t covered = 0;
     auto reserved_up_to = [&](size_t end) {
         if (end > covered) out.push_back(Make(bytes, covered, end - covered, "reserved"));
     };
-    for (const Field& f : FieldsFor(idn, index, bytes.size(), spec_version)) {
+    for (const Field& f : FieldsFor(idn, index, bytes.size(), version_bcd)) {
         if (f.offset + f.size > bytes.size()) break;
         reserved_up_to(f.offset);
         out.push_back(Make(bytes, f.offset, f.size, f.name));
         covered = f.offset + f.size;
     }
-    if (idn == 0x05 && bytes.size() > covered) {
+    if (idn == kStringDescriptor && bytes.size() > covered) {
         DecodedField text = Make(bytes, covered, bytes.size() - covered, "UC");
-        text.text = kt::Utf16BeToUtf8(text.bytes);
+        text.text = Utf16BeToUtf8(text.bytes);
         out.push_back(std::move(text));
         covered = bytes.size();
     }
     reserved_up_to(bytes.size());
+    uint8_t block_exponent = 0;
+    for (DecodedField& f : out) {
+        if (!f.numeric) continue;
+        if (f.name == "bLogicalBlockSize") block_exponent = static_cast<uint8_t>(f.value);
+        f.meaning = FieldMeaning(f.name, f.value, block_exponent);
+    }
     return out;
 }
 
-}  // namespace kt62emu
+}  // namespace kt::ufs

@@ -1,0 +1,89 @@
+#include "ufs/configuration.h"
+
+#include "encoding/big_endian.h"
+#include "ufs/idn.h"
+
+namespace kt::ufs {
+namespace {
+
+// Unit entry offsets, the same in every layout.
+enum : std::uint8_t {
+    kEnable = 0x00,
+    kBootLunId = 0x01,
+    kWriteProtect = 0x02,
+    kMemoryType = 0x03,
+    kNumAllocUnits = 0x04,
+    kDataReliability = 0x08,
+    kLogicalBlockSize = 0x09,
+    kProvisioningType = 0x0A,
+    kContextCapabilities = 0x0B,
+    kWbAllocUnits = 0x16,
+};
+
+std::size_t EntryAt(const ConfigLayout& layout, int lun) {
+    return layout.header_len + static_cast<std::size_t>(lun) * layout.unit_len;
+}
+
+}  // namespace
+
+std::size_t ConfigLayout::Length() const { return header_len + std::size_t{kConfigUnits} * unit_len; }
+
+std::optional<ConfigLayout> KnownConfigLayout(std::uint8_t header_len, std::uint8_t unit_len) {
+    for (const ConfigLayout& known : {kConfigLayout2x, kConfigLayout31})
+        if (known == ConfigLayout{header_len, unit_len}) return known;
+    return std::nullopt;
+}
+
+UnitEntry DecodeUnitEntry(const ConfigLayout& layout, const std::uint8_t* config, int lun) {
+    const std::uint8_t* p = config + EntryAt(layout, lun);
+    UnitEntry u;
+    u.enable = p[kEnable];
+    u.boot_lun_id = p[kBootLunId];
+    u.write_protect = p[kWriteProtect];
+    u.memory_type = p[kMemoryType];
+    u.alloc_units = BigEndian32(p + kNumAllocUnits);
+    u.data_reliability = p[kDataReliability];
+    u.block_exponent = p[kLogicalBlockSize];
+    u.provisioning_type = p[kProvisioningType];
+    u.context_capabilities = BigEndian16(p + kContextCapabilities);
+    if (layout.WriteBooster()) u.wb_alloc_units = BigEndian32(p + kWbAllocUnits);
+    return u;
+}
+
+void EncodeUnitEntry(const ConfigLayout& layout, std::uint8_t* config, int lun, const UnitEntry& u) {
+    std::uint8_t* p = config + EntryAt(layout, lun);
+    p[kEnable] = u.enable;
+    p[kBootLunId] = u.boot_lun_id;
+    p[kWriteProtect] = u.write_protect;
+    p[kMemoryType] = u.memory_type;
+    PutBigEndian32(p + kNumAllocUnits, u.alloc_units);
+    p[kDataReliability] = u.data_reliability;
+    p[kLogicalBlockSize] = u.block_exponent;
+    p[kProvisioningType] = u.provisioning_type;
+    PutBigEndian16(p + kContextCapabilities, u.context_capabilities);
+    if (layout.WriteBooster()) PutBigEndian32(p + kWbAllocUnits, u.wb_alloc_units);
+}
+
+WriteBoosterHeader DecodeWriteBoosterHeader(const ConfigLayout& layout, const std::uint8_t* config) {
+    WriteBoosterHeader wb;
+    if (!layout.WriteBooster()) return wb;
+    wb.preserve_user_space = config[kConfigWbPreserveUserSpace];
+    wb.type = config[kConfigWbType];
+    wb.shared_alloc_units = BigEndian32(config + kConfigWbSharedAllocUnits);
+    return wb;
+}
+
+std::vector<std::uint8_t> MakeConfiguration(const ConfigLayout& layout, bool boot_enable,
+                                            const std::vector<UnitEntry>& units) {
+    std::vector<std::uint8_t> d(layout.Length(), 0);
+    d[0] = static_cast<std::uint8_t>(d.size());
+    d[1] = kConfigurationDescriptor;
+    d[kConfigBootEnable] = boot_enable ? 1 : 0;
+    d[kConfigInitPowerMode] = 0x01;  // active
+    d[kConfigHighPriorityLun] = kAllUnitsSamePriority;
+    for (std::size_t lun = 0; lun < units.size() && lun < std::size_t{kConfigUnits}; ++lun)
+        EncodeUnitEntry(layout, d.data(), static_cast<int>(lun), units[lun]);
+    return d;
+}
+
+}  // namespace kt::ufs
