@@ -6,20 +6,6 @@
 namespace kt::ufs {
 namespace {
 
-// Unit entry offsets, the same in every layout.
-enum : std::uint8_t {
-    kEnable = 0x00,
-    kBootLunId = 0x01,
-    kWriteProtect = 0x02,
-    kMemoryType = 0x03,
-    kNumAllocUnits = 0x04,
-    kDataReliability = 0x08,
-    kLogicalBlockSize = 0x09,
-    kProvisioningType = 0x0A,
-    kContextCapabilities = 0x0B,
-    kWbAllocUnits = 0x16,
-};
-
 std::size_t EntryAt(const ConfigLayout& layout, int lun) {
     return layout.header_len + static_cast<std::size_t>(lun) * layout.unit_len;
 }
@@ -37,31 +23,31 @@ std::optional<ConfigLayout> KnownConfigLayout(std::uint8_t header_len, std::uint
 UnitEntry DecodeUnitEntry(const ConfigLayout& layout, const std::uint8_t* config, int lun) {
     const std::uint8_t* p = config + EntryAt(layout, lun);
     UnitEntry u;
-    u.enable = p[kEnable];
-    u.boot_lun_id = p[kBootLunId];
-    u.write_protect = p[kWriteProtect];
-    u.memory_type = p[kMemoryType];
-    u.alloc_units = BigEndian32(p + kNumAllocUnits);
-    u.data_reliability = p[kDataReliability];
-    u.block_exponent = p[kLogicalBlockSize];
-    u.provisioning_type = p[kProvisioningType];
-    u.context_capabilities = BigEndian16(p + kContextCapabilities);
-    if (layout.WriteBooster()) u.wb_alloc_units = BigEndian32(p + kWbAllocUnits);
+    u.enable = p[kEntryEnable];
+    u.boot_lun_id = p[kEntryBootLunId];
+    u.write_protect = p[kEntryWriteProtect];
+    u.memory_type = p[kEntryMemoryType];
+    u.alloc_units = BigEndian32(p + kEntryNumAllocUnits);
+    u.data_reliability = p[kEntryDataReliability];
+    u.block_exponent = p[kEntryLogicalBlockSize];
+    u.provisioning_type = p[kEntryProvisioningType];
+    u.context_capabilities = BigEndian16(p + kEntryContextCapabilities);
+    if (layout.WriteBooster()) u.wb_alloc_units = BigEndian32(p + kEntryWbAllocUnits);
     return u;
 }
 
 void EncodeUnitEntry(const ConfigLayout& layout, std::uint8_t* config, int lun, const UnitEntry& u) {
     std::uint8_t* p = config + EntryAt(layout, lun);
-    p[kEnable] = u.enable;
-    p[kBootLunId] = u.boot_lun_id;
-    p[kWriteProtect] = u.write_protect;
-    p[kMemoryType] = u.memory_type;
-    PutBigEndian32(p + kNumAllocUnits, u.alloc_units);
-    p[kDataReliability] = u.data_reliability;
-    p[kLogicalBlockSize] = u.block_exponent;
-    p[kProvisioningType] = u.provisioning_type;
-    PutBigEndian16(p + kContextCapabilities, u.context_capabilities);
-    if (layout.WriteBooster()) PutBigEndian32(p + kWbAllocUnits, u.wb_alloc_units);
+    p[kEntryEnable] = u.enable;
+    p[kEntryBootLunId] = u.boot_lun_id;
+    p[kEntryWriteProtect] = u.write_protect;
+    p[kEntryMemoryType] = u.memory_type;
+    PutBigEndian32(p + kEntryNumAllocUnits, u.alloc_units);
+    p[kEntryDataReliability] = u.data_reliability;
+    p[kEntryLogicalBlockSize] = u.block_exponent;
+    p[kEntryProvisioningType] = u.provisioning_type;
+    PutBigEndian16(p + kEntryContextCapabilities, u.context_capabilities);
+    if (layout.WriteBooster()) PutBigEndian32(p + kEntryWbAllocUnits, u.wb_alloc_units);
 }
 
 WriteBoosterHeader DecodeWriteBoosterHeader(const ConfigLayout& layout, const std::uint8_t* config) {

@@ -40,6 +40,20 @@ inline constexpr std::uint8_t kAllUnitsSamePriority = 0x7F;  // bHighPriorityLUN
 inline constexpr std::uint8_t kWbDedicated = 0;              // bWriteBoosterBufferType
 inline constexpr std::uint8_t kWbShared = 1;
 
+// Unit entry offsets, the same in every layout.
+enum ConfigUnitField : std::uint8_t {
+    kEntryEnable = 0x00,
+    kEntryBootLunId = 0x01,
+    kEntryWriteProtect = 0x02,
+    kEntryMemoryType = 0x03,
+    kEntryNumAllocUnits = 0x04,  // 4 bytes
+    kEntryDataReliability = 0x08,
+    kEntryLogicalBlockSize = 0x09,
+    kEntryProvisioningType = 0x0A,
+    kEntryContextCapabilities = 0x0B,  // 2 bytes
+    kEntryWbAllocUnits = 0x16,         // 4 bytes, WriteBooster layouts
+};
+
 // One unit's entry, decoded. wb_alloc_units is 0 on a layout without WriteBooster.
 struct UnitEntry {
     std::uint8_t enable = 0, boot_lun_id = 0, write_protect = 0, memory_type = 0;

@@ -22,8 +22,8 @@ const std::vector<Field>& DeviceFields() {
         {0x03, 1, "bDeviceClass"},
         {0x04, 1, "bDeviceSubClass"},
         {0x05, 1, "bProtocol"},
-        {0x06, 1, "bNumberLU"},
-        {0x07, 1, "bNumberWLU"},
+        {kDeviceNumberLu, 1, "bNumberLU"},
+        {kDeviceNumberWlu, 1, "bNumberWLU"},
         {0x08, 1, "bBootEnable"},
         {0x09, 1, "bDescrAccessEn"},
         {0x0A, 1, "bInitPowerMode"},
@@ -32,15 +32,15 @@ const std::vector<Field>& DeviceFields() {
         {0x0D, 1, "bSecurityLU"},
         {0x0E, 1, "bBackgroundOpsTermLat"},
         {0x0F, 1, "bInitActiveICCLevel"},
-        {0x10, 2, "wSpecVersion"},
+        {kDeviceSpecVersion, 2, "wSpecVersion"},
         {0x12, 2, "wManufactureDate"},
         {0x14, 1, "iManufacturerName"},
         {0x15, 1, "iProductName"},
         {0x16, 1, "iSerialNumber"},
         {0x17, 1, "iOemID"},
         {0x18, 2, "wManufacturerID"},
-        {0x1A, 1, "bUD0BaseOffset"},
-        {0x1B, 1, "bUDConfigPLength"},
+        {kDeviceUd0BaseOffset, 1, "bUD0BaseOffset"},
+        {kDeviceUdConfigPLength, 1, "bUDConfigPLength"},
         {0x1C, 1, "bDeviceRTTCap"},
         {0x1D, 2, "wPeriodicRTCUpdate"},
         {0x1F, 1, "bUFSFeaturesSupport"},
@@ -69,13 +69,13 @@ std::vector<Field> ConfigurationFields(size_t length) {
         {0x00, 1, "bLength"},
         {0x01, 1, "bDescriptorIDN"},
         {0x02, 1, "bConfDescContinue"},
-        {0x03, 1, "bBootEnable"},
-        {0x04, 1, "bDescrAccessEn"},
-        {0x05, 1, "bInitPowerMode"},
-        {0x06, 1, "bHighPriorityLUN"},
-        {0x07, 1, "bSecureRemovalType"},
-        {0x08, 1, "bInitActiveICCLevel"},
-        {0x09, 2, "wPeriodicRTCUpdate"},
+        {kConfigBootEnable, 1, "bBootEnable"},
+        {kConfigDescrAccessEn, 1, "bDescrAccessEn"},
+        {kConfigInitPowerMode, 1, "bInitPowerMode"},
+        {kConfigHighPriorityLun, 1, "bHighPriorityLUN"},
+        {kConfigSecureRemovalType, 1, "bSecureRemovalType"},
+        {kConfigInitActiveIccLevel, 1, "bInitActiveICCLevel"},
+        {kConfigPeriodicRtcUpdate, 2, "wPeriodicRTCUpdate"},
     };
     if (v31) {
         f.push_back({0x0B, 1, "bHPBControl"});
@@ -83,27 +83,27 @@ std::vector<Field> ConfigurationFields(size_t length) {
         f.push_back({0x0D, 1, "bRPMBRegion1Size"});
         f.push_back({0x0E, 1, "bRPMBRegion2Size"});
         f.push_back({0x0F, 1, "bRPMBRegion3Size"});
-        f.push_back({0x10, 1, "bWriteBoosterBufferPreserveUserSpaceEn"});
-        f.push_back({0x11, 1, "bWriteBoosterBufferType"});
-        f.push_back({0x12, 4, "dNumSharedWriteBoosterBufferAllocUnits"});
+        f.push_back({kConfigWbPreserveUserSpace, 1, "bWriteBoosterBufferPreserveUserSpaceEn"});
+        f.push_back({kConfigWbType, 1, "bWriteBoosterBufferType"});
+        f.push_back({kConfigWbSharedAllocUnits, 4, "dNumSharedWriteBoosterBufferAllocUnits"});
     }
     for (size_t lu = 0; lu < size_t{kConfigUnits}; ++lu) {
         const size_t at = layout.header_len + lu * layout.unit_len;
         const std::string p = "LU" + std::to_string(lu) + ".";
-        f.push_back({at + 0x00, 1, p + "bLUEnable"});
-        f.push_back({at + 0x01, 1, p + "bBootLunID"});
-        f.push_back({at + 0x02, 1, p + "bLUWriteProtect"});
-        f.push_back({at + 0x03, 1, p + "bMemoryType"});
-        f.push_back({at + 0x04, 4, p + "dNumAllocUnits"});
-        f.push_back({at + 0x08, 1, p + "bDataReliability"});
-        f.push_back({at + 0x09, 1, p + "bLogicalBlockSize"});
-        f.push_back({at + 0x0A, 1, p + "bProvisioningType"});
-        f.push_back({at + 0x0B, 2, p + "wContextCapabilities"});
+        f.push_back({at + kEntryEnable, 1, p + "bLUEnable"});
+        f.push_back({at + kEntryBootLunId, 1, p + "bBootLunID"});
+        f.push_back({at + kEntryWriteProtect, 1, p + "bLUWriteProtect"});
+        f.push_back({at + kEntryMemoryType, 1, p + "bMemoryType"});
+        f.push_back({at + kEntryNumAllocUnits, 4, p + "dNumAllocUnits"});
+        f.push_back({at + kEntryDataReliability, 1, p + "bDataReliability"});
+        f.push_back({at + kEntryLogicalBlockSize, 1, p + "bLogicalBlockSize"});
+        f.push_back({at + kEntryProvisioningType, 1, p + "bProvisioningType"});
+        f.push_back({at + kEntryContextCapabilities, 2, p + "wContextCapabilities"});
         if (v31) {
             f.push_back({at + 0x10, 2, p + "wLUMaxActiveHPBRegions"});
             f.push_back({at + 0x12, 2, p + "wHPBPinnedRegionStartIdx"});
             f.push_back({at + 0x14, 2, p + "wNumHPBPinnedRegions"});
-            f.push_back({at + 0x16, 4, p + "dLUNumWriteBoosterBufferAllocUnits"});
+            f.push_back({at + kEntryWbAllocUnits, 4, p + "dLUNumWriteBoosterBufferAllocUnits"});
         }
     }
     return f;
@@ -113,16 +113,16 @@ const std::vector<Field>& UnitFields() {
     static const std::vector<Field> kFields = {
         {0x00, 1, "bLength"},
         {0x01, 1, "bDescriptorIDN"},
-        {0x02, 1, "bUnitIndex"},
-        {0x03, 1, "bLUEnable"},
-        {0x04, 1, "bBootLunID"},
-        {0x05, 1, "bLUWriteProtect"},
+        {kUnitIndex, 1, "bUnitIndex"},
+        {kUnitLuEnable, 1, "bLUEnable"},
+        {kUnitBootLunId, 1, "bBootLunID"},
+        {kUnitLuWriteProtect, 1, "bLUWriteProtect"},
         {0x06, 1, "bLUQueueDepth"},
         {0x07, 1, "bPSASensitive"},
-        {0x08, 1, "bMemoryType"},
+        {kUnitMemoryType, 1, "bMemoryType"},
         {0x09, 1, "bDataReliability"},
-        {0x0A, 1, "bLogicalBlockSize"},
-        {0x0B, 8, "qLogicalBlockCount"},
+        {kUnitLogicalBlockSize, 1, "bLogicalBlockSize"},
+        {kUnitLogicalBlockCount, 8, "qLogicalBlockCount"},
         {0x13, 4, "dEraseBlockSize"},
         {0x17, 1, "bProvisioningType"},
         {0x18, 8, "qPhyMemResourceCount"},
@@ -173,10 +173,10 @@ const std::vector<Field>& GeometryFields() {
         {0x00, 1, "bLength"},
         {0x01, 1, "bDescriptorIDN"},
         {0x02, 1, "bMediaTechnology"},
-        {0x04, 8, "qTotalRawDeviceCapacity"},
+        {kGeometryRawCapacity, 8, "qTotalRawDeviceCapacity"},
         {0x0C, 1, "bMaxNumberLU"},
-        {0x0D, 4, "dSegmentSize"},
-        {0x11, 1, "bAllocationUnitSize"},
+        {kGeometrySegmentSize, 4, "dSegmentSize"},
+        {kGeometryAllocUnitSize, 1, "bAllocationUnitSize"},
         {0x12, 1, "bMinAddrBlockSize"},
         {0x13, 1, "bOptimalReadBlockSize"},
         {0x14, 1, "bOptimalWriteBlockSize"},

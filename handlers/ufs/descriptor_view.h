@@ -23,7 +23,7 @@ struct DescriptorViewRow {
 std::string DescriptorViewTitle(std::uint8_t idn, std::uint8_t index);
 
 // Every byte of the descriptor in a row of its field, in the layout of its
-// length and of the device's UFS version (specVersion, 0: not known).
+// length and of the device's UFS version (spec_version: its wSpecVersion, 0: not known).
 std::vector<DescriptorViewRow> DescriptorView(std::uint8_t idn, std::uint8_t index,
                                               std::span<const std::uint8_t> bytes,
                                               std::uint16_t spec_version);

@@ -54,11 +54,11 @@ void UfsModel::BuildRpmbUnit() {
     uint8_t* r = rpmb_.bytes.data();
     r[0] = 0x23;
     r[1] = kUnitDescriptor;
-    r[2] = kRpmbUnitIndex;
-    r[3] = 0x01;
-    r[8] = 0x0F;     // RPMB memory
-    r[0x0A] = 0x08;  // 256-byte blocks
-    kt::PutBigEndian64(r + 0x0B, kRpmbBlocks);
+    r[kUnitIndex] = kRpmbUnitIndex;
+    r[kUnitLuEnable] = 0x01;
+    r[kUnitMemoryType] = 0x0F;        // RPMB memory
+    r[kUnitLogicalBlockSize] = 0x08;  // 256-byte blocks
+    kt::PutBigEndian64(r + kUnitLogicalBlockCount, kRpmbBlocks);
     kt::PutBigEndian64(r + 0x18, kRpmbBlocks);
 }
 
@@ -152,14 +152,14 @@ void UfsModel::BuildUnits() {
         uint8_t* p = d.bytes.data();
         p[0] = s.layout->unit_len;
         p[1] = kUnitDescriptor;
-        p[2] = static_cast<uint8_t>(lun);
-        p[3] = u.enable;
-        p[4] = u.boot_lun_id;
-        p[5] = u.write_protect;
-        p[8] = u.memory_type;
+        p[kUnitIndex] = static_cast<uint8_t>(lun);
+        p[kUnitLuEnable] = u.enable;
+        p[kUnitBootLunId] = u.boot_lun_id;
+        p[kUnitLuWriteProtect] = u.write_protect;
+        p[kUnitMemoryType] = u.memory_type;
         p[9] = u.data_reliability;
-        p[0x0A] = u.block_exponent;
-        kt::PutBigEndian64(p + 0x0B, t.blocks);
+        p[kUnitLogicalBlockSize] = u.block_exponent;
+        kt::PutBigEndian64(p + kUnitLogicalBlockCount, t.blocks);
         // dEraseBlockSize: one allocation unit, in logical blocks.
         if (t.enabled) kt::PutBigEndian32(p + 0x13, static_cast<uint32_t>(s.au_bytes >> u.block_exponent));
         p[0x17] = u.provisioning_type;
