@@ -44,7 +44,7 @@ DecodeWindow::DecodeWindow(QWidget* parent, const std::string& title,
     table_->setTextElideMode(Qt::ElideRight);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(table_);
-    resize(780, 560);
+    resize(960, 560);
 }
 
 }  // namespace kt::qt
