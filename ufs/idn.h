@@ -43,7 +43,10 @@ enum AttributeIdn : std::uint8_t {
 // Device descriptor offsets that other descriptors are read by.
 inline constexpr std::size_t kDeviceNumberLu = 0x06;
 inline constexpr std::size_t kDeviceNumberWlu = 0x07;
-inline constexpr std::size_t kDeviceSpecVersion = 0x10;  // wSpecVersion, 2 bytes
+inline constexpr std::size_t kDeviceSpecVersion = 0x10;       // wSpecVersion, 2 bytes
+inline constexpr std::size_t kDeviceManufacturerName = 0x14;  // string descriptor indexes
+inline constexpr std::size_t kDeviceProductName = 0x15;
+inline constexpr std::size_t kDeviceSerialNumber = 0x16;
 inline constexpr std::size_t kDeviceUd0BaseOffset = 0x1A;
 inline constexpr std::size_t kDeviceUdConfigPLength = 0x1B;
 

@@ -6,9 +6,10 @@
 
 #include <cstdint>
 
+#include "ufs/idn.h"
+
 namespace kt {
 
-inline constexpr std::uint8_t kConfigDescrLockIdn = 0x0B;
 inline constexpr const char* kConfigLockedText = "Configuration descriptor is locked.";
 
 // Only a successful read of exactly 1 blocks. A failed read lets the write
@@ -22,7 +23,7 @@ constexpr bool ConfigDescriptorLocked(std::int32_t read_result, std::uint32_t va
 // Reads bConfigDescrLock (index 0, selector 0) and applies the rule.
 inline bool ConfigDescriptorLockedOnDevice(KT62_HANDLE h) {
     std::uint32_t value = 0;
-    const std::int32_t r = kt62UfsReadAttribute(h, kConfigDescrLockIdn, 0, 0, &value);
+    const std::int32_t r = kt62UfsReadAttribute(h, ufs::kAttrConfigDescrLock, 0, 0, &value);
     return ConfigDescriptorLocked(r, value);
 }
 

@@ -24,9 +24,9 @@ public:
         if (!Ok(kt62UfsReadDescriptor(h_, ufs::kDeviceDescriptor, 0, 0, device.data(), device.size())))
             return;
 
-        const std::uint8_t product = device[kProductNameOffset];
-        const std::uint8_t manufacturer = device[kManufacturerNameOffset];
-        const std::uint8_t serial = device[kSerialNumberOffset];
+        const std::uint8_t product = device[ufs::kDeviceProductName];
+        const std::uint8_t manufacturer = device[ufs::kDeviceManufacturerName];
+        const std::uint8_t serial = device[ufs::kDeviceSerialNumber];
         ctx_.ShowLog(Format("Part Number(%d):", product));
         if (!AppendString(product)) return;
         ctx_.AppendLog(Format("Manufacturer Name(%d):", manufacturer));

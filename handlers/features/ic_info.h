@@ -12,11 +12,6 @@
 
 namespace kt {
 
-// Device descriptor: indexes of the three identification strings.
-inline constexpr std::size_t kManufacturerNameOffset = 0x14;
-inline constexpr std::size_t kProductNameOffset = 0x15;
-inline constexpr std::size_t kSerialNumberOffset = 0x16;
-
 // A string descriptor is read twice: its 2-byte header, then this many bytes.
 inline constexpr std::uint32_t kStringHeaderLength = 2;
 inline constexpr std::uint32_t kStringReadLimit = 100;
