@@ -22,7 +22,7 @@ cmake --build "$build" -j"$jobs" >/dev/null
 
 root="$(pwd)"
 mapfile -t files < <(sed -n 's/^ *"file": "\(.*\)",\{0,1\}$/\1/p' "$build/compile_commands.json" |
-  grep -E "^$root/(frontends|dialog|handlers|common|fileio|encoding|libkt62|bench)/" | sort -u)
+  grep -E "^$root/(frontends|dialog|handlers|common|fileio|encoding|ufs|libkt62|bench)/" | sort -u)
 if [ ${#files[@]} -eq 0 ]; then
   echo "run-clang-tidy: no sources found in $build/compile_commands.json" >&2
   exit 1
@@ -30,7 +30,7 @@ fi
 
 echo "clang-tidy over ${#files[@]} files, $jobs at a time"
 # Findings in the program's own headers count; the library's public header is C as well as C++.
-headers='(frontends|dialog|handlers|common|fileio|encoding|libkt62/src|libkt62/tools|bench)/.*\.h$'
+headers='(frontends|dialog|handlers|common|fileio|encoding|/ufs|libkt62/src|libkt62/tools|bench)/.*\.h$'
 out_dir=$(mktemp -d)
 trap 'rm -rf "$out_dir"' EXIT
 # Each file's findings are printed in one piece once it is done.
