@@ -58,33 +58,18 @@ int ImageFile::WriteAt(const std::uint8_t* data, std::size_t bytes, std::uint64_
     // why, and a failed write gives the claimed blocks back with the cut.
     if (claim_blocks_)
         (void)::fallocate(fd_, FALLOC_FL_KEEP_SIZE, static_cast<off_t>(offset), static_cast<off_t>(bytes));
-    std::size_t done = 0;
-    while (done < bytes) {
-        const ssize_t n = ::pwrite(fd_, data + done, bytes - done, static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            const int error = n < 0 ? errno : ENOSPC;
-            // A part of a chunk is no chunk: the file keeps whole chunks only.
-            // (Devices such as /dev/full cannot be cut; nothing is in them.)
-            if (::ftruncate(fd_, static_cast<off_t>(offset)) != 0) {
-            }
-            return error;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return 0;
+    const int error = fileio::WriteAllAt(fd_, data, bytes, offset);
+    // A part of a chunk is no chunk: the file keeps whole chunks only. A device such as
+    // /dev/full cannot be cut (EINVAL), and holds nothing; a cut that fails elsewhere leaves a
+    // partial chunk the caller is told of by the write's own failure.
+    if (error != 0) (void)::ftruncate(fd_, static_cast<off_t>(offset));
+    return error;
 }
 
 int ImageFile::ReadAt(std::uint8_t* data, std::size_t bytes, std::uint64_t offset) const {
-    std::size_t done = 0;
-    while (done < bytes) {
-        const ssize_t n = ::pread(fd_, data + done, bytes - done, static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return errno;
-        if (n == 0) return kShortFile;
-        done += static_cast<std::size_t>(n);
-    }
-    return 0;
+    std::size_t got = 0;
+    if (const int error = fileio::ReadAllAt(fd_, data, bytes, offset, got); error != 0) return error;
+    return got < bytes ? kShortFile : 0;
 }
 
 int ImageFile::Close() {
