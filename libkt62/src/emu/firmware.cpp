@@ -105,9 +105,10 @@ int32_t ReadFirmwareImage(const std::filesystem::path& file, FirmwareImage& out)
     const uint32_t length = got == kFirmwareHeaderSize ? Get32(bytes, kOffLength) : 0;
     if (error == 0 && length > 0 && length <= kMaxFirmwarePayload) {
         bytes.resize(kFirmwareHeaderSize + length + 1);
-        std::size_t rest = 0;
-        error = kt::fileio::ReadAllAt(f.Get(), bytes.data() + got, length + 1, got, rest);
-        got += rest;
+        std::size_t more = 0;
+        error = kt::fileio::ReadAllAt(f.Get(), bytes.data() + kFirmwareHeaderSize, length + 1,
+                                      kFirmwareHeaderSize, more);
+        got += more;
     }
     if (error != 0) return KT62_E_FW_MISSING;
     bytes.resize(got);
