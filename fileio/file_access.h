@@ -1,7 +1,8 @@
 // Every file a user or a setting names is opened here. A name can point at anything: a FIFO
 // that blocks an open for good, a device that never ends, a directory, a socket. Reading opens
 // without blocking and takes regular files only; whole-file reads stop at a limit; writing
-// never replaces or truncates anything but a regular file and never creates missing folders.
+// never replaces or truncates anything but a regular file and never creates missing folders
+// (MakeFolders does, when asked).
 //
 // Symbolic links are followed on purpose, for reading and for writing: a link to a profile or
 // an image is how users keep one file in two places, and a replaced file stays behind its link
@@ -12,6 +13,10 @@
 //
 // Failures come back as a reason without the file name ("not a regular file (a FIFO)",
 // "Permission denied"); callers put the name in front.
+//
+// The program's other file work goes through here as well: whole reads and writes that go on
+// after an interrupt or a short transfer, replacement through a temporary file, and folders made
+// with their parents.
 #pragma once
 
 #include <cerrno>
