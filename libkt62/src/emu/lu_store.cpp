@@ -115,7 +115,7 @@ int32_t LuStore::Probe(const std::filesystem::path& dir, const std::array<UnitTa
     LuStore probe(dir / ".probe");
     const int32_t r = probe.Prepare(units, error);
     std::error_code ec;
-    std::filesystem::remove_all(dir / ".probe", ec);
+    std::filesystem::remove_all(dir / ".probe", ec);  // what stays is the next probe's to remove
     if (r != KT62_OK) error = dir.string() + error.substr(error.find(": "));  // the folder, not the probe
     return r;
 }
@@ -184,6 +184,7 @@ int32_t LuStore::Write(int lun, const UnitTarget& unit, uint64_t offset, const u
     return KT62_OK;
 }
 
+// A file that cannot be removed only takes room: no unit opens a name of another generation.
 void LuStore::RemoveUnused(const std::array<UnitTarget, kUnits>& units) {
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator(dir_, ec)) {
