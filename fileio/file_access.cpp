@@ -304,14 +304,14 @@ int ReplaceVia(const std::string& target, const std::string& temp, std::string_v
     step = "create";
     File f(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
     if (!f.IsOpen()) return errno;
-    int error = 0;
     if (like != nullptr) {
-        // Another user's owner cannot be given away but by root: the file is then this user's.
+        // Only root gives a file away, and a file system without owners and modes (FAT) refuses
+        // both: the new file is then made as any other there.
         (void)!::fchown(f.Get(), like->st_uid, like->st_gid);
-        if (::fchmod(f.Get(), like->st_mode & 07777) != 0) error = errno;
+        (void)::fchmod(f.Get(), like->st_mode & 07777);
     }
-    if (error == 0) step = "write";
-    if (error == 0) error = WriteAll(f.Get(), bytes.data(), bytes.size());
+    step = "write";
+    int error = WriteAll(f.Get(), bytes.data(), bytes.size());
     if (error == 0 && ::fsync(f.Get()) != 0) error = errno;
     if (const int close_error = f.Close(); error == 0 && close_error != 0) {
         step = "close";
