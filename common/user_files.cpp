@@ -58,6 +58,11 @@ std::string WritableFileFolder(const std::string& app_dir, const std::string& us
 std::string UserConfigDir() { return XdgDir("XDG_CONFIG_HOME", ".config"); }
 std::string UserDataDir() { return XdgDir("XDG_DATA_HOME", ".local/share"); }
 
-bool MakeUserFolders(const std::string& dir) { return !dir.empty() && fileio::MakeFolders(dir, 0700) == 0; }
+bool MakeUserFolders(const std::string& dir) {
+    if (dir.empty()) return false;
+    const int error = fileio::MakeFolders(dir, 0700);
+    if (error != 0) errno = error;
+    return error == 0;
+}
 
 }  // namespace kt
