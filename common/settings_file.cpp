@@ -217,32 +217,15 @@ bool Utf8Name(std::string_view s) { return UnitsToText(TextToUnits(s)) == s; }
 
 enum class FileState { Read, Missing, Unreadable, TooLarge };
 
-FileState ReadWhole(const std::string& path, std::string& bytes, struct stat& st) {
-    // Non-blocking open: a FIFO in the file's place must not hang the program.
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return errno == ENOENT ? FileState::Missing : FileState::Unreadable;
-    FileState state = FileState::Read;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) state = FileState::Unreadable;
-    // Every lookup reads the whole file: a huge one would cost seconds per key, or all memory.
-    if (state == FileState::Read && static_cast<std::uint64_t>(st.st_size) > kSettingsFileLimit)
-        state = FileState::TooLarge;
-    char buffer[8192];
-    while (state == FileState::Read) {
-        const ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) state = FileState::Unreadable;
-        if (n <= 0) break;
-        bytes.append(buffer, static_cast<std::size_t>(n));
-        if (bytes.size() > kSettingsFileLimit) state = FileState::TooLarge;  // it grew while read
-    }
-    close(fd);
-    return state;
-}
-
-// The old file stays whole until the new one is complete on disk; a file
-// we may write in a folder that refuses new files is rewritten in place.
-bool ReplaceFile(const std::string& path, std::string_view bytes, std::string& why) {
-    return fileio::ReplaceWhole(path, bytes, why);
+// Every lookup reads the whole file: a huge one would cost seconds per key, or all memory.
+// A FIFO in the file's place is refused without blocking.
+FileState ReadSettings(const std::string& path, std::string& bytes, std::string& why) {
+    int error = 0;
+    std::optional<std::string> read = fileio::ReadWhole(path, kSettingsFileLimit, why, &error);
+    if (read) bytes = std::move(*read);
+    if (read) return FileState::Read;
+    if (error == ENOENT) return FileState::Missing;
+    return error == EFBIG ? FileState::TooLarge : FileState::Unreadable;
 }
 
 // The value of a key as stored, or nullopt when the file, section or key
@@ -252,8 +235,8 @@ std::optional<std::string> Lookup(const std::string& path, std::string_view sect
     key = Trim(key);
     if (section.empty() || key.empty()) return std::nullopt;
     std::string bytes;
-    struct stat st {};
-    if (ReadWhole(path, bytes, st) != FileState::Read) return std::nullopt;
+    std::string why;
+    if (ReadSettings(path, bytes, why) != FileState::Read) return std::nullopt;
     const Document doc = Decode(bytes);
     const std::vector<Line> lines = ParseLines(doc.text);
     const Location at = Find(lines, section, key);
@@ -268,8 +251,8 @@ std::optional<std::string> Lookup(const std::string& path, std::string_view sect
 
 std::string SettingsFileRefusal(const std::string& path) {
     std::string bytes;
-    struct stat st {};
-    if (ReadWhole(path, bytes, st) != FileState::TooLarge) return {};
+    std::string why;
+    if (ReadSettings(path, bytes, why) != FileState::TooLarge) return {};
     return Format("%s: larger than %zu MiB, the limit of a settings file; its settings are not used",
                   path.c_str(), kSettingsFileLimit >> 20);
 }
@@ -330,13 +313,9 @@ bool WriteSettingString(const std::string& path, std::string_view section, std::
         return refuse("a name or value that cannot be stored");
 
     std::string bytes;
-    struct stat st {};
-    const FileState state = ReadWhole(path, bytes, st);
-    if (state == FileState::Unreadable) {  // never replace what could not be read
-        // The open that failed says why: a FIFO, a folder, no permission.
-        (void)fileio::OpenForReading(path, reason);
-        return refuse(reason.empty() ? std::string("cannot be read") : reason);
-    }
+    const FileState state = ReadSettings(path, bytes, reason);
+    // Never replace what could not be read; the reason says why: a FIFO, a folder, no permission.
+    if (state == FileState::Unreadable) return refuse(reason);
     if (state == FileState::TooLarge) {
         errno = EFBIG;  // the caller's message gives the system's words for it
         return refuse(std::generic_category().message(EFBIG));
@@ -368,7 +347,9 @@ bool WriteSettingString(const std::string& path, std::string_view section, std::
     }
     if (state == FileState::Read && edited == text) return true;
     text = std::move(edited);
-    return ReplaceFile(path, Encode(doc), reason) || refuse(reason);
+    // The old file stays whole until the new one is complete on disk; a file
+    // we may write in a folder that refuses new files is rewritten in place.
+    return fileio::ReplaceWhole(path, Encode(doc), reason) || refuse(reason);
 }
 
 }  // namespace kt

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "fileio/file_access.h"
+
 namespace kt {
 namespace {
 
@@ -58,12 +60,9 @@ std::string UserDataDir() { return XdgDir("XDG_DATA_HOME", ".local/share"); }
 
 bool MakeUserFolders(const std::string& dir) {
     if (dir.empty()) return false;
-    for (std::size_t slash = dir.find('/', 1); slash != std::string::npos; slash = dir.find('/', slash + 1)) {
-        const std::string part = dir.substr(0, slash);
-        if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
-    }
-    struct stat st {};
-    return stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    const int error = fileio::MakeFolders(dir, 0700);
+    if (error != 0) errno = error;
+    return error == 0;
 }
 
 }  // namespace kt

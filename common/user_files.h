@@ -35,7 +35,7 @@ std::string UserDataDir();
 
 // Creates dir and the folders above it that are missing (private to the
 // user, as the base folders of the user's files are). False when it cannot
-// be made.
+// be made, with errno saying why.
 bool MakeUserFolders(const std::string& dir);
 
 }  // namespace kt

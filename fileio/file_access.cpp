@@ -28,18 +28,16 @@ std::string OpenFailure(const std::string& path, int error) {
     return ErrnoText(error);
 }
 
-bool WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return false;
-        if (n == 0) {
-            errno = ENOSPC;
-            return false;
-        }
-        bytes.remove_prefix(static_cast<size_t>(n));
+// The one loop behind every whole-range read and write: `call(done)` moves the next part.
+template <typename Call>
+int Transfer(std::size_t size, std::size_t& done, bool zero_means_full, Call call) {
+    while (done < size) {
+        const ssize_t n = Uninterrupted([&] { return call(done); });
+        if (n < 0) return errno;
+        if (n == 0) return zero_means_full ? ENOSPC : 0;  // a read's end of file
+        done += static_cast<std::size_t>(n);
     }
-    return true;
+    return 0;
 }
 
 // A write follows a symbolic link only where its owner is this process's user or the owner of
@@ -70,23 +68,26 @@ bool LinksMayBeFollowed(const std::string& path, std::string& why) {
 }
 
 // Opens without blocking (a FIFO would wait for its other end), then keeps regular files only.
+// A refusal leaves errno set: EINVAL for a file of another kind.
 File OpenRegular(const std::string& path, int flags, std::string& why, bool character_device = false) {
+    const auto refuse = [&why](int error, std::string text) {
+        why = std::move(text);
+        errno = error;
+        return File();
+    };
     File f(::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666));
     if (!f.IsOpen()) {
-        why = OpenFailure(path, errno);
-        return {};
+        const int error = errno;
+        return refuse(error, OpenFailure(path, error));
     }
     struct stat st {};
-    if (::fstat(f.Get(), &st) != 0) {
-        why = ErrnoText(errno);
-        return {};
-    }
-    if (!S_ISREG(st.st_mode) && !(character_device && S_ISCHR(st.st_mode))) {
-        why = NotRegular(st.st_mode);
-        return {};
-    }
+    if (::fstat(f.Get(), &st) != 0) return refuse(errno, ErrnoText(errno));
+    if (!S_ISREG(st.st_mode) && !(character_device && S_ISCHR(st.st_mode)))
+        return refuse(EINVAL, NotRegular(st.st_mode));
     // Regular files never block; the flag only matters to what was refused above.
-    (void)::fcntl(f.Get(), F_SETFL, ::fcntl(f.Get(), F_GETFL) & ~O_NONBLOCK);
+    const int status = ::fcntl(f.Get(), F_GETFL);
+    if (status == -1 || ::fcntl(f.Get(), F_SETFL, status & ~O_NONBLOCK) != 0)
+        return refuse(errno, ErrnoText(errno));
     return f;
 }
 
@@ -124,33 +125,22 @@ std::string KindOf(unsigned mode) {
 
 File OpenForReading(const std::string& path, std::string& why) { return OpenRegular(path, O_RDONLY, why); }
 
-std::optional<std::string> ReadWhole(const std::string& path, std::size_t limit, std::string& why) {
+std::optional<std::string> ReadWhole(const std::string& path, std::size_t limit, std::string& why,
+                                     int* error) {
+    int failed = 0;
     const File f = OpenForReading(path, why);
-    if (!f.IsOpen()) return std::nullopt;
-    const std::string too_big = "larger than " + std::to_string(limit) + " bytes, the limit for this file";
+    if (!f.IsOpen()) failed = errno;
     struct stat st {};
-    if (::fstat(f.Get(), &st) == 0 && static_cast<std::uint64_t>(st.st_size) > limit) {
-        why = too_big;
-        return std::nullopt;
-    }
     std::string text;
-    char buf[65536];
     // The size can grow while we read (or lie, in /proc): the limit holds for what is read too.
-    for (;;) {
-        const ssize_t n = ::read(f.Get(), buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            why = ErrnoText(errno);
-            return std::nullopt;
-        }
-        if (n == 0) break;
-        text.append(buf, static_cast<size_t>(n));
-        if (text.size() > limit) {
-            why = too_big;
-            return std::nullopt;
-        }
-    }
-    return text;
+    if (failed == 0 && ::fstat(f.Get(), &st) == 0 && static_cast<std::uint64_t>(st.st_size) > limit)
+        failed = EFBIG;
+    if (failed == 0) failed = ReadToEnd(f.Get(), limit, text);
+    if (failed == 0) return text;
+    if (failed == EFBIG) why = "larger than " + std::to_string(limit) + " bytes, the limit for this file";
+    if (f.IsOpen() && failed != EFBIG) why = ErrnoText(failed);
+    if (error != nullptr) *error = failed;
+    return std::nullopt;
 }
 
 File OpenForWriting(const std::string& path, WriteMode mode, std::string& why, bool character_device) {
@@ -170,7 +160,66 @@ File OpenForWriting(const std::string& path, WriteMode mode, std::string& why, b
     return f;
 }
 
+int WriteAll(int fd, const void* data, std::size_t size) {
+    const auto* bytes = static_cast<const char*>(data);
+    std::size_t done = 0;
+    return Transfer(size, done, true, [&](std::size_t at) { return ::write(fd, bytes + at, size - at); });
+}
+
+int WriteAllAt(int fd, const void* data, std::size_t size, std::uint64_t offset) {
+    const auto* bytes = static_cast<const char*>(data);
+    std::size_t done = 0;
+    return Transfer(size, done, true, [&](std::size_t at) {
+        return ::pwrite(fd, bytes + at, size - at, static_cast<off_t>(offset + at));
+    });
+}
+
+int ReadAllAt(int fd, void* data, std::size_t size, std::uint64_t offset, std::size_t& got) {
+    auto* bytes = static_cast<char*>(data);
+    got = 0;
+    return Transfer(size, got, false, [&](std::size_t at) {
+        return ::pread(fd, bytes + at, size - at, static_cast<off_t>(offset + at));
+    });
+}
+
+int ReadToEnd(int fd, std::size_t limit, std::string& out) {
+    for (;;) {
+        char buf[65536];
+        std::size_t got = 0;
+        const int error = Transfer(sizeof buf, got, false,
+                                   [&](std::size_t at) { return ::read(fd, buf + at, sizeof buf - at); });
+        out.append(buf, got);
+        if (out.size() > limit) return EFBIG;
+        if (error != 0 || got < sizeof buf) return error;
+    }
+}
+
+int MakeFolders(const std::string& dir, unsigned mode) {
+    for (std::size_t end = dir.find('/', 1);; end = dir.find('/', end + 1)) {
+        const std::string part = dir.substr(0, end);
+        if (::mkdir(part.c_str(), mode) != 0 && errno != EEXIST) return errno;
+        if (end == std::string::npos || end + 1 == dir.size()) break;
+    }
+    struct stat st {};
+    if (::stat(dir.c_str(), &st) != 0) return errno;
+    return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+}
+
 namespace {
+
+std::string FolderOf(const std::string& file) {
+    const std::size_t slash = file.rfind('/');
+    return slash == std::string::npos ? "." : file.substr(0, slash + 1);
+}
+
+// The rename reaches the disk with its folder. A folder this process may not read cannot be
+// flushed by it, and some file systems flush no folders: the rename stands all the same.
+int SyncFolder(const std::string& dir) {
+    const File d(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!d.IsOpen()) return errno == EACCES ? 0 : errno;
+    if (::fsync(d.Get()) != 0 && errno != EINVAL) return errno;
+    return 0;
+}
 
 // A file we may write in a folder that refuses new files: no file beside it,
 // so its content is replaced in place. The room for the new content is
@@ -179,120 +228,127 @@ namespace {
 bool RewriteInPlace(const std::string& path, std::string_view bytes, std::string& why) {
     // `path` has its links resolved already: one put there since is not followed.
     File f(::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
-    if (!f.IsOpen()) {
+    struct stat st {};
+    if (!f.IsOpen() || ::fstat(f.Get(), &st) != 0) {
         why = ErrnoText(errno);
         return false;
     }
-    struct stat st {};
-    int error = ::fstat(f.Get(), &st) != 0 ? errno : 0;
-    if (error == 0 && !S_ISREG(st.st_mode)) {
+    if (!S_ISREG(st.st_mode)) {
         why = NotRegular(st.st_mode) + "; not replaced";
         return false;
     }
-    std::string old(error == 0 ? static_cast<std::size_t>(st.st_size) : 0, '\0');
-    for (std::size_t got = 0; error == 0 && got < old.size();) {
-        const ssize_t n = ::pread(f.Get(), old.data() + got, old.size() - got, static_cast<off_t>(got));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) error = n < 0 ? errno : EIO;
-        got += n > 0 ? static_cast<std::size_t>(n) : 0;
-    }
+    std::string old(static_cast<std::size_t>(st.st_size), '\0');
+    std::size_t got = 0;
+    int error = ReadAllAt(f.Get(), old.data(), old.size(), 0, got);
+    old.resize(got);
     const bool have_old = error == 0;
     // A file system that cannot claim ahead is written all the same.
     if (error == 0 && bytes.size() > old.size()) {
         const int r = ::posix_fallocate(f.Get(), 0, static_cast<off_t>(bytes.size()));
         if (r != 0 && r != EOPNOTSUPP && r != EINVAL) error = r;
     }
-    auto put_all = [&](std::string_view data) {
-        for (off_t at = 0; !data.empty();) {
-            const ssize_t n = ::pwrite(f.Get(), data.data(), data.size(), at);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return n < 0 ? errno : ENOSPC;
-            data.remove_prefix(static_cast<std::size_t>(n));
-            at += n;
-        }
-        return 0;
+    const auto put = [&f](std::string_view data) {
+        if (const int e = WriteAllAt(f.Get(), data.data(), data.size(), 0); e != 0) return e;
+        return ::ftruncate(f.Get(), static_cast<off_t>(data.size())) == 0 ? 0 : errno;
     };
-    if (error == 0) error = put_all(bytes);
-    if (error == 0 && ::ftruncate(f.Get(), static_cast<off_t>(bytes.size())) != 0) error = errno;
+    if (error == 0) error = put(bytes);
     if (error == 0 && ::fsync(f.Get()) != 0) error = errno;
-    if (error != 0 && have_old) {
-        (void)put_all(old);
-        (void)!::ftruncate(f.Get(), static_cast<off_t>(old.size()));
+    if (error != 0) {
+        why = ErrnoText(error);
+        if (have_old && put(old) != 0) why += "; the old content could not be put back";
+        return false;
     }
-    if (const int close_error = f.Close(); error == 0) error = close_error;
-    if (error != 0) why = ErrnoText(error);
-    return error == 0;
+    if (const int close_error = f.Close(); close_error != 0) {
+        why = ErrnoText(close_error);
+        return false;
+    }
+    return true;
+}
+
+// Where an existing file is replaced: the file a link points at, and its kind and owner in
+// `old`. "" with `why` set when it may not be replaced.
+std::string ReplacementTarget(const std::string& path, struct stat& old, bool& existed, std::string& why) {
+    existed = false;
+    if (!LinksMayBeFollowed(path, why)) return {};
+    std::string target = path;
+    if (::lstat(path.c_str(), &old) != 0) {
+        if (errno == ENOENT) return target;
+        why = ErrnoText(errno);
+        return {};
+    }
+    if (S_ISLNK(old.st_mode)) {
+        char* real = ::realpath(path.c_str(), nullptr);
+        if (real == nullptr) {
+            why = "a symbolic link to nothing (" + ErrnoText(errno) + ")";
+            return {};
+        }
+        target = real;
+        std::free(real);  // NOLINT(cppcoreguidelines-no-malloc): realpath's own buffer
+        if (::stat(target.c_str(), &old) != 0) {
+            why = ErrnoText(errno);
+            return {};
+        }
+    }
+    if (!S_ISREG(old.st_mode)) {
+        why = NotRegular(old.st_mode) + "; not replaced";
+        return {};
+    }
+    existed = true;
+    return target;
 }
 
 }  // namespace
 
+int ReplaceVia(const std::string& target, const std::string& temp, std::string_view bytes, unsigned mode,
+               const char*& step, const struct stat* like) {
+    step = "create";
+    File f(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+    if (!f.IsOpen()) return errno;
+    if (like != nullptr) {
+        // Only root gives a file away, and a file system without owners and modes (FAT) refuses
+        // both: the new file is then made as any other there.
+        (void)!::fchown(f.Get(), like->st_uid, like->st_gid);
+        (void)::fchmod(f.Get(), like->st_mode & 07777);
+    }
+    step = "write";
+    int error = WriteAll(f.Get(), bytes.data(), bytes.size());
+    if (error == 0 && ::fsync(f.Get()) != 0) error = errno;
+    if (const int close_error = f.Close(); error == 0 && close_error != 0) {
+        step = "close";
+        error = close_error;
+    }
+    if (error == 0 && ::rename(temp.c_str(), target.c_str()) != 0) {
+        step = "rename to";
+        error = errno;
+    }
+    if (error != 0) {
+        (void)::unlink(temp.c_str());  // nothing else refers to it; a failure leaves a stray file only
+        return error;
+    }
+    step = "sync the folder of";
+    return SyncFolder(FolderOf(target));
+}
+
 bool ReplaceWhole(const std::string& path, std::string_view bytes, std::string& why) {
-    if (!LinksMayBeFollowed(path, why)) return false;
-    std::string target = path;
     struct stat old {};
     bool existed = false;
-    if (::lstat(path.c_str(), &old) == 0) {
-        if (S_ISLNK(old.st_mode)) {
-            char* real = ::realpath(path.c_str(), nullptr);
-            if (real == nullptr) {
-                why = "a symbolic link to nothing (" + ErrnoText(errno) + ")";
-                return false;
-            }
-            target = real;
-            std::free(real);  // NOLINT(cppcoreguidelines-no-malloc): realpath's own buffer
-            if (::stat(target.c_str(), &old) != 0) {
-                why = ErrnoText(errno);
-                return false;
-            }
-        }
-        if (!S_ISREG(old.st_mode)) {
-            why = NotRegular(old.st_mode) + "; not replaced";
-            return false;
-        }
-        existed = true;
-    } else if (errno != ENOENT) {
-        why = ErrnoText(errno);
-        return false;
-    }
-    const std::size_t slash = target.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : target.substr(0, slash + 1);
-
+    const std::string target = ReplacementTarget(path, old, existed, why);
+    if (target.empty()) return false;
     static std::atomic<unsigned> counter{0};
-    std::string temp;
-    File f;
-    for (int attempt = 0; attempt < 100 && !f.IsOpen(); ++attempt) {
-        temp = target + "." + std::to_string(::getpid()) + "." + std::to_string(counter++) + ".tmp";
-        f = File(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
-        if (!f.IsOpen() && errno == EACCES && existed) return RewriteInPlace(target, bytes, why);
-        if (!f.IsOpen() && errno != EEXIST) {
-            why = ErrnoText(errno);
-            return false;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string temp =
+            target + "." + std::to_string(::getpid()) + "." + std::to_string(counter++) + ".tmp";
+        const char* step = "";
+        const int error = ReplaceVia(target, temp, bytes, 0666, step, existed ? &old : nullptr);
+        const bool created = std::string_view(step) != "create";
+        if (!created && error == EACCES && existed) return RewriteInPlace(target, bytes, why);
+        if (created || error != EEXIST) {
+            if (error != 0) why = ErrnoText(error);
+            return error == 0;
         }
     }
-    if (!f.IsOpen()) {
-        why = "no free temporary name beside it";
-        return false;
-    }
-    if (existed) {
-        // The new file takes the old one's owner (where permitted) and permissions.
-        (void)!::fchown(f.Get(), old.st_uid, old.st_gid);
-        (void)::fchmod(f.Get(), old.st_mode & 07777);
-    }
-    int error = 0;
-    if (!WriteAll(f.Get(), bytes) || ::fsync(f.Get()) != 0) error = errno;
-    if (const int close_error = f.Close(); error == 0) error = close_error;
-    if (error == 0 && ::rename(temp.c_str(), target.c_str()) != 0) error = errno;
-    if (error != 0) {
-        ::unlink(temp.c_str());
-        why = ErrnoText(error);
-        return false;
-    }
-    // The rename reaches the disk with its folder.
-    if (const int d = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); d >= 0) {
-        (void)::fsync(d);
-        ::close(d);
-    }
-    return true;
+    why = "no free temporary name beside it";
+    return false;
 }
 
 std::optional<std::string> FlushStandardOutput() {

@@ -1,7 +1,8 @@
 // Every file a user or a setting names is opened here. A name can point at anything: a FIFO
 // that blocks an open for good, a device that never ends, a directory, a socket. Reading opens
 // without blocking and takes regular files only; whole-file reads stop at a limit; writing
-// never replaces or truncates anything but a regular file and never creates missing folders.
+// never replaces or truncates anything but a regular file and never creates missing folders
+// (MakeFolders does, when asked).
 //
 // Symbolic links are followed on purpose, for reading and for writing: a link to a profile or
 // an image is how users keep one file in two places, and a replaced file stays behind its link
@@ -12,13 +13,20 @@
 //
 // Failures come back as a reason without the file name ("not a regular file (a FIFO)",
 // "Permission denied"); callers put the name in front.
+//
+// The program's other file work goes through here as well: whole reads and writes that go on
+// after an interrupt or a short transfer, replacement through a temporary file, and folders made
+// with their parents.
 #pragma once
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+
+struct stat;
 
 namespace kt::fileio {
 
@@ -51,7 +59,9 @@ File OpenForReading(const std::string& path, std::string& why);
 
 // Reads a whole regular file of at most `limit` bytes; a larger one is refused with the limit
 // in `why`.
-std::optional<std::string> ReadWhole(const std::string& path, std::size_t limit, std::string& why);
+// `error`, when given, takes the errno of a failure (ENOENT for a missing file, EFBIG for a large one).
+std::optional<std::string> ReadWhole(const std::string& path, std::size_t limit, std::string& why,
+                                     int* error = nullptr);
 
 enum class WriteMode { Truncate, Append, Keep };
 
@@ -67,6 +77,41 @@ File OpenForWriting(const std::string& path, WriteMode mode, std::string& why, b
 // a folder that refuses new files is rewritten in place instead: its room claimed first, its old
 // content put back when a write fails.
 bool ReplaceWhole(const std::string& path, std::string_view bytes, std::string& why);
+
+// Reading and writing whole ranges of a descriptor: a call an interrupt cut short is made again,
+// and a short transfer is followed by the rest. Each gives 0 or the errno of the failure.
+
+// Writes all `size` bytes at the file position. A write that takes nothing is ENOSPC, as a device
+// that is full may say so by taking 0 bytes.
+int WriteAll(int fd, const void* data, std::size_t size);
+int WriteAllAt(int fd, const void* data, std::size_t size, std::uint64_t offset);
+// Reads `size` bytes at `offset`, fewer only where the file ends first: `got` says how many.
+int ReadAllAt(int fd, void* data, std::size_t size, std::uint64_t offset, std::size_t& got);
+// Reads from the file position to the end into `out`, at most `limit` bytes: EFBIG when the file
+// holds more.
+int ReadToEnd(int fd, std::size_t limit, std::string& out);
+
+// Makes `call` (a system call's wrapper) again while it fails with EINTR; its last result.
+template <typename Call>
+auto Uninterrupted(Call call) {
+    for (;;) {
+        const auto result = call();
+        if (result != -1 || errno != EINTR) return result;
+    }
+}
+
+// Replaces `target` by a file of `bytes` made under the name `temp` in the same folder: created
+// anew with `mode` (before the umask), never through a link, written, flushed, closed, renamed over
+// `target`, then the folder flushed so that the rename survives a power loss. 0, or the errno of
+// the step that failed, named in `step` ("create", "write", "close", "rename to", "sync the folder of");
+// the temporary file is gone then. `like`, when given, is the old file, whose owner (where
+// permitted) and permissions the new one takes.
+int ReplaceVia(const std::string& target, const std::string& temp, std::string_view bytes, unsigned mode,
+               const char*& step, const struct stat* like = nullptr);
+
+// Makes `dir` and the folders above it that are missing, each with `mode` (before the umask).
+// 0, or the errno of the first part that cannot be made (ENOTDIR where a file is in the way).
+int MakeFolders(const std::string& dir, unsigned mode);
 
 // Whether stdout and the other streams took what was written: flushes stdout and reports the
 // first failure, for a program's exit status. nullopt when all went out.

@@ -1,14 +1,9 @@
-// The settings file: reads of any bytes a Config.ini may hold, and a write into
-// them that a read then finds. Input: section, key and value texts (each ends
-// at a backslash and another character), the file's bytes, 2 bytes of buffer size.
+// Reads of any bytes a Config.ini may hold, and a write into them that a read then finds.
 #include <fstream>
 
 #include "common/settings_file.h"
 #include "encoding/utf16.h"
 #include "fuzz/fuzz_support.h"
-
-using kt::fuzz::ValidUtf8;
-using kt::test::TempDir;
 
 KT_FUZZ_TARGET(data, size) {
     FuzzedDataProvider in(data, size);
@@ -22,16 +17,15 @@ KT_FUZZ_TARGET(data, size) {
 
     (void)kt::ReadSettingInt(path, section, key, -7);
     const std::string read = kt::ReadSettingString(path, section, key, "default", bufferChars);
-    KT_FUZZ_CHECK(ValidUtf8(read));
+    KT_FUZZ_CHECK(kt::fuzz::ValidUtf8(read));
     KT_FUZZ_CHECK(kt::Utf8ToUtf16(read).size() < std::max<std::size_t>(bufferChars, 1));
 
-    // A refused write leaves the file alone; an accepted one is read back,
-    // and writing the value that is there already changes no byte.
+    // A refused write changes nothing; an accepted one reads back, and rewriting it changes no byte.
     if (!kt::WriteSettingString(path, section, key, value))
-        return KT_FUZZ_CHECK(TempDir::Read(path) == bytes);
-    const std::string written = TempDir::Read(path);
-    if (ValidUtf8(value))
+        return KT_FUZZ_CHECK(kt::test::TempDir::Read(path) == bytes);
+    const std::string written = kt::test::TempDir::Read(path);
+    if (kt::fuzz::ValidUtf8(value))
         KT_FUZZ_CHECK(kt::ReadSettingString(path, section, key, "\x01missing", 4096) == value);
     KT_FUZZ_CHECK(kt::WriteSettingString(path, section, key, value));
-    KT_FUZZ_CHECK(TempDir::Read(path) == written);
+    KT_FUZZ_CHECK(kt::test::TempDir::Read(path) == written);
 }

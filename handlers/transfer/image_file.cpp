@@ -14,38 +14,24 @@
 
 namespace kt {
 
-ImageFile::~ImageFile() { Close(); }
-
-ImageFile::ImageFile(ImageFile&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), claim_blocks_(other.claim_blocks_) {}
-
-ImageFile& ImageFile::operator=(ImageFile&& other) noexcept {
-    if (this != &other) {
-        Close();
-        fd_ = std::exchange(other.fd_, -1);
-        claim_blocks_ = other.claim_blocks_;
-    }
-    return *this;
-}
-
 bool ImageFile::Create(const std::string& path, std::string& why) {
     Close();
-    fd_ = fileio::OpenForWriting(path, fileio::WriteMode::Truncate, why, true).Release();
+    file_ = fileio::OpenForWriting(path, fileio::WriteMode::Truncate, why, true);
     struct statfs fs {};
-    claim_blocks_ = fd_ >= 0 && ::fstatfs(fd_, &fs) == 0 && fs.f_type == EXT4_SUPER_MAGIC;
-    return fd_ >= 0;
+    claim_blocks_ = IsOpen() && ::fstatfs(file_.Get(), &fs) == 0 && fs.f_type == EXT4_SUPER_MAGIC;
+    return IsOpen();
 }
 
 bool ImageFile::OpenForReading(const std::string& path, std::string& why) {
     Close();
     claim_blocks_ = false;
-    fd_ = fileio::OpenForReading(path, why).Release();
-    return fd_ >= 0;
+    file_ = fileio::OpenForReading(path, why);
+    return IsOpen();
 }
 
 std::uint64_t ImageFile::Size() const {
     struct stat st {};
-    if (fd_ < 0 || ::fstat(fd_, &st) != 0 || st.st_size < 0) return 0;
+    if (!IsOpen() || ::fstat(file_.Get(), &st) != 0 || st.st_size < 0) return 0;
     return static_cast<std::uint64_t>(st.st_size);
 }
 
@@ -57,40 +43,22 @@ int ImageFile::WriteAt(const std::uint8_t* data, std::size_t bytes, std::uint64_
     // is slower). Only a hint: where it fails (a full disk), the write says
     // why, and a failed write gives the claimed blocks back with the cut.
     if (claim_blocks_)
-        (void)::fallocate(fd_, FALLOC_FL_KEEP_SIZE, static_cast<off_t>(offset), static_cast<off_t>(bytes));
-    std::size_t done = 0;
-    while (done < bytes) {
-        const ssize_t n = ::pwrite(fd_, data + done, bytes - done, static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            const int error = n < 0 ? errno : ENOSPC;
-            // A part of a chunk is no chunk: the file keeps whole chunks only.
-            // (Devices such as /dev/full cannot be cut; nothing is in them.)
-            if (::ftruncate(fd_, static_cast<off_t>(offset)) != 0) {
-            }
-            return error;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return 0;
+        (void)::fallocate(file_.Get(), FALLOC_FL_KEEP_SIZE, static_cast<off_t>(offset),
+                          static_cast<off_t>(bytes));
+    const int error = fileio::WriteAllAt(file_.Get(), data, bytes, offset);
+    // A part of a chunk is no chunk: the file keeps whole chunks only. A device such as
+    // /dev/full cannot be cut (EINVAL), and holds nothing; a cut that fails elsewhere leaves a
+    // partial chunk the caller is told of by the write's own failure.
+    if (error != 0) (void)::ftruncate(file_.Get(), static_cast<off_t>(offset));
+    return error;
 }
 
 int ImageFile::ReadAt(std::uint8_t* data, std::size_t bytes, std::uint64_t offset) const {
-    std::size_t done = 0;
-    while (done < bytes) {
-        const ssize_t n = ::pread(fd_, data + done, bytes - done, static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return errno;
-        if (n == 0) return kShortFile;
-        done += static_cast<std::size_t>(n);
-    }
-    return 0;
+    std::size_t got = 0;
+    if (const int error = fileio::ReadAllAt(file_.Get(), data, bytes, offset, got); error != 0) return error;
+    return got < bytes ? kShortFile : 0;
 }
 
-int ImageFile::Close() {
-    if (fd_ < 0) return 0;
-    const int rc = ::close(std::exchange(fd_, -1));
-    return rc == 0 ? 0 : errno;
-}
+int ImageFile::Close() { return file_.Close(); }
 
 }  // namespace kt

@@ -7,24 +7,19 @@
 #include <cstdint>
 #include <string>
 
+#include "fileio/file_access.h"
+
 namespace kt {
 
 class ImageFile {
 public:
-    ImageFile() = default;
-    ~ImageFile();
-    ImageFile(ImageFile&& other) noexcept;
-    ImageFile& operator=(ImageFile&& other) noexcept;
-    ImageFile(const ImageFile&) = delete;
-    ImageFile& operator=(const ImageFile&) = delete;
-
     // Creates the file, or empties an existing one, for writing; a
     // character device (/dev/null) is written as it is. false, with the
     // reason in why, for anything else or when it cannot be opened.
     bool Create(const std::string& path, std::string& why);
     // Opens an existing regular file for reading.
     bool OpenForReading(const std::string& path, std::string& why);
-    bool IsOpen() const { return fd_ >= 0; }
+    bool IsOpen() const { return file_.IsOpen(); }
 
     // Length in bytes (0 when unknown).
     std::uint64_t Size() const;
@@ -40,7 +35,7 @@ public:
     int Close();
 
 private:
-    int fd_ = -1;
+    fileio::File file_;
     bool claim_blocks_ = false;  // fallocate each write's range first
 };
 

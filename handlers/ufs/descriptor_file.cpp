@@ -56,16 +56,8 @@ DescriptorFileContent ReadDescriptorFile(const std::string& path) {
         std::min<std::uint64_t>(static_cast<std::uint64_t>(st.st_size), kDescriptorBufferSize));
     out.head.resize(want);
     std::size_t got = 0;
-    while (got < want) {
-        const ssize_t n = ::read(fd.Get(), out.head.data() + got, want - got);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return fail(DescriptorFileContent::Status::ReadFailed, errno,
-                        std::generic_category().message(errno));
-        }
-        if (n == 0) break;
-        got += static_cast<std::size_t>(n);
-    }
+    if (const int error = fileio::ReadAllAt(fd.Get(), out.head.data(), want, 0, got); error != 0)
+        return fail(DescriptorFileContent::Status::ReadFailed, error, std::generic_category().message(error));
     // A file that ends early shrank under us: what we hold is not the file
     // its length describes.
     if (got < want)

@@ -12,6 +12,7 @@
 
 #include "diag.h"
 #include "emu/emulator_backend.h"
+#include "fileio/file_access.h"
 #include "host/linux_backend.h"
 
 namespace kt62 {
@@ -83,40 +84,26 @@ ConfigSource::Snapshot ConfigSource::Take() {
         return s;
     }
     // Non-blocking, so that a FIFO named by mistake cannot hang the caller.
-    const int fd = ::open(s.env.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
+    const kt::fileio::File f(::open(s.env.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat st {};
+    if (!f.IsOpen() || ::fstat(f.Get(), &st) != 0) {
         s.error = errno;
         return s;
     }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        s.error = errno;
-    } else {
-        s.regular = S_ISREG(st.st_mode);
-        s.dev = st.st_dev;
-        s.ino = st.st_ino;
-        s.size = static_cast<uint64_t>(st.st_size);
-        s.mtime_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-        s.ctime_ns = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
-        s.too_big = s.size > kMaxProfileBytes;
-        if (s.regular && !s.too_big) {
-            // Reading the bytes too catches a rewrite within one timestamp tick at the same size.
-            char buf[65536];
-            for (;;) {
-                const ssize_t n = ::read(fd, buf, sizeof buf);
-                if (n < 0 && errno == EINTR) continue;
-                if (n < 0) s.error = errno;
-                if (n <= 0) break;
-                s.content.append(buf, static_cast<size_t>(n));
-                if (s.content.size() > kMaxProfileBytes) {
-                    s.too_big = true;
-                    s.content.clear();
-                    break;
-                }
-            }
-        }
+    s.regular = S_ISREG(st.st_mode);
+    s.dev = st.st_dev;
+    s.ino = st.st_ino;
+    s.size = static_cast<uint64_t>(st.st_size);
+    s.mtime_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    s.ctime_ns = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+    s.too_big = s.size > kMaxProfileBytes;
+    if (s.regular && !s.too_big) {
+        // Reading the bytes too catches a rewrite within one timestamp tick at the same size.
+        const int error = kt::fileio::ReadToEnd(f.Get(), kMaxProfileBytes, s.content);
+        s.too_big = error == EFBIG;
+        if (error != 0) s.content.clear();
+        if (!s.too_big) s.error = error;
     }
-    ::close(fd);
     return s;
 }
 

@@ -97,30 +97,21 @@ int32_t ReadFirmwareImage(const std::filesystem::path& file, FirmwareImage& out)
         Complain(file.string() + ": " + why);
         return KT62_E_FW_MISSING;
     }
-    const int fd = f.Get();
     // The header first; then no more than its length promises plus one byte, which is enough to
     // tell an image with trailing bytes from a good one.
-    std::vector<uint8_t> bytes;
-    size_t limit = kFirmwareHeaderSize;
-    bool read_error = false;
-    for (;;) {
-        if (bytes.size() == kFirmwareHeaderSize && limit == kFirmwareHeaderSize) {
-            const uint32_t length = Get32(bytes, kOffLength);
-            if (length > 0 && length <= kMaxFirmwarePayload) limit = kFirmwareHeaderSize + length + 1;
-        }
-        if (bytes.size() >= limit) break;
-        const size_t at = bytes.size();
-        bytes.resize(limit);
-        const ssize_t n = ::read(fd, bytes.data() + at, limit - at);
-        if (n < 0 && errno == EINTR) {
-            bytes.resize(at);
-            continue;
-        }
-        bytes.resize(at + static_cast<size_t>(std::max<ssize_t>(n, 0)));
-        if (n < 0) read_error = true;
-        if (n <= 0) break;
+    std::vector<uint8_t> bytes(kFirmwareHeaderSize);
+    std::size_t got = 0;
+    int error = kt::fileio::ReadAllAt(f.Get(), bytes.data(), bytes.size(), 0, got);
+    const uint32_t length = got == kFirmwareHeaderSize ? Get32(bytes, kOffLength) : 0;
+    if (error == 0 && length > 0 && length <= kMaxFirmwarePayload) {
+        bytes.resize(kFirmwareHeaderSize + length + 1);
+        std::size_t more = 0;
+        error = kt::fileio::ReadAllAt(f.Get(), bytes.data() + kFirmwareHeaderSize, length + 1,
+                                      kFirmwareHeaderSize, more);
+        got += more;
     }
-    if (read_error) return KT62_E_FW_MISSING;
+    if (error != 0) return KT62_E_FW_MISSING;
+    bytes.resize(got);
     return ParseFirmwareImage(bytes, out);
 }
 

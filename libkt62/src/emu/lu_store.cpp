@@ -11,12 +11,13 @@
 #include <system_error>
 
 #include "emu/state_folder.h"
+#include "fileio/file_access.h"
 
 namespace kt62::emu {
 namespace {
 
-std::string SysError(const std::filesystem::path& file, const char* what) {
-    return file.string() + ": " + what + ": " + std::generic_category().message(errno);
+std::string SysError(const std::filesystem::path& file, const char* what, int error = errno) {
+    return file.string() + ": " + what + ": " + std::generic_category().message(error);
 }
 
 // "lu<N>.g<G>.data" -> N, or -1.
@@ -39,18 +40,21 @@ std::string LuStore::FileName(int lun, uint32_t generation) {
     return "lu" + std::to_string(lun) + ".g" + std::to_string(generation) + ".data";
 }
 
+// A unit's data is not flushed at close: what a process killed at any moment leaves is what it
+// wrote, and a close that fails on a local file system loses nothing more.
+void LuStore::Drop(Open& o) {
+    if (o.fd >= 0) (void)::close(o.fd);
+    o = Open{};
+}
+
 void LuStore::CloseAll() {
-    for (Open& o : open_) {
-        if (o.fd >= 0) ::close(o.fd);
-        o = Open{};
-    }
+    for (Open& o : open_) Drop(o);
 }
 
 int32_t LuStore::Ensure(int lun, const UnitTarget& unit, std::string& error) {
     Open& o = open_[lun];
     if (o.fd >= 0 && o.generation == unit.generation) return KT62_OK;
-    if (o.fd >= 0) ::close(o.fd);
-    o = Open{};
+    Drop(o);
     const std::filesystem::path file = dir_ / FileName(lun, unit.generation);
     // Never created here: the file exists since the unit does (Prepare), so a missing one is
     // data that was lost, which must not read as zeros.
@@ -63,7 +67,7 @@ int32_t LuStore::Ensure(int lun, const UnitTarget& unit, std::string& error) {
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) != unit.Bytes()) {
         error = file.string() + ": " + std::to_string(st.st_size) + " bytes where the unit holds " +
                 std::to_string(unit.Bytes()) + ": not this unit's data";
-        ::close(fd);
+        (void)::close(fd);
         return KT62_E_STATE_IO;
     }
     o.fd = fd;
@@ -87,17 +91,18 @@ int32_t LuStore::Prepare(const std::array<UnitTarget, kUnits>& units, std::strin
             return KT62_E_STATE_IO;
         }
         // Sparse: never-written blocks read as zeros and take no room.
+        kt::fileio::File made_file(fd);
         if (::ftruncate(fd, static_cast<off_t>(units[lun].Bytes())) != 0) {
             error = file.string() + ": the state folder's file system cannot hold a unit of " +
                     std::to_string(units[lun].Bytes()) + " bytes: " + std::generic_category().message(errno);
-            ::close(fd);
-            ::unlink(made.c_str());
+            (void)::unlink(made.c_str());  // RemoveUnused takes one left behind
             return KT62_E_STATE_IO;
         }
-        ::close(fd);
-        if (::rename(made.c_str(), file.c_str()) != 0) {
-            error = SysError(file, "cannot create");
-            ::unlink(made.c_str());
+        int failed = made_file.Close();
+        if (failed == 0 && ::rename(made.c_str(), file.c_str()) != 0) failed = errno;
+        if (failed != 0) {
+            error = SysError(file, "cannot create", failed);
+            (void)::unlink(made.c_str());
             return KT62_E_STATE_IO;
         }
     }
@@ -110,7 +115,7 @@ int32_t LuStore::Probe(const std::filesystem::path& dir, const std::array<UnitTa
     LuStore probe(dir / ".probe");
     const int32_t r = probe.Prepare(units, error);
     std::error_code ec;
-    std::filesystem::remove_all(dir / ".probe", ec);
+    std::filesystem::remove_all(dir / ".probe", ec);  // what stays is the next probe's to remove
     if (r != KT62_OK) error = dir.string() + error.substr(error.find(": "));  // the folder, not the probe
     return r;
 }
@@ -142,25 +147,25 @@ bool LuStore::HoldsData() const {
     return false;
 }
 
+// Both move a packet at a time, as the device does: a process killed meanwhile leaves whole
+// packets.
 int32_t LuStore::Read(int lun, const UnitTarget& unit, uint64_t offset, uint8_t* buffer, uint64_t bytes,
                       uint64_t piece, std::string& error) {
     if (const int32_t r = Ensure(lun, unit, error); r != KT62_OK) return r;
-    const int fd = open_[lun].fd;
-    uint64_t done = 0;
-    while (done < bytes) {
-        const uint64_t want = std::min(piece, bytes - done);
-        const ssize_t n = ::pread(fd, buffer + done, want, static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            error = SysError(dir_ / FileName(lun, unit.generation), "read failed");
+    for (uint64_t done = 0; done < bytes;) {
+        const auto want = static_cast<std::size_t>(std::min(piece, bytes - done));
+        std::size_t got = 0;
+        if (const int e = kt::fileio::ReadAllAt(open_[lun].fd, buffer + done, want, offset + done, got);
+            e != 0) {
+            error = SysError(dir_ / FileName(lun, unit.generation), "read failed", e);
             return KT62_E_STATE_IO;
         }
-        if (n == 0) {  // shortened behind our back: the rest is lost, not zeros
+        if (got < want) {  // shortened behind our back: the rest is lost, not zeros
             error = dir_.string() + "/" + FileName(lun, unit.generation) +
                     ": ends before the unit does: the unit's data was cut";
             return KT62_E_STATE_IO;
         }
-        done += static_cast<uint64_t>(n);
+        done += want;
     }
     return KT62_OK;
 }
@@ -168,21 +173,18 @@ int32_t LuStore::Read(int lun, const UnitTarget& unit, uint64_t offset, uint8_t*
 int32_t LuStore::Write(int lun, const UnitTarget& unit, uint64_t offset, const uint8_t* buffer,
                        uint64_t bytes, uint64_t piece, std::string& error) {
     if (const int32_t r = Ensure(lun, unit, error); r != KT62_OK) return r;
-    const int fd = open_[lun].fd;
-    uint64_t done = 0;
-    while (done < bytes) {
-        const uint64_t want = std::min(piece, bytes - done);
-        const ssize_t n = ::pwrite(fd, buffer + done, want, static_cast<off_t>(offset + done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            error = SysError(dir_ / FileName(lun, unit.generation), "write failed");
+    for (uint64_t done = 0; done < bytes;) {
+        const auto want = static_cast<std::size_t>(std::min(piece, bytes - done));
+        if (const int e = kt::fileio::WriteAllAt(open_[lun].fd, buffer + done, want, offset + done); e != 0) {
+            error = SysError(dir_ / FileName(lun, unit.generation), "write failed", e);
             return KT62_E_STATE_IO;
         }
-        done += static_cast<uint64_t>(n);
+        done += want;
     }
     return KT62_OK;
 }
 
+// A file that cannot be removed only takes room: no unit opens a name of another generation.
 void LuStore::RemoveUnused(const std::array<UnitTarget, kUnits>& units) {
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator(dir_, ec)) {
@@ -192,10 +194,7 @@ void LuStore::RemoveUnused(const std::array<UnitTarget, kUnits>& units) {
         if (lun < 0 && name.ends_with(".data.new") && UnitOfFile(name.substr(0, name.size() - 4), gen) >= 0)
             std::filesystem::remove(entry.path(), ec);  // left by a crash while Prepare made it
         if (lun < 0 || (units[lun].enabled && units[lun].generation == gen)) continue;
-        if (open_[lun].fd >= 0 && open_[lun].generation == gen) {
-            ::close(open_[lun].fd);
-            open_[lun] = Open{};
-        }
+        if (open_[lun].generation == gen) Drop(open_[lun]);
         std::filesystem::remove(entry.path(), ec);
     }
 }

@@ -55,6 +55,7 @@ private:
         uint32_t generation = 0;
     };
     int32_t Ensure(int lun, const UnitTarget& unit, std::string& error);
+    static void Drop(Open& o);
 
     std::filesystem::path dir_;
     std::array<Open, kUnits> open_{};

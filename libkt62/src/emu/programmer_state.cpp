@@ -1,9 +1,5 @@
 #include "emu/programmer_state.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -12,6 +8,7 @@
 #include <system_error>
 
 #include "emu/state_folder.h"
+#include "fileio/file_access.h"
 
 namespace kt62::emu {
 namespace {
@@ -32,34 +29,6 @@ uint32_t Get32(std::span<const uint8_t> b, size_t at) {
 }
 void Append32(std::vector<uint8_t>& b, uint32_t v) {
     for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-
-std::string ErrnoText(const std::string& what, const fs::path& p) {
-    return what + " " + p.string() + ": " + std::generic_category().message(errno);
-}
-
-bool WriteAll(int fd, const std::vector<uint8_t>& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-// The rename is durable only once the folder's entry is on disk too.
-bool SyncFolder(const fs::path& dir, std::string& why) {
-    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
-        why = ErrnoText("cannot open", dir);
-        return false;
-    }
-    const bool ok = ::fsync(fd) == 0;
-    if (!ok) why = ErrnoText("cannot sync", dir);
-    ::close(fd);
-    return ok;
 }
 
 struct RestartTable {
@@ -148,36 +117,19 @@ std::optional<ProgrammerState> DecodeProgrammerState(std::span<const uint8_t> b,
 }
 
 StateLoad LoadProgrammerState(const fs::path& file, ProgrammerState& out, std::string& why) {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        if (errno == ENOENT) return StateLoad::Absent;
-        why = ErrnoText("cannot open", file);
+    int error = 0;
+    std::string reason;
+    const std::optional<std::string> bytes =
+        kt::fileio::ReadWhole(file.string(), kMaxStateBytes, reason, &error);
+    if (!bytes && error == ENOENT) return StateLoad::Absent;
+    if (!bytes) {
+        why = file.string() + ": " +
+              (error == EFBIG || error == EINVAL ? "not a programmer state file" : reason);
         return StateLoad::Failed;
     }
-    struct stat st {};
-    std::vector<uint8_t> bytes;
-    bool ok =
-        ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) <= kMaxStateBytes;
-    if (!ok) why = file.string() + ": not a programmer state file";
-    if (ok) {
-        bytes.resize(static_cast<size_t>(st.st_size));
-        size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) {
-                why = ErrnoText("cannot read", file);
-                ok = false;
-            }
-            if (n <= 0) break;
-            done += static_cast<size_t>(n);
-        }
-        bytes.resize(done);
-    }
-    ::close(fd);
-    if (!ok) return StateLoad::Failed;
     std::string problem;
-    auto decoded = DecodeProgrammerState(bytes, problem);
+    auto decoded = DecodeProgrammerState(
+        std::span(reinterpret_cast<const uint8_t*>(bytes->data()), bytes->size()), problem);
     if (!decoded) {
         why = file.string() + ": " + problem;
         return StateLoad::Failed;
@@ -187,33 +139,11 @@ StateLoad LoadProgrammerState(const fs::path& file, ProgrammerState& out, std::s
 }
 
 bool SaveProgrammerState(const fs::path& file, const ProgrammerState& state, std::string& why) {
-    if (!PrepareStateFolder(file.parent_path(), why)) return false;
     // One writer at a time: the programmer's lock is held by whoever updates it.
-    const fs::path temp = file.string() + ".tmp";
-    const int fd = CreateFresh(temp, O_WRONLY);
-    if (fd < 0) {
-        why = ErrnoText("cannot create", temp);
-        return false;
-    }
-    bool ok = WriteAll(fd, EncodeProgrammerState(state));
-    if (!ok) why = ErrnoText("cannot write", temp);
-    if (ok && ::fsync(fd) != 0) {
-        why = ErrnoText("cannot sync", temp);
-        ok = false;
-    }
-    if (::close(fd) != 0 && ok) {
-        why = ErrnoText("cannot close", temp);
-        ok = false;
-    }
-    if (ok && ::rename(temp.c_str(), file.c_str()) != 0) {
-        why = ErrnoText("cannot rename to", file);
-        ok = false;
-    }
-    if (!ok) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    return SyncFolder(file.parent_path(), why);
+    const std::vector<uint8_t> bytes = EncodeProgrammerState(state);
+    return PrepareStateFolder(file.parent_path(), why) &&
+           ReplaceStateFile(file, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
+                            why);
 }
 
 int32_t InstallFirmware(const fs::path& file, const FirmwareVersion& factory_version,

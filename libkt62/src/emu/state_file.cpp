@@ -1,8 +1,6 @@
 #include "emu/state_file.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -39,21 +37,6 @@ std::vector<uint8_t> Bytes(const std::string& hex) {
     return *b;
 }
 
-std::string SysError(const std::filesystem::path& file, const char* what) {
-    return file.string() + ": " + what + ": " + std::generic_category().message(errno);
-}
-
-bool WriteAll(int fd, const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 }  // namespace
 
 int32_t SaveState(const std::filesystem::path& file, const StoredState& s, std::string& error) {
@@ -73,33 +56,8 @@ int32_t SaveState(const std::filesystem::path& file, const StoredState& s, std::
     j["unit_generations"] = s.unit_generation;
     const std::string text = j.dump(1) + "\n";
 
-    if (!PrepareDeviceFolder(file.parent_path(), error)) return KT62_E_STATE_IO;
-    const std::filesystem::path tmp = file.string() + ".tmp";
-    const int fd = CreateFresh(tmp, O_WRONLY);
-    if (fd < 0) {
-        error = SysError(tmp, "cannot create");
+    if (!PrepareDeviceFolder(file.parent_path(), error) || !ReplaceStateFile(file, text, error))
         return KT62_E_STATE_IO;
-    }
-    const bool written = WriteAll(fd, text) && ::fsync(fd) == 0;
-    const int saved_errno = errno;
-    ::close(fd);
-    if (!written) {
-        errno = saved_errno;
-        error = SysError(tmp, "cannot write");
-        ::unlink(tmp.c_str());
-        return KT62_E_STATE_IO;
-    }
-    if (::rename(tmp.c_str(), file.c_str()) != 0) {
-        error = SysError(file, "cannot replace");
-        ::unlink(tmp.c_str());
-        return KT62_E_STATE_IO;
-    }
-    // The rename itself must reach the disk before the change counts as made.
-    const int dir = ::open(file.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
     return KT62_OK;
 }
 

@@ -12,7 +12,7 @@
 
 namespace kt62::emu {
 
-// KT62_OK, or KT62_E_STATE_IO with "<file>: <reason>" in error.
+// KT62_OK, or KT62_E_STATE_IO with what failed, and on which file, in error.
 int32_t SaveState(const std::filesystem::path& file, const StoredState& state, std::string& error);
 
 // The state file's text into state: nullopt, or what is wrong with it.

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "config.h"
+#include "fileio/file_access.h"
 
 namespace kt62::emu {
 
@@ -19,13 +20,8 @@ bool PrepareStateFolder(const std::filesystem::path& dir, std::string& why) {
         if (dir == DefaultStateDir()) {
             // Private, as the base folders of a user's files are: a umask that lets the group
             // write would otherwise make a folder refused below.
-            for (std::filesystem::path part; const auto& element : dir) {
-                part /= element;
-                if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
-                    ec.assign(errno, std::generic_category());
-                    break;
-                }
-            }
+            if (const int error = kt::fileio::MakeFolders(name, 0700); error != 0)
+                ec.assign(error, std::generic_category());
         } else if (!std::filesystem::is_directory(dir.parent_path(), ec)) {
             why = dir.parent_path().string() + ": no such folder; nothing created";
             return false;
@@ -64,8 +60,22 @@ bool PrepareDeviceFolder(const std::filesystem::path& dir, std::string& why) {
 }
 
 int CreateFresh(const std::filesystem::path& file, int access) {
-    ::unlink(file.c_str());
+    // A name that cannot be removed is then refused by the exclusive create.
+    (void)::unlink(file.c_str());
     return ::open(file.c_str(), access | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+}
+
+bool ReplaceStateFile(const std::filesystem::path& file, std::string_view bytes, std::string& why) {
+    const std::string temp = file.string() + ".tmp";
+    (void)::unlink(temp.c_str());  // as in CreateFresh
+    const char* step = "";
+    const int error = kt::fileio::ReplaceVia(file.string(), temp, bytes, 0644, step);
+    if (error == 0) return true;
+    const bool temp_named = std::string_view(step) == "create" || std::string_view(step) == "write" ||
+                            std::string_view(step) == "close";
+    why = std::string("cannot ") + step + " " + (temp_named ? temp : file.string()) + ": " +
+          std::generic_category().message(error);
+    return false;
 }
 
 }  // namespace kt62::emu

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 namespace kt62::emu {
 
@@ -21,5 +22,10 @@ bool PrepareDeviceFolder(const std::filesystem::path& dir, std::string& why);
 // never followed, so no link put in its place is written through. The descriptor, or -1 with
 // errno set.
 int CreateFresh(const std::filesystem::path& file, int access);
+
+// Replaces `file` with `bytes` through a temporary file beside it (left over by a crash, it is
+// made anew), so that a process killed at any instant leaves the old content or the new.
+// False with "cannot <step> <file>: <reason>" in `why`.
+bool ReplaceStateFile(const std::filesystem::path& file, std::string_view bytes, std::string& why);
 
 }  // namespace kt62::emu

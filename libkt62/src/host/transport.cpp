@@ -7,23 +7,19 @@
 #include <atomic>
 #include <cerrno>
 
+#include "fileio/file_access.h"
+
 namespace kt62::host {
 namespace {
 
 class System final : public Transport {
 public:
     int Open(const char* path, int flags) override {
-        for (;;) {
-            const int fd = ::open(path, flags);
-            if (fd >= 0) return fd;
-            if (errno != EINTR) return -errno;
-        }
+        const int fd = kt::fileio::Uninterrupted([&] { return ::open(path, flags); });
+        return fd >= 0 ? fd : -errno;
     }
     int Ioctl(int fd, unsigned long request, void* arg) override {
-        for (;;) {
-            if (::ioctl(fd, request, arg) == 0) return 0;
-            if (errno != EINTR) return -errno;
-        }
+        return kt::fileio::Uninterrupted([&] { return ::ioctl(fd, request, arg); }) == 0 ? 0 : -errno;
     }
     void Close(int fd) override { ::close(fd); }
 };
