@@ -11,10 +11,10 @@
 
 #include "emu/ufs_device.h"
 #include "fuzz/fuzz_support.h"
-#include "profile.h"
+#include "emu/profile.h"
 #include "registry.h"
 
-using kt62::emu::UfsDevice;
+using kt62::emu::PoweredDevice;
 
 #define KT62_COUNT_ENTRY(sym, num, text) +1
 constexpr int32_t kLastLibraryError = 0 KT62_RESULT_TABLE(KT62_COUNT_ENTRY) - 1;
@@ -68,14 +68,14 @@ class Driver {
 public:
     explicit Driver(FuzzedDataProvider& in) : in_(in) {}
 
-    void Run(UfsDevice& device) {
+    void Run(PoweredDevice& device) {
         for (int step = 0; step < 64 && in_.remaining_bytes() > 0; ++step) Step(device);
     }
 
 private:
     uint8_t Byte() { return in_.ConsumeIntegral<uint8_t>(); }
 
-    void Step(UfsDevice& d) {
+    void Step(PoweredDevice& d) {
         const uint8_t idn = Byte(), index = Byte(), selector = Byte();
         const int op = in_.ConsumeIntegralInRange(0, 15);
         uint8_t flag = 0;
@@ -126,7 +126,7 @@ private:
                            : 255;
     }
 
-    void ReadDescriptor(UfsDevice& d, uint8_t idn, uint8_t index, uint8_t selector) {
+    void ReadDescriptor(PoweredDevice& d, uint8_t idn, uint8_t index, uint8_t selector) {
         const uint32_t length = Length();
         int32_t r = 0, whole_r = 0;
         const size_t written = WrittenPrefix(
@@ -140,7 +140,7 @@ private:
         KT_FUZZ_CHECK(written == std::min<size_t>(length, whole));
     }
 
-    void WriteDescriptor(UfsDevice& d, uint8_t idn, uint8_t index, uint8_t selector) {
+    void WriteDescriptor(PoweredDevice& d, uint8_t idn, uint8_t index, uint8_t selector) {
         std::vector<uint8_t> bytes;
         if (in_.ConsumeBool()) {
             // Mostly the configuration the device holds, with a few bytes changed: provisioning
@@ -160,7 +160,7 @@ private:
             d.WriteDescriptor(idn, index, selector, bytes.data(), static_cast<uint32_t>(bytes.size()))));
     }
 
-    void ReadCapacity(UfsDevice& d) {
+    void ReadCapacity(PoweredDevice& d) {
         uint32_t sectors = 0, block = 0;
         const int32_t r = d.ScsiReadCapacity(&sectors, &block);
         KT_FUZZ_CHECK(ScsiResult(r));
@@ -176,7 +176,7 @@ private:
         block_ = block;
     }
 
-    void Transfer(UfsDevice& d, bool write) {
+    void Transfer(PoweredDevice& d, bool write) {
         static constexpr uint32_t kSizes[] = {0, 512, 4096, 8192, 65536};
         const uint32_t block = in_.ConsumeBool() && block_ ? block_ : in_.PickValueInArray(kSizes);
         const uint32_t count = in_.ConsumeIntegralInRange<uint32_t>(0, 16);
@@ -197,7 +197,7 @@ KT_FUZZ_TARGET(data, size) {
     const std::filesystem::path state = kt::fuzz::ScratchDir() + "/state";
     std::filesystem::remove_all(state);
     kt62::Registry::SetPacketSize(0);
-    const std::unique_ptr<UfsDevice> device =
+    const std::unique_ptr<PoweredDevice> device =
         kt62::emu::MakeUfsDevice(ProfileVariant(in.ConsumeIntegral<uint8_t>()), {state, 0});
     device->OnOpen();
     Driver(in).Run(*device);

@@ -3,7 +3,7 @@
 #include "emu/ufs_spec.h"
 #include "functions.h"
 #include "fuzz/fuzz_support.h"
-#include "profile.h"
+#include "emu/profile.h"
 
 // What the library relies on when it acts on a rule without checking again:
 // outputs the function has, byte outputs that fit the caller's buffer.

@@ -21,7 +21,7 @@
 #include "fileio/file_access.h"
 #include "kt62emu_cli.h"
 #include "kt62emu_show.h"
-#include "profile.h"
+#include "emu/profile.h"
 
 namespace kt62emu {
 namespace {

@@ -20,7 +20,7 @@
 
 #include "emu/ufs_device.h"
 #include "encoding/big_endian.h"
-#include "profile.h"
+#include "emu/profile.h"
 
 namespace kt62::fake {
 
@@ -165,7 +165,7 @@ void LayOutHost(const fs::path& root, const HostSpec& spec) {
 
 struct FakeKernel::Host {
     HostSpec spec;
-    std::unique_ptr<emu::UfsDevice> device;
+    std::unique_ptr<emu::PoweredDevice> device;
     std::array<uint8_t, kReplyLen> last_reply{};
     uint8_t tag = 0;
 
@@ -409,7 +409,7 @@ void FakeKernel::Query(Host& host, const uint8_t* req, sg_io_v4* hdr, uint8_t* r
         reply[kRepResponse] = 0xFF;  // not a standard read or write request of that opcode
         return;
     }
-    emu::UfsDevice& device = *host.device;
+    emu::PoweredDevice& device = *host.device;
     const uint32_t value = BigEndian32(req + kReqValue);
     int32_t result = KT62_OK;
     uint8_t flag = 0;
@@ -592,7 +592,7 @@ int FakeKernel::SgIo(Host& host, Node node, void* arg, std::vector<uint8_t>& res
     }
     auto* data = static_cast<uint8_t*>(h->dxferp);
     const bool from_dev = h->dxfer_direction == SG_DXFER_FROM_DEV && data != nullptr;
-    emu::UfsDevice& device = *host.device;
+    emu::PoweredDevice& device = *host.device;
     switch (op) {
         case 0x12: {  // INQUIRY: standard data only
             if ((cdb[1] & 0x01) || cdb[2] != 0) return CheckCondition(h, 0x05, 0x24, 0, false), 0;

@@ -18,7 +18,7 @@
 struct sg_io_v4;
 
 namespace kt62::emu {
-class UfsDevice;
+class PoweredDevice;
 }
 
 namespace kt62::fake {

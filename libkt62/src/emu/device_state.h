@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "emu/ufs_device.h"
-#include "profile.h"
+#include "emu/profile.h"
 
 namespace kt62::emu {
 

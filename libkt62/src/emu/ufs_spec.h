@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "profile.h"
+#include "emu/profile.h"
 
 namespace kt62::emu {
 

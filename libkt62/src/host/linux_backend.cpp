@@ -101,13 +101,16 @@ std::optional<bool> MountedIn(const std::string& mounts_file, const std::string&
     return false;
 }
 
-class LinuxConnection final : public Connection {
+// One handle on a host's UFS device: the programmer and its device are one and the same here.
+class LinuxConnection final : public Connection, public UfsDevice {
 public:
     LinuxConnection(HostNodes nodes, bool write_allowed, int bsg_fd, int sg_fd)
         : nodes_(std::move(nodes)), write_allowed_(write_allowed), bsg_fd_(bsg_fd), sg_fd_(sg_fd) {}
     ~LinuxConnection() override { LinuxConnection::Close(); }
     LinuxConnection(const LinuxConnection&) = delete;
     LinuxConnection& operator=(const LinuxConnection&) = delete;
+
+    UfsDevice& Device() override { return *this; }
 
     int32_t GetVersion(uint8_t* /*version*/) override { return KT62_E_NOT_SUPPORTED; }
 
@@ -433,8 +436,6 @@ public:
     LinuxBackend(HostNodes nodes, bool write_allowed)
         : nodes_(std::move(nodes)), write_allowed_(write_allowed) {}
 
-    FaultSet& Faults() override { return no_faults_; }
-
     std::unique_ptr<Connection> Open(int32_t /*position*/) override {
         Transport& t = CurrentTransport();
         int bsg = -1;
@@ -462,7 +463,6 @@ public:
 private:
     HostNodes nodes_;
     bool write_allowed_;
-    FaultSet no_faults_;
 };
 
 }  // namespace
