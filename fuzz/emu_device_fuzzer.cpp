@@ -9,9 +9,9 @@
 #include <filesystem>
 #include <memory>
 
+#include "emu/profile.h"
 #include "emu/ufs_device.h"
 #include "fuzz/fuzz_support.h"
-#include "emu/profile.h"
 #include "registry.h"
 
 using kt62::emu::PoweredDevice;

@@ -1,9 +1,9 @@
 // The emulator profile: any bytes KT62_EMULATOR may name.
 
+#include "emu/profile.h"
 #include "emu/ufs_spec.h"
 #include "functions.h"
 #include "fuzz/fuzz_support.h"
-#include "emu/profile.h"
 
 // What the library relies on when it acts on a rule without checking again:
 // outputs the function has, byte outputs that fit the caller's buffer.

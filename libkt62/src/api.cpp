@@ -19,13 +19,13 @@
 namespace {
 
 using kt62::CallArgs;
-using kt62::UfsDevice;
 using kt62::FaultOutputs;
 using kt62::Fn;
 using kt62::MatchKey;
 using kt62::Registry;
 using kt62::Session;
 using kt62::TraceLine;
+using kt62::UfsDevice;
 
 void Pause(uint32_t ms) {
     if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));

@@ -128,8 +128,7 @@ std::shared_ptr<Emulation> ConfigSource::Build(const Snapshot& s) {
     }
     if (s.backend == "linux" || (s.backend == "auto" && s.env.empty() && !s.hosts.empty())) {
         auto e = std::make_shared<Emulation>();
-        for (const host::HostNodes& h : s.hosts)
-            e->Add(host::MakeLinuxBackend(h, s.linux_write));
+        for (const host::HostNodes& h : s.hosts) e->Add(host::MakeLinuxBackend(h, s.linux_write));
         return e;
     }
     if (s.env.empty()) return MakeEmulation(DefaultProfile(), s.default_state_dir);

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "backend.h"
+#include "emu/profile.h"
 #include "faults.h"
 #include "host/discovery.h"
-#include "emu/profile.h"
 
 namespace kt62 {
 

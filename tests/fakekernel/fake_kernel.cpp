@@ -18,9 +18,9 @@
 
 #include <kt62/apiKT6200.h>
 
+#include "emu/profile.h"
 #include "emu/ufs_device.h"
 #include "encoding/big_endian.h"
-#include "emu/profile.h"
 
 namespace kt62::fake {
 

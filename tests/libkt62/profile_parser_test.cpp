@@ -1,7 +1,7 @@
 // The profile parser from the inside.
 #include <gtest/gtest.h>
 
-#include "profile.h"
+#include "emu/profile.h"
 
 namespace kt62 {
 namespace {

@@ -12,8 +12,8 @@
 #include <kt62/apiKT6200.h>
 
 #include "emu/firmware.h"
-#include "emu/ufs_device.h"
 #include "emu/profile.h"
+#include "emu/ufs_device.h"
 
 namespace kt62::emu {
 
