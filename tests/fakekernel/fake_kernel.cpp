@@ -316,6 +316,7 @@ int FakeKernel::BsgIo(Host& host, void* arg) {
 
     const std::optional<Failure> failure = Injected(Node::Bsg, true);
     if (failure && failure->kind == Failure::Kind::Errno) return -failure->value;
+    if (failure && failure->kind == Failure::Kind::NoReply) return 0;
     // The block layer maps a data-in buffer that is not aligned to the queue's 512 bytes through
     // zeroed pages and copies them all back, whatever the job did: the bytes not sent read 0.
     if (hdr->din_xferp != 0 && hdr->dout_xfer_len == 0 && ((hdr->din_xferp | hdr->din_xfer_len) & 511) != 0)

@@ -55,6 +55,7 @@ struct Failure {
         // ufs_bsg cleared its reply buffer for each job (6.12 before 6.12.117): a task management
         // request the controller failed leaves an earlier job's response there.
         StaleReply,
+        NoReply,         // BSG: ioctl 0 and nothing written back, not even response_len
         CheckCondition,  // SG: CHECK CONDITION with this sense; nothing executed
         // host_status (SG) / transport_status (BSG) = value; nothing executed. On BSG only the
         // fake: bsg-lib takes it from the job's result, which has no host byte when the ioctl

@@ -1,5 +1,7 @@
 // Provisioning: configuration writes take effect at a reset, and what a reset keeps and what it
 // returns to its power-on value.
+#include <tuple>
+
 #include "device_fixture.h"
 
 namespace kt62test {
@@ -27,6 +29,26 @@ TEST_F(Provisioning, ConfigurationTakesEffectAtResetAndReadsBackAsWritten) {
     Reopen();
     EXPECT_EQ(Descriptor(1), config) << "survives closing and opening";
     EXPECT_EQ(UnitBlocks(0), 2097152u);
+}
+
+// A unit's data survives a reset where its layout stays, and nowhere once a profile describes
+// another device.
+TEST_F(Provisioning, DataStaysOnlyWithItsLayoutAndItsDevice) {
+    const std::string units = R"("logical_units":[{"alloc_units":512},{"alloc_units":1024}]})";
+    ASSERT_NE(OpenDevice(R"({"raw_capacity_bytes":8589934592,)" + units), KT62_INVALID_HANDLE);
+    const std::vector<uint8_t> data = Pattern(2, 5), zeros(2 * kBlock, 0);
+    ASSERT_EQ(kt62ScsiWrite10(h_, 10, kBlock, data.data(), 2), KT62_OK);
+    std::vector<uint8_t> c = Descriptor(1);
+    for (const auto& [lun, alloc_units, kept] : {std::tuple{1, 1000, true}, {0, 600, false}}) {
+        SetUnit(c, lun, 1, 0, 0, alloc_units);
+        ASSERT_EQ(WriteConfig(c), KT62_OK);
+        ASSERT_EQ(kt62UfsReset(h_, 1), KT62_OK);
+        EXPECT_EQ(Read(10, 2), kept ? data : zeros) << "unit " << lun << " resized";
+    }
+    ASSERT_EQ(kt62ScsiWrite10(h_, 10, kBlock, data.data(), 2), KT62_OK);
+    kt62Close(h_);
+    Stderr([&] { OpenDevice(R"({"raw_capacity_bytes":8589934592,"serial_number":"OTHER",)" + units); });
+    EXPECT_EQ(Read(10, 2), zeros);
 }
 
 // WriteBooster on a 3.1 part of 8 GiB (2048 AUs, a buffer of at most 128), set up through the

@@ -63,5 +63,19 @@ TEST_F(State, UnusableStateIsReportedAndRefusedNotDeleted) {
     }
 }
 
+// A configuration waiting for the power-up that cannot take effect (its unit's new file cannot be
+// made) fails the load rather than leaving the old layout running as if it had.
+TEST_F(State, APendingConfigurationThatCannotTakeEffectFailsThePowerUp) {
+    ASSERT_NE(OpenDevice(), KT62_INVALID_HANDLE);
+    ASSERT_EQ(WriteConfig(SingleUnitConfig(4096)), KT62_OK);
+    kt62Close(h_);
+    fs::create_directories(dir_.Path() + "/profile.json.state/device0/lu0.g1.data.new");
+    const std::string err = Stderr([&] {
+        uint32_t v = 0;
+        EXPECT_EQ(kt62UfsReadAttribute(OpenAfterSearch(0), 0x0B, 0, 0, &v), KT62_E_STATE_IO);
+    });
+    EXPECT_NE(err.find("lu0.g1.data.new: cannot create"), std::string::npos) << err;
+}
+
 }  // namespace
 }  // namespace kt62test

@@ -127,16 +127,23 @@ protected:
         kt62::host::SetTransport(nullptr);
         for (const char* v : {"KT62_BACKEND", "KT62_LINUX_ROOT", "KT62_LINUX_WRITE"}) unsetenv(v);
     }
-    KT62_HANDLE Plug(const char* backend = "linux") {
+    KT62_HANDLE Plug(const char* backend = "linux", const char* write = "1", bool held = false) {
         kt62::fake::HostSpec host;
         host.max_hw_sectors_kb = 16;
         host.ufs_json = R"({"raw_capacity_bytes":16777216})";
+        host.held = held;
         kernel_.AddHost(host);
         kt62::host::SetTransport(&kernel_);
         setenv("KT62_BACKEND", backend, 1);
         setenv("KT62_LINUX_ROOT", (dir_.Path() + "/root").c_str(), 1);
-        setenv("KT62_LINUX_WRITE", "1", 1);
+        setenv("KT62_LINUX_WRITE", write, 1);
         return OpenAfterSearch(0);
+    }
+    // What reached the kernel since the last call.
+    std::string Requests() {
+        const std::string text = kt::test::TempDir::Read(requests_);
+        std::filesystem::remove(requests_);
+        return text;
     }
     int32_t Call(KT62_HANDLE h, const std::string& call) {
         uint32_t v = 0, w = 0;
@@ -150,6 +157,7 @@ protected:
         return kt62ScsiWrite10(h, 8, 4096, buf_.data(), 4);
     }
     kt62::fake::FakeKernel kernel_{dir_.Path() + "/root", dir_.Path() + "/state"};
+    const std::string requests_ = dir_.Path() + "/requests";
     std::vector<uint8_t> buf_ = std::vector<uint8_t>(4 * 4096, 0x5A);  // one command's worth
 };
 
@@ -164,6 +172,8 @@ TEST_F(LinuxHost, KernelFailuresAreHonestResultsAndTheNextCallWorks) {
     } channels[] = {
         {Node::Bsg, {Kind::Errno, EIO}, "dme", KT62_E_TRANSPORT},
         {Node::Bsg, {Kind::BsgResult, -EINVAL}, "attribute", KT62_E_TRANSPORT},
+        // After the same request answered: its reply must not be taken for this one's.
+        {Node::Bsg, {Kind::NoReply}, "attribute", KT62_E_TRANSPORT},
         {Node::Bsg, {Kind::BsgResult, -ETIMEDOUT}, "dme", KT62_E_TIMEOUT},
         {Node::Bsg, {Kind::ZeroReply}, "descriptor", KT62_E_TRANSPORT},
         {Node::Bsg, {Kind::ZeroReply}, "dme", KT62_E_TRANSPORT},
@@ -208,6 +218,41 @@ TEST_F(LinuxHost, UnitAttentionIsRetriedOnce) {
     EXPECT_EQ(kt::test::TempDir::Read(trace), call + " -> 0\n" + call + " sense=06/29/02 -> " +
                                                   std::to_string(KT62_SCSI_FAILURE(0x06, 0x29)) + "\n" +
                                                   call + " -> 0\n");
+}
+
+// Refusals that send nothing: writes without KT62_LINUX_WRITE=1, and descriptor lengths the
+// kernel would cut or refuse.
+TEST_F(LinuxHost, RefusalsSendNothingToTheKernel) {
+    KT62_HANDLE h = Plug("linux", "0");
+    kernel_.LogTo(requests_);
+    uint8_t* b = buf_.data();
+    const int32_t read_only[] = {kt62ScsiWrite10(h, 0, 4096, b, 1),
+                                 kt62UfsSetFlag(h, 4),
+                                 kt62UfsClearFlag(h, 4),
+                                 kt62UfsToggleFlag(h, 4),
+                                 kt62UfsWriteAttribute(h, 3, 0, 0, 1),
+                                 kt62UfsWriteDescriptor(h, 1, 0, 0, b, 144),
+                                 kt62UfsReset(h, 1)};
+    for (const int32_t r : read_only) EXPECT_EQ(r, KT62_E_READ_ONLY);
+    EXPECT_EQ(Requests(), "");
+    EXPECT_EQ(Call(h, "read"), KT62_OK) << "reads are allowed";
+    kt62Close(h);
+    setenv("KT62_LINUX_WRITE", "1", 1);
+    h = OpenAfterSearch(0);
+    Requests();
+    for (const uint32_t length : {0u, 256u})
+        EXPECT_EQ(kt62UfsWriteDescriptor(h, 1, 0, 0, b, length), KT62_QUERY_INVALID_LENGTH) << length;
+    EXPECT_EQ(Requests(), "");
+    kt62UfsWriteDescriptor(h, 1, 0, 0, b, 255);
+    EXPECT_EQ(Requests(), "ufs-bsg0 query write-descriptor idn=0x01 index=0 selector=0\n");
+}
+
+// A block device something else holds (mounted, or opened exclusively) is not written.
+TEST_F(LinuxHost, AHeldUnitIsNotWritten) {
+    KT62_HANDLE h = Plug("linux", "1", true);
+    const std::string err = Stderr([&] { EXPECT_EQ(Call(h, "write"), KT62_E_UNIT_IN_USE); });
+    EXPECT_NE(err.find("/dev/sda is mounted or held by another program; writes refused"), std::string::npos)
+        << err;
 }
 
 TEST_F(LinuxHost, WritesAreRefusedWhileAPartitionOfTheUnitIsMounted) {
