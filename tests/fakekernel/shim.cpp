@@ -1,17 +1,11 @@
 // Preloaded into a program (LD_PRELOAD), answers the device nodes under
 // $KT62_LINUX_ROOT/dev/ from a FakeKernel and hands every other open, ioctl
-// and close to libc. KT62_FAKE_KERNEL names its JSON configuration:
-//
-//   {"hosts": [{"number": 0, "sg": "sg0", "block": "sda", "max_hw_sectors_kb": 512,
-//               "ufs": {...emulator ufs keys...}, "held": false, "open_error": "EACCES"}],
-//    "log": "requests",  // one line per request that reached the kernel, beside the file
-//    "failures": [{"node": "bsg", "after": 0, "times": 1, <one of>}]}
-//
-// where <one of> is "errno": "EPERM" | "result": -110 |
-// "reply": "zero" | "reply": "stale" | "sense": [key, asc, ascq] (+ "format": "descriptor") |
-// "host_status": 7 | "driver_status": 6 | "residual": 4096, and on "sg" or "block" optionally "op": 40 to
-// fail only commands with that operation code (READ(10) here). The devices keep their state in
-// kernel-state beside the file. Without both variables the shim passes everything through.
+// and close to libc. KT62_FAKE_KERNEL names its JSON configuration: "hosts"
+// (HostSpec's fields, "ufs" as an object, "open_error" as an errno name),
+// "log" (a file beside it) and "failures" ({"node": "bsg"|"sg"|"block", "after",
+// "times", "op", and one of "errno", "result", "reply": "zero"|"stale",
+// "sense": [key, asc, ascq] with "format": "descriptor", "host_status",
+// "residual"}). The devices keep their state in kernel-state beside the file.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -78,8 +72,6 @@ void AddFailure(FakeKernel& kernel, const nlohmann::json& f) {
                    s.at(2).get<uint8_t>(), f.value("format", "fixed") == "descriptor"};
     } else if (f.contains("host_status")) {
         failure = {Kind::HostStatus, f["host_status"].get<int>()};
-    } else if (f.contains("driver_status")) {
-        failure = {Kind::DriverStatus, f["driver_status"].get<int>()};
     } else if (f.contains("residual")) {
         failure = {Kind::Residual, f["residual"].get<int>()};
     } else {

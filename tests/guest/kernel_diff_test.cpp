@@ -33,9 +33,6 @@ constexpr Known kDeviceModel[] = {
     {"dme.peer_get", "device_status info result arg2 arg3", "QEMU implements no DME_PEER_GET either"},
     {"scsi.inquiry", "data",
      "QEMU's INQUIRY: version 5, HiSup, SYNC and CMDQUE; the emulator's: version 6, CMDQUE"},
-    {"scsi.read_capacity_long_buffer", "resid",
-     "QEMU's residual count is the whole 16-byte buffer though 8 bytes came; ufshcd passes the device's "
-     "count on"},
 };
 
 using Fields = std::map<std::string, std::string>;
