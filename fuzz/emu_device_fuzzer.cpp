@@ -41,7 +41,10 @@ void ReadDescriptor(FuzzedDataProvider& in, kt62::emu::PoweredDevice& d, uint8_t
     KT_FUZZ_CHECK(d.ReadDescriptor(idn, index, 0, b.data(), length) == r);
     size_t written = 0;
     while (written < length && a[written] == b[written]) ++written;
-    for (size_t i = written; i < length; ++i) KT_FUZZ_CHECK(a[i] == 0xA5 && b[i] == 0x5A);
+    for (size_t i = written; i < length; ++i) {
+        KT_FUZZ_CHECK(a[i] == 0xA5);
+        KT_FUZZ_CHECK(b[i] == 0x5A);
+    }
     if (r != KT62_OK) KT_FUZZ_CHECK(written == 0);
 }
 

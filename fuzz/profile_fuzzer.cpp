@@ -33,7 +33,8 @@ KT_FUZZ_TARGET(data, size) {
 
     const kt62::ParsedProfile parsed = kt62::ParseProfile(text);
     if (parsed.error) {
-        KT_FUZZ_CHECK(parsed.profile.programmers.empty() && parsed.profile.faults.empty());
+        KT_FUZZ_CHECK(parsed.profile.programmers.empty());
+        KT_FUZZ_CHECK(parsed.profile.faults.empty());
         return;
     }
     KT_FUZZ_CHECK(parsed.profile.programmers.size() <= kt62::kMaxProgrammers);
