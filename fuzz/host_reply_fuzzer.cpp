@@ -1,8 +1,5 @@
-// The Linux host codec fed any kernel answer: BSG replies to queries and DME
-// gets, SCSI sense after any status. A success only ever answers the request
-// sent (code 0x36, opcode, IDN, index and selector echoed, result 0) and claims
-// no more bytes than the buffer took; a failure is a negative device status or
-// a known library error. A SCSI success may carry a RECOVERED ERROR.
+// The Linux host codec fed any kernel answer: a success only ever answers the request sent and
+// claims no more bytes than the buffer took; a failure is a device status or a library error.
 #include <kt62/apiKT6200.h>
 
 #include <algorithm>
@@ -17,10 +14,8 @@ using namespace kt62::host;
 bool KnownResult(int32_t r) { return r <= 0 || (r >= KT62_E_BAD_ARGUMENT && r <= KT62_E_UNIT_IN_USE); }
 
 void Query(FuzzedDataProvider& in) {
-    QueryRequest q;
-    q.op = static_cast<QueryOp>(in.ConsumeIntegralInRange<uint8_t>(1, 8));
-    q.idn = in.ConsumeIntegral<uint8_t>();
-    q.index = in.ConsumeIntegral<uint8_t>();
+    QueryRequest q{static_cast<QueryOp>(in.ConsumeIntegralInRange<uint8_t>(1, 8))};
+    q.idn = in.ConsumeIntegral<uint8_t>(), q.index = in.ConsumeIntegral<uint8_t>();
     q.selector = in.ConsumeIntegral<uint8_t>();
     q.length = q.op == QueryOp::ReadDescriptor ? kMaxDescriptorBytes : 0;
     BsgStatus st;
@@ -33,9 +28,7 @@ void Query(FuzzedDataProvider& in) {
     KT_FUZZ_CHECK(KnownResult(out.result));
     if (out.result != KT62_OK) return;
     KT_FUZZ_CHECK(reply.size() == kBsgReplyBytes);
-    int32_t result = 0;
-    std::memcpy(&result, reply.data(), 4);
-    KT_FUZZ_CHECK(result == 0);
+    KT_FUZZ_CHECK(std::count(reply.begin(), reply.begin() + 4, 0) == 4);  // reply.result
     KT_FUZZ_CHECK(reply[8] == kQueryResponse);
     KT_FUZZ_CHECK(reply[14] == 0);
     const std::array<uint8_t, 4> echoed = {static_cast<uint8_t>(q.op), q.idn, q.index, q.selector};

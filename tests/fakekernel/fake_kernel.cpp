@@ -26,22 +26,14 @@ namespace kt62::fake {
 
 namespace fs = std::filesystem;
 
-// The ufs-bsg request and reply as the uapi header lays them out (packed): the message code, a
-// 12-byte UPIU header, then the transaction-specific fields.
 namespace {
 
-using kt::BigEndian16;
-using kt::BigEndian32;
-using kt::PutBigEndian16;
-using kt::PutBigEndian32;
-constexpr uint32_t kRequestLen = 36;
-constexpr uint32_t kReplyLen = 40;
-constexpr uint32_t kMsgQuery = 0x16;
-constexpr uint32_t kMsgUic = 0x1F;
-constexpr uint8_t kQueryResponse = 0x36;
-constexpr uint8_t kUicDmeFailure = 10;
-constexpr uint8_t kDriverSense = 0x08;
+using kt::BigEndian16, kt::BigEndian32, kt::PutBigEndian16, kt::PutBigEndian32;
+constexpr uint32_t kRequestLen = 36, kReplyLen = 40, kMsgQuery = 0x16, kMsgUic = 0x1F;
+constexpr uint8_t kQueryResponse = 0x36, kUicDmeFailure = 10, kDriverSense = 0x08;
 
+// The ufs-bsg request and reply as the uapi header lays them out (packed): the message code, a
+// 12-byte UPIU header, then the transaction-specific fields.
 constexpr int kReqFunction = 9, kReqOpcode = 16, kReqIdn = 17, kReqIndex = 18, kReqSelector = 19,
               kReqLength = 22, kReqValue = 24;
 constexpr int kRepResult = 0, kRepRcvLen = 4, kRepCode = 8, kRepLun = 10, kRepTag = 11, kRepFunction = 13,
@@ -61,11 +53,7 @@ void PutNative(uint8_t* p, T v) {
 }
 
 // The device model's query failures are the low byte of its negative results.
-uint8_t ResponseCode(int32_t r) {
-    if (r == KT62_OK) return 0;
-    if (r < 0 && r >= -255) return static_cast<uint8_t>(r & 0xFF);
-    return 0xFF;
-}
+uint8_t ResponseCode(int32_t r) { return r <= 0 && r >= -255 ? static_cast<uint8_t>(r & 0xFF) : 0xFF; }
 
 const char* QueryName(uint8_t op) {
     static constexpr const char* kNames[] = {
@@ -142,11 +130,8 @@ void LayOutHost(const fs::path& root, const HostSpec& spec) {
     fs::create_directories(root / "sys/class/scsi_generic" / spec.sg);
     fs::create_directory_symlink(unit, root / "sys/class/scsi_generic" / spec.sg / "device");
     if (!fs::exists(root / "proc/self/mounts")) Touch(root / "proc/self/mounts");
-    if (spec.block.empty()) return;
     const fs::path disk = unit / "block" / spec.block;
-    fs::create_directories(disk / "queue");
-    if (spec.max_hw_sectors_kb != 0)
-        Touch(disk / "queue/max_hw_sectors_kb", std::to_string(spec.max_hw_sectors_kb) + "\n");
+    Touch(disk / "queue/max_hw_sectors_kb", std::to_string(spec.max_hw_sectors_kb) + "\n");
     fs::create_directory_symlink(unit, disk / "device");
     fs::create_directories(root / "sys/class/block");
     fs::create_directory_symlink(disk, root / "sys/class/block" / spec.block);
@@ -223,8 +208,7 @@ std::optional<Failure> FakeKernel::Injected(Node node, bool sg_io, int op) {
 }
 
 int FakeKernel::Open(const char* path, int flags) {
-    const fs::path rel = fs::path(path).lexically_normal().lexically_relative(root_);
-    const std::string name = rel.generic_string();
+    const std::string name = fs::path(path).lexically_normal().lexically_relative(root_).generic_string();
     std::lock_guard lock(mutex_);
     Host* host = nullptr;
     Node node = Node::Bsg;
@@ -232,10 +216,7 @@ int FakeKernel::Open(const char* path, int flags) {
         for (Node n : {Node::Bsg, Node::Sg, Node::Block}) {
             const std::string node_name = h->Name(n);
             const std::string want = n == Node::Bsg ? "dev/bsg/" + node_name : "dev/" + node_name;
-            if (!node_name.empty() && name == want) {
-                host = h.get();
-                node = n;
-            }
+            if (name == want) host = h.get(), node = n;
         }
     }
     if (host == nullptr) return -ENOENT;
@@ -298,8 +279,7 @@ int FakeKernel::BsgIo(Host& host, void* arg) {
     // The block layer bounces an unaligned data-in buffer through zeroed pages and copies it all.
     if (hdr->din_xferp != 0 && ((hdr->din_xferp | hdr->din_xfer_len) & 511) != 0)
         std::memset(reinterpret_cast<void*>(hdr->din_xferp), 0, hdr->din_xfer_len);  // NOLINT
-    hdr->driver_status = hdr->transport_status = hdr->device_status = 0;
-    hdr->info = 0;
+    hdr->driver_status = hdr->transport_status = hdr->device_status = hdr->info = 0;
     hdr->din_resid = hdr->dout_resid = 0;
     hdr->duration = 1;
     std::array<uint8_t, kReplyLen> reply{};
@@ -435,13 +415,9 @@ int FakeKernel::SgIo(Host& host, Node node, void* arg) {
     const std::optional<Failure> failure = Injected(node, true, op);
     if (failure && failure->kind == Failure::Kind::Errno) return -failure->value;
     // The block layer maps at most max_hw_sectors_kb of user memory for one command.
-    const uint64_t limit = uint64_t{host.spec.max_hw_sectors_kb ? host.spec.max_hw_sectors_kb : 512} * 1024;
-    if (h->dxfer_len > limit) return -EINVAL;
-    h->status = h->masked_status = h->msg_status = 0;
-    h->sb_len_wr = 0;
-    h->host_status = h->driver_status = 0;
-    h->resid = 0;
-    h->info = 0;
+    if (h->dxfer_len > uint64_t{host.spec.max_hw_sectors_kb} * 1024) return -EINVAL;
+    h->status = h->masked_status = h->msg_status = h->sb_len_wr = 0;
+    h->host_status = h->driver_status = h->resid = h->info = 0;
     h->duration = 1;
     uint32_t short_by = 0;
     if (failure && failure->kind == Failure::Kind::CheckCondition)

@@ -1,9 +1,6 @@
-// A stand-in for the Linux kernel below the host backend: it answers open,
-// ioctl and close on the UFS BSG, SCSI generic and block nodes of a fake root
-// the way ufs-bsg, bsg-lib and sg do (tests/guest/kernel_diff_test.cpp holds it
-// against a real kernel), over the emulator's device model, and it can be told
-// to fail the way they fail. It models the requests the host backend sends,
-// no others.
+// A stand-in for the Linux kernel below the host backend: open, ioctl and close on the UFS BSG,
+// SCSI generic and block nodes of a fake root, answered as ufs-bsg, bsg-lib and sg do (held
+// against a real one by tests/guest) over the emulator's device, failing as they fail when told.
 #pragma once
 
 #include <cstdint>
@@ -23,14 +20,13 @@ namespace kt62::fake {
 
 // One UFS host controller with its device; logical unit 0 is SCSI device <number>:0:0:0.
 struct HostSpec {
-    int number = 0;             // ufs-bsg<number>
-    std::string sg = "sg0";     // the SCSI generic node of unit 0
-    std::string block = "sda";  // its block device; empty: none
-    // queue/max_hw_sectors_kb of the block device; 0: the file is absent.
-    uint32_t max_hw_sectors_kb = 512;
-    std::string ufs_json = "{}";  // the device: the "ufs" keys of an emulator profile
-    bool held = false;            // something else holds the block device (mounted, or opened exclusively)
-    int open_error = 0;           // every open of the BSG and SCSI generic nodes fails with this errno
+    int number = 0;                    // ufs-bsg<number>
+    std::string sg = "sg0";            // the SCSI generic node of unit 0
+    std::string block = "sda";         // its block device
+    uint32_t max_hw_sectors_kb = 512;  // the block device's queue limit
+    std::string ufs_json = "{}";       // the device: the "ufs" keys of an emulator profile
+    bool held = false;   // something else holds the block device (mounted, or opened exclusively)
+    int open_error = 0;  // every open of the BSG and SCSI generic nodes fails with this errno
 };
 
 enum class Node { Bsg, Sg, Block };
@@ -65,8 +61,7 @@ public:
     // Plugs in a host with its device, laying out its sys and dev entries under the root as
     // Linux shows them. Throws std::invalid_argument for ufs keys the emulator refuses.
     void AddHost(const HostSpec& spec);
-    // The next `times` SG_IO ioctls on `node` kinds (any ioctl for Errno), after `after` more
-    // that are answered, answer with `failure`.
+    // The next `times` SG_IO ioctls on `node` (any ioctl for Errno), after `after` more, fail so.
     void FailIoctls(Node node, const Failure& failure, int times = 1, int after = 0);
 
     // Appends one line per request to this file as it arrives (empty: none).

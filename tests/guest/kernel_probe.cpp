@@ -103,39 +103,26 @@ std::string Bsg(host::Transport& t, int fd, const BsgCase& c) {
     io.response = reinterpret_cast<uintptr_t>(reply.data());
     io.din_xfer_len = c.din;
     io.din_xferp = reinterpret_cast<uintptr_t>(din.data());
-    for (uint32_t* f :
-         {&io.device_status, &io.transport_status, &io.driver_status, &io.info, &io.response_len})
-        Unset(*f);
-    Unset(io.din_resid);
+    Unset(io.device_status), Unset(io.transport_status), Unset(io.driver_status), Unset(io.info);
+    Unset(io.response_len), Unset(io.din_resid);
     const int r = t.Ioctl(fd, SG_IO, &io);
     Line line(c.name);
-    line.Put("ioctl", r, false)
-        .Put("device_status", io.device_status)
-        .Put("transport_status", io.transport_status)
-        .Put("driver_status", io.driver_status)
-        .Put("info", io.info)
-        .Put("response_len", io.response_len, false)
-        .Put("din_resid", io.din_resid, false)
-        .Put("result", Native<int32_t>(reply.data()), false)
-        .Put("rcv_len", Native<uint32_t>(reply.data() + 4), false);
+    line.Put("ioctl", r, false).Put("device_status", io.device_status);
+    line.Put("transport_status", io.transport_status).Put("driver_status", io.driver_status);
+    line.Put("info", io.info);
+    line.Put("response_len", io.response_len, false).Put("din_resid", io.din_resid, false);
+    line.Put("result", Native<int32_t>(reply.data()), false);
+    line.Put("rcv_len", Native<uint32_t>(reply.data() + 4), false);
     const uint8_t* h = reply.data() + 8;  // the response UPIU's header, then its fields
     const uint8_t* f = reply.data() + 20;
     if (Native<uint32_t>(c.request.data()) == host::kMsgUic) {
-        line.Put("command", Native<uint32_t>(f))
-            .Put("arg1", Native<uint32_t>(f + 4))
-            .Put("arg2", Native<uint32_t>(f + 8))
-            .Put("arg3", Native<uint32_t>(f + 12));
+        line.Put("command", Native<uint32_t>(f)).Put("arg1", Native<uint32_t>(f + 4));
+        line.Put("arg2", Native<uint32_t>(f + 8)).Put("arg3", Native<uint32_t>(f + 12));
     } else {
-        line.Put("code", h[0])
-            .Put("function", h[5])
-            .Put("response", h[6])
-            .Put("data_length", BigEndian16(h + 10))
-            .Put("opcode", f[0])
-            .Put("idn", f[1])
-            .Put("index", f[2])
-            .Put("selector", f[3])
-            .Put("length", BigEndian16(f + 6))
-            .Put("value", BigEndian32(f + 8));
+        line.Put("code", h[0]).Put("function", h[5]).Put("response", h[6]);
+        line.Put("data_length", BigEndian16(h + 10));
+        line.Put("opcode", f[0]).Put("idn", f[1]).Put("index", f[2]).Put("selector", f[3]);
+        line.Put("length", BigEndian16(f + 6)).Put("value", BigEndian32(f + 8));
         if (c.din > 0) line.Bytes("data", din.data(), 2).Put("untouched", Untouched(din), false);
     }
     return line.Text();
@@ -162,24 +149,15 @@ std::string Scsi(host::Transport& t, int fd, const ScsiCase& c, std::vector<uint
     io.cmdp = const_cast<uint8_t*>(c.cdb.data());  // the kernel only reads it
     io.sbp = sense.data();
     io.timeout = 60000;
-    Unset(io.status);
-    Unset(io.masked_status);
-    Unset(io.host_status);
-    Unset(io.driver_status);
-    Unset(io.resid);
-    Unset(io.sb_len_wr);
-    Unset(io.info);
+    Unset(io.status), Unset(io.masked_status), Unset(io.host_status), Unset(io.driver_status);
+    Unset(io.resid), Unset(io.sb_len_wr), Unset(io.info);
     const int r = t.Ioctl(fd, SG_IO, &io);
     Line line(c.name);
-    line.Put("ioctl", r, false)
-        .Put("status", io.status)
-        .Put("masked_status", io.masked_status)
-        .Put("host_status", io.host_status)
-        .Put("driver_status", io.driver_status)
-        .Put("resid", io.resid, false)
-        .Put("sb_len_wr", io.sb_len_wr, false)
-        .Put("info", io.info)
-        .Bytes("sense", sense.data(),
+    line.Put("ioctl", r, false).Put("status", io.status).Put("masked_status", io.masked_status);
+    line.Put("host_status", io.host_status).Put("driver_status", io.driver_status);
+    line.Put("resid", io.resid, false);
+    line.Put("sb_len_wr", io.sb_len_wr, false).Put("info", io.info);
+    line.Bytes("sense", sense.data(),
                IsUnset(io.sb_len_wr) ? 0 : std::min<size_t>(io.sb_len_wr, sense.size()));
     // The data of a failed command is whatever sg's buffers held: only the device's is compared.
     if (c.direction == SG_DXFER_FROM_DEV && r == 0 && io.status == 0)

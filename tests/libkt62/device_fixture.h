@@ -1,12 +1,11 @@
-// Black-box tests of the UFS device: a programmer of a temporary profile, opened through the C
-// functions, with helpers for what a host does. The same tests run over either backend: the test
-// program links device_backend_emulator.cpp (the emulated programmer) or device_backend_linux.cpp
-// (the Linux host backend over a fake kernel whose devices the profile's "ufs" keys describe).
+// Black-box tests of the UFS device through the C functions, the same over either backend: the
+// test program links device_backend_emulator.cpp or device_backend_linux.cpp (a fake kernel).
 #pragma once
 
 #include <memory>
 
 #include "emulator_fixture.h"
+#include "encoding/big_endian.h"
 
 namespace kt62test {
 
@@ -52,12 +51,7 @@ protected:
         EXPECT_EQ(kt62UfsReadAttribute(h_, idn, index, selector, &v), KT62_OK) << int(idn);
         return v;
     }
-    uint64_t UnitBlocks(uint8_t lun) {
-        const std::vector<uint8_t> u = Descriptor(2, lun);
-        uint64_t n = 0;
-        for (int i = 0; i < 8; ++i) n = n << 8 | u[0x0B + i];
-        return n;
-    }
+    uint64_t UnitBlocks(uint8_t lun) { return kt::BigEndian64(Descriptor(2, lun).data() + 0x0B); }
     int32_t WriteConfig(const std::vector<uint8_t>& c) {
         return kt62UfsWriteDescriptor(h_, 1, 0, 0, c.data(), static_cast<uint32_t>(c.size()));
     }
@@ -72,7 +66,7 @@ protected:
                         uint32_t alloc_units, uint8_t block_exponent = 12, uint8_t write_protect = 0) {
         uint8_t* p = c.data() + 0x10 + 16 * lun;
         p[0] = enable, p[1] = boot, p[2] = write_protect, p[3] = memory_type, p[9] = block_exponent;
-        for (int i = 0; i < 4; ++i) p[4 + i] = static_cast<uint8_t>(alloc_units >> (24 - 8 * i));
+        kt::PutBigEndian32(p + 4, alloc_units);
     }
     // The 144 bytes "CFG 1 LUN" writes: unit 0 over `alloc_units`, units 1-7 all zero.
     static std::vector<uint8_t> SingleUnitConfig(uint32_t alloc_units, uint8_t enable = 1) {

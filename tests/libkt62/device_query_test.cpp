@@ -37,10 +37,8 @@ Step DME(uint32_t id, uint8_t sel, uint8_t kind, int32_t r) { return {Op::Dme, 0
 // Unit `lun`: byte `offset` of its block set to v, or (offset 4) its allocation units.
 Edit U(int lun, int offset, uint32_t v, Edit then = nullptr) {
     return [=](std::vector<uint8_t>& c) {
-        if (offset == 4)
-            for (int i = 0; i < 4; ++i) c[0x10 + 16 * lun + 4 + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
-        else
-            c[0x10 + 16 * lun + offset] = static_cast<uint8_t>(v);
+        uint8_t* p = c.data() + 0x10 + 16 * lun + offset;
+        offset == 4 ? kt::PutBigEndian32(p, v) : void(*p = static_cast<uint8_t>(v));
         if (then) then(c);
     };
 }
