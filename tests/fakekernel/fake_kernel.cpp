@@ -14,7 +14,6 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
-#include <sstream>
 
 #include <kt62/apiKT6200.h>
 
@@ -75,46 +74,6 @@ void Touch(const fs::path& path, const std::string& content = "") {
 
 }  // namespace
 
-// One request as it reached the kernel, and its line in the log.
-struct FakeKernel::Request {
-    std::string node_name;  // "ufs-bsg0", "sg0", "sda"
-    enum class Type { Open, Query, Uic, Scsi, Reset } type = Type::Open;
-    uint8_t op = 0;  // query opcode; UIC command; CDB byte 0; reset kind
-    uint8_t idn = 0, index = 0, selector = 0;
-    uint32_t lba = 0, blocks = 0;  // READ(10)/WRITE(10)
-    uint32_t arg = 0;              // UIC argument 1; open flags
-    std::string Text() const;
-};
-
-std::string FakeKernel::Request::Text() const {
-    std::ostringstream s;
-    s << node_name << ' ';
-    switch (type) {
-        case Type::Open:
-            s << "open" << ((arg & O_ACCMODE) == O_RDONLY ? " read" : " read-write")
-              << ((arg & O_EXCL) ? " exclusive" : "");
-            break;
-        case Type::Query:
-            s << "query " << QueryName(op) << " idn=" << Hex(idn, 2) << " index=" << int(index)
-              << " selector=" << int(selector);
-            break;
-        case Type::Uic:
-            s << "uic " << (op == 1 ? "dme-get" : "dme-peer-get") << " attribute=" << Hex(arg >> 16, 4)
-              << " selector=" << (arg & 0xFFFF);
-            break;
-        case Type::Scsi:
-            if (op == 0x28 || op == 0x2A)
-                s << (op == 0x28 ? "READ(10)" : "WRITE(10)") << " lba=" << lba << " blocks=" << blocks;
-            else
-                s << (op == 0x12 ? "INQUIRY" : "READ CAPACITY(10)");
-            break;
-        case Type::Reset:
-            s << "reset host";
-            break;
-    }
-    return s.str();
-}
-
 namespace {
 
 // The sys and dev entries of a host as Linux shows them, with plain files: the BSG class entry and
@@ -151,7 +110,6 @@ struct FakeKernel::Host {
                : node == Node::Sg ? spec.sg
                                   : spec.block;
     }
-    Request Begin(Node node, Request::Type type) const { return {Name(node), type}; }
 };
 
 FakeKernel::FakeKernel(fs::path root, fs::path state_dir)
@@ -190,8 +148,8 @@ bool FakeKernel::Owns(int fd) const {
     return fds_.count(fd) != 0;
 }
 
-void FakeKernel::Record(const Request& r) {
-    if (!log_path_.empty()) std::ofstream(log_path_, std::ios::app) << r.Text() << '\n';
+void FakeKernel::Record(const Host& host, Node node, const std::string& what) {
+    if (!log_path_.empty()) std::ofstream(log_path_, std::ios::app) << host.Name(node) << ' ' << what << '\n';
 }
 
 // Other ioctls than SG_IO take only Errno failures.
@@ -220,9 +178,9 @@ int FakeKernel::Open(const char* path, int flags) {
         }
     }
     if (host == nullptr) return -ENOENT;
-    Request r = host->Begin(node, Request::Type::Open);
-    r.arg = static_cast<uint32_t>(flags);
-    Record(r);
+    Record(*host, node,
+           std::string("open") + ((flags & O_ACCMODE) == O_RDONLY ? " read" : " read-write") +
+               ((flags & O_EXCL) ? " exclusive" : ""));
     if (node != Node::Block && host->spec.open_error != 0) return -host->spec.open_error;
     if (node == Node::Block && (flags & O_EXCL) && host->spec.held) return -EBUSY;
     const int fd = eventfd(0, EFD_CLOEXEC);
@@ -264,14 +222,16 @@ int FakeKernel::BsgIo(Host& host, void* arg) {
     std::array<uint8_t, kRequestLen> req{};
     std::memcpy(req.data(), reinterpret_cast<const void*>(hdr->request), kRequestLen);  // NOLINT
     const uint32_t msgcode = Native<uint32_t>(req.data());
-    Request r = host.Begin(Node::Bsg, msgcode == kMsgQuery ? Request::Type::Query : Request::Type::Uic);
-    r.op =
-        msgcode == kMsgQuery ? req[kReqOpcode] : static_cast<uint8_t>(Native<uint32_t>(req.data() + kReqUic));
-    r.idn = req[kReqIdn];
-    r.index = req[kReqIndex];
-    r.selector = req[kReqSelector];
-    r.arg = Native<uint32_t>(req.data() + kReqUic + 4);
-    Record(r);
+    const uint32_t arg1 = Native<uint32_t>(req.data() + kReqUic + 4);
+    if (msgcode == kMsgQuery)
+        Record(host, Node::Bsg,
+               std::string("query ") + QueryName(req[kReqOpcode]) + " idn=" + Hex(req[kReqIdn], 2) +
+                   " index=" + std::to_string(req[kReqIndex]) +
+                   " selector=" + std::to_string(req[kReqSelector]));
+    else
+        Record(host, Node::Bsg,
+               std::string(req[kReqUic] == 1 ? "uic dme-get" : "uic dme-peer-get") +
+                   " attribute=" + Hex(arg1 >> 16, 4) + " selector=" + std::to_string(arg1 & 0xFFFF));
 
     const std::optional<Failure> failure = Injected(Node::Bsg, true);
     if (failure && failure->kind == Failure::Kind::Errno) return -failure->value;
@@ -407,11 +367,13 @@ int FakeKernel::SgIo(Host& host, Node node, void* arg) {
     std::array<uint8_t, 16> cdb{};
     std::memcpy(cdb.data(), h->cmdp, h->cmd_len);
     const uint8_t op = cdb[0];
-    Request r = host.Begin(node, Request::Type::Scsi);
-    r.op = op;
-    r.lba = BigEndian32(&cdb[2]);
-    r.blocks = BigEndian16(&cdb[7]);
-    Record(r);
+    const uint32_t lba = BigEndian32(&cdb[2]);
+    Record(host, node,
+           op == 0x28 || op == 0x2A
+               ? std::string(op == 0x28 ? "READ(10)" : "WRITE(10)") + " lba=" + std::to_string(lba) +
+                     " blocks=" + std::to_string(BigEndian16(&cdb[7]))
+           : op == 0x12 ? "INQUIRY"
+                        : "READ CAPACITY(10)");
     const std::optional<Failure> failure = Injected(node, true, op);
     if (failure && failure->kind == Failure::Kind::Errno) return -failure->value;
     // The block layer maps at most max_hw_sectors_kb of user memory for one command.
@@ -455,8 +417,8 @@ int FakeKernel::SgIo(Host& host, Node node, void* arg) {
         return 0;
     }
     const uint32_t blocks = (h->dxfer_len - short_by) / size;
-    const int32_t res = op == 0x28 ? device.ScsiRead10(r.lba, size, data, blocks, 0)
-                                   : device.ScsiWrite10(r.lba, size, data, blocks, 0);
+    const int32_t res = op == 0x28 ? device.ScsiRead10(lba, size, data, blocks, 0)
+                                   : device.ScsiWrite10(lba, size, data, blocks, 0);
     if (res != KT62_OK) return Failed(h, res), 0;
     h->resid = static_cast<int>(short_by);
     return 0;
@@ -464,9 +426,7 @@ int FakeKernel::SgIo(Host& host, Node node, void* arg) {
 
 // SG_SCSI_RESET of the host ends in a hardware reset of the device, as ufshcd's does.
 int FakeKernel::Reset(Host& host, Node node) {
-    Request r = host.Begin(node, Request::Type::Reset);
-    r.op = SG_SCSI_RESET_HOST;
-    Record(r);
+    Record(host, node, "reset host");
     if (const std::optional<Failure> failure = Injected(node, false)) return -failure->value;
     return host.device->Reset(1) == KT62_OK ? 0 : -EIO;
 }

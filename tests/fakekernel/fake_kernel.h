@@ -74,7 +74,6 @@ public:
 
 private:
     struct Host;
-    struct Request;
     struct Injection {
         Node node;
         int after, times;
@@ -86,7 +85,7 @@ private:
     };
 
     std::optional<Failure> Injected(Node node, bool sg_io, int op = -1);
-    void Record(const Request& r);
+    void Record(const Host& host, Node node, const std::string& what);  // to the log
     int BsgIo(Host& host, void* arg);
     static void Query(Host& host, const uint8_t* req, sg_io_v4* hdr, uint8_t* reply);
     static uint8_t Uic(Host& host, const uint8_t* req, uint8_t* reply);  // the UIC result code
