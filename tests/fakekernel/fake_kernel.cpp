@@ -72,9 +72,6 @@ void Touch(const fs::path& path, const std::string& content = "") {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
 }
 
-}  // namespace
-
-namespace {
 
 // The sys and dev entries of a host as Linux shows them, with plain files: the BSG class entry and
 // node, the SCSI device folder of unit 0 with its sg and block entries, the class entries leading
