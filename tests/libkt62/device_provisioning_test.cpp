@@ -68,7 +68,7 @@ TEST_P(WriteBooster, ConfiguredThroughTheConfigurationAndReportedBack) {
     c[0x10] = w.preserve, c[0x11] = w.type;
     for (const auto& [at, v] :
          {std::pair{0x12, w.shared}, {0x1A, w.unit0_au}, {0x2C, w.unit0_wb}, {0x46, w.unit1_wb}})
-        for (int i = 0; i < 4; ++i) c[at + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
+        kt::PutBigEndian32(c.data() + at, v);
     ASSERT_EQ(WriteConfig(c), w.result);
     if (w.result != KT62_OK) return;
     ASSERT_EQ(kt62UfsReset(h_, 1), KT62_OK);
