@@ -152,11 +152,12 @@ INSTANTIATE_TEST_SUITE_P(Device, Conformance, ::testing::ValuesIn(kCases),
                          [](const auto& param_info) { return std::string(param_info.param.name); });
 
 // Per UFS version: a short read gives the first bytes, a long one the whole descriptor and nothing
-// past it; what the version lacks answers "invalid IDN"; the other layout's configuration is refused.
+// past it; what the version lacks is invalid; the other layout's configuration is refused.
 using Versions = DeviceTest;
 
 TEST_F(Versions, ReadsAreCutOrWholeAndTheVersionDecidesWhatExists) {
-    for (const auto& [version, bcd] : {std::pair{"2.1", 0x0210}, {"3.1", 0x0310}, {"4.0", 0x0400}}) {
+    for (const auto& [version, bcd] :
+         {std::pair{"2.1", 0x0210}, {"3.0", 0x0300}, {"3.1", 0x0310}, {"4.0", 0x0400}}) {
         SCOPED_TRACE(version);
         UseProfile(std::string(R"({"programmers":[{"ufs":{"spec_version":")") + version + R"("}}]})",
                    version + std::string(".json"));
@@ -179,7 +180,8 @@ TEST_F(Versions, ReadsAreCutOrWholeAndTheVersionDecidesWhatExists) {
         EXPECT_EQ(kt62UfsReadFlag(h_, 0x0E, &flag), bcd >= 0x0310 ? KT62_OK : kIdn);  // from 3.1
         EXPECT_EQ(kt62UfsReadAttribute(h_, 0x1F, 0, 0, &value), bcd >= 0x0310 ? KT62_OK : kIdn);
         EXPECT_EQ(kt62UfsReadAttribute(h_, 0x2A, 0, 0, &value), bcd >= 0x0400 ? KT62_OK : kIdn);
-        std::vector<uint8_t> other(bcd < 0x0300 ? 0xE6 : 0x90, 0);
+        EXPECT_EQ(kt62UfsWriteAttribute(h_, 0x0D, 0, 0, 0x7F), bcd >= 0x0300 ? KT62_OK : kValue);
+        std::vector<uint8_t> other(Descriptor(1).size() == 0x90 ? 0xE6 : 0x90, 0);
         other[0] = static_cast<uint8_t>(other.size()), other[1] = 0x01;
         EXPECT_EQ(WriteConfig(other), kLength);
         EXPECT_EQ(kt62UfsReadDescriptor(h_, 0, 0, 0, nullptr, 0), KT62_OK)
