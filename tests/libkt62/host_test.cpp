@@ -69,15 +69,11 @@ TEST(HostCodec, RepliesAreAnswersToTheirRequestOrFailures) {
         {attr, Reply(attr, 0, 7), transport_status, KT62_E_TRANSPORT, 0},
         {attr, Reply(attr, 0, 7), driver_status, KT62_E_TRANSPORT, 0},
     };
-    int row = 0;
     for (const auto& c : cases) {
         const QueryOutcome out = DecodeQueryReply(c.q, c.reply, c.st);
-        EXPECT_EQ(out.result, c.result) << "row " << row;
-        if (c.result == KT62_OK) {
-            EXPECT_EQ(c.q.op == QueryOp::ReadDescriptor ? out.data_bytes : out.value, c.value_or_length)
-                << row;
-        }
-        ++row;
+        EXPECT_EQ(out.result, c.result) << "row " << &c - cases;
+        const uint32_t got = c.q.op == QueryOp::ReadDescriptor ? out.data_bytes : out.value;
+        EXPECT_EQ(c.result == KT62_OK ? got : 0, c.value_or_length) << &c - cases;
     }
 }
 
@@ -161,7 +157,8 @@ protected:
     std::vector<uint8_t> buf_ = std::vector<uint8_t>(4 * 4096, 0x5A);  // one command's worth
 };
 
-// Every failure channel ends in an honest result (never success) and leaves the handle usable.
+// Every failure channel ends in an honest result and leaves the handle usable (the e2e case
+// linux_kernel_failures has the channels a query, a capacity or a read meets there).
 TEST_F(LinuxHost, KernelFailuresAreHonestResultsAndTheNextCallWorks) {
     const struct {
         Node node;
@@ -174,12 +171,9 @@ TEST_F(LinuxHost, KernelFailuresAreHonestResultsAndTheNextCallWorks) {
         // After the same request answered: its reply must not be taken for this one's.
         {Node::Bsg, {Kind::NoReply}, "attribute", KT62_E_TRANSPORT},
         {Node::Bsg, {Kind::BsgResult, -ETIMEDOUT}, "dme", KT62_E_TIMEOUT},
-        {Node::Bsg, {Kind::ZeroReply}, "descriptor", KT62_E_TRANSPORT},
         {Node::Bsg, {Kind::ZeroReply}, "dme", KT62_E_TRANSPORT},
         {Node::Block, {Kind::Errno, EIO}, "read", KT62_E_TRANSPORT},
-        {Node::Block, {Kind::CheckCondition, 0, 0x03, 0x11, 0x00}, "read", KT62_SCSI_FAILURE(0x03, 0x11)},
         {Node::Block, {Kind::CheckCondition, 0, 0x07, 0x27, 0x00}, "write", KT62_SCSI_FAILURE(0x07, 0x27)},
-        {Node::Sg, {Kind::HostStatus, 0x07}, "capacity", KT62_E_TRANSPORT},
         {Node::Block, {Kind::Residual, 512}, "write", KT62_E_TRANSPORT},
         {Node::Sg, {Kind::Residual, 4}, "capacity", KT62_E_TRANSPORT},
     };
@@ -254,9 +248,8 @@ TEST_F(LinuxHost, AUnitInUseIsNotWritten) {
     }
 }
 
-// A machine laid out against the backend ends at once in a refusal that names its cause: a
-// KT62_SG entry that is no SCSI generic node is not listed, a queue value that cannot be read is
-// taken as absent, and a write whose unit cannot be shown free sends nothing to the kernel.
+// A machine laid out against the backend ends at once in a refusal that names its cause; a write
+// whose unit cannot be shown free sends nothing to the kernel.
 TEST_F(LinuxHost, HostileLayoutsAreRefusedAtOnce) {
     namespace fs = std::filesystem;
     const auto fifo = [](const fs::path& p) {
@@ -293,9 +286,9 @@ TEST_F(LinuxHost, HostileLayoutsAreRefusedAtOnce) {
     };
     setenv("KT62_BACKEND", "linux", 1);
     setenv("KT62_LINUX_WRITE", "1", 1);
-    int row = 0;
     for (const auto& c : cases) {
-        const fs::path root = dir_.Path() + "/hostile" + std::to_string(++row);
+        const auto row = &c - cases;
+        const fs::path root = dir_.Path() + "/hostile" + std::to_string(row);
         kt62::fake::FakeKernel kernel(root, root.string() + "-state");
         kt62::fake::HostSpec host;
         host.ufs_json = R"({"raw_capacity_bytes":16777216})";
@@ -305,19 +298,15 @@ TEST_F(LinuxHost, HostileLayoutsAreRefusedAtOnce) {
         kt62::host::SetTransport(&kernel);
         setenv("KT62_LINUX_ROOT", root.c_str(), 1);
         setenv("KT62_SG", c.sg, 1);
-        std::string err;
         alarm(10);  // a read that blocks ends the test here
-        if (!c.write) {
-            err = Stderr([&] { EXPECT_EQ(kt62Search(), 1) << row; });
-        } else {
-            KT62_HANDLE h = OpenAfterSearch(0);
-            Requests();
-            err = Stderr([&] { EXPECT_EQ(Call(h, "write"), KT62_E_UNIT_IN_USE) << row; });
-            EXPECT_EQ(Requests(), "") << row;
-            kt62Close(h);
-            opened_.clear();
-        }
+        KT62_HANDLE h = c.write ? OpenAfterSearch(0) : KT62_INVALID_HANDLE;
+        Requests();
+        const std::string err = Stderr([&] {
+            EXPECT_EQ(c.write ? Call(h, "write") : kt62Search(), c.write ? KT62_E_UNIT_IN_USE : 1) << row;
+        });
         alarm(0);
+        EXPECT_EQ(Requests(), "") << row;
+        if (c.write) kt62Close(h), opened_.clear();
         EXPECT_NE(err.find(c.says), std::string::npos) << row << ": " << err;
         kt62::host::SetTransport(nullptr);
     }
