@@ -86,8 +86,7 @@ TEST_F(Api, ClosedAndBogusHandlesAreRecognisedByEveryFunction) {
     EXPECT_EQ(kt62GetVersion(h, b4), 9) << "a null buffer is refused without using the rule";
 }
 
-// The results of four calls of kt62UfsSetFlag(h, 1); 0 where the device answered. The last
-// column: the same after a reopen (the counters live as long as the load).
+// Four calls of kt62UfsSetFlag(h, 1), then one after a reopen: the counters live as long as the load.
 TEST_F(Api, AfterTimesMatchAndOrderPickTheRule) {
     const std::pair<const char*, std::vector<int32_t>> cases[] = {
         {R"([{"call":"kt62UfsSetFlag","times":2,"result":1}])", {1, 1, 0, 0, 0}},
@@ -160,8 +159,7 @@ TEST_F(Api, SearchOpenAndCloseRules) {
     EXPECT_EQ(kt62GetVersion(h, v), KT62_E_NOT_OPEN) << "a rule answering 0 lets the close happen";
 }
 
-// Only a search reads a changed profile; an open handle outlives the reload; a bad file leaves no
-// programmer and is reported once.
+// Only a search reads a changed profile; a handle outlives the reload; a bad file is reported once.
 TEST_F(Api, ChangedFileIsReadAgainAtTheNextSearch) {
     UseProfile(R"({"programmers":[{"firmware_version":[1,2,3]}]})");
     KT62_HANDLE old = OpenAfterSearch(0);

@@ -1,6 +1,5 @@
 // The device tests over the Linux host backend: each programmer of the profile becomes a UFS host
-// of a fake kernel (ufs-bsgN, sgN, sdX) holding the device its "ufs" keys describe, with writes
-// allowed. Anything else in the profile is the emulated programmer's.
+// of a fake kernel (ufs-bsgN, sgN, sdX) holding the device its "ufs" keys describe.
 #include <nlohmann/json.hpp>
 
 #include "device_fixture.h"

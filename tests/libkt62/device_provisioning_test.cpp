@@ -1,5 +1,4 @@
-// Provisioning: configuration writes take effect at a reset, and what a reset keeps and what it
-// returns to its power-on value.
+// Provisioning: configuration writes take effect at a reset.
 #include <tuple>
 
 #include "device_fixture.h"
@@ -31,8 +30,7 @@ TEST_F(Provisioning, ConfigurationTakesEffectAtResetAndReadsBackAsWritten) {
     EXPECT_EQ(UnitBlocks(0), 2097152u);
 }
 
-// A unit's data survives a reset where its layout stays, and nowhere once a profile describes
-// another device.
+// A unit's data survives a reset where its layout stays, and not in a profile of another device.
 TEST_F(Provisioning, DataStaysOnlyWithItsLayoutAndItsDevice) {
     const std::string units = R"("logical_units":[{"alloc_units":512},{"alloc_units":1024}]})";
     ASSERT_NE(OpenDevice(R"({"raw_capacity_bytes":8589934592,)" + units), KT62_INVALID_HANDLE);
@@ -51,8 +49,7 @@ TEST_F(Provisioning, DataStaysOnlyWithItsLayoutAndItsDevice) {
     EXPECT_EQ(Read(10, 2), zeros);
 }
 
-// WriteBooster on a 3.1 part of 8 GiB (2048 AUs, a buffer of at most 128), set up through the
-// configuration descriptor and reported back after the reset.
+// WriteBooster on a 3.1 part of 8 GiB (2048 AUs, a buffer of at most 128), reported after the reset.
 struct WbCase {
     const char* name;
     uint8_t preserve, type;

@@ -1,5 +1,4 @@
-// The query side of the device: every query opcode with its good case and each misuse answered by
-// its response code, the descriptor shapes per UFS version, and what the reports read agreeing.
+// The query side of the device: each opcode's good case and each misuse's response code.
 #include <functional>
 
 #include "device_fixture.h"
@@ -151,8 +150,8 @@ TEST_P(Conformance, EachRequestAnswersItsResponseCode) {
 INSTANTIATE_TEST_SUITE_P(Device, Conformance, ::testing::ValuesIn(kCases),
                          [](const auto& param_info) { return std::string(param_info.param.name); });
 
-// Per UFS version: a short read gives the first bytes, a long one the whole descriptor and nothing
-// past it; what the version lacks is invalid; the other layout's configuration is refused.
+// Per UFS version: reads are cut or whole, what the version lacks is invalid, and so is the other
+// layout's configuration.
 using Versions = DeviceTest;
 
 TEST_F(Versions, ReadsAreCutOrWholeAndTheVersionDecidesWhatExists) {

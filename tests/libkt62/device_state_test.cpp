@@ -1,5 +1,4 @@
-// What the emulated programmer adds to its device: the state folder that outlives the process.
-// Unusable state is reported and refused, never a crash, and never deleted.
+// The emulated programmer's state folder: unusable state is reported and refused, never deleted.
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -13,8 +12,6 @@ namespace {
 namespace fs = std::filesystem;
 using State = DeviceTest;
 
-// A damaged state or unit data: the device refuses to load, names the file, and leaves every
-// file as it was.
 TEST_F(State, UnusableStateIsReportedAndRefusedNotDeleted) {
     const std::string state = dir_.Path() + "/profile.json.state/device0/state.json",
                       device = fs::path(state).parent_path();
@@ -63,8 +60,7 @@ TEST_F(State, UnusableStateIsReportedAndRefusedNotDeleted) {
     }
 }
 
-// A configuration waiting for the power-up that cannot take effect (its unit's new file cannot be
-// made) fails the load rather than leaving the old layout running as if it had.
+// A configuration that cannot take effect at the power-up fails the load.
 TEST_F(State, APendingConfigurationThatCannotTakeEffectFailsThePowerUp) {
     ASSERT_NE(OpenDevice(), KT62_INVALID_HANDLE);
     ASSERT_EQ(WriteConfig(SingleUnitConfig(4096)), KT62_OK);

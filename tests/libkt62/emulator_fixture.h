@@ -1,5 +1,4 @@
-// Shared set-up of the black-box tests: a temporary folder and a profile written there and named
-// by KT62_EMULATOR.
+// The black-box tests' set-up: a temporary folder and a profile there named by KT62_EMULATOR.
 #pragma once
 
 #include <gtest/gtest.h>

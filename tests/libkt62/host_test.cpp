@@ -1,5 +1,4 @@
-// The Linux host backend: replies that are no answer to their request, the kernel's failure
-// channels, refusals, hostile layouts and the choice of backend.
+// The Linux host backend: replies, the kernel's failures, refusals, hostile layouts, the backend.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -189,8 +188,7 @@ TEST_F(LinuxHost, KernelFailuresAreHonestResultsAndTheNextCallWorks) {
     }
 }
 
-// A UNIT ATTENTION is sent once more; a second one in a row is the call's failure, and that
-// call's trace line (only that one) gives its whole sense, ASCQ included.
+// A UNIT ATTENTION is sent once more; a second is the call's failure, traced with its whole sense.
 TEST_F(LinuxHost, UnitAttentionIsRetriedOnce) {
     KT62_HANDLE h = Plug();
     const std::string trace = dir_.Path() + "/trace";
@@ -208,8 +206,7 @@ TEST_F(LinuxHost, UnitAttentionIsRetriedOnce) {
                                                   call + " -> 0\n");
 }
 
-// Refusals that send nothing: writes without KT62_LINUX_WRITE=1, and descriptor lengths the
-// kernel would cut or refuse.
+// Writes without KT62_LINUX_WRITE=1 and descriptor lengths the kernel would cut send nothing.
 TEST_F(LinuxHost, RefusalsSendNothingToTheKernel) {
     KT62_HANDLE h = Plug("linux", "0");
     kernel_.LogTo(requests_);
@@ -235,8 +232,7 @@ TEST_F(LinuxHost, RefusalsSendNothingToTheKernel) {
     EXPECT_EQ(Requests(), "ufs-bsg0 query write-descriptor idn=0x01 index=0 selector=0\n");
 }
 
-// A unit mounted (a partition counts, a longer name does not) or held by another program is not
-// written.
+// A unit mounted (a partition counts, a longer name does not) or held is not written.
 TEST_F(LinuxHost, AUnitInUseIsNotWritten) {
     KT62_HANDLE h = Plug("linux", "1", true);
     for (const auto& [mounts, says] :

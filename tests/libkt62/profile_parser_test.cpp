@@ -12,8 +12,7 @@ struct Bad {
     const char* reason;
 };
 
-// One row per check: the key path must point at the offending value. A leading @ stands for the
-// first programmer: its members in the JSON, "programmers[0]" in the key.
+// The key path points at the offending value; @ stands for the first programmer.
 // clang-format off
 const Bad kBad[] = {
     {"   \n", "", "empty"},
