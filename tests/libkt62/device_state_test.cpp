@@ -22,12 +22,9 @@ TEST_F(State, UnusableStateIsReportedAndRefusedNotDeleted) {
         ASSERT_NE(at, std::string::npos) << from << " in " << content;
         std::ofstream(state, std::ios::trunc) << content.replace(at, from.size(), to);
     };
-    const auto write = [&](const char* content) {
-        return [&state, content] { std::ofstream(state) << content; };
-    };
     // clang-format off
     const struct { const char* name; std::function<void()> damage; std::string file; const char* message; } cases[] = {
-        {"garbage", write("\x01\x02not json"), state, "not a valid state file"},
+        {"garbage", [&] { std::ofstream(state) << "\x01\x02not json"; }, state, "not a valid state file"},
         {"bad lock", [&] { replace("\"11\": 0", "\"11\": 7"); }, state, "bConfigDescrLock holds 7"},
         {"short configuration", [&] { replace("\"configuration_written\": \"90 ", "\"configuration_written\": \""); }, state, "not 144 bytes"},
         {"data deleted", [&] { fs::remove(data); }, data, "No such file or directory"},
