@@ -2,8 +2,6 @@
 // test program links device_backend_emulator.cpp or device_backend_linux.cpp (a fake kernel).
 #pragma once
 
-#include <memory>
-
 #include "emulator_fixture.h"
 #include "encoding/big_endian.h"
 
@@ -11,22 +9,18 @@ namespace kt62test {
 
 inline constexpr uint32_t kBlock = 4096;
 
-class DeviceBackend {
-public:
-    virtual ~DeviceBackend() = default;
-    // Makes the programmers of this profile the ones kt62Search finds; returns the profile's path.
-    virtual std::string Use(const std::string& profile_json, const std::string& name) = 0;
-};
-std::unique_ptr<DeviceBackend> MakeDeviceBackend(kt::test::TempDir& dir);
+// Makes the programmers of this profile the ones kt62Search finds; returns the profile's path.
+std::string UseDeviceProfile(kt::test::TempDir& dir, const std::string& json, const std::string& name);
+void EndDeviceProfiles();  // at the end of a test
 
 class DeviceTest : public EmulatorTest {
 protected:
     void TearDown() override {
         EmulatorTest::TearDown();
-        backend_.reset();
+        EndDeviceProfiles();
     }
     std::string UseProfile(const std::string& json, const std::string& name = "profile.json") {
-        return backend_->Use(json, name);
+        return UseDeviceProfile(dir_, json, name);
     }
     // A profile of one programmer with these ufs keys, opened.
     KT62_HANDLE OpenDevice(const std::string& ufs_json = "{}") {
@@ -82,7 +76,6 @@ protected:
     }
 
     KT62_HANDLE h_ = KT62_INVALID_HANDLE;
-    std::unique_ptr<DeviceBackend> backend_ = MakeDeviceBackend(dir_);
 };
 
 }  // namespace kt62test
