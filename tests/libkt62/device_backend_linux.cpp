@@ -1,5 +1,6 @@
 // The device tests over the Linux host backend: each programmer of the profile becomes a UFS host
-// of a fake kernel (ufs-bsgN, sgN, sdX) holding the device its "ufs" keys describe.
+// of a fake kernel (ufs-bsgN, sgN, sdX) holding the device its "ufs" keys describe, with the
+// queue limit and hold its "max_hw_sectors_kb" and "held" give.
 #include <nlohmann/json.hpp>
 
 #include "device_fixture.h"
@@ -24,6 +25,7 @@ std::string UseDeviceProfile(kt::test::TempDir& dir, const std::string& json, co
         host.sg = "sg" + std::to_string(number);
         host.block = std::string("sd") + static_cast<char>('a' + number++);
         host.ufs_json = p.value("ufs", nlohmann::json::object()).dump();
+        host.max_hw_sectors_kb = p.value("max_hw_sectors_kb", 512u), host.held = p.value("held", false);
         kernel->AddHost(host);
     }
     // Handles opened before stay on the previous kernel's nodes until it goes.
@@ -35,6 +37,8 @@ std::string UseDeviceProfile(kt::test::TempDir& dir, const std::string& json, co
     setenv("KT62_LINUX_WRITE", "1", 1);
     return path;
 }
+
+kt62::fake::FakeKernel& CurrentKernel() { return *current_kernel; }
 
 void EndDeviceProfiles() {
     kt62::host::SetTransport(nullptr);

@@ -7,11 +7,14 @@
 #include <filesystem>
 #include <functional>
 
-#include "emulator_fixture.h"
+#include "device_fixture.h"
 #include "fake_kernel.h"
 #include "host/codec.h"
 
 namespace kt62test {
+
+kt62::fake::FakeKernel& CurrentKernel();  // device_backend_linux.cpp's
+
 namespace {
 
 using namespace kt62::host;
@@ -115,22 +118,12 @@ TEST(HostCodec, SenseData) {
     for (const auto& c : cases) EXPECT_EQ(DecodeScsiStatus(c.st, c.sense).result, c.result) << c.sense[2];
 }
 
-class LinuxHost : public EmulatorTest {
+class LinuxHost : public DeviceTest {
 protected:
-    void TearDown() override {
-        EmulatorTest::TearDown();
-        kt62::host::SetTransport(nullptr);
-        for (const char* v : {"KT62_BACKEND", "KT62_LINUX_ROOT", "KT62_LINUX_WRITE"}) unsetenv(v);
-    }
-    KT62_HANDLE Plug(const char* backend = "linux", const char* write = "1", bool held = false) {
-        kt62::fake::HostSpec host;
-        host.max_hw_sectors_kb = 16;
-        host.ufs_json = R"({"raw_capacity_bytes":16777216})";
-        host.held = held;
-        kernel_.AddHost(host);
-        kt62::host::SetTransport(&kernel_);
-        setenv("KT62_BACKEND", backend, 1);
-        setenv("KT62_LINUX_ROOT", (dir_.Path() + "/root").c_str(), 1);
+    // A host at dir_/root1 of 16 KiB per command holding a 16 MiB device, opened.
+    KT62_HANDLE Plug(const char* write = "1", const char* held = "false") {
+        UseProfile(std::string(R"({"programmers":[{"max_hw_sectors_kb":16,"held":)") + held +
+                   R"(,"ufs":{"raw_capacity_bytes":16777216}}]})");
         setenv("KT62_LINUX_WRITE", write, 1);
         return OpenAfterSearch(0);
     }
@@ -151,7 +144,6 @@ protected:
         if (call == "read") return kt62ScsiRead10(h, 8, 4096, buf_.data(), 4);
         return kt62ScsiWrite10(h, 8, 4096, buf_.data(), 4);
     }
-    kt62::fake::FakeKernel kernel_{dir_.Path() + "/root", dir_.Path() + "/state"};
     const std::string requests_ = dir_.Path() + "/requests";
     std::vector<uint8_t> buf_ = std::vector<uint8_t>(4 * 4096, 0x5A);  // one command's worth
 };
@@ -181,7 +173,7 @@ TEST_F(LinuxHost, KernelFailuresAreHonestResultsAndTheNextCallWorks) {
         Failure failure = c.failure;
         // The transfer command itself, not the READ CAPACITY(10) the backend may send before it.
         if (c.call[0] == 'r' || c.call[0] == 'w') failure.only_op = c.call[0] == 'r' ? 0x28 : 0x2A;
-        kernel_.FailIoctls(c.node, failure);
+        CurrentKernel().FailIoctls(c.node, failure);
         const int32_t r = Call(h, c.call);
         EXPECT_EQ(r, c.expect) << c.call << " " << kt62ResultName(r);
         EXPECT_EQ(Call(h, c.call), KT62_OK) << c.call;
@@ -192,10 +184,10 @@ TEST_F(LinuxHost, KernelFailuresAreHonestResultsAndTheNextCallWorks) {
 TEST_F(LinuxHost, UnitAttentionIsRetriedOnce) {
     KT62_HANDLE h = Plug();
     const std::string trace = dir_.Path() + "/trace";
-    kernel_.LogTo(requests_);
+    CurrentKernel().LogTo(requests_);
     setenv("KT62_TRACE", trace.c_str(), 1);
     for (const int times : {1, 2}) {
-        kernel_.FailIoctls(Node::Sg, {Kind::CheckCondition, 0, 0x06, 0x29, 0x02}, times);
+        CurrentKernel().FailIoctls(Node::Sg, {Kind::CheckCondition, 0, 0x06, 0x29, 0x02}, times);
         EXPECT_EQ(Call(h, "capacity"), times == 1 ? KT62_OK : KT62_SCSI_FAILURE(0x06, 0x29));
         EXPECT_EQ(Requests(), "sg0 READ CAPACITY(10)\nsg0 READ CAPACITY(10)\n") << times;
     }
@@ -208,8 +200,8 @@ TEST_F(LinuxHost, UnitAttentionIsRetriedOnce) {
 
 // Writes without KT62_LINUX_WRITE=1 and descriptor lengths the kernel would cut send nothing.
 TEST_F(LinuxHost, RefusalsSendNothingToTheKernel) {
-    KT62_HANDLE h = Plug("linux", "0");
-    kernel_.LogTo(requests_);
+    KT62_HANDLE h = Plug("0");
+    CurrentKernel().LogTo(requests_);
     uint8_t* b = buf_.data();
     const int32_t read_only[] = {kt62ScsiWrite10(h, 0, 4096, b, 1),
                                  kt62UfsSetFlag(h, 4),
@@ -234,11 +226,11 @@ TEST_F(LinuxHost, RefusalsSendNothingToTheKernel) {
 
 // A unit mounted (a partition counts, a longer name does not) or held is not written.
 TEST_F(LinuxHost, AUnitInUseIsNotWritten) {
-    KT62_HANDLE h = Plug("linux", "1", true);
+    KT62_HANDLE h = Plug("1", "true");
     for (const auto& [mounts, says] :
          {std::pair{"/dev/sda2 /mnt ext4 rw 0 0\n", "/dev/sda is mounted;"},
           {"/dev/sdab1 /mnt ext4 rw 0 0\n", "/dev/sda is mounted or held by another"}}) {
-        dir_.Write("root/proc/self/mounts", mounts);
+        dir_.Write("root1/proc/self/mounts", mounts);
         const std::string err = Stderr([&] { EXPECT_EQ(Call(h, "write"), KT62_E_UNIT_IN_USE); });
         EXPECT_NE(err.find(says), std::string::npos) << err;
     }
@@ -310,8 +302,8 @@ TEST_F(LinuxHost, HostileLayoutsAreRefusedAtOnce) {
 }
 
 TEST_F(LinuxHost, BackendChoice) {
-    Plug("emulator");
-    const std::string hosts = dir_.Path() + "/root", none = dir_.Path() + "/none";
+    Plug();
+    const std::string hosts = dir_.Path() + "/root1", none = dir_.Path() + "/none";
     const std::string profile = dir_.Write("two.json", R"({"programmers":[{},{}]})");
     const struct {
         const char* backend;  // nullptr: unset
