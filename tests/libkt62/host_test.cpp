@@ -272,19 +272,11 @@ TEST_F(LinuxHost, HostileLayoutsAreRefusedAtOnce) {
         {"", [](const fs::path& r) { fs::resize_file(r / "proc/self/mounts", (4 << 20) + 1); }, true,
          "cannot be read: larger than 4194304 bytes"},
     };
-    setenv("KT62_BACKEND", "linux", 1);
-    setenv("KT62_LINUX_WRITE", "1", 1);
     for (const auto& c : cases) {
         const auto row = &c - cases;
-        const fs::path root = dir_.Path() + "/hostile" + std::to_string(row);
-        kt62::fake::FakeKernel kernel(root, root.string() + "-state");
-        kt62::fake::HostSpec host;
-        host.ufs_json = R"({"raw_capacity_bytes":16777216})";
-        kernel.AddHost(host);
-        c.lay_out(root);
-        kernel.LogTo(requests_);
-        kt62::host::SetTransport(&kernel);
-        setenv("KT62_LINUX_ROOT", root.c_str(), 1);
+        UseProfile(R"({"programmers":[{"ufs":{"raw_capacity_bytes":16777216}}]})");
+        c.lay_out(std::getenv("KT62_LINUX_ROOT"));
+        CurrentKernel().LogTo(requests_);
         setenv("KT62_SG", c.sg, 1);
         alarm(10);  // a read that blocks ends the test here
         KT62_HANDLE h = c.write ? OpenAfterSearch(0) : KT62_INVALID_HANDLE;
@@ -296,7 +288,6 @@ TEST_F(LinuxHost, HostileLayoutsAreRefusedAtOnce) {
         EXPECT_EQ(Requests(), "") << row;
         if (c.write) kt62Close(h), opened_.clear();
         EXPECT_NE(err.find(c.says), std::string::npos) << row << ": " << err;
-        kt62::host::SetTransport(nullptr);
     }
     unsetenv("KT62_SG");
 }
