@@ -1,4 +1,4 @@
-// The fake kernel grounded in the real one: the probe's requests (kernel_probe.h) run in a guest
+// The fake kernel grounded in the real one: the probe's requests (kernel_probe.cpp) run in a guest
 // whose Linux drives QEMU's UFS controller, and in-process over a FakeKernel holding a device as
 // close to QEMU's as the emulator's keys allow. Every field must agree, except where QEMU's device
 // model answers otherwise than the emulator's (kDeviceModel).
@@ -11,8 +11,12 @@
 #include <vector>
 
 #include "fake_kernel.h"
-#include "kernel_probe.h"
 #include "tests/support/temp_dir.h"
+
+namespace kt62::probe {
+// The probe's lines for the first UFS host under `root`; a missing host or node: one "error" line.
+std::vector<std::string> ProbeKernel(host::Transport& kernel, const std::string& root);
+}  // namespace kt62::probe
 
 namespace {
 

@@ -1,7 +1,7 @@
-// The kernel probe: `kernel_probe [ROOT]` prints one line per request of the fixed list (see
-// kernel_probe.h) for the first UFS host under ROOT (default "/").
-#include "kernel_probe.h"
-
+// The kernel probe: one fixed list of requests, good and bad, sent to the UFS BSG node and the SCSI
+// generic node of the first UFS host under ROOT (default "/"), one line per request: its name, then
+// "field=value" words for every field the kernel reports ("unset" where it left the probe's value).
+// The same list runs on a real kernel (`kernel_probe [ROOT]`, in a guest) and over the fake kernel.
 #include <fcntl.h>
 #include <linux/bsg.h>
 #include <scsi/sg.h>
@@ -18,6 +18,7 @@
 #include "encoding/big_endian.h"
 #include "host/codec.h"
 #include "host/discovery.h"
+#include "host/transport.h"
 
 namespace kt62::probe {
 namespace {
