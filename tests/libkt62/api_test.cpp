@@ -141,14 +141,19 @@ TEST_F(Api, EveryMatchedArgumentMustBeEqualAndSectorRangesOverlap) {
     }
 }
 
+// The calls without a handle take rules too (a count, a delay, a result), and so does a close.
 TEST_F(Api, SearchOpenAndCloseRules) {
     UseProfile(
         R"({"programmers":[{"faults":[{"call":"kt62Close","times":1,"result":4},{"call":"kt62Close","result":0}]},{}],
-                   "faults":[{"call":"kt62Search","after":1,"times":1,"value":-1},
-                             {"call":"kt62Open","match":{"position":1},"times":1,"result":5}]})");
+                   "faults":[{"call":"kt62Search","after":1,"times":1,"value":-1,"delay_ms":200},
+                             {"call":"kt62Open","match":{"position":1},"times":1,"result":5},
+                             {"call":"kt62SetPacketSize","result":7}]})");
     EXPECT_EQ(kt62Search(), 2);
+    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(kt62Search(), -1);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
     EXPECT_EQ(kt62Search(), 2);
+    EXPECT_EQ(kt62SetPacketSize(4096), 7);
     EXPECT_EQ(kt62Open(1), KT62_INVALID_HANDLE);
     EXPECT_NE(OpenAfterSearch(1), KT62_INVALID_HANDLE) << "the rule was spent";
     KT62_HANDLE h = OpenAfterSearch(0);
@@ -179,16 +184,6 @@ TEST_F(Api, ChangedFileIsReadAgainAtTheNextSearch) {
     EXPECT_EQ(Stderr([] { kt62Search(); }), "") << "an unchanged file is not reported again";
     setenv("KT62_EMULATOR", dir_.Path().c_str(), 1);
     EXPECT_NE(Stderr([] { EXPECT_EQ(kt62Search(), 0); }).find("not a regular file"), std::string::npos);
-}
-
-// The calls without a handle take rules too: a count, a delay, a result.
-TEST_F(Api, CallsWithoutAHandleTakeRules) {
-    UseProfile(R"({"faults":[{"call":"kt62Search","value":3,"delay_ms":200},
-                             {"call":"kt62SetPacketSize","result":7}], "programmers":[{}]})");
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(kt62Search(), 3);
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
-    EXPECT_EQ(kt62SetPacketSize(4096), 7);
 }
 
 // A rule's bytes may be empty, and a read of 0 bytes may come without a buffer: nothing is copied.
