@@ -72,7 +72,6 @@ void Touch(const fs::path& path, const std::string& content = "") {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
 }
 
-
 // The sys and dev entries of a host as Linux shows them, with plain files: the BSG class entry and
 // node, the SCSI device folder of unit 0 with its sg and block entries, the class entries leading
 // back to it, the nodes, and an empty mount table when there is none.
@@ -293,23 +292,19 @@ void FakeKernel::Query(Host& host, const uint8_t* req, sg_io_v4* hdr, uint8_t* r
             break;
         case 3:
             result = device.ReadAttribute(idn, index, selector, &attribute);
-            if (result == KT62_OK) PutBigEndian32(reply + kRepValue, attribute);
             break;
         case 4:
-            attribute = BigEndian32(req + kReqValue);
-            result = device.WriteAttribute(idn, index, selector, attribute);
-            if (result == KT62_OK) PutBigEndian32(reply + kRepValue, attribute);
+            result = device.WriteAttribute(idn, index, selector, attribute = BigEndian32(req + kReqValue));
             break;
-        case 5:
-            result = device.ReadFlag(idn, &flag);
-            if (result == KT62_OK) reply[kRepValue + 3] = flag;
-            break;
-        default:  // set, clear, toggle: the reply carries the flag as it is then
-            result = opcode == 6   ? device.SetFlag(idn)
+        default:  // read, set, clear, toggle: the reply carries the flag as it is then
+            result = opcode == 5   ? device.ReadFlag(idn, &flag)
+                     : opcode == 6 ? device.SetFlag(idn)
                      : opcode == 7 ? device.ClearFlag(idn)
                                    : device.ToggleFlag(idn);
-            if (result == KT62_OK && device.ReadFlag(idn, &flag) == KT62_OK) reply[kRepValue + 3] = flag;
+            if (result == KT62_OK && opcode != 5) (void)device.ReadFlag(idn, &flag);
+            reply[kRepValue + 3] = flag;
     }
+    if (result == KT62_OK && (opcode == 3 || opcode == 4)) PutBigEndian32(reply + kRepValue, attribute);
     reply[kRepResponse] = ResponseCode(result);
 }
 
