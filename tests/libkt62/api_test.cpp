@@ -8,7 +8,7 @@
 #include <tuple>
 #include <vector>
 
-#include "emulator_fixture.h"
+#include "device_fixture.h"
 
 namespace kt62test {
 namespace {
