@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
-#include <cstdio>
+#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -52,19 +52,15 @@ std::vector<std::string> KernelFields(const std::vector<std::string>& lines) {
 
 // The probe's lines from the guest, and its exit status with what the guest said on failure.
 std::vector<std::string> RunInGuest(const std::string& dir, int& status, std::string& errors) {
-    const std::string err = dir + "/guest.stderr";
-    const std::string command = std::string("'") + KT_GUEST_SCRIPT + "' run --size 64 --dir '" + dir +
-                                "' -- '" + KT_KERNEL_PROBE + "' / 2>'" + err + "'";
-    std::vector<std::string> lines;
-    FILE* out = popen(command.c_str(), "r");
-    if (out == nullptr) return status = -1, lines;
-    std::string text;
-    for (int c; (c = std::fgetc(out)) != EOF;) text += static_cast<char>(c);
-    const int wait = pclose(out);
+    const std::string out = dir + "/guest.stdout", err = dir + "/guest.stderr";
+    const int wait = std::system((std::string("'") + KT_GUEST_SCRIPT + "' run --size 64 --dir '" + dir +
+                                  "' -- '" + KT_KERNEL_PROBE + "' / >'" + out + "' 2>'" + err + "'")
+                                     .c_str());
     status = WIFEXITED(wait) ? WEXITSTATUS(wait) : -1;
-    std::istringstream in(text);
+    errors = kt::test::TempDir::Read(out) + kt::test::TempDir::Read(err);
+    std::istringstream in(kt::test::TempDir::Read(out));
+    std::vector<std::string> lines;
     for (std::string line; std::getline(in, line);) lines.push_back(line);
-    errors = text + kt::test::TempDir::Read(err);
     return lines;
 }
 

@@ -54,30 +54,25 @@ size_t Untouched(const std::vector<uint8_t>& data) {
     return static_cast<size_t>(std::count(data.begin(), data.end(), kUnsetByte));
 }
 
-class Line {
-public:
-    explicit Line(const char* name) { text_ << name; }
+struct Line {
+    std::ostringstream text;
     template <typename T>
     Line& Put(const char* field, T v, bool hex = true) {
-        text_ << ' ' << field << '=';
+        text << ' ' << field << '=';
         if (IsUnset(v))
-            text_ << "unset";
+            text << "unset";
         else if (hex)
-            text_ << "0x" << std::hex << std::uppercase << static_cast<uint64_t>(v) << std::dec;
+            text << "0x" << std::hex << std::uppercase << static_cast<uint64_t>(v) << std::dec;
         else
-            text_ << static_cast<int64_t>(v);
+            text << static_cast<int64_t>(v);
         return *this;
     }
     Line& Bytes(const char* field, const uint8_t* p, size_t n) {
         static constexpr char kDigits[] = "0123456789ABCDEF";
-        text_ << ' ' << field << '=';
-        for (size_t i = 0; i < n; ++i) text_ << kDigits[p[i] >> 4] << kDigits[p[i] & 0xF];
+        text << ' ' << field << '=';
+        for (size_t i = 0; i < n; ++i) text << kDigits[p[i] >> 4] << kDigits[p[i] & 0xF];
         return *this;
     }
-    std::string Text() const { return text_.str(); }
-
-private:
-    std::ostringstream text_;
 };
 
 struct BsgCase {
@@ -107,7 +102,8 @@ std::string Bsg(host::Transport& t, int fd, const BsgCase& c) {
     Unset(io.device_status), Unset(io.transport_status), Unset(io.driver_status), Unset(io.info);
     Unset(io.response_len), Unset(io.din_resid);
     const int r = t.Ioctl(fd, SG_IO, &io);
-    Line line(c.name);
+    Line line;
+    line.text << c.name;
     line.Put("ioctl", r, false).Put("device_status", io.device_status);
     line.Put("transport_status", io.transport_status).Put("driver_status", io.driver_status);
     line.Put("info", io.info);
@@ -126,7 +122,7 @@ std::string Bsg(host::Transport& t, int fd, const BsgCase& c) {
         line.Put("length", BigEndian16(f + 6)).Put("value", BigEndian32(f + 8));
         if (c.din > 0) line.Bytes("data", din.data(), 2).Put("untouched", Untouched(din), false);
     }
-    return line.Text();
+    return line.text.str();
 }
 
 struct ScsiCase {
@@ -153,7 +149,8 @@ std::string Scsi(host::Transport& t, int fd, const ScsiCase& c, std::vector<uint
     Unset(io.status), Unset(io.masked_status), Unset(io.host_status), Unset(io.driver_status);
     Unset(io.resid), Unset(io.sb_len_wr), Unset(io.info);
     const int r = t.Ioctl(fd, SG_IO, &io);
-    Line line(c.name);
+    Line line;
+    line.text << c.name;
     line.Put("ioctl", r, false).Put("status", io.status).Put("masked_status", io.masked_status);
     line.Put("host_status", io.host_status).Put("driver_status", io.driver_status);
     line.Put("resid", io.resid, false);
@@ -164,7 +161,7 @@ std::string Scsi(host::Transport& t, int fd, const ScsiCase& c, std::vector<uint
     if (c.direction == SG_DXFER_FROM_DEV && r == 0 && io.status == 0)
         line.Bytes("data", data.data(), std::min<size_t>(8, data.size()))
             .Put("untouched", Untouched(data), false);
-    return line.Text();
+    return line.text.str();
 }
 
 }  // namespace
