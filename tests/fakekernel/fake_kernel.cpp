@@ -387,26 +387,25 @@ int FakeKernel::SgIo(Host& host, Node node, void* arg) {
         short_by = std::min<uint32_t>(static_cast<uint32_t>(failure->value), h->dxfer_len);
     auto* data = static_cast<uint8_t*>(h->dxferp);
     emu::PoweredDevice& device = *host.device;
-    uint32_t sectors = 0, size = 0;
-    if (op == 0x12) {  // INQUIRY: standard data
-        std::array<uint8_t, 192> buf{};
-        if (const int32_t res = device.ScsiInquiry(buf.data()); res != KT62_OK) return Failed(h, res), 0;
-        const uint32_t n =
-            std::min<uint32_t>({uint32_t{buf[4]} + 5, BigEndian16(&cdb[3]), h->dxfer_len - short_by});
+    std::array<uint8_t, 192> buf{};
+    // Data in: `n` bytes of buf, no more than the command allows.
+    const auto data_in = [&](uint32_t n) {
+        n = std::min(n, h->dxfer_len - short_by);
         std::memcpy(data, buf.data(), n);
         h->resid = static_cast<int>(h->dxfer_len - n);
         return 0;
+    };
+    if (op == 0x12) {  // INQUIRY: standard data
+        if (const int32_t res = device.ScsiInquiry(buf.data()); res != KT62_OK) return Failed(h, res), 0;
+        return data_in(std::min<uint32_t>(buf[4] + 5, BigEndian16(&cdb[3])));
     }
+    uint32_t sectors = 0, size = 0;
     if (const int32_t res = device.ScsiReadCapacity(&sectors, &size); res != KT62_OK)
         return Failed(h, res), 0;
     if (op == 0x25) {  // READ CAPACITY(10): last LBA and block length
-        std::array<uint8_t, 8> buf{};
         PutBigEndian32(buf.data(), sectors - 1);
         PutBigEndian32(buf.data() + 4, size);
-        const uint32_t n = std::min<uint32_t>(8, h->dxfer_len - short_by);
-        std::memcpy(data, buf.data(), n);
-        h->resid = static_cast<int>(h->dxfer_len - n);
-        return 0;
+        return data_in(8);
     }
     const uint32_t blocks = (h->dxfer_len - short_by) / size;
     const int32_t res = op == 0x28 ? device.ScsiRead10(lba, size, data, blocks, 0)
