@@ -5,8 +5,7 @@
 #include "functions.h"
 #include "fuzz/fuzz_support.h"
 
-// What the library relies on when it acts on a rule without checking again:
-// outputs the function has, byte outputs that fit the caller's buffer.
+// What the library relies on when it acts on a rule: outputs the function has, bytes that fit.
 void CheckRule(const kt62::FaultRule& rule, bool top_level) {
     const kt62::FnInfo& info = kt62::Info(rule.call);
     KT_FUZZ_CHECK(info.top_level == top_level);

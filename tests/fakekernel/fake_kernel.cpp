@@ -72,9 +72,7 @@ void Touch(const fs::path& path, const std::string& content = "") {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
 }
 
-// The sys and dev entries of a host as Linux shows them, with plain files: the BSG class entry and
-// node, the SCSI device folder of unit 0 with its sg and block entries, the class entries leading
-// back to it, the nodes, and an empty mount table when there is none.
+// The sys and dev entries of a host as Linux shows them, with plain files for the nodes.
 void LayOutHost(const fs::path& root, const HostSpec& spec) {
     const std::string bsg = "ufs-bsg" + std::to_string(spec.number);
     fs::create_directories(root / "sys/class/bsg" / bsg);

@@ -58,8 +58,7 @@ public:
     FakeKernel(const FakeKernel&) = delete;
     FakeKernel& operator=(const FakeKernel&) = delete;
 
-    // Plugs in a host with its device, laying out its sys and dev entries under the root as
-    // Linux shows them. Throws std::invalid_argument for ufs keys the emulator refuses.
+    // Plugs in a host and lays out its entries; std::invalid_argument for ufs keys the emulator refuses.
     void AddHost(const HostSpec& spec);
     // The next `times` SG_IO ioctls on `node` (any ioctl for Errno), after `after` more, fail so.
     void FailIoctls(Node node, const Failure& failure, int times = 1, int after = 0);
@@ -96,8 +95,7 @@ private:
     const std::filesystem::path state_dir_;
     mutable std::mutex mutex_;  // held while a request runs on a device
     std::vector<std::unique_ptr<Host>> hosts_;
-    // Never held while a device runs: a preloaded shim asks Owns() from inside the device's own
-    // file calls.
+    // Never held while a device runs: a preloaded shim asks Owns() from the device's own file calls.
     mutable std::mutex fds_mutex_;
     std::map<int, Fd> fds_;
     std::vector<Injection> injections_;

@@ -1,11 +1,9 @@
-// Preloaded into a program (LD_PRELOAD), answers the device nodes under
-// $KT62_LINUX_ROOT/dev/ from a FakeKernel and hands every other open, ioctl
-// and close to libc. KT62_FAKE_KERNEL names its JSON configuration: "hosts"
-// (HostSpec's fields, "ufs" as an object, "open_error" as an errno name),
-// "log" (a file beside it) and "failures" ({"node": "bsg"|"sg"|"block", "after",
-// "times", "op", and one of "errno", "result", "reply": "zero"|"stale",
-// "sense": [key, asc, ascq] with "format": "descriptor", "host_status",
-// "residual"}). The devices keep their state in kernel-state beside the file.
+// Preloaded into a program (LD_PRELOAD), answers the device nodes under $KT62_LINUX_ROOT/dev/ from a
+// FakeKernel and hands every other open, ioctl and close to libc. KT62_FAKE_KERNEL names its JSON
+// configuration: "hosts" (HostSpec's fields, "ufs" as an object, "open_error" as an errno name), "log"
+// (a file beside it) and "failures" ({"node": "bsg"|"sg"|"block", "after", "times", "op", and one of
+// "errno", "result", "reply": "zero"|"stale", "sense": [key, asc, ascq] with "format": "descriptor",
+// "host_status", "residual"}). The devices keep their state in kernel-state beside the file.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/ioctl.h>
