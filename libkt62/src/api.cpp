@@ -19,13 +19,13 @@
 namespace {
 
 using kt62::CallArgs;
-using kt62::Connection;
 using kt62::FaultOutputs;
 using kt62::Fn;
 using kt62::MatchKey;
 using kt62::Registry;
 using kt62::Session;
 using kt62::TraceLine;
+using kt62::UfsDevice;
 
 void Pause(uint32_t ms) {
     if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
@@ -39,12 +39,15 @@ void PutPadded(const std::vector<uint8_t>& bytes, uint8_t* out, size_t size) {
 
 const auto kNoOutputs = [](const FaultOutputs&) {};
 
-// Runs a C function's body; an exception becomes KT62_E_INTERNAL (the handle form: an invalid
-// handle) with a line on stderr, since the caller cannot catch it.
+// Runs a C function's body with its trace line, named from the function table; an exception
+// becomes `failed` (KT62_E_INTERNAL, or the invalid handle) with a line on stderr, since the
+// caller cannot catch it.
 template <class Result, class Body>
-Result Guarded(const char* function, Result failed, Body&& body) noexcept {
+Result Traced(Fn fn, Result failed, Body&& body) noexcept {
+    const char* function = kt62::Info(fn).name;
     try {
-        return body();
+        TraceLine trace(function);
+        return body(trace);
     } catch (const std::exception& e) {
         try {
             kt62::Complain(std::string(function) + ": " + e.what());
@@ -59,8 +62,8 @@ Result Guarded(const char* function, Result failed, Body&& body) noexcept {
     return failed;
 }
 template <class Body>
-int32_t Guarded(const char* function, Body&& body) noexcept {
-    return Guarded<int32_t>(function, KT62_E_INTERNAL, std::forward<Body>(body));
+int32_t Traced(Fn fn, Body&& body) noexcept {
+    return Traced<int32_t>(fn, KT62_E_INTERNAL, std::forward<Body>(body));
 }
 
 // A bad handle or a bad argument never reaches the rules, so it never uses one up.
@@ -81,7 +84,7 @@ int32_t OnHandle(KT62_HANDLE h, bool args_ok, const CallArgs& call, FromRule&& f
         Registry::Close(*session);
         return KT62_OK;
     }
-    if (const auto action = session->backend->Faults().Apply(call)) {
+    if (const auto action = session->faults->Apply(call)) {
         Pause(action->delay_ms);
         if (action->outputs.Any()) {
             from_rule(action->outputs);
@@ -92,17 +95,16 @@ int32_t OnHandle(KT62_HANDLE h, bool args_ok, const CallArgs& call, FromRule&& f
     return from_device(*session);
 }
 
-Connection& Device(Session& s) { return *s.connection; }
+UfsDevice& Device(Session& s) { return s.connection->Device(); }
 
 CallArgs QueryCall(Fn fn, uint8_t idn, uint8_t index, uint8_t selector) {
     return CallArgs(fn).Set(MatchKey::Idn, idn).Set(MatchKey::Index, index).Set(MatchKey::Selector, selector);
 }
 
-// Set, clear and toggle differ only in name and device call.
+// Set, clear and toggle differ only in function and device call.
 template <class Op>
-int32_t FlagOp(const char* name, Fn fn, KT62_HANDLE h, uint8_t idn, Op&& op) {
-    return Guarded(name, [&] {
-        TraceLine trace(name);
+int32_t FlagOp(Fn fn, KT62_HANDLE h, uint8_t idn, Op&& op) {
+    return Traced(fn, [&](TraceLine& trace) {
         trace.Handle(h).Arg("idn", idn);
         return trace.Finish(OnHandle(h, true, CallArgs(fn).Set(MatchKey::Idn, idn), kNoOutputs,
                                      [&](Session& s) { return op(Device(s)); }));
@@ -114,13 +116,12 @@ int32_t FlagOp(const char* name, Fn fn, KT62_HANDLE h, uint8_t idn, Op&& op) {
 extern "C" {
 
 KT62_API int32_t kt62Search(void) {
-    return Guarded<int32_t>("kt62Search", 0, [&] {
-        TraceLine trace("kt62Search");
+    return Traced<int32_t>(Fn::Search, 0, [&](TraceLine& trace) {
         const auto emulation = Registry::Instance().Current(true);
         // Restarting programmers are not attached.
         const auto count_attached =
             std::count_if(emulation->programmers.begin(), emulation->programmers.end(),
-                          [](const auto& p) { return !p->Restarting(); });
+                          [](const kt62::Attached& p) { return !p.backend->Restarting(); });
         auto count = static_cast<int32_t>(count_attached);
         if (const auto action = emulation->faults.Apply(CallArgs(Fn::Search))) {
             Pause(action->delay_ms);
@@ -131,8 +132,7 @@ KT62_API int32_t kt62Search(void) {
 }
 
 KT62_API KT62_HANDLE kt62Open(int32_t position) {
-    return Guarded<KT62_HANDLE>("kt62Open", KT62_INVALID_HANDLE, [&] {
-        TraceLine trace("kt62Open");
+    return Traced<KT62_HANDLE>(Fn::Open, KT62_INVALID_HANDLE, [&](TraceLine& trace) {
         trace.Arg("position", position);
         const auto emulation = Registry::Instance().Current(false);
         if (const auto action =
@@ -145,8 +145,7 @@ KT62_API KT62_HANDLE kt62Open(int32_t position) {
 }
 
 KT62_API int32_t kt62Close(KT62_HANDLE h) {
-    return Guarded("kt62Close", [&] {
-        TraceLine trace("kt62Close");
+    return Traced(Fn::Close, [&](TraceLine& trace) {
         trace.Handle(h);
         return trace.Finish(OnHandle(
             h, true, CallArgs(Fn::Close), kNoOutputs,
@@ -159,21 +158,19 @@ KT62_API int32_t kt62Close(KT62_HANDLE h) {
 }
 
 KT62_API int32_t kt62GetVersion(KT62_HANDLE h, uint8_t* version) {
-    return Guarded("kt62GetVersion", [&] {
-        TraceLine trace("kt62GetVersion");
+    return Traced(Fn::GetVersion, [&](TraceLine& trace) {
         trace.Handle(h);
         return trace.Finish(OnHandle(
             h, version != nullptr, CallArgs(Fn::GetVersion),
             [&](const FaultOutputs& o) {
                 if (o.bytes) PutPadded(*o.bytes, version, 4);
             },
-            [&](Session& s) { return Device(s).GetVersion(version); }));
+            [&](Session& s) { return s.connection->GetVersion(version); }));
     });
 }
 
 KT62_API int32_t kt62GetProduct(KT62_HANDLE h, uint8_t* version, uint8_t* name, uint8_t* extra) {
-    return Guarded("kt62GetProduct", [&] {
-        TraceLine trace("kt62GetProduct");
+    return Traced(Fn::GetProduct, [&](TraceLine& trace) {
         trace.Handle(h);
         const bool args_ok = version != nullptr && name != nullptr && extra != nullptr;
         return trace.Finish(OnHandle(
@@ -182,13 +179,12 @@ KT62_API int32_t kt62GetProduct(KT62_HANDLE h, uint8_t* version, uint8_t* name, 
                 if (o.version_bytes) PutPadded(*o.version_bytes, version, 4);
                 if (o.name_bytes) PutPadded(*o.name_bytes, name, 16);
             },
-            [&](Session& s) { return Device(s).GetProduct(version, name, extra); }));
+            [&](Session& s) { return s.connection->GetProduct(version, name, extra); }));
     });
 }
 
 KT62_API int32_t kt62ScsiInquiry(KT62_HANDLE h, uint8_t* buffer) {
-    return Guarded("kt62ScsiInquiry", [&] {
-        TraceLine trace("kt62ScsiInquiry");
+    return Traced(Fn::ScsiInquiry, [&](TraceLine& trace) {
         trace.Handle(h);
         return trace.Finish(OnHandle(
             h, buffer != nullptr, CallArgs(Fn::ScsiInquiry),
@@ -200,8 +196,7 @@ KT62_API int32_t kt62ScsiInquiry(KT62_HANDLE h, uint8_t* buffer) {
 }
 
 KT62_API int32_t kt62ScsiReadCapacity(KT62_HANDLE h, uint32_t* sectors, uint32_t* bytes_per_sector) {
-    return Guarded("kt62ScsiReadCapacity", [&] {
-        TraceLine trace("kt62ScsiReadCapacity");
+    return Traced(Fn::ScsiReadCapacity, [&](TraceLine& trace) {
         trace.Handle(h);
         return trace.Finish(OnHandle(
             h, sectors != nullptr && bytes_per_sector != nullptr, CallArgs(Fn::ScsiReadCapacity),
@@ -215,8 +210,7 @@ KT62_API int32_t kt62ScsiReadCapacity(KT62_HANDLE h, uint32_t* sectors, uint32_t
 
 KT62_API int32_t kt62ScsiRead10(KT62_HANDLE h, uint32_t lba, uint32_t bytes_per_sector, uint8_t* buffer,
                                 uint32_t count) {
-    return Guarded("kt62ScsiRead10", [&] {
-        TraceLine trace("kt62ScsiRead10");
+    return Traced(Fn::ScsiRead10, [&](TraceLine& trace) {
         trace.Handle(h).Arg("lba", lba).Arg("bytes_per_sector", bytes_per_sector).Arg("count", count);
         return trace.Finish(OnHandle(
             h, buffer != nullptr || count == 0, CallArgs(Fn::ScsiRead10).Sectors(lba, count), kNoOutputs,
@@ -228,8 +222,7 @@ KT62_API int32_t kt62ScsiRead10(KT62_HANDLE h, uint32_t lba, uint32_t bytes_per_
 
 KT62_API int32_t kt62ScsiWrite10(KT62_HANDLE h, uint32_t lba, uint32_t bytes_per_sector,
                                  const uint8_t* buffer, uint32_t count) {
-    return Guarded("kt62ScsiWrite10", [&] {
-        TraceLine trace("kt62ScsiWrite10");
+    return Traced(Fn::ScsiWrite10, [&](TraceLine& trace) {
         trace.Handle(h).Arg("lba", lba).Arg("bytes_per_sector", bytes_per_sector).Arg("count", count);
         return trace.Finish(OnHandle(
             h, buffer != nullptr || count == 0, CallArgs(Fn::ScsiWrite10).Sectors(lba, count), kNoOutputs,
@@ -240,8 +233,7 @@ KT62_API int32_t kt62ScsiWrite10(KT62_HANDLE h, uint32_t lba, uint32_t bytes_per
 }
 
 KT62_API int32_t kt62SetPacketSize(uint32_t packet_bytes) {
-    return Guarded("kt62SetPacketSize", [&] {
-        TraceLine trace("kt62SetPacketSize");
+    return Traced(Fn::SetPacketSize, [&](TraceLine& trace) {
         trace.Arg("packet_bytes", packet_bytes);
         const auto emulation = Registry::Instance().Current(false);
         if (const auto action = emulation->faults.Apply(CallArgs(Fn::SetPacketSize))) {
@@ -254,8 +246,7 @@ KT62_API int32_t kt62SetPacketSize(uint32_t packet_bytes) {
 }
 
 KT62_API int32_t kt62UfsReadFlag(KT62_HANDLE h, uint8_t idn, uint8_t* value) {
-    return Guarded("kt62UfsReadFlag", [&] {
-        TraceLine trace("kt62UfsReadFlag");
+    return Traced(Fn::UfsReadFlag, [&](TraceLine& trace) {
         trace.Handle(h).Arg("idn", idn);
         return trace.Finish(OnHandle(
             h, value != nullptr, CallArgs(Fn::UfsReadFlag).Set(MatchKey::Idn, idn),
@@ -267,21 +258,20 @@ KT62_API int32_t kt62UfsReadFlag(KT62_HANDLE h, uint8_t idn, uint8_t* value) {
 }
 
 KT62_API int32_t kt62UfsSetFlag(KT62_HANDLE h, uint8_t idn) {
-    return FlagOp("kt62UfsSetFlag", Fn::UfsSetFlag, h, idn, [&](auto& d) { return d.SetFlag(idn); });
+    return FlagOp(Fn::UfsSetFlag, h, idn, [&](auto& d) { return d.SetFlag(idn); });
 }
 
 KT62_API int32_t kt62UfsClearFlag(KT62_HANDLE h, uint8_t idn) {
-    return FlagOp("kt62UfsClearFlag", Fn::UfsClearFlag, h, idn, [&](auto& d) { return d.ClearFlag(idn); });
+    return FlagOp(Fn::UfsClearFlag, h, idn, [&](auto& d) { return d.ClearFlag(idn); });
 }
 
 KT62_API int32_t kt62UfsToggleFlag(KT62_HANDLE h, uint8_t idn) {
-    return FlagOp("kt62UfsToggleFlag", Fn::UfsToggleFlag, h, idn, [&](auto& d) { return d.ToggleFlag(idn); });
+    return FlagOp(Fn::UfsToggleFlag, h, idn, [&](auto& d) { return d.ToggleFlag(idn); });
 }
 
 KT62_API int32_t kt62UfsReadAttribute(KT62_HANDLE h, uint8_t idn, uint8_t index, uint8_t selector,
                                       uint32_t* value) {
-    return Guarded("kt62UfsReadAttribute", [&] {
-        TraceLine trace("kt62UfsReadAttribute");
+    return Traced(Fn::UfsReadAttribute, [&](TraceLine& trace) {
         trace.Handle(h).Arg("idn", idn).Arg("index", index).Arg("selector", selector);
         const CallArgs call = QueryCall(Fn::UfsReadAttribute, idn, index, selector);
         return trace.Finish(OnHandle(
@@ -295,8 +285,7 @@ KT62_API int32_t kt62UfsReadAttribute(KT62_HANDLE h, uint8_t idn, uint8_t index,
 
 KT62_API int32_t kt62UfsWriteAttribute(KT62_HANDLE h, uint8_t idn, uint8_t index, uint8_t selector,
                                        uint32_t value) {
-    return Guarded("kt62UfsWriteAttribute", [&] {
-        TraceLine trace("kt62UfsWriteAttribute");
+    return Traced(Fn::UfsWriteAttribute, [&](TraceLine& trace) {
         trace.Handle(h).Arg("idn", idn).Arg("index", index).Arg("selector", selector).Arg("value", value);
         const CallArgs call = QueryCall(Fn::UfsWriteAttribute, idn, index, selector);
         return trace.Finish(OnHandle(h, true, call, kNoOutputs, [&](Session& s) {
@@ -307,8 +296,7 @@ KT62_API int32_t kt62UfsWriteAttribute(KT62_HANDLE h, uint8_t idn, uint8_t index
 
 KT62_API int32_t kt62UfsReadDescriptor(KT62_HANDLE h, uint8_t idn, uint8_t index, uint8_t selector,
                                        uint8_t* buffer, uint32_t length) {
-    return Guarded("kt62UfsReadDescriptor", [&] {
-        TraceLine trace("kt62UfsReadDescriptor");
+    return Traced(Fn::UfsReadDescriptor, [&](TraceLine& trace) {
         trace.Handle(h).Arg("idn", idn).Arg("index", index).Arg("selector", selector).Arg("length", length);
         const CallArgs call = QueryCall(Fn::UfsReadDescriptor, idn, index, selector);
         return trace.Finish(OnHandle(
@@ -322,8 +310,7 @@ KT62_API int32_t kt62UfsReadDescriptor(KT62_HANDLE h, uint8_t idn, uint8_t index
 
 KT62_API int32_t kt62UfsWriteDescriptor(KT62_HANDLE h, uint8_t idn, uint8_t index, uint8_t selector,
                                         const uint8_t* buffer, uint32_t length) {
-    return Guarded("kt62UfsWriteDescriptor", [&] {
-        TraceLine trace("kt62UfsWriteDescriptor");
+    return Traced(Fn::UfsWriteDescriptor, [&](TraceLine& trace) {
         trace.Handle(h).Arg("idn", idn).Arg("index", index).Arg("selector", selector).Arg("length", length);
         const CallArgs call = QueryCall(Fn::UfsWriteDescriptor, idn, index, selector);
         return trace.Finish(OnHandle(h, buffer != nullptr || length == 0, call, kNoOutputs, [&](Session& s) {
@@ -334,8 +321,7 @@ KT62_API int32_t kt62UfsWriteDescriptor(KT62_HANDLE h, uint8_t idn, uint8_t inde
 
 KT62_API int32_t kt62UfsGetDME(KT62_HANDLE h, uint32_t attr_id, uint8_t selector, uint8_t kind,
                                uint32_t* value) {
-    return Guarded("kt62UfsGetDME", [&] {
-        TraceLine trace("kt62UfsGetDME");
+    return Traced(Fn::UfsGetDME, [&](TraceLine& trace) {
         trace.Handle(h).Arg("attr_id", attr_id).Arg("selector", selector).Arg("kind", kind);
         const CallArgs call = CallArgs(Fn::UfsGetDME)
                                   .Set(MatchKey::AttrId, attr_id)
@@ -351,8 +337,7 @@ KT62_API int32_t kt62UfsGetDME(KT62_HANDLE h, uint32_t attr_id, uint8_t selector
 }
 
 KT62_API int32_t kt62UfsReset(KT62_HANDLE h, uint8_t kind) {
-    return Guarded("kt62UfsReset", [&] {
-        TraceLine trace("kt62UfsReset");
+    return Traced(Fn::UfsReset, [&](TraceLine& trace) {
         trace.Handle(h).Arg("kind", kind);
         return trace.Finish(OnHandle(h, true, CallArgs(Fn::UfsReset).Set(MatchKey::Kind, kind), kNoOutputs,
                                      [&](Session& s) { return Device(s).Reset(kind); }));
@@ -360,11 +345,10 @@ KT62_API int32_t kt62UfsReset(KT62_HANDLE h, uint8_t kind) {
 }
 
 KT62_API int32_t kt62Update(KT62_HANDLE h, const kt62_char16* path) {
-    return Guarded("kt62Update", [&] {
-        TraceLine trace("kt62Update");
+    return Traced(Fn::Update, [&](TraceLine& trace) {
         trace.Handle(h).Utf16("path", path);
         return trace.Finish(OnHandle(h, path != nullptr, CallArgs(Fn::Update), kNoOutputs, [&](Session& s) {
-            const int32_t r = Device(s).Update(path);
+            const int32_t r = s.connection->Update(path);
             if (r == KT62_OK) Registry::Detach(s);
             return r;
         }));

@@ -1,7 +1,8 @@
 // What the session layer asks of a programmer, whatever drives it: the
 // emulator or a real host. A Backend is one programmer found by discovery; a
-// Connection is one open handle on it. The session layer above owns handles,
-// serialisation, the trace and fault rules, so none of that lives here.
+// Connection is one open handle on it, and its UfsDevice the device in its
+// socket. The session layer above owns handles, serialisation, the trace and
+// fault rules, so none of that lives here.
 #pragma once
 
 #include <cstdint>
@@ -9,18 +10,13 @@
 
 #include <kt62/apiKT6200.h>
 
-#include "faults.h"
-
 namespace kt62 {
 
-// One open handle's link to its programmer. Calls arrive serialised, with arguments checked
-// for null pointers; results are those of the C functions.
-class Connection {
+// The UFS device behind an open handle. Calls arrive serialised, with arguments checked for null
+// pointers; results are those of the C functions.
+class UfsDevice {
 public:
-    virtual ~Connection() = default;
-
-    virtual int32_t GetVersion(uint8_t* version) = 0;
-    virtual int32_t GetProduct(uint8_t* version, uint8_t* name, uint8_t* extra) = 0;
+    virtual ~UfsDevice() = default;
 
     virtual int32_t ScsiInquiry(uint8_t* buffer192) = 0;
     virtual int32_t ScsiReadCapacity(uint32_t* sectors, uint32_t* bytes_per_sector) = 0;
@@ -42,6 +38,17 @@ public:
                                     uint32_t length) = 0;
     virtual int32_t GetDme(uint32_t attr_id, uint8_t selector, uint8_t kind, uint32_t* value) = 0;
     virtual int32_t Reset(uint8_t kind) = 0;
+};
+
+// One open handle's link to its programmer: the programmer's own calls, and its device.
+class Connection {
+public:
+    virtual ~Connection() = default;
+
+    virtual UfsDevice& Device() = 0;
+
+    virtual int32_t GetVersion(uint8_t* version) = 0;
+    virtual int32_t GetProduct(uint8_t* version, uint8_t* name, uint8_t* extra) = 0;
     // On KT62_OK the programmer restarts: the session layer closes this connection at once and
     // the handle answers KT62_E_NO_PROGRAMMER from then on.
     virtual int32_t Update(const kt62_char16* path) = 0;
@@ -54,8 +61,6 @@ class Backend {
 public:
     virtual ~Backend() = default;
 
-    // The programmer's own fault rules (empty on real hosts).
-    virtual FaultSet& Faults() = 0;
     // True while the programmer restarts after an update: it is not attached then.
     virtual bool Restarting() const { return false; }
     // nullptr, with the reason on standard error, when it cannot be opened. `position` is its

@@ -28,8 +28,8 @@ std::string EnvOrEmpty(const char* name) {
 std::shared_ptr<Emulation> MakeEmulation(const Profile& profile, const fs::path& state_dir) {
     auto e = std::make_shared<Emulation>(profile.faults);
     for (size_t i = 0; i < profile.programmers.size(); ++i)
-        e->programmers.push_back(
-            emu::MakeEmulatorBackend(static_cast<int>(i), profile.programmers[i], state_dir));
+        e->Add(emu::MakeEmulatorBackend(static_cast<int>(i), profile.programmers[i], state_dir),
+               profile.programmers[i].faults);
     return e;
 }
 
@@ -115,8 +115,7 @@ std::shared_ptr<Emulation> ConfigSource::Build(const Snapshot& s) {
     }
     if (s.backend == "linux" || (s.backend == "auto" && s.env.empty() && !s.hosts.empty())) {
         auto e = std::make_shared<Emulation>();
-        for (const host::HostNodes& h : s.hosts)
-            e->programmers.push_back(host::MakeLinuxBackend(h, s.linux_write));
+        for (const host::HostNodes& h : s.hosts) e->Add(host::MakeLinuxBackend(h, s.linux_write));
         return e;
     }
     if (s.env.empty()) return MakeEmulation(DefaultProfile(), s.default_state_dir);

@@ -8,20 +8,30 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "backend.h"
+#include "emu/profile.h"
 #include "faults.h"
 #include "host/discovery.h"
-#include "profile.h"
 
 namespace kt62 {
+
+// A programmer of one load with its own fault rules, which the sessions opened on it share.
+struct Attached {
+    std::shared_ptr<Backend> backend;
+    std::shared_ptr<FaultSet> faults;
+};
 
 // One load of the configuration: the programmers it describes and the top-level fault rules,
 // with their counters fresh.
 struct Emulation {
     explicit Emulation(const std::vector<FaultRule>& rules = {}) : faults(rules) {}
-    std::vector<std::shared_ptr<Backend>> programmers;
+    void Add(std::shared_ptr<Backend> backend, std::vector<FaultRule> rules = {}) {
+        programmers.push_back({std::move(backend), std::make_shared<FaultSet>(std::move(rules))});
+    }
+    std::vector<Attached> programmers;
     FaultSet faults;
 };
 

@@ -8,9 +8,29 @@
 #include <vector>
 
 #include "functions.h"
-#include "profile.h"
 
 namespace kt62 {
+
+struct FaultOutputs {
+    std::optional<int64_t> value;
+    std::optional<std::vector<uint8_t>> bytes;
+    std::optional<std::vector<uint8_t>> name_bytes;
+    std::optional<std::vector<uint8_t>> version_bytes;
+    std::optional<uint32_t> sectors;
+    std::optional<uint32_t> sector_size;
+
+    bool Any() const { return value || bytes || name_bytes || version_bytes || sectors || sector_size; }
+};
+
+struct FaultRule {
+    Fn call = Fn::Search;
+    std::array<std::optional<int64_t>, kMatchKeyCount> match{};
+    uint64_t after = 0;
+    std::optional<uint64_t> times;  // empty: unlimited
+    std::optional<int32_t> result;  // empty: the device answers unless outputs are given
+    FaultOutputs outputs;
+    uint32_t delay_ms = 0;
+};
 
 // What a call offers for matching: its function and the arguments it has.
 struct CallArgs {

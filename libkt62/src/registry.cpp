@@ -18,20 +18,20 @@ std::shared_ptr<Emulation> Registry::Current(bool check_for_change) {
 
 KT62_HANDLE Registry::Open(const Emulation& emulation, int32_t position) {
     // A restarting programmer is not attached: the ones after it move up, as on a bus.
-    std::shared_ptr<Backend> backend;
+    const Attached* found = nullptr;
     int32_t seen = 0;
-    for (const auto& p : emulation.programmers) {
-        if (p->Restarting()) continue;
+    for (const Attached& p : emulation.programmers) {
+        if (p.backend->Restarting()) continue;
         if (seen++ == position) {
-            backend = p;
+            found = &p;
             break;
         }
     }
-    if (!backend) return KT62_INVALID_HANDLE;
+    if (!found) return KT62_INVALID_HANDLE;
     auto session = std::make_shared<Session>();
-    session->connection = backend->Open(position);
+    session->connection = found->backend->Open(position);
     if (!session->connection) return KT62_INVALID_HANDLE;
-    session->backend = std::move(backend);
+    session->faults = found->faults;
 
     std::lock_guard lock(mutex_);
     const intptr_t id = next_id_++;

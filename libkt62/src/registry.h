@@ -20,7 +20,8 @@ struct Session {
     std::mutex mutex;                 // serialises every call on this handle
     std::atomic<bool> closed{false};  // set under mutex; read without it for an early answer
     bool gone = false;                // under mutex: the programmer restarted under this handle
-    std::shared_ptr<Backend> backend;
+    // The rules of the load that opened it: a reload does not change a session's rules.
+    std::shared_ptr<FaultSet> faults;
     std::unique_ptr<Connection> connection;  // under mutex; null once closed or gone
 };
 

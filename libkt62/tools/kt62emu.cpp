@@ -16,12 +16,12 @@
 #include "emu/device_state.h"
 #include "emu/firmware.h"
 #include "emu/lock_file.h"
+#include "emu/profile.h"
 #include "emu/programmer.h"
 #include "emu/programmer_state.h"
 #include "fileio/file_access.h"
 #include "kt62emu_cli.h"
 #include "kt62emu_show.h"
-#include "profile.h"
 
 namespace kt62emu {
 namespace {

@@ -11,7 +11,7 @@
 
 #include "emu/device_state.h"
 #include "emu/lock_file.h"
-#include "profile.h"
+#include "emu/profile.h"
 
 namespace kt62emu {
 

@@ -14,55 +14,31 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
-#include <sstream>
 
 #include <kt62/apiKT6200.h>
 
+#include "emu/profile.h"
 #include "emu/ufs_device.h"
 #include "encoding/big_endian.h"
-#include "profile.h"
 
 namespace kt62::fake {
 
 namespace fs = std::filesystem;
 
-// The ufs-bsg request and reply as the kernel's uapi header lays them out (packed): the message
-// code, then a 12-byte UPIU header, then the transaction-specific fields.
 namespace {
 
-using kt::BigEndian16;
-using kt::BigEndian32;
-using kt::PutBigEndian16;
-using kt::PutBigEndian32;
-constexpr uint32_t kRequestLen = 36;
-constexpr uint32_t kReplyLen = 40;
-constexpr uint32_t kRpmbReplyLen = 104;
-constexpr uint32_t kSgReserveBytes = 32768;  // sg's default reserved size
-constexpr uint32_t kMsgQuery = 0x16;
-constexpr uint32_t kMsgUic = 0x1F;
-constexpr uint8_t kQueryResponse = 0x36;
-constexpr int kEnotsupp = 524;  // the kernel's internal ENOTSUPP
-constexpr uint8_t kUicDmeFailure = 10;
-constexpr uint8_t kDidError = 0x07;
-constexpr uint8_t kDriverSense = 0x08;
-constexpr int kResetTarget = 4;          // SG_SCSI_RESET_TARGET, absent from glibc's header
-constexpr int kResetNoEscalate = 0x100;  // SG_SCSI_RESET_NO_ESCALATE
+using kt::BigEndian16, kt::BigEndian32, kt::PutBigEndian16, kt::PutBigEndian32;
+constexpr uint32_t kRequestLen = 36, kReplyLen = 40, kMsgQuery = 0x16, kMsgUic = 0x1F;
+constexpr uint8_t kQueryResponse = 0x36, kUicDmeFailure = 10, kDriverSense = 0x08;
 
-// Request offsets.
-constexpr int kReqFunction = 9;  // header byte 5
-constexpr int kReqOpcode = 16, kReqIdn = 17, kReqIndex = 18, kReqSelector = 19, kReqLength = 22,
-              kReqValue = 24;
-// Reply offsets.
+// The ufs-bsg request and reply as the uapi header lays them out (packed): the message code, a
+// 12-byte UPIU header, then the transaction-specific fields.
+constexpr int kReqFunction = 9, kReqOpcode = 16, kReqIdn = 17, kReqIndex = 18, kReqSelector = 19,
+              kReqLength = 22, kReqValue = 24;
 constexpr int kRepResult = 0, kRepRcvLen = 4, kRepCode = 8, kRepLun = 10, kRepTag = 11, kRepFunction = 13,
               kRepResponse = 14, kRepDataLen = 18, kRepOpcode = 20, kRepLength = 26, kRepValue = 28;
 // UIC command words, host-endian, in the transaction-specific fields.
 constexpr int kReqUic = 16, kRepUic = 20;
-
-template <typename F>
-struct OnExit {
-    F f;
-    ~OnExit() { f(); }
-};
 
 template <typename T>
 T Native(const uint8_t* p) {
@@ -75,13 +51,8 @@ void PutNative(uint8_t* p, T v) {
     std::memcpy(p, &v, sizeof v);
 }
 
-// A query response code from the device model's result: its own codes are the low byte of the
-// negative ones; anything else is the device failing in general.
-uint8_t ResponseCode(int32_t r) {
-    if (r == KT62_OK) return 0;
-    if (r < 0 && r >= -255) return static_cast<uint8_t>(r & 0xFF);
-    return 0xFF;
-}
+// The device model's query failures are the low byte of its negative results.
+uint8_t ResponseCode(int32_t r) { return r <= 0 && r >= -255 ? static_cast<uint8_t>(r & 0xFF) : 0xFF; }
 
 const char* QueryName(uint8_t op) {
     static constexpr const char* kNames[] = {
@@ -101,44 +72,7 @@ void Touch(const fs::path& path, const std::string& content = "") {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
 }
 
-}  // namespace
-
-// One line per request in the log, as the e2e cases expect it.
-std::string Request::Text() const {
-    std::ostringstream s;
-    s << node_name << ' ';
-    switch (type) {
-        case Type::Open:
-            s << "open" << ((arg & O_ACCMODE) == O_RDONLY ? " read" : " read-write")
-              << ((arg & O_EXCL) ? " exclusive" : "");
-            break;
-        case Type::Query:
-            s << "query " << QueryName(op) << " idn=" << Hex(idn, 2) << " index=" << int(index)
-              << " selector=" << int(selector);
-            break;
-        case Type::Uic:
-            s << "uic "
-              << (op == 1   ? "dme-get"
-                  : op == 3 ? "dme-peer-get"
-                            : "command " + Hex(op, 2))
-              << " attribute=" << Hex(arg >> 16, 4) << " selector=" << (arg & 0xFFFF);
-            break;
-        case Type::Scsi:
-            if (op == 0x28 || op == 0x2A)
-                s << (op == 0x28 ? "READ(10)" : "WRITE(10)") << " lba=" << lba << " blocks=" << blocks;
-            else
-                s << (op == 0x12 ? "INQUIRY" : op == 0x25 ? "READ CAPACITY(10)" : "SCSI " + Hex(op, 2));
-            break;
-        case Type::Reset:
-            s << "reset " << (op == SG_SCSI_RESET_HOST ? "host" : std::to_string(op));
-            break;
-        case Type::Other:
-            s << "ioctl " << Hex(arg, 4);
-            break;
-    }
-    return s.str();
-}
-
+// The sys and dev entries of a host as Linux shows them, with plain files for the nodes.
 void LayOutHost(const fs::path& root, const HostSpec& spec) {
     const std::string bsg = "ufs-bsg" + std::to_string(spec.number);
     fs::create_directories(root / "sys/class/bsg" / bsg);
@@ -146,26 +80,22 @@ void LayOutHost(const fs::path& root, const HostSpec& spec) {
     const fs::path unit = root / "sys/bus/scsi/devices" / (std::to_string(spec.number) + ":0:0:0");
     fs::create_directories(unit / "scsi_generic" / spec.sg);
     Touch(root / "dev" / spec.sg);
-    // The class entry leads back to the unit, as KT62_SG's discovery follows it.
     fs::create_directories(root / "sys/class/scsi_generic" / spec.sg);
     fs::create_directory_symlink(unit, root / "sys/class/scsi_generic" / spec.sg / "device");
-    // A machine always has a mount table; a test that wants one of its own writes it.
     if (!fs::exists(root / "proc/self/mounts")) Touch(root / "proc/self/mounts");
-    if (spec.block.empty()) return;
     const fs::path disk = unit / "block" / spec.block;
-    fs::create_directories(disk / "queue");
-    if (spec.max_hw_sectors_kb != 0)
-        Touch(disk / "queue/max_hw_sectors_kb", std::to_string(spec.max_hw_sectors_kb) + "\n");
-    // The block class entry and its way back to the unit, by which a disk's sg node is found.
+    Touch(disk / "queue/max_hw_sectors_kb", std::to_string(spec.max_hw_sectors_kb) + "\n");
     fs::create_directory_symlink(unit, disk / "device");
     fs::create_directories(root / "sys/class/block");
     fs::create_directory_symlink(disk, root / "sys/class/block" / spec.block);
     Touch(root / "dev" / spec.block);
 }
 
+}  // namespace
+
 struct FakeKernel::Host {
     HostSpec spec;
-    std::unique_ptr<emu::UfsDevice> device;
+    std::unique_ptr<emu::PoweredDevice> device;
     std::array<uint8_t, kReplyLen> last_reply{};
     uint8_t tag = 0;
 
@@ -174,7 +104,6 @@ struct FakeKernel::Host {
                : node == Node::Sg ? spec.sg
                                   : spec.block;
     }
-    Request Begin(Node node, Request::Type type = Request::Type::Other) const { return {Name(node), type}; }
 };
 
 FakeKernel::FakeKernel(fs::path root, fs::path state_dir)
@@ -213,11 +142,10 @@ bool FakeKernel::Owns(int fd) const {
     return fds_.count(fd) != 0;
 }
 
-void FakeKernel::Record(const Request& r) {
-    if (!log_path_.empty()) std::ofstream(log_path_, std::ios::app) << r.Text() << '\n';
+void FakeKernel::Record(const Host& host, Node node, const std::string& what) {
+    if (!log_path_.empty()) std::ofstream(log_path_, std::ios::app) << host.Name(node) << ' ' << what << '\n';
 }
 
-// The first pending injection for this kind of call, once its `after` calls have passed.
 // Other ioctls than SG_IO take only Errno failures.
 std::optional<Failure> FakeKernel::Injected(Node node, bool sg_io, int op) {
     for (auto it = injections_.begin(); it != injections_.end(); ++it) {
@@ -232,8 +160,7 @@ std::optional<Failure> FakeKernel::Injected(Node node, bool sg_io, int op) {
 }
 
 int FakeKernel::Open(const char* path, int flags) {
-    const fs::path rel = fs::path(path).lexically_normal().lexically_relative(root_);
-    const std::string name = rel.generic_string();
+    const std::string name = fs::path(path).lexically_normal().lexically_relative(root_).generic_string();
     std::lock_guard lock(mutex_);
     Host* host = nullptr;
     Node node = Node::Bsg;
@@ -241,22 +168,19 @@ int FakeKernel::Open(const char* path, int flags) {
         for (Node n : {Node::Bsg, Node::Sg, Node::Block}) {
             const std::string node_name = h->Name(n);
             const std::string want = n == Node::Bsg ? "dev/bsg/" + node_name : "dev/" + node_name;
-            if (!node_name.empty() && name == want) {
-                host = h.get();
-                node = n;
-            }
+            if (name == want) host = h.get(), node = n;
         }
     }
     if (host == nullptr) return -ENOENT;
-    Request r = host->Begin(node, Request::Type::Open);
-    r.arg = static_cast<uint32_t>(flags);
-    Record(r);
+    Record(*host, node,
+           std::string("open") + ((flags & O_ACCMODE) == O_RDONLY ? " read" : " read-write") +
+               ((flags & O_EXCL) ? " exclusive" : ""));
     if (node != Node::Block && host->spec.open_error != 0) return -host->spec.open_error;
     if (node == Node::Block && (flags & O_EXCL) && host->spec.held) return -EBUSY;
     const int fd = eventfd(0, EFD_CLOEXEC);
     if (fd < 0) return -errno;
     std::lock_guard fds_lock(fds_mutex_);
-    fds_[fd] = Fd{host, node, flags};
+    fds_[fd] = Fd{host, node};
     return fd;
 }
 
@@ -279,144 +203,74 @@ int FakeKernel::Ioctl(int fd, unsigned long request, void* arg) {
     }
     std::lock_guard lock(mutex_);
     if (request == SG_IO && f.node == Node::Bsg) return BsgIo(*f.host, arg);
-    if (request == SG_IO) return SgIo(*f.host, f.node, arg, *f.sg_reserve);
-    if (request == SG_SCSI_RESET && f.node != Node::Bsg) return Reset(*f.host, f.node, arg);
-    Request r = f.host->Begin(f.node);
-    r.arg = static_cast<uint32_t>(request);
-    Record(r);
+    if (request == SG_IO) return SgIo(*f.host, f.node, arg);
+    if (request == SG_SCSI_RESET && f.node != Node::Bsg) return Reset(*f.host, f.node);
     return -ENOTTY;
 }
 
 int FakeKernel::BsgIo(Host& host, void* arg) {
     auto* hdr = static_cast<sg_io_v4*>(arg);
-    if (hdr->guard != 'Q') return -EINVAL;
-    if (hdr->protocol != BSG_PROTOCOL_SCSI || hdr->subprotocol != BSG_SUB_PROTOCOL_SCSI_TRANSPORT)
+    if (hdr->guard != 'Q' || hdr->protocol != BSG_PROTOCOL_SCSI ||
+        hdr->subprotocol != BSG_SUB_PROTOCOL_SCSI_TRANSPORT || hdr->request_len < kRequestLen)
         return -EINVAL;
     std::array<uint8_t, kRequestLen> req{};
-    if (hdr->request != 0)
-        std::memcpy(req.data(),
-                    reinterpret_cast<const void*>(hdr->request),  // NOLINT(performance-no-int-to-ptr)
-                    std::min<uint32_t>(hdr->request_len, kRequestLen));
+    std::memcpy(req.data(), reinterpret_cast<const void*>(hdr->request), kRequestLen);  // NOLINT
     const uint32_t msgcode = Native<uint32_t>(req.data());
-    Request r = host.Begin(Node::Bsg);
-    if (msgcode == kMsgQuery) {
-        r.type = Request::Type::Query;
-        r.op = req[kReqOpcode];
-        r.idn = req[kReqIdn];
-        r.index = req[kReqIndex];
-        r.selector = req[kReqSelector];
-    } else if (msgcode == kMsgUic) {
-        r.type = Request::Type::Uic;
-        r.op = static_cast<uint8_t>(Native<uint32_t>(req.data() + kReqUic));
-        r.arg = Native<uint32_t>(req.data() + kReqUic + 4);
-    } else {
-        r.arg = msgcode;
-    }
-    Record(r);
+    const uint32_t arg1 = Native<uint32_t>(req.data() + kReqUic + 4);
+    if (msgcode == kMsgQuery)
+        Record(host, Node::Bsg,
+               std::string("query ") + QueryName(req[kReqOpcode]) + " idn=" + Hex(req[kReqIdn], 2) +
+                   " index=" + std::to_string(req[kReqIndex]) +
+                   " selector=" + std::to_string(req[kReqSelector]));
+    else
+        Record(host, Node::Bsg,
+               std::string(req[kReqUic] == 1 ? "uic dme-get" : "uic dme-peer-get") +
+                   " attribute=" + Hex(arg1 >> 16, 4) + " selector=" + std::to_string(arg1 & 0xFFFF));
 
     const std::optional<Failure> failure = Injected(Node::Bsg, true);
     if (failure && failure->kind == Failure::Kind::Errno) return -failure->value;
-    // The block layer maps a data-in buffer that is not aligned to the queue's 512 bytes through
-    // zeroed pages and copies them all back, whatever the job did: the bytes not sent read 0.
-    if (hdr->din_xferp != 0 && hdr->dout_xfer_len == 0 && ((hdr->din_xferp | hdr->din_xfer_len) & 511) != 0)
+    if (failure && failure->kind == Failure::Kind::NoReply) return 0;
+    // The block layer bounces an unaligned data-in buffer through zeroed pages and copies it all.
+    if (hdr->din_xferp != 0 && ((hdr->din_xferp | hdr->din_xfer_len) & 511) != 0)
         std::memset(reinterpret_cast<void*>(hdr->din_xferp), 0, hdr->din_xfer_len);  // NOLINT
-    const sg_io_v4 before = *hdr;
-    hdr->driver_status = hdr->transport_status = hdr->device_status = 0;
-    hdr->info = 0;
+    hdr->driver_status = hdr->transport_status = hdr->device_status = hdr->info = 0;
     hdr->din_resid = hdr->dout_resid = 0;
     hdr->duration = 1;
     std::array<uint8_t, kReplyLen> reply{};
-    if (failure) {
-        switch (failure->kind) {
-            case Failure::Kind::BsgResult:
-                PutNative<int32_t>(reply.data() + kRepResult, failure->value);
-                break;
-            case Failure::Kind::StaleReply:
-                reply = host.last_reply;
-                break;
-            case Failure::Kind::HostStatus:
-                hdr->transport_status = static_cast<uint32_t>(failure->value);
-                hdr->info = SG_INFO_CHECK;
-                break;
-            case Failure::Kind::DriverStatus:
-                hdr->driver_status = static_cast<uint32_t>(failure->value);
-                hdr->info = SG_INFO_CHECK;
-                break;
-            default:  // a zeroed reply; the SCSI-only kinds have no meaning here
-                break;
-        }
-    } else if (hdr->request_len < kRequestLen) {
-        // As 6.12.118 does; older kernels read past a short request, and those up to 6.2 also
-        // refuse a reply buffer shorter than the reply.
-        PutNative<int32_t>(reply.data() + kRepResult, -EINVAL);
+    if (failure && failure->kind == Failure::Kind::BsgResult) {
+        PutNative<int32_t>(reply.data() + kRepResult, failure->value);
+    } else if (failure && failure->kind == Failure::Kind::StaleReply) {
+        reply = host.last_reply;
+    } else if (failure) {  // a zeroed reply
     } else if (msgcode == kMsgQuery) {
         Query(host, req.data(), hdr, reply.data());
-    } else if (msgcode == kMsgUic) {
-        // bsg-lib reports the low byte of ufs_bsg's return value, the UIC result code, as the
-        // device status.
-        if (const uint8_t code = Uic(host, req.data(), reply.data()); code != 0) {
-            hdr->device_status = code;
-            hdr->info |= SG_INFO_CHECK;
-        }
-    } else {
-        PutNative<int32_t>(reply.data() + kRepResult, -kEnotsupp);
+    } else if (const uint8_t code = Uic(host, req.data(), reply.data()); code != 0) {
+        // bsg-lib reports the UIC result code as the device status.
+        hdr->device_status = code;
+        hdr->info |= SG_INFO_CHECK;
     }
-    // ufs_bsg completes every job with its return value, as 6.12.117 and later do (older kernels
-    // complete only the jobs that succeed: Failure::Kind::BsgResult), and bsg-lib reports it. A
-    // negative one fails the ioctl with only reply.result copied out and the header left as it
-    // was; otherwise the reply goes out, from ufs_bsg's zeroed buffer sized for an RPMB reply when
-    // the job failed with a UIC result code.
-    const int32_t ret = failure ? 0 : Native<int32_t>(reply.data() + kRepResult);
-    const uint32_t reply_len = ret == 0 ? kReplyLen : ret > 0 ? kRpmbReplyLen : 4;
-    const uint32_t n = std::min(hdr->max_response_len, reply_len);
-    auto* response = reinterpret_cast<uint8_t*>(hdr->response);  // NOLINT(performance-no-int-to-ptr)
-    if (response != nullptr && n > 0) {
-        std::memset(response, 0, n);
-        std::memcpy(response, reply.data(), std::min<uint32_t>(n, kReplyLen));
-    }
+    hdr->response_len = std::min<uint32_t>(hdr->max_response_len, kReplyLen);
+    std::memcpy(reinterpret_cast<void*>(hdr->response), reply.data(), hdr->response_len);  // NOLINT
     host.last_reply = reply;
-    if (ret < 0) {
-        *hdr = before;
-        return ret;
-    }
-    hdr->response_len = n;
     return 0;
 }
 
-// A query request: ufs_bsg's length rules for descriptors, then the device's answer.
+// A query request as the device answers it.
 void FakeKernel::Query(Host& host, const uint8_t* req, sg_io_v4* hdr, uint8_t* reply) {
     const uint8_t opcode = req[kReqOpcode], idn = req[kReqIdn], index = req[kReqIndex],
                   selector = req[kReqSelector];
-    uint8_t* payload = nullptr;
-    uint32_t desc_len = 0;
-    if (opcode == 1 || opcode == 2) {
-        desc_len = std::min<uint32_t>(255, BigEndian16(req + kReqLength));
-        const bool out = hdr->dout_xfer_len != 0;
-        const uint32_t payload_len = out ? hdr->dout_xfer_len : hdr->din_xfer_len;
-        payload = reinterpret_cast<uint8_t*>(out ? hdr->dout_xferp : hdr->din_xferp);  // NOLINT
-        if (desc_len == 0 || desc_len > payload_len || payload == nullptr) {
-            PutNative<int32_t>(reply + kRepResult, -EINVAL);
-            return;
-        }
-    }
+    const uint32_t desc_len = std::min<uint32_t>(255, BigEndian16(req + kReqLength));
+    auto* payload = reinterpret_cast<uint8_t*>(opcode == 2 ? hdr->dout_xferp : hdr->din_xferp);  // NOLINT
     reply[kRepCode] = kQueryResponse;
     reply[kRepLun] = req[6];
     reply[kRepTag] = ++host.tag;
     reply[kRepFunction] = req[kReqFunction];
     std::memcpy(reply + kRepOpcode, req + kReqOpcode, 4);
-    const bool writes = opcode == 2 || opcode == 4 || (opcode >= 6 && opcode <= 8);
-    if (req[4] != kMsgQuery || req[kReqFunction] != (writes ? 0x81 : 0x01)) {
-        reply[kRepResponse] = 0xFF;  // not a standard read or write request of that opcode
-        return;
-    }
-    emu::UfsDevice& device = *host.device;
-    const uint32_t value = BigEndian32(req + kReqValue);
+    emu::PoweredDevice& device = *host.device;
     int32_t result = KT62_OK;
     uint8_t flag = 0;
     uint32_t attribute = 0;
     switch (opcode) {
-        case 0:
-            break;
         case 1: {
             std::array<uint8_t, 255> desc{};
             result = device.ReadDescriptor(idn, index, selector, desc.data(), 255);
@@ -436,61 +290,36 @@ void FakeKernel::Query(Host& host, const uint8_t* req, sg_io_v4* hdr, uint8_t* r
             break;
         case 3:
             result = device.ReadAttribute(idn, index, selector, &attribute);
-            if (result == KT62_OK) PutBigEndian32(reply + kRepValue, attribute);
             break;
         case 4:
-            result = device.WriteAttribute(idn, index, selector, value);
-            if (result == KT62_OK) PutBigEndian32(reply + kRepValue, value);
+            result = device.WriteAttribute(idn, index, selector, attribute = BigEndian32(req + kReqValue));
             break;
-        case 5:
-            result = device.ReadFlag(idn, &flag);
-            if (result == KT62_OK) reply[kRepValue + 3] = flag;
-            break;
-        case 6:
-        case 7:
-        case 8:
-            result = opcode == 6   ? device.SetFlag(idn)
+        default:  // read, set, clear, toggle: the reply carries the flag as it is then
+            result = opcode == 5   ? device.ReadFlag(idn, &flag)
+                     : opcode == 6 ? device.SetFlag(idn)
                      : opcode == 7 ? device.ClearFlag(idn)
                                    : device.ToggleFlag(idn);
-            if (result == KT62_OK && device.ReadFlag(idn, &flag) == KT62_OK) reply[kRepValue + 3] = flag;
-            break;
-        default:
-            result = KT62_QUERY_INVALID_OPCODE;
+            if (result == KT62_OK && opcode != 5) (void)device.ReadFlag(idn, &flag);
+            reply[kRepValue + 3] = flag;
     }
+    if (result == KT62_OK && (opcode == 3 || opcode == 4)) PutBigEndian32(reply + kRepValue, attribute);
     reply[kRepResponse] = ResponseCode(result);
 }
 
-// A UIC command: the controller ORs the result code into argument 2 and puts the attribute's
-// value in argument 3; ufs_bsg copies the four words back and returns the result code.
+// The controller ORs the result code into argument 2 and puts the value in argument 3.
 uint8_t FakeKernel::Uic(Host& host, const uint8_t* req, uint8_t* reply) {
     const uint32_t command = Native<uint32_t>(req + kReqUic), arg1 = Native<uint32_t>(req + kReqUic + 4);
-    uint32_t arg2 = Native<uint32_t>(req + kReqUic + 8);
-    uint32_t arg3 = 0;
-    // 6.12's ufs_bsg refuses a command whose result byte is already set, before it reaches the
-    // controller.
-    if ((arg2 & 0xFF) != 0) {
-        PutNative<int32_t>(reply + kRepResult, -EINVAL);
-        return 0;
-    }
-    uint8_t code = kUicDmeFailure;
-    if (command == 1 || command == 3) {
-        const uint32_t selector = arg1 & 0xFFFF;
-        uint32_t value = 0;
-        const int32_t r = selector > 0xFF ? KT62_DME_FAILURE(5)
-                                          : host.device->GetDme(arg1 >> 16, static_cast<uint8_t>(selector),
-                                                                static_cast<uint8_t>(command), &value);
-        if (r == KT62_OK) {
-            code = 0;
-            arg3 = value;
-        } else if ((static_cast<uint32_t>(r) & 0xFFFF0000u) == 0xFFFD0000u) {
-            code = static_cast<uint8_t>(r & 0xFF);
-        }
-    }
-    arg2 |= code;
+    uint32_t value = 0;
+    const uint32_t selector = arg1 & 0xFFFF;
+    const int32_t r = selector > 0xFF ? KT62_DME_FAILURE(5)
+                                      : host.device->GetDme(arg1 >> 16, static_cast<uint8_t>(selector),
+                                                            static_cast<uint8_t>(command), &value);
+    const bool rejected = (static_cast<uint32_t>(r) & 0xFFFF0000u) == 0xFFFD0000u;
+    const uint8_t code = r == KT62_OK ? 0 : rejected ? static_cast<uint8_t>(r & 0xFF) : kUicDmeFailure;
     PutNative<uint32_t>(reply + kRepUic, command);
     PutNative<uint32_t>(reply + kRepUic + 4, arg1);
-    PutNative<uint32_t>(reply + kRepUic + 8, arg2);
-    PutNative<uint32_t>(reply + kRepUic + 12, arg3);
+    PutNative<uint32_t>(reply + kRepUic + 8, Native<uint32_t>(req + kReqUic + 8) | code);
+    PutNative<uint32_t>(reply + kRepUic + 12, code == 0 ? value : 0);
     PutNative<int32_t>(reply + kRepResult, code);
     return code;
 }
@@ -507,11 +336,12 @@ void CheckCondition(sg_io_hdr_t* h, uint8_t key, uint8_t asc, uint8_t ascq, bool
     h->driver_status = kDriverSense;
     h->info |= SG_INFO_CHECK;
     h->resid = static_cast<int>(h->dxfer_len);
-    const size_t n = h->sbp ? std::min<size_t>(descriptor ? 8 : 18, h->mx_sb_len) : 0;
-    if (n > 0) std::memcpy(h->sbp, sense.data(), n);
+    const size_t n = std::min<size_t>(descriptor ? 8 : 18, h->mx_sb_len);
+    std::memcpy(h->sbp, sense.data(), n);
     h->sb_len_wr = static_cast<unsigned char>(n);
 }
 
+// A device failure as the sense the unit reports.
 void Failed(sg_io_hdr_t* h, int32_t r) {
     if ((static_cast<uint32_t>(r) & 0xFFFF0000u) == 0xFFFE0000u)
         CheckCondition(h, static_cast<uint8_t>(r & 0xFF), static_cast<uint8_t>(r >> 8 & 0xFF), 0, false);
@@ -519,140 +349,75 @@ void Failed(sg_io_hdr_t* h, int32_t r) {
         CheckCondition(h, 0x04, 0x44, 0, false);  // HARDWARE ERROR, internal target failure
 }
 
-void HostError(sg_io_hdr_t* h, uint8_t host_status) {
-    h->host_status = host_status;
-    h->info |= SG_INFO_CHECK;
-    h->resid = static_cast<int>(h->dxfer_len);
-}
-
 }  // namespace
 
-int FakeKernel::SgIo(Host& host, Node node, void* arg, std::vector<uint8_t>& reserve) {
+int FakeKernel::SgIo(Host& host, Node node, void* arg) {
     auto* h = static_cast<sg_io_hdr_t*>(arg);
-    if (h->interface_id != 'S') return -ENOSYS;
-    if (h->cmd_len < 6 || h->cmd_len > 16 || h->cmdp == nullptr || h->iovec_count != 0) return -EINVAL;
+    if (h->interface_id != 'S' || h->cmd_len < 6 || h->cmd_len > 16) return -EINVAL;
     std::array<uint8_t, 16> cdb{};
     std::memcpy(cdb.data(), h->cmdp, h->cmd_len);
     const uint8_t op = cdb[0];
-    Request r = host.Begin(node, Request::Type::Scsi);
-    r.op = op;
-    if (op == 0x28 || op == 0x2A) {
-        r.lba = BigEndian32(&cdb[2]);
-        r.blocks = BigEndian16(&cdb[7]);
-    }
-    Record(r);
+    const uint32_t lba = BigEndian32(&cdb[2]);
+    Record(host, node,
+           op == 0x28 || op == 0x2A
+               ? std::string(op == 0x28 ? "READ(10)" : "WRITE(10)") + " lba=" + std::to_string(lba) +
+                     " blocks=" + std::to_string(BigEndian16(&cdb[7]))
+           : op == 0x12 ? "INQUIRY"
+                        : "READ CAPACITY(10)");
     const std::optional<Failure> failure = Injected(node, true, op);
     if (failure && failure->kind == Failure::Kind::Errno) return -failure->value;
     // The block layer maps at most max_hw_sectors_kb of user memory for one command.
-    const uint64_t limit = uint64_t{host.spec.max_hw_sectors_kb ? host.spec.max_hw_sectors_kb : 512} * 1024;
-    if (h->dxfer_len > limit) return -EINVAL;
-    // sg moves the data through buffers of its own and hands a data-in buffer back whole,
-    // whatever the device sent: a command of up to 32 KiB through the open file's reserve
-    // buffer, which still holds the last such command's bytes, a larger one through zeroed pages.
-    auto* buffer = static_cast<uint8_t*>(h->dxferp);
-    const bool reserved = node == Node::Sg && h->dxfer_len <= kSgReserveBytes && buffer != nullptr;
-    if (reserved) reserve.resize(kSgReserveBytes);
-    if (node == Node::Sg && buffer != nullptr && h->dxfer_direction == SG_DXFER_FROM_DEV) {
-        if (reserved)
-            std::copy_n(reserve.begin(), h->dxfer_len, buffer);
-        else
-            std::fill_n(buffer, h->dxfer_len, 0);
-    }
-    const OnExit keep{[&] {
-        if (reserved && h->dxfer_direction != SG_DXFER_NONE)
-            std::copy_n(buffer, h->dxfer_len, reserve.begin());
-    }};
-
-    h->status = h->masked_status = h->msg_status = 0;
-    h->sb_len_wr = 0;
-    h->host_status = h->driver_status = 0;
-    h->resid = 0;
-    h->info = 0;
+    if (h->dxfer_len > uint64_t{host.spec.max_hw_sectors_kb} * 1024) return -EINVAL;
+    h->status = h->masked_status = h->msg_status = h->sb_len_wr = 0;
+    h->host_status = h->driver_status = h->resid = h->info = 0;
     h->duration = 1;
     uint32_t short_by = 0;
-    if (failure) {
-        switch (failure->kind) {
-            case Failure::Kind::CheckCondition:
-                CheckCondition(h, failure->sense_key, failure->asc, failure->ascq, failure->descriptor_sense);
-                return 0;
-            case Failure::Kind::HostStatus:
-                HostError(h, static_cast<uint8_t>(failure->value));
-                return 0;
-            case Failure::Kind::DriverStatus:
-                h->driver_status = static_cast<uint16_t>(failure->value);
-                h->info |= SG_INFO_CHECK;
-                h->resid = static_cast<int>(h->dxfer_len);
-                return 0;
-            case Failure::Kind::Residual:
-                short_by = std::min<uint32_t>(static_cast<uint32_t>(failure->value), h->dxfer_len);
-                break;
-            default:  // the BSG kinds have no meaning here
-                break;
-        }
+    if (failure && failure->kind == Failure::Kind::CheckCondition)
+        return CheckCondition(h, failure->sense_key, failure->asc, failure->ascq, failure->descriptor_sense),
+               0;
+    if (failure && failure->kind == Failure::Kind::HostStatus) {
+        h->host_status = static_cast<uint16_t>(failure->value);
+        h->info |= SG_INFO_CHECK;
+        h->resid = static_cast<int>(h->dxfer_len);
+        return 0;
     }
+    if (failure && failure->kind == Failure::Kind::Residual)
+        short_by = std::min<uint32_t>(static_cast<uint32_t>(failure->value), h->dxfer_len);
     auto* data = static_cast<uint8_t*>(h->dxferp);
-    const bool from_dev = h->dxfer_direction == SG_DXFER_FROM_DEV && data != nullptr;
-    emu::UfsDevice& device = *host.device;
-    switch (op) {
-        case 0x12: {  // INQUIRY: standard data only
-            if ((cdb[1] & 0x01) || cdb[2] != 0) return CheckCondition(h, 0x05, 0x24, 0, false), 0;
-            if (h->dxfer_len > 0 && !from_dev) return HostError(h, kDidError), 0;
-            std::array<uint8_t, 192> buf{};
-            if (const int32_t res = device.ScsiInquiry(buf.data()); res != KT62_OK) return Failed(h, res), 0;
-            const uint32_t n =
-                std::min<uint32_t>({uint32_t{buf[4]} + 5, BigEndian16(&cdb[3]), h->dxfer_len - short_by});
-            if (n > 0) std::memcpy(data, buf.data(), n);
-            h->resid = static_cast<int>(h->dxfer_len - n);
-            return 0;
-        }
-        case 0x25: {  // READ CAPACITY(10): last LBA and block length
-            if (h->dxfer_len > 0 && !from_dev) return HostError(h, kDidError), 0;
-            uint32_t sectors = 0, size = 0;
-            if (const int32_t res = device.ScsiReadCapacity(&sectors, &size); res != KT62_OK)
-                return Failed(h, res), 0;
-            std::array<uint8_t, 8> buf{};
-            PutBigEndian32(buf.data(), sectors - 1);
-            PutBigEndian32(buf.data() + 4, size);
-            const uint32_t n = std::min<uint32_t>(8, h->dxfer_len - short_by);
-            if (n > 0) std::memcpy(data, buf.data(), n);
-            h->resid = static_cast<int>(h->dxfer_len - n);
-            return 0;
-        }
-        case 0x28:
-        case 0x2A: {
-            uint32_t sectors = 0, size = 0;
-            if (const int32_t res = device.ScsiReadCapacity(&sectors, &size); res != KT62_OK)
-                return Failed(h, res), 0;
-            const bool read = op == 0x28;
-            const int direction = read ? SG_DXFER_FROM_DEV : SG_DXFER_TO_DEV;
-            // The data buffer must be what the CDB moves, in the right direction.
-            if (h->dxfer_direction != direction || uint64_t{r.blocks} * size != h->dxfer_len ||
-                (r.blocks > 0 && data == nullptr))
-                return HostError(h, kDidError), 0;
-            const uint32_t blocks = (h->dxfer_len - short_by) / size;
-            const int32_t res = read ? device.ScsiRead10(r.lba, size, data, blocks, 0)
-                                     : device.ScsiWrite10(r.lba, size, data, blocks, 0);
-            if (res != KT62_OK) return Failed(h, res), 0;
-            h->resid = static_cast<int>(short_by);
-            return 0;
-        }
-        default:
-            CheckCondition(h, 0x05, 0x20, 0, false);  // ILLEGAL REQUEST, invalid command operation code
-            return 0;
+    emu::PoweredDevice& device = *host.device;
+    std::array<uint8_t, 192> buf{};
+    // Data in: `n` bytes of buf, no more than the command allows.
+    const auto data_in = [&](uint32_t n) {
+        n = std::min(n, h->dxfer_len - short_by);
+        std::memcpy(data, buf.data(), n);
+        h->resid = static_cast<int>(h->dxfer_len - n);
+        return 0;
+    };
+    if (op == 0x12) {  // INQUIRY: standard data
+        if (const int32_t res = device.ScsiInquiry(buf.data()); res != KT62_OK) return Failed(h, res), 0;
+        return data_in(std::min<uint32_t>(buf[4] + 5, BigEndian16(&cdb[3])));
     }
+    uint32_t sectors = 0, size = 0;
+    if (const int32_t res = device.ScsiReadCapacity(&sectors, &size); res != KT62_OK)
+        return Failed(h, res), 0;
+    if (op == 0x25) {  // READ CAPACITY(10): last LBA and block length
+        PutBigEndian32(buf.data(), sectors - 1);
+        PutBigEndian32(buf.data() + 4, size);
+        return data_in(8);
+    }
+    const uint32_t blocks = (h->dxfer_len - short_by) / size;
+    const int32_t res = op == 0x28 ? device.ScsiRead10(lba, size, data, blocks, 0)
+                                   : device.ScsiWrite10(lba, size, data, blocks, 0);
+    if (res != KT62_OK) return Failed(h, res), 0;
+    h->resid = static_cast<int>(short_by);
+    return 0;
 }
 
-// SG_SCSI_RESET: the host reset ends in a hardware reset of the device, as ufshcd's does.
-int FakeKernel::Reset(Host& host, Node node, void* arg) {
-    const int kind = *static_cast<const int*>(arg) & ~kResetNoEscalate;
-    Request r = host.Begin(node, Request::Type::Reset);
-    r.op = static_cast<uint8_t>(kind);
-    Record(r);
-    const std::optional<Failure> failure = Injected(node, false);
-    if (failure) return -failure->value;
-    if (kind < SG_SCSI_RESET_NOTHING || kind > kResetTarget) return -EINVAL;
-    if (kind == SG_SCSI_RESET_HOST && host.device->Reset(1) != KT62_OK) return -EIO;
-    return 0;
+// SG_SCSI_RESET of the host ends in a hardware reset of the device, as ufshcd's does.
+int FakeKernel::Reset(Host& host, Node node) {
+    Record(host, node, "reset host");
+    if (const std::optional<Failure> failure = Injected(node, false)) return -failure->value;
+    return host.device->Reset(1) == KT62_OK ? 0 : -EIO;
 }
 
 }  // namespace kt62::fake

@@ -1,17 +1,9 @@
-// Preloaded into a program (LD_PRELOAD), answers the device nodes under
-// $KT62_LINUX_ROOT/dev/ from a FakeKernel and hands every other open, ioctl
-// and close to libc. KT62_FAKE_KERNEL names its JSON configuration:
-//
-//   {"hosts": [{"number": 0, "sg": "sg0", "block": "sda", "max_hw_sectors_kb": 512,
-//               "ufs": {...emulator ufs keys...}, "held": false, "open_error": "EACCES"}],
-//    "log": "requests",  // one line per request that reached the kernel, beside the file
-//    "failures": [{"node": "bsg", "after": 0, "times": 1, <one of>}]}
-//
-// where <one of> is "errno": "EPERM" | "result": -110 |
-// "reply": "zero" | "reply": "stale" | "sense": [key, asc, ascq] (+ "format": "descriptor") |
-// "host_status": 7 | "driver_status": 6 | "residual": 4096, and on "sg" or "block" optionally "op": 40 to
-// fail only commands with that operation code (READ(10) here). The devices keep their state in
-// kernel-state beside the file. Without both variables the shim passes everything through.
+// Preloaded into a program (LD_PRELOAD), answers the device nodes under $KT62_LINUX_ROOT/dev/ from a
+// FakeKernel and hands every other open, ioctl and close to libc. KT62_FAKE_KERNEL names its JSON
+// configuration: "hosts" (HostSpec's fields, "ufs" as an object, "open_error" as an errno name), "log"
+// (a file beside it) and "failures" ({"node": "bsg"|"sg"|"block", "after", "times", "op", and one of
+// "errno", "result", "reply": "zero"|"stale", "sense": [key, asc, ascq] with "format": "descriptor",
+// "host_status", "residual"}). The devices keep their state in kernel-state beside the file.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -46,45 +38,39 @@ Fn Next(const char* name) {
     return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
 }
 
-int ErrnoOf(const nlohmann::json& v) {
-    if (v == "EPERM" || v == "EACCES" || v == "EIO")
-        return v == "EPERM" ? EPERM : v == "EACCES" ? EACCES : EIO;
-    throw std::invalid_argument("unknown errno " + v.dump());
+// The value that `j` names among `names`.
+template <typename T>
+T Named(const nlohmann::json& j, std::initializer_list<std::pair<const char*, T>> names, const char* what) {
+    for (const auto& [name, value] : names)
+        if (j == name) return value;
+    throw std::invalid_argument(std::string("unknown ") + what + " " + j.dump());
 }
 
-Node NodeOf(const nlohmann::json& v) {
-    if (v == "bsg") return Node::Bsg;
-    if (v == "sg") return Node::Sg;
-    if (v == "block") return Node::Block;
-    throw std::invalid_argument("unknown node " + v.dump());
+int ErrnoOf(const nlohmann::json& v) {
+    return Named<int>(v, {{"EPERM", EPERM}, {"EACCES", EACCES}, {"EIO", EIO}}, "errno");
 }
 
 void AddFailure(FakeKernel& kernel, const nlohmann::json& f) {
-    const Node node = NodeOf(f.at("node"));
-    Failure failure;
     using Kind = Failure::Kind;
-    if (f.contains("errno")) {
-        failure = {Kind::Errno, ErrnoOf(f["errno"])};
-    } else if (f.contains("result")) {
-        failure = {Kind::BsgResult, f["result"].get<int>()};
-    } else if (f.value("reply", "") == "zero") {
-        failure = {Kind::ZeroReply};
-    } else if (f.value("reply", "") == "stale") {
-        failure = {Kind::StaleReply};
-    } else if (f.contains("sense")) {
+    const Node node =
+        Named<Node>(f.at("node"), {{"bsg", Node::Bsg}, {"sg", Node::Sg}, {"block", Node::Block}}, "node");
+    Failure failure;
+    for (const auto& [key, kind] : {std::pair{"result", Kind::BsgResult},
+                                    {"host_status", Kind::HostStatus},
+                                    {"residual", Kind::Residual}})
+        if (f.contains(key)) failure = {kind, f[key].get<int>()};
+    if (f.contains("errno")) failure = {Kind::Errno, ErrnoOf(f["errno"])};
+    if (f.contains("reply"))
+        failure = {
+            Named<Kind>(f["reply"], {{"zero", Kind::ZeroReply}, {"stale", Kind::StaleReply}}, "reply")};
+    if (f.contains("sense")) {
         const auto& s = f["sense"];
         failure = {Kind::CheckCondition,   0,
                    s.at(0).get<uint8_t>(), s.at(1).get<uint8_t>(),
                    s.at(2).get<uint8_t>(), f.value("format", "fixed") == "descriptor"};
-    } else if (f.contains("host_status")) {
-        failure = {Kind::HostStatus, f["host_status"].get<int>()};
-    } else if (f.contains("driver_status")) {
-        failure = {Kind::DriverStatus, f["driver_status"].get<int>()};
-    } else if (f.contains("residual")) {
-        failure = {Kind::Residual, f["residual"].get<int>()};
-    } else {
-        throw std::invalid_argument("a failure without a kind: " + f.dump());
     }
+    if (failure.kind == Kind::Errno && failure.value == 0)
+        throw std::invalid_argument("a failure without a kind: " + f.dump());
     failure.only_op = f.value("op", -1);
     kernel.FailIoctls(node, failure, f.value("times", 1), f.value("after", 0));
 }

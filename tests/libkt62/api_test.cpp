@@ -1,14 +1,14 @@
-// The C functions as a program sees them: handles, which fault rule answers a
-// call, and when the profile is read again. (The fault matrix forces every call of every command
-// to each class of result and the rules' outputs; the e2e cases pin the trace lines.)
+// The C functions as a program sees them: handles, which fault rule answers a call, and when the
+// profile is read again.
 #include <sys/stat.h>
 
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <tuple>
 #include <vector>
 
-#include "emulator_fixture.h"
+#include "device_fixture.h"
 
 namespace kt62test {
 namespace {
@@ -28,8 +28,7 @@ TEST_F(Api, HandlesAreSmallIdsNeverReusedAndAProgrammerIsOpenOnce) {
     for (int32_t position : {-1, 2, INT32_MAX, INT32_MIN}) EXPECT_EQ(kt62Open(position), KT62_INVALID_HANDLE);
 }
 
-// The built-in programmer's folder is made with the folders above it (a profile's state_dir never
-// is), private whatever the umask: a folder its group may write to would be refused.
+// The built-in programmer's folders are made private whatever the umask.
 TEST_F(Api, TheDefaultStateFolderIsMadePrivateWithTheFoldersAboveIt) {
     setenv("KT62_BACKEND", "emulator", 1);
     const mode_t umask_before = umask(002);
@@ -82,12 +81,12 @@ TEST_F(Api, ClosedAndBogusHandlesAreRecognisedByEveryFunction) {
     }
     UseFaults(R"([{"call":"kt62GetVersion","times":1,"result":9}])");
     KT62_HANDLE h = OpenAfterSearch(0);
-    EXPECT_EQ(kt62GetVersion(h, nullptr) << 8 | kt62ScsiRead10(h, 0, 4096, nullptr, 1), 0x0303);
+    EXPECT_EQ(kt62GetVersion(h, nullptr), KT62_E_BAD_ARGUMENT);
+    EXPECT_EQ(kt62ScsiRead10(h, 0, 4096, nullptr, 1), KT62_E_BAD_ARGUMENT);
     EXPECT_EQ(kt62GetVersion(h, b4), 9) << "a null buffer is refused without using the rule";
 }
 
-// The results of four calls of kt62UfsSetFlag(h, 1); 0 where the device answered. The last
-// column: the same after a reopen (the counters live as long as the load).
+// Four calls of kt62UfsSetFlag(h, 1), then one after a reopen: the counters live as long as the load.
 TEST_F(Api, AfterTimesMatchAndOrderPickTheRule) {
     const std::pair<const char*, std::vector<int32_t>> cases[] = {
         {R"([{"call":"kt62UfsSetFlag","times":2,"result":1}])", {1, 1, 0, 0, 0}},
@@ -119,9 +118,15 @@ TEST_F(Api, EveryMatchedArgumentMustBeEqualAndSectorRangesOverlap) {
                   {"call":"kt62ScsiRead10","match":{"lba_to":0},"result":-4},
                   {"call":"kt62ScsiWrite10","match":{"lba_from":100},"result":-4}])");
     KT62_HANDLE h = OpenAfterSearch(0);
-    uint32_t v[4] = {};
-    for (uint8_t i = 0; i < 4; ++i) kt62UfsReadAttribute(h, i == 3 ? 10 : 11, i == 1 ? 7 : 0, i == 2, &v[i]);
-    EXPECT_EQ((v[0] == 77) << 3 | (v[1] == 77) << 2 | (v[2] == 77) << 1 | (v[3] == 77), 0b1100);
+    const struct {
+        uint8_t idn, index, selector;
+        bool matches;
+    } attributes[] = {{11, 0, 0, true}, {11, 7, 0, true}, {11, 0, 1, false}, {10, 0, 0, false}};
+    for (const auto& a : attributes) {
+        uint32_t v = 0;
+        kt62UfsReadAttribute(h, a.idn, a.index, a.selector, &v);
+        EXPECT_EQ(v == 77, a.matches) << int(a.idn) << "/" << int(a.index) << "/" << int(a.selector);
+    }
     std::vector<uint8_t> buf(4096 * 16);
     const int32_t ns = KT62_E_BAD_ARGUMENT;  // without a rule the device refuses a sector size of 1
     const struct {
@@ -136,13 +141,19 @@ TEST_F(Api, EveryMatchedArgumentMustBeEqualAndSectorRangesOverlap) {
     }
 }
 
+// The calls without a handle take rules too (a count, a delay, a result), and so does a close.
 TEST_F(Api, SearchOpenAndCloseRules) {
     UseProfile(
         R"({"programmers":[{"faults":[{"call":"kt62Close","times":1,"result":4},{"call":"kt62Close","result":0}]},{}],
-                   "faults":[{"call":"kt62Search","after":1,"times":1,"value":-1},
-                             {"call":"kt62Open","match":{"position":1},"times":1,"result":5}]})");
-    EXPECT_EQ(kt62Search() << 8 | (kt62Search() & 0xFF), 0x2FF);
+                   "faults":[{"call":"kt62Search","after":1,"times":1,"value":-1,"delay_ms":200},
+                             {"call":"kt62Open","match":{"position":1},"times":1,"result":5},
+                             {"call":"kt62SetPacketSize","result":7}]})");
     EXPECT_EQ(kt62Search(), 2);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(kt62Search(), -1);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+    EXPECT_EQ(kt62Search(), 2);
+    EXPECT_EQ(kt62SetPacketSize(4096), 7);
     EXPECT_EQ(kt62Open(1), KT62_INVALID_HANDLE);
     EXPECT_NE(OpenAfterSearch(1), KT62_INVALID_HANDLE) << "the rule was spent";
     KT62_HANDLE h = OpenAfterSearch(0);
@@ -153,8 +164,7 @@ TEST_F(Api, SearchOpenAndCloseRules) {
     EXPECT_EQ(kt62GetVersion(h, v), KT62_E_NOT_OPEN) << "a rule answering 0 lets the close happen";
 }
 
-// Only a search reads a changed profile; an open handle outlives the reload; a bad file leaves no
-// programmer and is reported once, naming the file (the parser's table names every key).
+// Only a search reads a changed profile; a handle outlives the reload; a bad file is reported once.
 TEST_F(Api, ChangedFileIsReadAgainAtTheNextSearch) {
     UseProfile(R"({"programmers":[{"firmware_version":[1,2,3]}]})");
     KT62_HANDLE old = OpenAfterSearch(0);
@@ -176,18 +186,7 @@ TEST_F(Api, ChangedFileIsReadAgainAtTheNextSearch) {
     EXPECT_NE(Stderr([] { EXPECT_EQ(kt62Search(), 0); }).find("not a regular file"), std::string::npos);
 }
 
-// The calls without a handle take rules too: a count, a delay, a result.
-TEST_F(Api, CallsWithoutAHandleTakeRules) {
-    UseProfile(R"({"faults":[{"call":"kt62Search","value":3,"delay_ms":200},
-                             {"call":"kt62SetPacketSize","result":7}], "programmers":[{}]})");
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(kt62Search(), 3);
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
-    EXPECT_EQ(kt62SetPacketSize(4096), 7);
-}
-
-// A rule's bytes may be empty, and a read of 0 bytes may come without a buffer: nothing is copied
-// (the sanitizer builds once caught a copy from a null source here).
+// A rule's bytes may be empty, and a read of 0 bytes may come without a buffer: nothing is copied.
 TEST_F(Api, EmptyBytesAndReadsOfNothingCopyNothing) {
     UseFaults(R"([{"call":"kt62UfsReadDescriptor","match":{"idn":2},"bytes":""},
                   {"call":"kt62UfsReadDescriptor","match":{"idn":1},"bytes":"90 01"},
@@ -204,9 +203,39 @@ TEST_F(Api, EmptyBytesAndReadsOfNothingCopyNothing) {
     EXPECT_EQ(std::vector<uint8_t>(version, version + 4), std::vector<uint8_t>(4, 0)) << "zero-padded";
 }
 
-// A handle closed while another thread still calls through it: each call either
-// runs or says the handle is closed, never touches freed state (the sanitizer
-// builds run this too).
+// A rule's delay holds the handle: two such calls on one handle from two threads take both delays.
+TEST_F(Api, CallsOnOneHandleAreSerialised) {
+    UseFaults(R"([{"call":"kt62GetVersion","delay_ms":100}])");
+    KT62_HANDLE h = OpenAfterSearch(0);
+    const auto start = std::chrono::steady_clock::now();
+    std::thread other([h] {
+        uint8_t v[4];
+        EXPECT_EQ(kt62GetVersion(h, v), KT62_OK);
+    });
+    uint8_t v[4];
+    EXPECT_EQ(kt62GetVersion(h, v), KT62_OK);
+    other.join();
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+}
+
+TEST(ResultNames, EachFamilyIsNamed) {
+    const std::tuple<int32_t, const char*, const char*> cases[] = {
+        {KT62_E_BUSY, "KT62_E_BUSY", "programmer busy"},
+        {KT62_QUERY_GENERAL_FAILURE, "KT62_QUERY_GENERAL_FAILURE", "query: general failure"},
+        {KT62_QUERY_NOT_READABLE, "KT62_QUERY_NOT_READABLE", "query: parameter not readable"},
+        {KT62_SCSI_FAILURE(0x05, 0x21), "KT62_SCSI_FAILURE",
+         "SCSI command failed (sense key in the low byte)"},
+        {KT62_DME_FAILURE(1), "KT62_DME_FAILURE", "DME get failed (UIC result code in the low byte)"},
+        {-11, "KT62_DEVICE_FAILURE", "device failure"},
+        {9999, "KT62_E_UNKNOWN", "unknown library error"},
+    };
+    for (const auto& [result, name, text] : cases) {
+        EXPECT_STREQ(kt62ResultName(result), name);
+        EXPECT_STREQ(kt62ResultText(result), text);
+    }
+}
+
+// A handle closed while another thread calls through it: each call runs or finds it closed.
 TEST_F(Api, CloseRacingWithCallsNeverCrashes) {
     UseProfile(R"({"programmers":[{}]})");
     for (int round = 0; round < 20; ++round) {

@@ -1,33 +1,76 @@
-// Black-box tests of the UFS device: a programmer of a temporary profile, opened through the C
-// functions, with helpers for what a host does. The same tests run over either backend: the test
-// program links device_backend_emulator.cpp (the emulated programmer) or device_backend_linux.cpp
-// (the Linux host backend over a fake kernel whose devices the profile's "ufs" keys describe).
+// Black-box tests through the C functions: EmulatorTest's profile is named by KT62_EMULATOR;
+// DeviceTest's UFS device runs over the backend the test program links (device_backend_*.cpp).
 #pragma once
 
-#include <memory>
+#include <gtest/gtest.h>
+#include <kt62/apiKT6200.h>
 
-#include "emulator_fixture.h"
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "encoding/big_endian.h"
+#include "tests/support/temp_dir.h"
 
 namespace kt62test {
 
+class EmulatorTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // The built-in programmer keeps its state under XDG_DATA_HOME: never the real home.
+        setenv("XDG_DATA_HOME", (dir_.Path() + "/xdg").c_str(), 1);
+        unsetenv("KT62_EMULATOR");
+        unsetenv("KT62_TRACE");
+    }
+    void TearDown() override {
+        for (KT62_HANDLE h : opened_) kt62Close(h);
+        unsetenv("KT62_EMULATOR");
+        unsetenv("KT62_TRACE");
+    }
+
+    // Writes the profile and points the library at it; returns its path.
+    std::string UseProfile(const std::string& json, const std::string& name = "profile.json") {
+        const std::string path = dir_.Write(name, json);
+        setenv("KT62_EMULATOR", path.c_str(), 1);
+        return path;
+    }
+    // A profile of one programmer with these fault rules.
+    std::string UseFaults(const std::string& rules) {
+        return UseProfile(R"({"programmers":[{"faults":)" + rules + "}]}");
+    }
+    // Searches, opens position `position` and closes it at the end of the test.
+    KT62_HANDLE OpenAfterSearch(int32_t position = 0) {
+        kt62Search();
+        KT62_HANDLE h = kt62Open(position);
+        if (h != KT62_INVALID_HANDLE) opened_.push_back(h);
+        return h;
+    }
+    static std::string Stderr(const std::function<void()>& f) {
+        testing::internal::CaptureStderr();
+        f();
+        return testing::internal::GetCapturedStderr();
+    }
+    static int64_t Id(KT62_HANDLE h) { return static_cast<int64_t>(reinterpret_cast<intptr_t>(h)); }
+
+    kt::test::TempDir dir_;
+    std::vector<KT62_HANDLE> opened_;
+};
+
 inline constexpr uint32_t kBlock = 4096;
 
-class DeviceBackend {
-public:
-    virtual ~DeviceBackend() = default;
-    // Makes the programmers of this profile the ones kt62Search finds; returns the profile's path.
-    virtual std::string Use(const std::string& profile_json, const std::string& name) = 0;
-};
-std::unique_ptr<DeviceBackend> MakeDeviceBackend(kt::test::TempDir& dir);
+// Makes the programmers of this profile the ones kt62Search finds; returns the profile's path.
+std::string UseDeviceProfile(kt::test::TempDir& dir, const std::string& json, const std::string& name);
+void EndDeviceProfiles();  // at the end of a test
 
 class DeviceTest : public EmulatorTest {
 protected:
     void TearDown() override {
         EmulatorTest::TearDown();
-        backend_.reset();
+        EndDeviceProfiles();
     }
     std::string UseProfile(const std::string& json, const std::string& name = "profile.json") {
-        return backend_->Use(json, name);
+        return UseDeviceProfile(dir_, json, name);
     }
     // A profile of one programmer with these ufs keys, opened.
     KT62_HANDLE OpenDevice(const std::string& ufs_json = "{}") {
@@ -52,12 +95,7 @@ protected:
         EXPECT_EQ(kt62UfsReadAttribute(h_, idn, index, selector, &v), KT62_OK) << int(idn);
         return v;
     }
-    uint64_t UnitBlocks(uint8_t lun) {
-        const std::vector<uint8_t> u = Descriptor(2, lun);
-        uint64_t n = 0;
-        for (int i = 0; i < 8; ++i) n = n << 8 | u[0x0B + i];
-        return n;
-    }
+    uint64_t UnitBlocks(uint8_t lun) { return kt::BigEndian64(Descriptor(2, lun).data() + 0x0B); }
     int32_t WriteConfig(const std::vector<uint8_t>& c) {
         return kt62UfsWriteDescriptor(h_, 1, 0, 0, c.data(), static_cast<uint32_t>(c.size()));
     }
@@ -72,7 +110,7 @@ protected:
                         uint32_t alloc_units, uint8_t block_exponent = 12, uint8_t write_protect = 0) {
         uint8_t* p = c.data() + 0x10 + 16 * lun;
         p[0] = enable, p[1] = boot, p[2] = write_protect, p[3] = memory_type, p[9] = block_exponent;
-        for (int i = 0; i < 4; ++i) p[4 + i] = static_cast<uint8_t>(alloc_units >> (24 - 8 * i));
+        kt::PutBigEndian32(p + 4, alloc_units);
     }
     // The 144 bytes "CFG 1 LUN" writes: unit 0 over `alloc_units`, units 1-7 all zero.
     static std::vector<uint8_t> SingleUnitConfig(uint32_t alloc_units, uint8_t enable = 1) {
@@ -88,7 +126,6 @@ protected:
     }
 
     KT62_HANDLE h_ = KT62_INVALID_HANDLE;
-    std::unique_ptr<DeviceBackend> backend_ = MakeDeviceBackend(dir_);
 };
 
 }  // namespace kt62test

@@ -1,36 +1,51 @@
-// Provisioning: configuration writes take effect at a reset, and what a reset keeps and what it
-// returns to its power-on value.
+// Provisioning (configuration writes take effect at a reset) and SCSI on unit 0: ranges, protection
+// and packet size.
+#include <tuple>
+
 #include "device_fixture.h"
 
 namespace kt62test {
 namespace {
 
 using Provisioning = DeviceTest;
+using Scsi = DeviceTest;
 
+// The layout after the reset is features_single_lun_chain's (end to end); here, what comes before.
 TEST_F(Provisioning, ConfigurationTakesEffectAtResetAndReadsBackAsWritten) {
     // 8 GiB in 2048 allocation units of 4 MiB, two units.
     ASSERT_NE(OpenDevice(R"({"raw_capacity_bytes":8589934592,"logical_units":[
                             {"boot_lun_id":1,"alloc_units":512},{"alloc_units":1024}]})"),
               KT62_INVALID_HANDLE);
-    EXPECT_EQ(Descriptor(0)[0x06], 2);
     const std::vector<uint8_t> config = SingleUnitConfig(2048);
     ASSERT_EQ(WriteConfig(config), KT62_OK);
     EXPECT_EQ(Descriptor(1), config) << "reads back as written before the reset";
     EXPECT_EQ(UnitBlocks(1), 1024u * 1024) << "the layout waits for the reset";
     ASSERT_EQ(kt62UfsReset(h_, 1), KT62_OK);
-    EXPECT_EQ(Descriptor(1), config);
-    EXPECT_EQ(Descriptor(0)[0x06], 1) << "bNumberLU";
-    EXPECT_EQ(Descriptor(2, 1)[3], 0) << "unit 1 disabled";
-    uint32_t sectors = 0, size = 0;
-    ASSERT_EQ(kt62ScsiReadCapacity(h_, &sectors, &size), KT62_OK);
-    EXPECT_EQ(uint64_t{sectors} * size, 8589934592u);
     Reopen();
     EXPECT_EQ(Descriptor(1), config) << "survives closing and opening";
     EXPECT_EQ(UnitBlocks(0), 2097152u);
 }
 
-// WriteBooster on a 3.1 part of 8 GiB (2048 AUs, a buffer of at most 128), set up through the
-// configuration descriptor and reported back after the reset.
+// A unit's data survives a reset where its layout stays, and not in a profile of another device.
+TEST_F(Provisioning, DataStaysOnlyWithItsLayoutAndItsDevice) {
+    const std::string units = R"("logical_units":[{"alloc_units":512},{"alloc_units":1024}]})";
+    ASSERT_NE(OpenDevice(R"({"raw_capacity_bytes":8589934592,)" + units), KT62_INVALID_HANDLE);
+    const std::vector<uint8_t> data = Pattern(2, 5), zeros(2 * kBlock, 0);
+    ASSERT_EQ(kt62ScsiWrite10(h_, 10, kBlock, data.data(), 2), KT62_OK);
+    std::vector<uint8_t> c = Descriptor(1);
+    for (const auto& [lun, alloc_units, kept] : {std::tuple{1, 1000, true}, {0, 600, false}}) {
+        SetUnit(c, lun, 1, 0, 0, alloc_units);
+        ASSERT_EQ(WriteConfig(c), KT62_OK);
+        ASSERT_EQ(kt62UfsReset(h_, 1), KT62_OK);
+        EXPECT_EQ(Read(10, 2), kept ? data : zeros) << "unit " << lun << " resized";
+    }
+    ASSERT_EQ(kt62ScsiWrite10(h_, 10, kBlock, data.data(), 2), KT62_OK);
+    kt62Close(h_);
+    Stderr([&] { OpenDevice(R"({"raw_capacity_bytes":8589934592,"serial_number":"OTHER",)" + units); });
+    EXPECT_EQ(Read(10, 2), zeros);
+}
+
+// WriteBooster on a 3.1 part of 8 GiB (2048 AUs, a buffer of at most 128), reported after the reset.
 struct WbCase {
     const char* name;
     uint8_t preserve, type;
@@ -46,7 +61,7 @@ TEST_P(WriteBooster, ConfiguredThroughTheConfigurationAndReportedBack) {
     c[0x10] = w.preserve, c[0x11] = w.type;
     for (const auto& [at, v] :
          {std::pair{0x12, w.shared}, {0x1A, w.unit0_au}, {0x2C, w.unit0_wb}, {0x46, w.unit1_wb}})
-        for (int i = 0; i < 4; ++i) c[at + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
+        kt::PutBigEndian32(c.data() + at, v);
     ASSERT_EQ(WriteConfig(c), w.result);
     if (w.result != KT62_OK) return;
     ASSERT_EQ(kt62UfsReset(h_, 1), KT62_OK);
@@ -82,6 +97,63 @@ TEST_F(Provisioning, EnhancedBootUnitsUseTheCapacityAdjustmentFactor) {
     EXPECT_EQ(UnitBlocks(1), 1024u) << "3 units of 4 MiB in enhanced memory (factor 3) hold 4 MiB";
     EXPECT_EQ(Descriptor(2, 2)[4] << 8 | Descriptor(2, 2)[8], 0x0203) << "boot unit B, enhanced type 3";
     EXPECT_EQ(Descriptor(0)[0x06], 3);
+}
+
+TEST_F(Scsi, RangeChecksUseTheWholeTransfer) {
+    ASSERT_NE(OpenDevice(R"({"raw_capacity_bytes":16777216})"), KT62_INVALID_HANDLE);  // 4096 blocks
+    std::vector<uint8_t> buf(2 * kBlock);
+    const int32_t out = KT62_SCSI_FAILURE(0x05, 0x21);
+    const struct {
+        uint32_t lba, count;
+        int32_t expect;
+    } cases[] = {{4095, 1, KT62_OK}, {4094, 2, KT62_OK}, {4095, 2, out},      {4096, 1, out},
+                 {4096, 0, KT62_OK}, {4097, 0, out},     {0xFFFFFFFF, 2, out}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(kt62ScsiRead10(h_, c.lba, kBlock, buf.data(), c.count), c.expect)
+            << c.lba << "+" << c.count;
+        EXPECT_EQ(kt62ScsiWrite10(h_, c.lba, kBlock, buf.data(), c.count), c.expect)
+            << c.lba << "+" << c.count;
+    }
+    EXPECT_EQ(kt62ScsiRead10(h_, 0, 512, buf.data(), 1), KT62_E_BAD_ARGUMENT) << "not the unit's block size";
+}
+
+TEST_F(Scsi, WriteProtectionFollowsTheUnitSettingAndItsFlag) {
+    ASSERT_NE(OpenDevice(R"({"logical_units":[{"write_protect":1}]})"), KT62_INVALID_HANDLE);
+    const std::vector<uint8_t> data = Pattern(1, 9), other = Pattern(1, 3);
+    const int32_t protect = KT62_SCSI_FAILURE(0x07, 0x27);
+    EXPECT_EQ(kt62ScsiWrite10(h_, 0, kBlock, data.data(), 1), KT62_OK) << "fPowerOnWPEn not set yet";
+    ASSERT_EQ(kt62UfsSetFlag(h_, 0x03), KT62_OK);
+    EXPECT_EQ(kt62ScsiWrite10(h_, 0, kBlock, other.data(), 1), protect);
+    EXPECT_EQ(Read(0, 1), data) << "the refused write changed nothing";
+    ASSERT_EQ(kt62UfsReset(h_, 1), KT62_OK);
+    EXPECT_EQ(kt62ScsiWrite10(h_, 0, kBlock, data.data(), 1), KT62_OK)
+        << "a reset clears power-on protection";
+    std::vector<uint8_t> config = Descriptor(1);
+    config[0x12] = 2;  // permanent protection, effective once fPermanentWPEn is set
+    ASSERT_EQ(WriteConfig(config), KT62_OK);
+    ASSERT_EQ(kt62UfsSetFlag(h_, 0x02), KT62_OK);
+    ASSERT_EQ(kt62UfsReset(h_, 1), KT62_OK);
+    EXPECT_EQ(kt62ScsiWrite10(h_, 0, kBlock, data.data(), 1), protect);
+    Reopen();
+    EXPECT_EQ(kt62ScsiWrite10(h_, 0, kBlock, data.data(), 1), protect);
+}
+
+// The packet size changes how a call is cut up inside the library, never what it does.
+TEST_F(Scsi, PacketSizeNeverChangesTheResult) {
+    ASSERT_NE(OpenDevice(), KT62_INVALID_HANDLE);
+    const uint32_t packets[] = {0, 1, 12345, 65536, 0xFFFFFFFF};
+    for (uint8_t w = 0; w < std::size(packets); ++w) {
+        const std::vector<uint8_t> data = Pattern(37, w);
+        kt62SetPacketSize(packets[w]);
+        ASSERT_EQ(kt62ScsiWrite10(h_, 100, kBlock, data.data(), 37), KT62_OK) << packets[w];
+        for (uint32_t p : packets) {
+            kt62SetPacketSize(p);
+            EXPECT_EQ(Read(100, 37), data) << "written with " << packets[w] << ", read with " << p;
+        }
+    }
+    kt62SetPacketSize(0);
+    Reopen();
+    EXPECT_EQ(Read(100, 37), Pattern(37, std::size(packets) - 1)) << "the data outlives the handle";
 }
 
 }  // namespace

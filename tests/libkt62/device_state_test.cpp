@@ -1,5 +1,4 @@
-// What the emulated programmer adds to its device: the state folder that outlives the process.
-// Unusable state is reported and refused, never a crash, and never deleted.
+// The emulated programmer's state folder: unusable state is reported and refused, never deleted.
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -13,8 +12,6 @@ namespace {
 namespace fs = std::filesystem;
 using State = DeviceTest;
 
-// A damaged state or unit data: the device refuses to load, names the file, and leaves every
-// file as it was.
 TEST_F(State, UnusableStateIsReportedAndRefusedNotDeleted) {
     const std::string state = dir_.Path() + "/profile.json.state/device0/state.json",
                       device = fs::path(state).parent_path();
@@ -25,12 +22,9 @@ TEST_F(State, UnusableStateIsReportedAndRefusedNotDeleted) {
         ASSERT_NE(at, std::string::npos) << from << " in " << content;
         std::ofstream(state, std::ios::trunc) << content.replace(at, from.size(), to);
     };
-    const auto write = [&](const char* content) {
-        return [&state, content] { std::ofstream(state) << content; };
-    };
     // clang-format off
     const struct { const char* name; std::function<void()> damage; std::string file; const char* message; } cases[] = {
-        {"garbage", write("\x01\x02not json"), state, "not a valid state file"},
+        {"garbage", [&] { std::ofstream(state) << "\x01\x02not json"; }, state, "not a valid state file"},
         {"bad lock", [&] { replace("\"11\": 0", "\"11\": 7"); }, state, "bConfigDescrLock holds 7"},
         {"short configuration", [&] { replace("\"configuration_written\": \"90 ", "\"configuration_written\": \""); }, state, "not 144 bytes"},
         {"data deleted", [&] { fs::remove(data); }, data, "No such file or directory"},
@@ -61,6 +55,19 @@ TEST_F(State, UnusableStateIsReportedAndRefusedNotDeleted) {
         EXPECT_EQ(after, before) << "files changed";
         fs::remove_all(dir_.Path() + "/profile.json.state");
     }
+}
+
+// A configuration that cannot take effect at the power-up fails the load.
+TEST_F(State, APendingConfigurationThatCannotTakeEffectFailsThePowerUp) {
+    ASSERT_NE(OpenDevice(), KT62_INVALID_HANDLE);
+    ASSERT_EQ(WriteConfig(SingleUnitConfig(4096)), KT62_OK);
+    kt62Close(h_);
+    fs::create_directories(dir_.Path() + "/profile.json.state/device0/lu0.g1.data.new");
+    const std::string err = Stderr([&] {
+        uint32_t v = 0;
+        EXPECT_EQ(kt62UfsReadAttribute(OpenAfterSearch(0), 0x0B, 0, 0, &v), KT62_E_STATE_IO);
+    });
+    EXPECT_NE(err.find("lu0.g1.data.new: cannot create"), std::string::npos) << err;
 }
 
 }  // namespace

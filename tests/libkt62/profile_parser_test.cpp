@@ -1,7 +1,7 @@
 // The profile parser from the inside.
 #include <gtest/gtest.h>
 
-#include "profile.h"
+#include "emu/profile.h"
 
 namespace kt62 {
 namespace {
@@ -12,8 +12,7 @@ struct Bad {
     const char* reason;
 };
 
-// One row per check: the key path must point at the offending value. A leading @ stands for the
-// first programmer: its members in the JSON, "programmers[0]" in the key.
+// The key path points at the offending value; @ stands for the first programmer.
 // clang-format off
 const Bad kBad[] = {
     {"   \n", "", "empty"},
@@ -75,6 +74,22 @@ TEST_P(BadProfiles, NameTheKeyAndTheReason) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, BadProfiles, ::testing::ValuesIn(kBad));
+
+// Brackets count towards the limit outside strings only.
+TEST(ProfileNesting, RefusedBeyondTheLimit) {
+    const auto nested = [](int levels, const std::string& inner = "") {
+        return R"({"x":)" + std::string(levels - 1, '[') + inner + std::string(levels - 1, ']') + "}";
+    };
+    const std::string in_string = "\"" + std::string(kMaxNesting, '[') + "\\\"\"";
+    for (const std::string& json : {nested(kMaxNesting), nested(2, in_string)}) {
+        const ParsedProfile p = ParseProfile(json);
+        ASSERT_TRUE(p.error) << json;
+        EXPECT_EQ(p.error->reason, "unknown key") << json;
+    }
+    const ParsedProfile deeper = ParseProfile(nested(kMaxNesting + 1));
+    ASSERT_TRUE(deeper.error);
+    EXPECT_EQ(deeper.error->reason, "not a profile: nested deeper than 32 levels");
+}
 
 }  // namespace
 }  // namespace kt62

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "profile.h"
+#include "emu/profile.h"
 #include "ufs/configuration.h"
 #include "ufs/idn.h"
 #include "ufs/versions.h"

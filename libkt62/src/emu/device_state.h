@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "emu/profile.h"
 #include "emu/ufs_device.h"
-#include "profile.h"
 
 namespace kt62::emu {
 

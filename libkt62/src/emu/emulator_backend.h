@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "backend.h"
-#include "profile.h"
+#include "emu/profile.h"
 
 namespace kt62::emu {
 

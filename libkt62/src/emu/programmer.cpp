@@ -22,7 +22,6 @@ Programmer::Programmer(int position, const ProgrammerProfile& profile, std::file
     : position_(position),
       profile_(profile),
       state_dir_(std::move(state_dir)),
-      faults_(profile.faults),
       device_(MakeUfsDevice(profile.ufs, DeviceContext{state_dir_, position})),
       running_version_(profile.firmware_version) {}
 

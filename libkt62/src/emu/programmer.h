@@ -1,5 +1,5 @@
-// One emulated programmer of a loaded profile: its identity, its fault rules
-// and the UFS device it holds. Open handles share it with the profile that
+// One emulated programmer of a loaded profile: its identity and the UFS
+// device it holds. Open handles share it with the profile that
 // made it, and keep it after a reload replaced that profile.
 #pragma once
 
@@ -12,9 +12,8 @@
 #include <kt62/apiKT6200.h>
 
 #include "emu/firmware.h"
+#include "emu/profile.h"
 #include "emu/ufs_device.h"
-#include "faults.h"
-#include "profile.h"
 
 namespace kt62::emu {
 
@@ -26,8 +25,7 @@ public:
     const std::filesystem::path& StateDir() const { return state_dir_; }
     std::filesystem::path LockPath() const;
 
-    FaultSet& Faults() { return faults_; }
-    UfsDevice& Device() { return *device_; }
+    PoweredDevice& Device() { return *device_; }
 
     // Reads the firmware state this programmer keeps; called by whoever just took its lock.
     void Attach();
@@ -46,8 +44,7 @@ private:
     int position_;
     ProgrammerProfile profile_;
     std::filesystem::path state_dir_;
-    FaultSet faults_;
-    std::unique_ptr<UfsDevice> device_;
+    std::unique_ptr<PoweredDevice> device_;
     // The running firmware: the profile's until an update is stored, then the stored one. Its own
     // lock: the handle that updated and the next one to open may be on different threads, and
     // the file lock between them is invisible to the memory model.

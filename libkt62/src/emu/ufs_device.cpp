@@ -29,7 +29,7 @@ constexpr uint64_t kMaxBlocksPerCommand = 0xFFFF;
 
 // The device of one programmer. Its state is loaded at the first call after an open (power-up),
 // kept in memory, and written back only when something that survives power loss changes.
-class EmulatedUfsDevice final : public UfsDevice {
+class EmulatedUfsDevice final : public PoweredDevice {
 public:
     EmulatedUfsDevice(const UfsProfile& profile, const DeviceContext& context)
         : position_(context.position),
@@ -231,7 +231,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<UfsDevice> MakeUfsDevice(const UfsProfile& profile, const DeviceContext& context) {
+std::unique_ptr<PoweredDevice> MakeUfsDevice(const UfsProfile& profile, const DeviceContext& context) {
     return std::make_unique<EmulatedUfsDevice>(profile, context);
 }
 

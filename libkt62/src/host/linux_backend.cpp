@@ -101,13 +101,16 @@ std::optional<bool> MountedIn(const std::string& mounts_file, const std::string&
     return false;
 }
 
-class LinuxConnection final : public Connection {
+// One handle on a host's UFS device: the programmer and its device are one and the same here.
+class LinuxConnection final : public Connection, public UfsDevice {
 public:
     LinuxConnection(HostNodes nodes, bool write_allowed, int bsg_fd, int sg_fd)
         : nodes_(std::move(nodes)), write_allowed_(write_allowed), bsg_fd_(bsg_fd), sg_fd_(sg_fd) {}
     ~LinuxConnection() override { LinuxConnection::Close(); }
     LinuxConnection(const LinuxConnection&) = delete;
     LinuxConnection& operator=(const LinuxConnection&) = delete;
+
+    UfsDevice& Device() override { return *this; }
 
     int32_t GetVersion(uint8_t* /*version*/) override { return KT62_E_NOT_SUPPORTED; }
 
@@ -205,10 +208,9 @@ public:
         // Argument 1 has 16 bits for the attribute: a larger id would address another attribute.
         constexpr int32_t kInvalidMibAttribute = KT62_DME_FAILURE(1);
         if (attr_id > 0xFFFF) return kInvalidMibAttribute;
-        std::array<uint8_t, kBsgReplyBytes> reply{};
         BsgStatus st;
-        if (const int32_t r = Bsg(EncodeDmeGet(kind, attr_id, selector), reply, st); r != KT62_OK) return r;
-        const QueryOutcome out = DecodeDmeReply(kind, attr_id, selector, reply, st);
+        if (const int32_t r = Bsg(EncodeDmeGet(kind, attr_id, selector), st); r != KT62_OK) return r;
+        const QueryOutcome out = DecodeDmeReply(kind, attr_id, selector, reply_, st);
         if (out.result == KT62_OK) *value = out.value;
         return out.result;
     }
@@ -236,19 +238,21 @@ public:
     }
 
 private:
-    int32_t Bsg(const BsgRequest& request, std::array<uint8_t, kBsgReplyBytes>& reply, BsgStatus& st,
+    // The reply lands in reply_.
+    int32_t Bsg(const BsgRequest& request, BsgStatus& st,
                 uint8_t* din = nullptr,  // NOLINT(readability-non-const-parameter): the kernel fills it
-                uint32_t din_len = 0, const uint8_t* dout = nullptr, uint32_t dout_len = 0) const {
-        // A fresh, zeroed reply each time: a kernel that writes nothing leaves nothing to believe.
-        reply.fill(0);
+                uint32_t din_len = 0, const uint8_t* dout = nullptr, uint32_t dout_len = 0) {
+        // Zeroed each time: a kernel that writes nothing back must not leave the previous request's
+        // reply to be believed.
+        reply_.fill(0);
         sg_io_v4 io{};
         io.guard = 'Q';
         io.protocol = BSG_PROTOCOL_SCSI;
         io.subprotocol = BSG_SUB_PROTOCOL_SCSI_TRANSPORT;
         io.request_len = request.size();
         io.request = reinterpret_cast<uintptr_t>(request.data());
-        io.max_response_len = reply.size();
-        io.response = reinterpret_cast<uintptr_t>(reply.data());
+        io.max_response_len = reply_.size();
+        io.response = reinterpret_cast<uintptr_t>(reply_.data());
         io.din_xfer_len = din_len;
         io.din_xferp = reinterpret_cast<uintptr_t>(din);
         io.dout_xfer_len = dout_len;
@@ -270,10 +274,9 @@ private:
             out.result = KT62_E_NOT_SUPPORTED;
             return out;
         }
-        std::array<uint8_t, kBsgReplyBytes> reply{};
         BsgStatus st;
-        out.result = Bsg(EncodeQuery(q), reply, st, din, din_len, dout, dout_len);
-        return out.result == KT62_OK ? DecodeQueryReply(q, reply, st) : out;
+        out.result = Bsg(EncodeQuery(q), st, din, din_len, dout, dout_len);
+        return out.result == KT62_OK ? DecodeQueryReply(q, reply_, st) : out;
     }
 
     int32_t Change(const QueryRequest& q) {
@@ -426,14 +429,13 @@ private:
     int read_fd_ = -1;  // -2: the block device could not be opened
     uint32_t blocks_ = 0;
     uint32_t block_bytes_ = 0;
+    std::array<uint8_t, kBsgReplyBytes> reply_{};
 };
 
 class LinuxBackend final : public Backend {
 public:
     LinuxBackend(HostNodes nodes, bool write_allowed)
         : nodes_(std::move(nodes)), write_allowed_(write_allowed) {}
-
-    FaultSet& Faults() override { return no_faults_; }
 
     std::unique_ptr<Connection> Open(int32_t /*position*/) override {
         Transport& t = CurrentTransport();
@@ -462,7 +464,6 @@ public:
 private:
     HostNodes nodes_;
     bool write_allowed_;
-    FaultSet no_faults_;
 };
 
 }  // namespace

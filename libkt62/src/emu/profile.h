@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "functions.h"
+#include "faults.h"
 
 namespace kt62 {
 
@@ -48,27 +48,6 @@ struct UfsProfile {
     std::optional<uint8_t> config_descr_lock;
     std::optional<std::vector<LogicalUnitProfile>> logical_units;
     std::optional<LinkProfile> link;
-};
-
-struct FaultOutputs {
-    std::optional<int64_t> value;
-    std::optional<std::vector<uint8_t>> bytes;
-    std::optional<std::vector<uint8_t>> name_bytes;
-    std::optional<std::vector<uint8_t>> version_bytes;
-    std::optional<uint32_t> sectors;
-    std::optional<uint32_t> sector_size;
-
-    bool Any() const { return value || bytes || name_bytes || version_bytes || sectors || sector_size; }
-};
-
-struct FaultRule {
-    Fn call = Fn::Search;
-    std::array<std::optional<int64_t>, kMatchKeyCount> match{};
-    uint64_t after = 0;
-    std::optional<uint64_t> times;  // empty: unlimited
-    std::optional<int32_t> result;  // empty: the device answers unless outputs are given
-    FaultOutputs outputs;
-    uint32_t delay_ms = 0;
 };
 
 struct ProgrammerProfile {

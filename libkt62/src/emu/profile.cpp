@@ -1,4 +1,4 @@
-#include "profile.h"
+#include "emu/profile.h"
 
 #include <initializer_list>
 #include <nlohmann/json.hpp>
