@@ -1,5 +1,5 @@
-// The image format: every way a file can fail the check has its own result code; the programmer
-// state file refuses anything but a whole, consistent file.
+// Every way an image can fail the check has its own result; the programmer state file refuses
+// anything but a whole, consistent file.
 #include <sys/stat.h>
 
 #include "fw_fixture.h"
@@ -47,6 +47,13 @@ TEST(FirmwareImage, EachFaultHasItsOwnResult) {
         kt62::emu::FirmwareImage image;
         EXPECT_EQ(kt62::emu::ReadFirmwareImage(path, image), KT62_E_FW_MISSING) << path;
     }
+}
+
+TEST(FirmwareVersionText, IsThreeDecimalBytes) {
+    EXPECT_EQ(kt62::emu::ParseVersionText("255.0.9"), (FirmwareVersion{255, 0, 9}));
+    EXPECT_EQ(kt62::emu::VersionText({255, 0, 9}), "255.0.9");
+    for (const char* bad : {"1.256.0", "1.2", "1.2.3.", "1..3", "1.2.x", "-1.2.3"})
+        EXPECT_EQ(kt62::emu::ParseVersionText(bad), std::nullopt) << bad;
 }
 
 ProgrammerState TwoSlotState() {

@@ -1,4 +1,4 @@
-// The firmware tests' temporary folder, profile named by KT62_EMULATOR, short restarts and images.
+// The firmware tests' folder, the profile KT62_EMULATOR names, short restarts and images.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -20,7 +20,7 @@ namespace fs = std::filesystem;
 using kt62::emu::FirmwareVersion;
 using kt62::emu::ImageRecipe;
 
-// Payload bytes that differ from position to position, so that a shifted byte shows.
+// Bytes that differ from position to position, so that a shifted byte shows.
 inline std::vector<uint8_t> Payload(size_t size, uint8_t seed = 1) {
     std::vector<uint8_t> p(size);
     for (size_t i = 0; i < size; ++i) p[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 8));
@@ -50,12 +50,13 @@ protected:
     void SetUp() override {
         setenv("XDG_DATA_HOME", (dir_.Path() + "/xdg").c_str(), 1);
         unsetenv("KT62_TRACE");
-        kt62::emu::Restarts::SetDuration(kShortRestart);
+        kt62::emu::Restarts::SetDuration(std::chrono::milliseconds(60));
         UseProfile(R"({"programmers":[{"firmware_version":[1,2,3]}]})");
     }
+    // A restart is keyed by its programmer's state file, which lies in this test's own folder: one
+    // still running cannot reach the next test.
     void TearDown() override {
         for (KT62_HANDLE h : opened_) kt62Close(h);
-        std::this_thread::sleep_for(kShortRestart);  // nothing may stay detached for the next test
         kt62::emu::Restarts::SetDuration(kt62::emu::kRestartTime);
         unsetenv("KT62_EMULATOR");
     }
@@ -64,13 +65,19 @@ protected:
         setenv("KT62_EMULATOR", dir_.Write("profile.json", json).c_str(), 1);
     }
     KT62_HANDLE Open(int32_t position = 0) { return kt62Search(), opened_.emplace_back(kt62Open(position)); }
+    // Whether the list shows `count` programmers again within a bound no restart comes near.
+    static bool Listed(int32_t count) {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (kt62Search() != count && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return kt62Search() == count;
+    }
     static std::vector<uint8_t> Version(KT62_HANDLE h) {
         uint8_t v[4] = {0xEE, 0xEE, 0xEE, 0xEE};
         const int32_t r = kt62GetVersion(h, v);
         return r == KT62_OK ? std::vector<uint8_t>(v, v + 4) : std::vector<uint8_t>{static_cast<uint8_t>(r)};
     }
 
-    static constexpr std::chrono::milliseconds kShortRestart{60};
     kt::test::TempDir dir_;
     std::vector<KT62_HANDLE> opened_;
 };
