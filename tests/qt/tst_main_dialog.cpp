@@ -1,23 +1,17 @@
 // What only the widgets show, on emulated programmers: the template, keys, focus and close rules,
-// the pane, the About box, the Decode window and the UI port's thread rule.
+// the pane, the Decode window and the UI port's thread rule.
 #include <kt62/apiKT6200.h>
 
 #include <QtTest>
 #include <QtWidgets>
 #include <atomic>
-#include <filesystem>
 #include <memory>
 #include <thread>
 
 #include "common/control_ids.h"
-#include "common/settings_file.h"
 #include "dialog/dialog_template.h"
-#include "frontends/qt/about_box.h"
 #include "frontends/qt/decode_window.h"
 #include "frontends/qt/desktop.h"
-#include "frontends/qt/dialog_units.h"
-#include "frontends/qt/file_filter.h"
-#include "frontends/qt/window_settings.h"
 #include "tests/support/temp_dir.h"
 
 using kt::DialogMessage;
@@ -47,24 +41,18 @@ class TestMainDialog : public QObject {
     kt::qt::QtUiPort& Port() { return desktop_->Port(); }
     std::string Pane() { return Port().GetText(kt::IDC_EDIT_LOG); }
     QWidget* Control(int id) { return desktop_->Dialog().Control(id); }
-    // What the popup or modal box that `show` brings up holds (its title, its actions' and the About
-    // box's version text), triggering the action named `trigger`; the box is then closed.
-    template <class Show>
-    static QStringList Shown(Show show, const QString& trigger = {}) {
+    // The texts of the actions of the pane's menu, triggering the one named `trigger`.
+    QStringList PaneMenu(const QString& trigger = {}) {
         QStringList texts;
         QTimer::singleShot(0, [&] {
-            QWidget* up = QApplication::activePopupWidget() ? QApplication::activePopupWidget()
-                                                            : QApplication::activeModalWidget();
-            if (!up) return;
-            texts << up->windowTitle();
-            for (QAction* a : up->actions()) texts << a->text();
-            if (auto* box = qobject_cast<kt::qt::AboutBox*>(up)) texts << box->VersionLabel()->text();
-            for (QAction* a : up->actions())
+            QWidget* menu = QApplication::activePopupWidget();
+            for (QAction* a : menu ? menu->actions() : QList<QAction*>{}) {
+                texts << a->text();
                 if (a->text() == trigger) a->trigger();
-            up->close();
+            }
+            if (menu) menu->close();
         });
-        show();
-        QCoreApplication::processEvents();
+        emit desktop_->Dialog().Pane()->customContextMenuRequested(QPoint(5, 5));
         return texts;
     }
 
@@ -74,34 +62,6 @@ private slots:
         desktop_.reset();
         if (h != KT62_INVALID_HANDLE) kt62Close(h);
         messages_.clear();
-    }
-
-    void pureHelpers() {
-        QCOMPARE(kt::qt::BaseUnitsFromMetrics(390, 15),
-                 (kt::qt::BaseUnits{8, 15}));  // (2 * 390 / 52 + 1) / 2
-        const std::pair<std::string, QString> filters[] = {
-            {"Descriptor file|*.descr|All files(*.*)|*.*||", "Descriptor file (*.descr);;All files(*.*) (*)"},
-            {"Any|*.bin; *.* ||B|*.b||", "Any (*.bin *)"},
-            {"\xE9\x95\x9C|*.bin|Orphan", QString::fromUtf8("\xE9\x95\x9C (*.bin)")}};
-        for (const auto& [windows, qt] : filters) QCOMPARE(kt::qt::ToQtFileFilter(windows), qt);
-        // Without a CJK font the language button's caption is empty boxes.
-        QVERIFY(!QFontDatabase::families(QFontDatabase::SimplifiedChinese).isEmpty());
-    }
-
-    void theWindowSettingsFileIsReadOnlyWhenSmall() {
-        const kt::test::TempDir home;
-        setenv("XDG_CONFIG_HOME", home.Path().c_str(), 1);
-        const std::string path = home.Write("kt6200/kt6200.conf", "[window]\nposition=@Point(3 4)\n");
-        std::string why;
-        const auto settings = kt::qt::OpenWindowSettings(why);
-        QVERIFY(settings);
-        QCOMPARE(settings->value(QStringLiteral("window/position")).toPoint(), QPoint(3, 4));
-        std::filesystem::resize_file(path, kt::kSettingsFileLimit + 1);
-        QVERIFY(!kt::qt::OpenWindowSettings(why));
-        QCOMPARE(why, path +
-                          ": larger than 1 MiB, the limit of a settings file; the window opens at its "
-                          "default place and its place is not kept");
-        unsetenv("XDG_CONFIG_HOME");
     }
 
     // Each control at its rectangle, shown as the template says, group boxes beneath what they enclose;
@@ -249,33 +209,15 @@ private slots:
         }
     }
 
-    // F1 and the menu of the background (group boxes included, not the controls) open the About box.
-    void aboutBoxFromF1AndTheBackgroundMenu() {
-        kt::qt::MainDialog& dialog = Start();
-        dialog.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&dialog));
-        QCOMPARE(Shown([&] { QTest::keyClick(&dialog, Qt::Key_F1); }),
-                 (QStringList{"About Varnel Software", "Varnel Software version: 1.0.8"}));
-        const QPoint group = Control(kt::IDC_STATIC_COMMON)->geometry().bottomLeft() + QPoint(3, -3);
-        const QPoint button = Control(kt::IDC_BTN_INQUIRY)->geometry().center();
-        for (const QPoint& at : {group, button}) {
-            QContextMenuEvent event(QContextMenuEvent::Mouse, at, dialog.mapToGlobal(at));
-            QCOMPARE(Shown([&] { QCoreApplication::sendEvent(&dialog, &event); }),
-                     at == button ? QStringList() : QStringList({"", "About KT6200Demo(&A)..."}));
-        }
-        QCOMPARE(dialog.HelpButton()->menu()->actions(), QList<QAction*>({dialog.AboutAction()}));
-    }
-
     // The pane's menu offers Decode once a descriptor was read; it opens that descriptor's fields.
     void decodeOpensTheFieldsOfTheDescriptorJustRead() {
         Start(true);
         const QString decode = QStringLiteral("Decode");
-        auto pane_menu = [&] { emit desktop_->Dialog().Pane()->customContextMenuRequested(QPoint(5, 5)); };
-        QVERIFY(!Shown(pane_menu).contains(decode));
+        QVERIFY(!PaneMenu().contains(decode));
         Port().SetText(kt::IDC_EDIT_IDN, "0");
         desktop_->Dialog().Send(DialogMessage::Command, kt::IDC_BTN_DESC_READ);
         const std::string pane = Pane();
-        QVERIFY(Shown(pane_menu, decode).contains(decode));
+        QVERIFY(PaneMenu(decode).contains(decode));
         QCOMPARE(Pane(), pane);
         auto* window = desktop_->Dialog().findChild<kt::qt::DecodeWindow*>();
         QVERIFY(window);
