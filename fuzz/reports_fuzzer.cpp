@@ -16,31 +16,23 @@
 namespace {
 
 constexpr std::uint8_t kIdns[] = {0x00, 0x01, 0x02, 0x04, 0x05, 0x07};  // the descriptors the reports read
-constexpr std::uint32_t kDmeAttributes[] = {0x0002, 0x0003, 0x0004, 0x1520, 0x1540, 0x21, 0x22,
-                                            0x23,   0x24,   0xA1,   0xA2,   0xA3,   0xA4};
-constexpr std::int32_t kFailures[] = {
-    -1,         -5,       KT62_SCSI_FAILURE(5, 0x24), KT62_DME_FAILURE(1), KT62_E_TRANSPORT, KT62_E_TIMEOUT,
-    0x7FFFFFFF, INT32_MIN};
+constexpr std::uint32_t kDme[] = {0x0002, 0x0003, 0x0004, 0x1520, 0x1540, 0x21, 0x22, 0x23, 0x24, 0xA1, 0xA4};
+constexpr std::int32_t kFailures[] = {0, 0, 0, 0, -1, KT62_SCSI_FAILURE(5, 0x24), KT62_E_TIMEOUT, INT32_MIN};
 
 std::string Rule(FuzzedDataProvider& in) {
     std::string rule;
     if (in.ConsumeBool()) {
-        const int idn = in.ConsumeBool() ? in.PickValueInArray(kIdns) : in.ConsumeIntegral<std::uint8_t>();
-        rule = R"({"call":"kt62UfsReadDescriptor","match":{"idn":)" + std::to_string(idn) + "}";
-        std::string bytes;
+        rule = R"({"call":"kt62UfsReadDescriptor","match":{"idn":)" +
+               std::to_string(in.PickValueInArray(kIdns)) + R"(},"bytes":")";
         for (std::uint8_t b : in.ConsumeBytes<std::uint8_t>(in.ConsumeIntegralInRange(0, 255)))
-            bytes += kt::Format("%02X", b);
-        if (in.ConsumeBool()) rule += R"(,"bytes":")" + bytes + "\"";
+            rule += kt::Format("%02X", b);
+        rule += "\"";
     } else {
-        rule = R"({"call":"kt62UfsGetDME","match":{"attr_id":)" +
-               std::to_string(in.PickValueInArray(kDmeAttributes)) + "}";
-        if (in.ConsumeBool()) rule += R"(,"value":)" + std::to_string(in.ConsumeIntegral<std::uint32_t>());
+        rule = R"({"call":"kt62UfsGetDME","match":{"attr_id":)" + std::to_string(in.PickValueInArray(kDme)) +
+               R"(},"value":)" + std::to_string(in.ConsumeIntegral<std::uint32_t>());
     }
-    if (in.ConsumeProbability<float>() < 0.2f)
-        rule += R"(,"result":)" + std::to_string(in.PickValueInArray(kFailures));
-    if (in.ConsumeBool()) rule += R"(,"after":)" + std::to_string(in.ConsumeIntegralInRange(0, 3));
-    if (in.ConsumeBool()) rule += R"(,"times":)" + std::to_string(in.ConsumeIntegralInRange(1, 3));
-    return rule + "}";
+    return rule + kt::Format(R"(,"result":%d,"after":%d,"times":%d})", in.PickValueInArray(kFailures),
+                             in.ConsumeIntegralInRange(0, 3), in.ConsumeIntegralInRange(1, 3));
 }
 
 }  // namespace

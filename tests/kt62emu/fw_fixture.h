@@ -5,7 +5,6 @@
 #include <kt62/apiKT6200.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,24 +26,18 @@ inline std::vector<uint8_t> Payload(size_t size, uint8_t seed = 1) {
     return p;
 }
 
-inline std::string Build(
-    FirmwareVersion version, size_t payload_size = 1000, void (*change)(ImageRecipe&) = [](ImageRecipe&) {}) {
-    ImageRecipe r;
-    r.version = version;
-    r.payload = Payload(payload_size, version[0]);
-    change(r);
+inline std::string Build(FirmwareVersion version, size_t size = 1000,
+                         void (*change)(ImageRecipe&) = nullptr) {
+    ImageRecipe r{.version = version, .payload = Payload(size, version[0])};
+    if (change) change(r);
     std::string why;
     const auto image = kt62::emu::BuildFirmwareImage(r, why);
     EXPECT_TRUE(image) << why;
     return image ? std::string(image->begin(), image->end()) : std::string();
 }
 
-// An ASCII path and what may follow it, as kt62Update takes it.
-inline int32_t UpdateFrom(KT62_HANDLE h, const std::string& ascii, const std::u16string& rest = u"") {
-    const std::u16string path = std::u16string(ascii.begin(), ascii.end()) + rest;
-    return kt62Update(h, reinterpret_cast<const kt62_char16*>(path.c_str()));
-}
-
+// A restart is keyed by its programmer's state file, in this test's own folder: one still running
+// cannot reach the next test.
 class FirmwareTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -53,12 +46,9 @@ protected:
         kt62::emu::Restarts::SetDuration(std::chrono::milliseconds(60));
         UseProfile(R"({"programmers":[{"firmware_version":[1,2,3]}]})");
     }
-    // A restart is keyed by its programmer's state file, which lies in this test's own folder: one
-    // still running cannot reach the next test.
     void TearDown() override {
         for (KT62_HANDLE h : opened_) kt62Close(h);
         kt62::emu::Restarts::SetDuration(kt62::emu::kRestartTime);
-        unsetenv("KT62_EMULATOR");
     }
 
     void UseProfile(const std::string& json) {
@@ -71,11 +61,6 @@ protected:
         while (kt62Search() != count && std::chrono::steady_clock::now() < until)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         return kt62Search() == count;
-    }
-    static std::vector<uint8_t> Version(KT62_HANDLE h) {
-        uint8_t v[4] = {0xEE, 0xEE, 0xEE, 0xEE};
-        const int32_t r = kt62GetVersion(h, v);
-        return r == KT62_OK ? std::vector<uint8_t>(v, v + 4) : std::vector<uint8_t>{static_cast<uint8_t>(r)};
     }
 
     kt::test::TempDir dir_;

@@ -15,6 +15,18 @@ namespace {
 using Bytes4 = std::vector<uint8_t>;
 using kt62::emu::FirmwareSlot;
 
+// An ASCII path and what may follow it, as kt62Update takes it.
+int32_t UpdateFrom(KT62_HANDLE h, const std::string& ascii, const std::u16string& rest = u"") {
+    const std::u16string path = std::u16string(ascii.begin(), ascii.end()) + rest;
+    return kt62Update(h, reinterpret_cast<const kt62_char16*>(path.c_str()));
+}
+
+Bytes4 Version(KT62_HANDLE h) {
+    uint8_t v[4] = {0xEE, 0xEE, 0xEE, 0xEE};
+    const int32_t r = kt62GetVersion(h, v);
+    return r == KT62_OK ? Bytes4(v, v + 4) : Bytes4{static_cast<uint8_t>(r)};
+}
+
 TEST_F(FirmwareTest, GoodUpdateRestartsIntoTheNewVersionWhichOutlivesReloads) {
     UseProfile(R"({"programmers":[{"firmware_version":[1,2,3]},{}]})");
     KT62_HANDLE h = Open();

@@ -1,5 +1,5 @@
-// What only the widgets show, on emulated programmers: the template, keys, focus and close rules,
-// the pane, the Decode window and the UI port's thread rule.
+// What only the widgets show, on emulated programmers: the template, keys, focus and close rules and
+// the UI port's thread rule.
 #include <kt62/apiKT6200.h>
 
 #include <QtTest>
@@ -10,7 +10,6 @@
 
 #include "common/control_ids.h"
 #include "dialog/dialog_template.h"
-#include "frontends/qt/decode_window.h"
 #include "frontends/qt/desktop.h"
 #include "tests/support/temp_dir.h"
 
@@ -41,21 +40,6 @@ class TestMainDialog : public QObject {
     kt::qt::QtUiPort& Port() { return desktop_->Port(); }
     std::string Pane() { return Port().GetText(kt::IDC_EDIT_LOG); }
     QWidget* Control(int id) { return desktop_->Dialog().Control(id); }
-    // The texts of the actions of the pane's menu, triggering the one named `trigger`.
-    QStringList PaneMenu(const QString& trigger = {}) {
-        QStringList texts;
-        QTimer::singleShot(0, [&] {
-            QWidget* menu = QApplication::activePopupWidget();
-            for (QAction* a : menu ? menu->actions() : QList<QAction*>{}) {
-                texts << a->text();
-                if (a->text() == trigger) a->trigger();
-            }
-            if (menu) menu->close();
-        });
-        emit desktop_->Dialog().Pane()->customContextMenuRequested(QPoint(5, 5));
-        return texts;
-    }
-
 private slots:
     void cleanup() {
         const KT62_HANDLE h = desktop_ ? desktop_->Logic().DeviceHandle() : KT62_INVALID_HANDLE;
@@ -92,20 +76,6 @@ private slots:
         QCOMPARE(chain, tab_stops);
     }
 
-    void thePaneShowsTheLogicsTextExactlyFromTheBeginning() {
-        Start();
-        const kt::qt::OutputPane* pane = desktop_->Dialog().Pane();
-        QVERIFY(QFontInfo(pane->font()).fixedPitch());
-        Port().SetText(kt::IDC_EDIT_LOG, "\xE4\xB8\xAD\r");
-        Port().AppendText(kt::IDC_EDIT_LOG, "\n\t1 \r\n");
-        QCOMPARE(Pane(), std::string("\xE4\xB8\xAD\r\n\t1 \r\n"));
-        QCOMPARE(pane->toPlainText(), QString::fromUtf8("\xE4\xB8\xAD\n\t1 \n"));
-        for (int i = 0; i < 60; ++i) Port().AppendText(kt::IDC_EDIT_LOG, "\r\nline " + std::string(400, 'w'));
-        QCoreApplication::processEvents();
-        QVERIFY(std::min(pane->verticalScrollBar()->maximum(), pane->horizontalScrollBar()->maximum()) > 0);
-        QCOMPARE(pane->verticalScrollBar()->value() + pane->horizontalScrollBar()->value(), 0);
-    }
-
     // Upper-case fields type upper case; Enter is Refresh from every control but the pane, and not
     // while Refresh is disabled; Escape ends the dialog, keeping the programmer open.
     void keys() {
@@ -134,6 +104,7 @@ private slots:
         QVERIFY(!dialog.HasEnded());
         QTest::keyClick(Control(kt::IDC_EDIT_IDN), Qt::Key_Escape);
         QVERIFY(dialog.HasEnded());
+        QVERIFY(!dialog.isVisible());
         QVERIFY(desktop_->Logic().DeviceHandle() != KT62_INVALID_HANDLE);
     }
 
@@ -189,42 +160,17 @@ private slots:
         QVERIFY(!Port().TimerActive(3));
     }
 
-    // A window close closes the programmer, and only beeps while Exit is disabled; Exit keeps it open.
-    void endingTheDialog() {
-        for (const bool close : {true, false}) {
-            kt::qt::MainDialog& dialog = Start(true);
-            if (close) {
-                Port().EnableControl(kt::IDCANCEL, false);
-                QVERIFY(!dialog.close());
-                Port().EnableControl(kt::IDCANCEL, true);
-                QVERIFY(dialog.close());
-            } else {
-                QTest::mouseClick(Control(kt::IDCANCEL), Qt::LeftButton);
-            }
-            QVERIFY(dialog.HasEnded());
-            QVERIFY(!dialog.isVisible());
-            QCOMPARE(dialog.RunModal(), kt::IDCANCEL);
-            QCOMPARE(desktop_->Logic().DeviceHandle() == KT62_INVALID_HANDLE, close);
-            cleanup();
-        }
-    }
-
-    // The pane's menu offers Decode once a descriptor was read; it opens that descriptor's fields.
-    void decodeOpensTheFieldsOfTheDescriptorJustRead() {
-        Start(true);
-        const QString decode = QStringLiteral("Decode");
-        QVERIFY(!PaneMenu().contains(decode));
-        Port().SetText(kt::IDC_EDIT_IDN, "0");
-        desktop_->Dialog().Send(DialogMessage::Command, kt::IDC_BTN_DESC_READ);
-        const std::string pane = Pane();
-        QVERIFY(PaneMenu(decode).contains(decode));
-        QCOMPARE(Pane(), pane);
-        auto* window = desktop_->Dialog().findChild<kt::qt::DecodeWindow*>();
-        QVERIFY(window);
-        QVERIFY(window->isVisible());
-        QCOMPARE(window->windowTitle(), QStringLiteral("Decode: Device descriptor (IDN 0x00), index 0x00"));
-        QCOMPARE(window->Table()->item(0, 1)->text(), QStringLiteral("bLength"));
-        QCOMPARE(window->Table()->item(0, 2)->text().toStdString(), pane.substr(pane.find("\r\n") + 2, 2));
+    // A window close closes the programmer as it ends the dialog, and only beeps while Exit is disabled.
+    void aWindowCloseClosesTheProgrammer() {
+        kt::qt::MainDialog& dialog = Start(true);
+        Port().EnableControl(kt::IDCANCEL, false);
+        QVERIFY(!dialog.close());
+        QVERIFY(!dialog.HasEnded());
+        Port().EnableControl(kt::IDCANCEL, true);
+        QVERIFY(dialog.close());
+        QVERIFY(!dialog.isVisible());
+        QCOMPARE(dialog.RunModal(), kt::IDCANCEL);
+        QCOMPARE(desktop_->Logic().DeviceHandle(), KT62_INVALID_HANDLE);
     }
 };
 
