@@ -5,7 +5,6 @@
 #include <optional>
 #include <string>
 
-#include "encoding/big_endian.h"
 #include "encoding/utf16.h"
 
 namespace kt {
@@ -55,15 +54,6 @@ TEST(Utf8, MalformedSequencesBecomeReplacementCharacters) {
 TEST(Utf16Be, DescriptorBytesDecodeAndAnOddByteIsDropped) {
     const std::array<std::uint8_t, 7> bytes{0x00, 'K', 0xD8, 0x3D, 0xDE, 0x00, 0x41};
     EXPECT_EQ(Utf16BeToUtf8(bytes), "K\xF0\x9F\x98\x80");
-}
-
-TEST(ByteOrder, MostSignificantFirst) {
-    std::array<std::uint8_t, 8> b{};
-    PutBigEndian64(b.data(), 0x0102030405060708ull);
-    EXPECT_EQ(b, (std::array<std::uint8_t, 8>{1, 2, 3, 4, 5, 6, 7, 8}));
-    EXPECT_EQ(BigEndian64(b.data()), 0x0102030405060708ull);
-    EXPECT_EQ(BigEndian32(b.data() + 4), 0x05060708u);
-    EXPECT_EQ(BigEndian16(b.data() + 2), 0x0304);
 }
 
 }  // namespace

@@ -56,7 +56,8 @@ TEST_F(FirmwareTest, UnreadableStoredStateIsReportedNotGuessed) {
 // round only after its first install. Each slot then holds A, B, the factory firmware or (not the
 // running one) nothing; after a finished install an image runs.
 TEST(FirmwareCrashSafety, AKilledUpdateLeavesOneVersionOrTheOther) {
-    kt::test::TempDir dir;
+    using kt62::emu::StateLoad;
+    const kt::test::TempDir dir;
     const fs::path file = dir.Path() + "/programmer0.firmware";
     const auto image = [](uint8_t v, size_t size) {
         return FirmwareSlot{
@@ -71,25 +72,24 @@ TEST(FirmwareCrashSafety, AKilledUpdateLeavesOneVersionOrTheOther) {
         int installed[2];
         ASSERT_EQ(pipe(installed), 0);
         const pid_t child = fork();
-        ASSERT_GE(child, 0);
         for (unsigned i = 0; child == 0; ++i) {
-            const FirmwareSlot& w = whole[i % 2];
-            if (kt62::emu::InstallFirmware(file, {0, 0, 1}, {w.version, w.payload, w.payload_crc}, s, why) !=
-                    KT62_OK ||
+            const kt62::emu::FirmwareImage next{whole[i % 2].version, whole[i % 2].payload,
+                                                whole[i % 2].payload_crc};
+            if (kt62::emu::InstallFirmware(file, {0, 0, 1}, next, s, why) != KT62_OK ||
                 (i == 0 && write(installed[1], "i", 1) != 1))
                 _exit(3);
         }
         char c = 0;
         ASSERT_TRUE(round % 2 == 0 || read(installed[0], &c, 1) == 1) << "the child's first install";
         std::this_thread::sleep_for(std::chrono::microseconds(rng() % 20000));
-        kill(child, SIGKILL);
         int status = 0;
+        kill(child, SIGKILL);
         waitpid(child, &status, 0);
-        close(installed[0]), close(installed[1]);
         ASSERT_TRUE(WIFSIGNALED(status)) << "the child failed an install: " << status;
-        const auto load = kt62::emu::LoadProgrammerState(file, s, why);
-        if (load == kt62::emu::StateLoad::Absent) continue;  // killed before the first rename
-        ASSERT_EQ(load, kt62::emu::StateLoad::Loaded) << "round " << round << ": " << why;
+        close(installed[0]), close(installed[1]);
+        const StateLoad load = kt62::emu::LoadProgrammerState(file, s, why);
+        if (load == StateLoad::Absent) continue;  // killed before the first rename
+        ASSERT_EQ(load, StateLoad::Loaded) << "round " << round << ": " << why;
         for (int i = 0; i < 2; ++i) {
             const bool spare_empty = i != s.active && s.slots[i].kind == FirmwareSlot::Kind::Empty;
             EXPECT_TRUE(spare_empty || std::ranges::count(whole, s.slots[i]) == 1) << round << ", slot " << i;
