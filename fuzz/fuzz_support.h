@@ -5,10 +5,8 @@
 #include <fuzzer/FuzzedDataProvider.h>
 #include <unistd.h>
 
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <string>
 
 #include "common/text_format.h"
 #include "encoding/utf16.h"

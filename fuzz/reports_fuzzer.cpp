@@ -1,6 +1,5 @@
 // The reports (IC, LUN, work mode, descriptor dump and its save) on a programmer whose fault rules
-// answer from the input: descriptor bytes of any length, DME values, failures, after and times
-// counts. The pane stays UTF-8, and a saved descriptor is as long as its byte 0 says.
+// answer from the input. The pane stays UTF-8, and a saved descriptor is as long as its byte 0 says.
 #include <kt62/apiKT6200.h>
 
 #include <cstdlib>
@@ -13,29 +12,24 @@
 #include "handlers/ufs/descriptor_file.h"
 #include "tests/support/fake_ui_port.h"
 
-namespace {
-
-constexpr std::uint8_t kIdns[] = {0x00, 0x01, 0x02, 0x04, 0x05, 0x07};  // the descriptors the reports read
-constexpr std::uint32_t kDme[] = {0x0002, 0x0003, 0x0004, 0x1520, 0x1540, 0x21, 0x22, 0x23, 0x24, 0xA1, 0xA4};
 constexpr std::int32_t kFailures[] = {0, 0, 0, 0, -1, KT62_SCSI_FAILURE(5, 0x24), KT62_E_TIMEOUT, INT32_MIN};
 
-std::string Rule(FuzzedDataProvider& in) {
-    std::string rule;
-    if (in.ConsumeBool()) {
-        rule = R"({"call":"kt62UfsReadDescriptor","match":{"idn":)" +
-               std::to_string(in.PickValueInArray(kIdns)) + R"(},"bytes":")";
+// A rule for one descriptor the reports read (or any other), or for a link attribute.
+static std::string Rule(FuzzedDataProvider& in) {
+    std::string rule =
+        in.ConsumeBool()
+            ? kt::Format(R"({"call":"kt62UfsGetDME","value":%u)", in.ConsumeIntegral<std::uint32_t>())
+            : kt::Format(
+                  R"({"call":"kt62UfsReadDescriptor","match":{"idn":%d},"bytes":")",
+                  in.ConsumeBool() ? in.ConsumeIntegralInRange(0, 7) : in.ConsumeIntegral<std::uint8_t>());
+    if (rule.back() == '"') {
         for (std::uint8_t b : in.ConsumeBytes<std::uint8_t>(in.ConsumeIntegralInRange(0, 255)))
             rule += kt::Format("%02X", b);
         rule += "\"";
-    } else {
-        rule = R"({"call":"kt62UfsGetDME","match":{"attr_id":)" + std::to_string(in.PickValueInArray(kDme)) +
-               R"(},"value":)" + std::to_string(in.ConsumeIntegral<std::uint32_t>());
     }
     return rule + kt::Format(R"(,"result":%d,"after":%d,"times":%d})", in.PickValueInArray(kFailures),
                              in.ConsumeIntegralInRange(0, 3), in.ConsumeIntegralInRange(1, 3));
 }
-
-}  // namespace
 
 KT_FUZZ_TARGET(data, size) {
     FuzzedDataProvider in(data, size);

@@ -27,11 +27,6 @@ TEST(HexField, ReadsAsTheHexConversionDoesAndRefusesNamingTheField) {
     ctx.Port().SetText(IDC_EDIT_VALUE, "100000002");
     EXPECT_FALSE(ReadHexField(ctx, kValueField));
     EXPECT_EQ(ctx.Port().Pane(), "Invalid Value(hex): more than 32 bits. Nothing was sent.");
-    ctx.Port().SetText(IDC_EDIT_IDN, "1");
-    ctx.Port().SetText(IDC_EDIT_INDEX, "Z");
-    ctx.Port().SetText(IDC_EDIT_SELECTOR, "");
-    EXPECT_FALSE(ReadQueryAddress(ctx));
-    EXPECT_EQ(ctx.Port().Pane(), "Invalid Index(hex): enter a hexadecimal number. Nothing was sent.");
 }
 
 // A device that changes its mind between the length read and the full read.

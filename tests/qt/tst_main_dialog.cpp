@@ -4,8 +4,6 @@
 
 #include <QtTest>
 #include <QtWidgets>
-#include <atomic>
-#include <memory>
 #include <thread>
 
 #include "common/control_ids.h"
@@ -138,7 +136,6 @@ private slots:
         std::thread worker([&] {
             inquiry_enabled = Port().IsControlEnabled(kt::IDC_BTN_INQUIRY);
             for (int i = 0; i < 300; ++i) Port().AppendText(kt::IDC_EDIT_LOG, "\r\nW" + std::to_string(i));
-            Port().SetTitle("from a worker");
             Port().StartTimer(3, 5);
             done = true;
         });
@@ -149,7 +146,6 @@ private slots:
         }
         worker.join();
         QVERIFY(!inquiry_enabled);
-        QCOMPARE(desktop_->Dialog().windowTitle(), QStringLiteral("from a worker"));
         const QStringList lines = QString::fromStdString(Pane()).split("\r\n");
         QCOMPARE(lines.size(), 1 + 300 + gui_lines);
         QCOMPARE(desktop_->Dialog().Pane()->document()->blockCount(), lines.size());
