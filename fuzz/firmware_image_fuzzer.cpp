@@ -11,8 +11,8 @@ KT_FUZZ_TARGET(data, size) {
     KT_FUZZ_CHECK(r == KT62_OK || r == KT62_E_FW_FORMAT || r == KT62_E_FW_TRUNCATED || r == KT62_E_FW_CRC ||
                   r == KT62_E_FW_MODEL);
     if (r != KT62_OK) return;
-    // An accepted image is what the builder makes of its version and payload, but for the reserved
-    // bytes (31, 40-43) left to later formats and the header checksum (44-47) that covers them.
+    // An accepted image is what the builder makes of it, but for reserved bytes (31, 40-43) and the
+    // header checksum (44-47) over them.
     std::string why;
     const auto rebuilt = emu::BuildFirmwareImage({.version = image.version, .payload = image.payload}, why);
     KT_FUZZ_CHECK(rebuilt && rebuilt->size() == size);

@@ -1,5 +1,4 @@
-// What the fuzz targets share: the input reader, a scratch folder for the files a target writes, and
-// a check that stops the run (libFuzzer then keeps the input) when an invariant breaks.
+// The fuzz targets' input reader, scratch folder, and the check that stops a run (keeping its input).
 #pragma once
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -27,7 +26,6 @@ inline bool ValidUtf8(const std::string& s) { return kt::Utf16ToUtf8(kt::Utf8ToU
 
 #define KT_FUZZ_CHECK(cond) \
     ((cond) ? void() : (std::fprintf(stderr, "%s:%d: broken: %s\n", __FILE__, __LINE__, #cond), std::abort()))
-// Opens the body of a target's entry, a void function of the input.
 #define KT_FUZZ_TARGET(data, size)                                                                           \
     static void FuzzOne(const std::uint8_t* data, std::size_t size);                                         \
     extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* d, std::size_t n) { return FuzzOne(d, n), 0; } \

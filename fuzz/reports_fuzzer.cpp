@@ -1,5 +1,5 @@
-// The reports (IC, LUN, work mode, descriptor dump and its save) on a programmer whose fault rules
-// answer from the input. The pane stays UTF-8, and a saved descriptor is as long as its byte 0 says.
+// The reports on a programmer whose fault rules answer from the input: the pane stays UTF-8, and a
+// saved descriptor is as long as its byte 0 says.
 #include <kt62/apiKT6200.h>
 
 #include <cstdlib>

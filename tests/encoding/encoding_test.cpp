@@ -10,10 +10,10 @@
 namespace kt {
 namespace {
 
-// Each caller's outcome: the library's trace (Replace) and paths (Refuse), the settings files (Keep).
+// The units, the texts of Replace (the library's trace) and Keep (settings files; also what Refuse,
+// for paths, gives when it accepts), whether Refuse refuses.
 TEST(Utf16, EachCallerGetsItsOwnOutcomeForALoneSurrogate) {
     const std::u16string lone_low_first{char16_t{0xDC00}, char16_t{0xD800}};
-    // The units, Replace's text, Keep's text (also Refuse's when it accepts), whether Refuse refuses.
     const std::tuple<std::u16string, const char*, const char*, bool> cases[] = {
         {u"A\u00E9\u4E2D", "A\xC3\xA9\xE4\xB8\xAD", "A\xC3\xA9\xE4\xB8\xAD", false},
         // Either side of the first code point past the basic plane.
@@ -35,8 +35,7 @@ TEST(Utf16, EachCallerGetsItsOwnOutcomeForALoneSurrogate) {
     }
 }
 
-// A path handed to the library takes a malformed sequence whole; a settings file gives each of its
-// bytes a U+FFFD and keeps an encoded surrogate.
+// A path takes a malformed sequence whole; a settings file gives each byte a U+FFFD, keeps surrogates.
 TEST(Utf8, MalformedSequencesBecomeReplacementCharacters) {
     const std::tuple<const char*, std::u16string, std::u16string> cases[] = {
         {"a\xC3", u"a\uFFFD", u"a\uFFFD"},

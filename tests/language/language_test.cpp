@@ -22,20 +22,16 @@ namespace {
 namespace fs = std::filesystem;
 using test::TempDir;
 
-// fn's result as the exit status of a child that may not write where its user may not (root
-// drops to "nobody", as root writes into read-only folders); -1 when it could not run or died.
+// fn's result in a child that may write only where its user may (root runs it as "nobody"); -1: died.
 int RunUnprivileged(const std::function<int()>& fn) {
     const pid_t pid = fork();
     if (pid == 0)
-        _exit(geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)
-                  ? 125
-                  : fn());
+        _exit(geteuid() == 0 && (setgroups(0, nullptr) || setgid(65534) || setuid(65534)) ? 125 : fn());
     int status = 0;
-    return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// UTF-16 bytes with a byte-order mark for UTF-8 text.
-std::string Utf16(std::string_view utf8, bool little_endian) {
+std::string Utf16(std::string_view utf8, bool little_endian) {  // with a byte-order mark
     std::string out = little_endian ? "\xFF\xFE" : "\xFE\xFF";
     for (char16_t u : Utf8ToUtf16(utf8))
         out += std::string{char(little_endian ? u : u >> 8), char(little_endian ? u >> 8 : u)};
@@ -51,8 +47,7 @@ protected:
     TempDir dir_;
 };
 
-// The file, a buffer of so many UTF-16 characters (it holds one less, never half a pair), the text
-// and the number read from S/k ("<d>" and -99: the defaults).
+// The file, a buffer in UTF-16 characters (holding one less, never half a pair), S/k as text and number.
 TEST_F(SettingsFile, ReadsTheValueOfSectionSAndKeyKAsStringAndAsInteger) {
     const std::tuple<std::string, std::size_t, const char*, int> cases[] = {
         {"[s]\nK=42\n", 512, "42", 42},
@@ -122,8 +117,7 @@ TEST_F(SettingsFile, WritesThatCannotBeDoneLeaveTheFileAsItWas) {
     }
 }
 
-// Languages "a" (the default section EN) and "b", whose section name is cut to 15 characters and
-// Exit caption to 511.
+// Languages "a" (EN, the default) and "b" (its section name cut to 15 characters, Exit's caption to 511).
 std::string TwoLanguages(const std::string& lang_id) {
     return "[Setting]\nLANG_ID=" + lang_id +
            "\n0=EN\n1=B23456789ABCDEFG\n[EN]\nIDOK=a\n[B23456789ABCDEF]\nIDOK=b\nIDCANCEL=" +
@@ -148,13 +142,12 @@ protected:
         while (presses-- > 0) dlg.Dispatch(DialogMessage::Command, IDC_BUTTON_LANGUAGE);
         return ui_->GetText(IDOK);
     }
-    std::string Status() const { return ui_->GetText(IDC_STATIC_STATUS); }
 
     TempDir dir_;
     std::unique_ptr<test::FakeUiPort> ui_;
 };
 
-// LANG_ID, the caption at the start, LANG_ID after one press (how the number reads is the settings file's).
+// LANG_ID, the caption at the start, LANG_ID after one press.
 TEST_F(Language, StoredIndexDecidesTheStartAndThePressWritesOnlyItsLine) {
     EXPECT_EQ(Run(1), "IDOK");  // no file: the identifier names, and the press writes language 0
     EXPECT_EQ(TempDir::Read(Config()), "[Setting]\nLANG_ID=0\n");
@@ -172,10 +165,9 @@ TEST_F(Language, StoredIndexDecidesTheStartAndThePressWritesOnlyItsLine) {
     EXPECT_EQ(ui_->GetText(IDCANCEL), std::string(511, 'x'));
 }
 
-// An installed program's folder is not its user's: the choice goes where the user may write, or the
-// status line says why it was not kept. Rows: the modes of the program folder, of its Config.ini and
-// of XDG_CONFIG_HOME, the status line, LANG_ID left in the program's file, the user's Config.ini
-// ("": none), the next start's caption.
+// The choice goes where the user may write, or the status line says why not. Rows: the modes of the
+// program folder, its Config.ini and XDG_CONFIG_HOME; the status line; LANG_ID left in the program's
+// file; the user's Config.ini; the next start's caption.
 TEST_F(Language, TheChoiceIsKeptWhereTheUserMayWriteOrTheStatusLineSaysWhy) {
     const std::string user = dir_.Path() + "/home/kt6200", lost = ": the language choice was not saved: ";
     const std::tuple<int, int, int, std::string, const char*, const char*, const char*> cases[] = {
@@ -191,7 +183,7 @@ TEST_F(Language, TheChoiceIsKeptWhereTheUserMayWriteOrTheStatusLineSaysWhy) {
         fs::permissions(Config(), fs::perms(file));
         fs::permissions(dir_.Path() + "/prog", fs::perms(folder));
         const int result = RunUnprivileged([&, said = status, next = next_start] {
-            return Run(1) != "b" ? 1 : Status() != said ? 2 : Run(0) != next ? 3 : 0;
+            return Run(1) != "b" ? 1 : ui_->GetText(IDC_STATIC_STATUS) != said ? 2 : Run(0) != next ? 3 : 0;
         });
         fs::permissions(dir_.Path() + "/prog", fs::perms(0755));
         EXPECT_EQ(result, 0) << "1: captions not switched, 2: status line, 3: the next start; " << status;
@@ -200,8 +192,7 @@ TEST_F(Language, TheChoiceIsKeptWhereTheUserMayWriteOrTheStatusLineSaysWhy) {
     }
 }
 
-// A Config.ini over the limit (sparse) counts as a missing one, which the status line says and a
-// press leaves as it is; one at the limit is read.
+// A Config.ini over the limit is left as a missing one, and the status line says so; one at it is read.
 TEST_F(Language, AConfigLargerThanTheLimitIsLeftAsAMissingOne) {
     const std::string refused =
         Config() + ": larger than 1 MiB, the limit of a settings file; its settings are not used";
@@ -210,7 +201,7 @@ TEST_F(Language, AConfigLargerThanTheLimitIsLeftAsAMissingOne) {
         fs::resize_file(Config(), size);
         const bool over = size > kSettingsFileLimit;
         EXPECT_EQ(Run(0), over ? "IDOK" : "b");
-        EXPECT_EQ(Status(), over ? refused : "");
+        EXPECT_EQ(ui_->GetText(IDC_STATIC_STATUS), over ? refused : "");
         if (!over) continue;
         EXPECT_EQ(Run(1), "IDOK");
         EXPECT_EQ(fs::file_size(Config()), size);

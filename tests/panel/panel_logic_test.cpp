@@ -1,5 +1,4 @@
-// The panel's fields read as "%X" reads them; a descriptor read shows and saves only bytes it read;
-// the write takes only a file that matches its length and IDN.
+// The panel's hexadecimal fields, what a descriptor read shows and saves, which files a write takes.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -14,7 +13,7 @@ namespace kt {
 namespace {
 
 TEST(HexField, ReadsAsTheHexConversionDoesAndRefusesNamingTheField) {
-    // A longer number keeps its low 32 bits and a sign is taken, as strtoul does; "0x" alone reads 0.
+    // As strtoul: a longer number keeps its low 32 bits, a sign is taken, "0x" alone reads 0.
     // clang-format off
     const std::pair<const char*, std::optional<std::uint32_t>> cases[] = {
         {" 0x0e", 0x0Eu}, {"\t\r\n 7", 7u}, {"12G", 0x12u}, {"abcdef", 0xABCDEFu}, {"00000000FF", 0xFFu},
@@ -64,7 +63,6 @@ TEST(DescriptorFile, AcceptsOnlyItsLengthAndTheWholeIdnAndReadsOneBuffer) {
     ASSERT_EQ(f.status, DescriptorFileContent::Status::Ok);
     EXPECT_EQ(f.length, 600u);
     EXPECT_EQ(f.head, std::vector<std::uint8_t>(content.begin(), content.begin() + kDescriptorBufferSize));
-    // An empty descriptor gives an empty file, not a leftover of the last one.
     ASSERT_EQ(SaveDescriptorFile(path, {}), "");
     EXPECT_EQ(std::filesystem::file_size(path), 0u);
 }

@@ -1,5 +1,4 @@
-// What only the widgets show, on emulated programmers: the template, keys, focus and close rules and
-// the UI port's thread rule.
+// What only the widgets show: the template, keys, focus and close rules, the UI port's thread rule.
 #include <kt62/apiKT6200.h>
 
 #include <QtTest>
@@ -21,12 +20,10 @@ class TestMainDialog : public QObject {
     std::unique_ptr<kt::qt::Desktop> desktop_;
     std::vector<Message> messages_;
 
-    // The program on an emulator with no programmer or one; with record, the logic's messages are
-    // recorded instead of handled.
-    kt::qt::MainDialog& Start(bool programmer = false, bool record = false) {
+    // The program on an emulated programmer; with record, the logic's messages are recorded, not handled.
+    kt::qt::MainDialog& Start(bool record = false) {
         dir_ = std::make_unique<kt::test::TempDir>();
-        const char* profile =
-            programmer ? R"({"programmers": [{"firmware_version": [1, 2, 3]}]})" : R"({"programmers": []})";
+        const char* profile = R"({"programmers": [{"firmware_version": [1, 2, 3]}]})";
         setenv("KT62_EMULATOR", dir_->Write("profile.json", profile).c_str(), 1);
         desktop_ = std::make_unique<kt::qt::Desktop>(dir_->Path() + "/bin/kt6200");
         desktop_->Start();
@@ -46,8 +43,7 @@ private slots:
         messages_.clear();
     }
 
-    // Each control at its rectangle, shown as the template says, group boxes beneath what they enclose;
-    // the tab stops in the template's order.
+    // Controls at their rectangles, group boxes beneath what they enclose, tab stops in template order.
     void theTemplateIsBuiltAtItsRectanglesInTabOrder() {
         kt::qt::MainDialog& dialog = Start();
         const kt::qt::BaseUnits u = dialog.Units();
@@ -74,10 +70,9 @@ private slots:
         QCOMPARE(chain, tab_stops);
     }
 
-    // Upper-case fields type upper case; Enter is Refresh from every control but the pane, and not
-    // while Refresh is disabled; Escape ends the dialog, keeping the programmer open.
+    // Upper-case fields type upper case; Enter is Refresh (while enabled) but in the pane; Escape is Exit.
     void keys() {
-        kt::qt::MainDialog& dialog = Start(true);
+        kt::qt::MainDialog& dialog = Start();
         for (const kt::ControlSpec& c : kt::MainDialogTemplate().controls) {
             auto* edit = qobject_cast<QLineEdit*>(Control(c.id));
             if (!edit || !(c.style & kt::kStyleUpperCase)) continue;
@@ -107,7 +102,7 @@ private slots:
     }
 
     void buttonsAndListsSendOnlyWhatTheUserDoes() {
-        Start(false, true);
+        Start(true);
         for (const kt::ControlSpec& c : kt::MainDialogTemplate().controls) {
             auto* button = qobject_cast<QPushButton*>(Control(c.id));
             if (!button || !c.shown) continue;
@@ -129,7 +124,7 @@ private slots:
 
     // A worker's call waits for the GUI thread and answers as it would there.
     void workersAreServedByTheGuiThread() {
-        Start(false, true);
+        Start(true);
         Port().EnableControl(kt::IDC_BTN_INQUIRY, false);
         std::atomic<bool> done{false};
         bool inquiry_enabled = true;
@@ -152,13 +147,11 @@ private slots:
         QCOMPARE(lines.filter("W").last(), QStringLiteral("W299"));
         QTRY_VERIFY(!messages_.empty());  // the timer ticks on the GUI thread
         QCOMPARE(messages_.front(), (Message{DialogMessage::Timer, 3}));
-        Port().StopTimer(3);
-        QVERIFY(!Port().TimerActive(3));
     }
 
-    // A window close closes the programmer as it ends the dialog, and only beeps while Exit is disabled.
+    // A window close closes the programmer as it ends the dialog; while Exit is disabled it only beeps.
     void aWindowCloseClosesTheProgrammer() {
-        kt::qt::MainDialog& dialog = Start(true);
+        kt::qt::MainDialog& dialog = Start();
         Port().EnableControl(kt::IDCANCEL, false);
         QVERIFY(!dialog.close());
         QVERIFY(!dialog.HasEnded());
