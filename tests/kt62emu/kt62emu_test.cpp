@@ -9,9 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <random>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "emu/firmware.h"
 #include "emu/programmer_state.h"

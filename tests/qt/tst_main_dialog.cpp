@@ -35,6 +35,7 @@ class TestMainDialog : public QObject {
     kt::qt::QtUiPort& Port() { return desktop_->Port(); }
     std::string Pane() { return Port().GetText(kt::IDC_EDIT_LOG); }
     QWidget* Control(int id) { return desktop_->Dialog().Control(id); }
+
 private slots:
     void cleanup() {
         const KT62_HANDLE h = desktop_ ? desktop_->Logic().DeviceHandle() : KT62_INVALID_HANDLE;
