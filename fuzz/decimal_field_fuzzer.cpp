@@ -1,17 +1,12 @@
-// The transfer's decimal fields (start sector, sector count, packet size):
-// any text the operator can type.
-
+// The transfer's decimal fields (start sector, sector count, packet size): any text the operator types.
 #include "fuzz/fuzz_support.h"
 #include "handlers/transfer/transfer_rules.h"
 
 KT_FUZZ_TARGET(data, size) {
-    const std::string_view text(reinterpret_cast<const char*>(data), size);
-    const std::optional<std::uint32_t> value = kt::ParseDecimalField(text);
+    std::string_view digits(reinterpret_cast<const char*>(data), size);
+    const std::optional<std::uint32_t> value = kt::ParseDecimalField(digits);
     if (!value) return;
-
-    // A field that reads as a number holds that number's digits and nothing
-    // else but blanks around them and leading zeros.
-    std::string_view digits = text;
+    // A field that reads holds the number's digits, blanks around them and leading zeros only.
     while (!digits.empty() && (digits.front() == ' ' || digits.front() == '\t')) digits.remove_prefix(1);
     while (!digits.empty() && (digits.back() == ' ' || digits.back() == '\t')) digits.remove_suffix(1);
     while (digits.size() > 1 && digits.front() == '0') digits.remove_prefix(1);

@@ -1,8 +1,5 @@
-// The reports (IC, LUN, work mode, descriptor dump and its save) run by the
-// dialog on a programmer whose fault rules answer from the input: descriptor
-// bytes of any length, DME values, failures, after and times counts. Nothing is
-// read past what the device filled, the pane stays UTF-8, and a saved
-// descriptor is as long as its byte 0 says and no longer than the read asked.
+// The reports on a programmer whose fault rules answer from the input: the pane stays UTF-8, and a
+// saved descriptor is as long as its byte 0 says.
 #include <kt62/apiKT6200.h>
 
 #include <cstdlib>
@@ -15,43 +12,23 @@
 #include "handlers/ufs/descriptor_file.h"
 #include "tests/support/fake_ui_port.h"
 
-std::string Hex(const std::vector<std::uint8_t>& bytes) {
-    std::string out;
-    for (std::uint8_t b : bytes) out += kt::Format("%02X", b);
-    return out;
-}
+constexpr std::int32_t kFailures[] = {0, 0, 0, 0, -1, KT62_SCSI_FAILURE(5, 0x24), KT62_E_TIMEOUT, INT32_MIN};
 
-// Descriptors the reports read, and the attributes they ask the link for.
-constexpr std::uint8_t kIdns[] = {0x00, 0x01, 0x02, 0x04, 0x05, 0x07};
-constexpr std::uint32_t kDmeAttributes[] = {0x0002, 0x0003, 0x0004, 0x1520, 0x1540, 0x21, 0x22,
-                                            0x23,   0x24,   0xA1,   0xA2,   0xA3,   0xA4};
-// clang-format off
-constexpr std::int32_t kFailures[] = {-1, -5, -10, KT62_SCSI_FAILURE(5, 0x24), KT62_DME_FAILURE(1),
-                                      KT62_E_TRANSPORT, KT62_E_TIMEOUT, 0x7FFFFFFF, INT32_MIN};
-// clang-format on
-
-std::string Rule(FuzzedDataProvider& in) {
-    std::string rule;
-    if (in.ConsumeBool()) {
-        rule = R"({"call":"kt62UfsReadDescriptor","match":{"idn":)" +
-               std::to_string(in.ConsumeBool() ? in.PickValueInArray(kIdns)
-                                               : in.ConsumeIntegral<std::uint8_t>());
-        if (in.ConsumeBool()) rule += R"(,"index":)" + std::to_string(in.ConsumeIntegralInRange(0, 8));
-        rule += "}";
-        if (in.ConsumeProbability<float>() < 0.85f)
-            rule += R"(,"bytes":")" + Hex(in.ConsumeBytes<std::uint8_t>(in.ConsumeIntegralInRange(0, 255))) +
-                    "\"";
-    } else {
-        rule = R"({"call":"kt62UfsGetDME","match":{"attr_id":)" +
-               std::to_string(in.PickValueInArray(kDmeAttributes)) + "}";
-        if (in.ConsumeProbability<float>() < 0.85f)
-            rule += R"(,"value":)" + std::to_string(in.ConsumeIntegral<std::uint32_t>());
+// A rule for one descriptor the reports read (or any other), or for a link attribute.
+static std::string Rule(FuzzedDataProvider& in) {
+    std::string rule =
+        in.ConsumeBool()
+            ? kt::Format(R"({"call":"kt62UfsGetDME","value":%u)", in.ConsumeIntegral<std::uint32_t>())
+            : kt::Format(
+                  R"({"call":"kt62UfsReadDescriptor","match":{"idn":%d},"bytes":")",
+                  in.ConsumeBool() ? in.ConsumeIntegralInRange(0, 7) : in.ConsumeIntegral<std::uint8_t>());
+    if (rule.back() == '"') {
+        for (std::uint8_t b : in.ConsumeBytes<std::uint8_t>(in.ConsumeIntegralInRange(0, 255)))
+            rule += kt::Format("%02X", b);
+        rule += "\"";
     }
-    if (in.ConsumeProbability<float>() < 0.2f)
-        rule += R"(,"result":)" + std::to_string(in.PickValueInArray(kFailures));
-    if (in.ConsumeBool()) rule += R"(,"after":)" + std::to_string(in.ConsumeIntegralInRange(0, 3));
-    if (in.ConsumeBool()) rule += R"(,"times":)" + std::to_string(in.ConsumeIntegralInRange(1, 3));
-    return rule + "}";
+    return rule + kt::Format(R"(,"result":%d,"after":%d,"times":%d})", in.PickValueInArray(kFailures),
+                             in.ConsumeIntegralInRange(0, 3), in.ConsumeIntegralInRange(1, 3));
 }
 
 KT_FUZZ_TARGET(data, size) {
@@ -60,23 +37,16 @@ KT_FUZZ_TARGET(data, size) {
     std::string faults;
     for (int n = in.ConsumeIntegralInRange(0, 16); n > 0; --n)
         faults += (faults.empty() ? "" : ",") + Rule(in);
-    const std::string descriptor =
-        kt::Format("%X", in.ConsumeBool() ? 1 : in.ConsumeIntegral<std::uint8_t>());
-    const std::string index = kt::Format("%X", in.ConsumeIntegralInRange(0, 8));
-
-    // The programmer's device state stays in the scratch folder from one input to the next: the
-    // reports only read it.
     const std::string profile = dir + "/profile.json";
     std::ofstream(profile, std::ios::trunc) << R"({"programmers":[{"faults":[)" << faults << "]}]}";
     setenv("KT62_EMULATOR", profile.c_str(), 1);
     kt::test::FakeUiPort ui;
     kt::CKT6200DemoDlg dlg(ui, dir + "/prog");
-    dlg.OnInitDialog();  // finds and opens the programmer
+    dlg.OnInitDialog();
     const KT62_HANDLE h = dlg.DeviceHandle();
     KT_FUZZ_CHECK(h != KT62_INVALID_HANDLE);
-    ui.SetText(kt::IDC_EDIT_IDN, descriptor);
-    ui.SetText(kt::IDC_EDIT_INDEX, index);
-    ui.SetText(kt::IDC_EDIT_SELECTOR, "0");
+    ui.SetText(kt::IDC_EDIT_IDN, kt::Format("%X", in.ConsumeBool() ? 1 : in.ConsumeIntegral<std::uint8_t>()));
+    ui.SetText(kt::IDC_EDIT_INDEX, kt::Format("%X", in.ConsumeIntegralInRange(0, 8)));
     const std::string saved = dir + "/" + kt::kConfigurationFileName;
     std::filesystem::remove(saved);
     for (int id : {kt::IDC_BTN_IC_INFO, kt::IDC_BTN_LUN_INFO, kt::IDC_BTN_WORK_MODE, kt::IDC_BTN_DESC_READ}) {
@@ -84,11 +54,9 @@ KT_FUZZ_TARGET(data, size) {
         KT_FUZZ_CHECK(kt::fuzz::ValidUtf8(ui.Pane()));
     }
     kt62Close(h);
-
-    if (std::filesystem::exists(saved)) {
-        const kt::DescriptorFileContent file = kt::ReadDescriptorFile(saved);
-        KT_FUZZ_CHECK(file.status == kt::DescriptorFileContent::Status::Ok);
-        KT_FUZZ_CHECK(file.length <= kt::kDescriptorReadLimit);
-        KT_FUZZ_CHECK(file.length == 0 || file.head[0] == file.length);
-    }
+    if (!std::filesystem::exists(saved)) return;
+    const kt::DescriptorFileContent file = kt::ReadDescriptorFile(saved);
+    KT_FUZZ_CHECK(file.status == kt::DescriptorFileContent::Status::Ok);
+    KT_FUZZ_CHECK(file.length <= kt::kDescriptorReadLimit);
+    KT_FUZZ_CHECK(file.length == 0 || file.head[0] == file.length);
 }
