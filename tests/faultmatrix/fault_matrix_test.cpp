@@ -185,7 +185,7 @@ public:
               IDC_BTN_FLAG_TOGGLE, IDC_BTN_INQUIRY, IDC_BTN_CAPACITY, IDOK, IDC_COMBO_DEVICE, IDCANCEL})
             EXPECT_TRUE(ui_->IsControlEnabled(id)) << "control " << id;
         EXPECT_FALSE(dlg_->TransferRunning());
-        EXPECT_EQ(dlg_->Transfer().m_bRunning.load(), 0);
+        EXPECT_EQ(dlg_->Transfer().RunningFlag(), 0);
         EXPECT_TRUE(ui_->Timers().empty());
     }
     void CloseAll() {
