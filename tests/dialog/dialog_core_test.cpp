@@ -24,15 +24,17 @@ protected:
     CKT6200DemoDlg dlg_{ui_, dir_.Path() + "/bin/kt6200"};
 };
 
-TEST_F(DialogCore, ThePaneStartsEveryAddedLineWithABreakAndANewMessageClearsTheStatus) {
+// A reason longer than the dialog's buffer arrives cut to it, without the terminating zero; the next
+// pane message clears it.
+TEST_F(DialogCore, ALongLibraryReasonIsCutToTheBufferAndTheNextMessageClearsIt) {
+    setenv("KT62_EMULATOR", (dir_.Path() + "/" + std::string(5000, 'p')).c_str(), 1);
+    dlg_.OnInitDialog();
     EXPECT_EQ(dlg_.AppDir(), dir_.Path() + "/bin/");
-    dlg_.AppendLog("first");
-    EXPECT_EQ(ui_.Pane(), "\r\nfirst");
-    dlg_.ShowStatus("why");
-    dlg_.AppendLog("");
-    EXPECT_EQ(ui_.GetText(IDC_STATIC_STATUS), "why");
-    dlg_.ShowLog("X");
-    EXPECT_EQ(ui_.Pane(), "X");
+    const std::string status = ui_.GetText(IDC_STATIC_STATUS);
+    EXPECT_EQ(status.size(), 4095u);
+    EXPECT_EQ(status.find('\0'), std::string::npos);
+    dlg_.Dispatch(DialogMessage::Command, IDC_BTN_INQUIRY);
+    EXPECT_EQ(ui_.Pane(), "Fail to scsi inquiry 1.");
     EXPECT_EQ(ui_.GetText(IDC_STATIC_STATUS), "");
 }
 
