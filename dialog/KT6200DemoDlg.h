@@ -124,6 +124,7 @@ public:
     std::string GetConfigPath() const;
 
     // ---- the sector transfers ----
+    // The one context operation front ends need too: they wait for a transfer's end.
     bool TransferRunning() const override { return transfer_.Running(); }
     // Whether the running transfer's worker is inside a sector read or write call now.
     bool TransferInDeviceCall() const { return transfer_.InDeviceCall(); }
@@ -139,11 +140,10 @@ public:
     // Hands the dialog a programmer opened elsewhere (tests, benchmarks);
     // the caller closes it.
     void SetDeviceHandle(KT62_HANDLE h) { m_hDevice = h; }
-    // The program's folder, ending in one separator.
-    const std::string& AppDir() const override { return m_strAppDir; }
 
 private:
     // ---- the rest of the handlers' context ----
+    const std::string& AppDir() const override { return m_strAppDir; }
     IUiPort& Ui() override { return m_ui; }
     // The output pane: a new message clears the status line, an added line starts with a break.
     void ShowLog(const std::string& text) override;
