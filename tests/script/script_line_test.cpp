@@ -33,6 +33,8 @@ TEST(ParseLine, ReadsEveryVerbAndRefusesMalformedLines) {
         {"choose ./cancel", "choose||./cancel|0|0"},
         {"sleep 250", "sleep|||250|1"},
         {"wait 1500", "wait|||1500|1"},
+        {"wait call", "wait call|||0|0"},
+        {"wait call 20", "wait call|||20|1"},
         {"text IDCANCEL", "text|IDCANCEL||0|0"},
         {"\tabout\t", "about|||0|0"},
         {"", "skip"},
@@ -55,6 +57,7 @@ TEST(ParseLine, ReadsEveryVerbAndRefusesMalformedLines) {
         {"sleep 100000000", "! bad number of milliseconds \"100000000\""},
         {"wait 1 2", "! wait takes at most one number of milliseconds"},
         {"wait 1.5", "! bad number of milliseconds \"1.5\""},
+        {"wait call 1 2", "! wait call takes at most one number of milliseconds"},
     };
     for (const auto& [line, parsed] : cases) EXPECT_EQ(Parsed(line), parsed) << line;
 }

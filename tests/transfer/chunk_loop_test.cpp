@@ -126,5 +126,15 @@ std::string Name(const testing::TestParamInfo<LoopCase>& info) {
 
 INSTANTIATE_TEST_SUITE_P(EveryChunk, ChunkLoop, testing::ValuesIn(AllCases()), Name);
 
+// In a child whose address space is full: the buffers cannot be had, and Reserve says so.
+int ReserveWithNoMemory() {
+    const rlimit none{0, RLIM_INFINITY};
+    TransferBuffers buffers;
+    return setrlimit(RLIMIT_AS, &none) == 0 && !buffers.Reserve(false) ? 0 : 1;
+}
+TEST(TransferBuffersDeathTest, ReserveFailsWhenMemoryCannotBeHad) {
+    EXPECT_EXIT(std::_Exit(ReserveWithNoMemory()), testing::ExitedWithCode(0), "");
+}
+
 }  // namespace
 }  // namespace kt::test

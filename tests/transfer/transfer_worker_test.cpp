@@ -113,6 +113,32 @@ TEST_F(Transfer, CommandsThatChangeTheDeviceAreRefusedWhileATransferRuns) {
     EXPECT_TRUE(ui_.Pane().ends_with("\r\nDone.")) << ui_.Pane();
 }
 
+// A window close during a device call leaves the device open for the worker, which closes it once,
+// after its last call; the dialog stays, Exit disabled.
+TEST_F(Transfer, AWindowClosedDuringATransferClosesTheDeviceOnceAfterTheLastCall) {
+    Open();
+    Fields(0, kChunk + 16);
+    ui_.QueueFile(std::nullopt);
+    ui_.QueueAnswer(true);
+    call_gate::Hold("kt62ScsiRead10", 0);
+    dlg_.Dispatch(DialogMessage::Command, IDC_BTN_READ_SECTORS);
+    ASSERT_TRUE(WaitUntil(call_gate::Entered));
+    EXPECT_TRUE(dlg_.TransferInDeviceCall());
+    dlg_.Dispatch(DialogMessage::Close);
+    EXPECT_EQ(dlg_.DeviceHandle(), handle_);
+    EXPECT_EQ(Calls("kt62Close"), 0u);
+    EXPECT_FALSE(ui_.IsControlEnabled(IDCANCEL));
+    call_gate::Release();
+    ASSERT_TRUE(WaitUntil([&] { return !dlg_.TransferRunning(); }));
+    EXPECT_EQ(dlg_.DeviceHandle(), KT62_INVALID_HANDLE);
+    const std::string trace = TempDir::Read(File("trace.txt"));
+    EXPECT_EQ(Calls("kt62Close"), 1u);
+    EXPECT_EQ(Calls("kt62ScsiRead10"), 1u);  // the cancel stopped it after the held chunk
+    EXPECT_GT(trace.find("kt62Close"), trace.rfind("kt62ScsiRead10"));
+    EXPECT_FALSE(ui_.EndResult().has_value());
+    handle_ = KT62_INVALID_HANDLE;
+}
+
 TEST_F(Transfer, APacketSizeOfNoByteCountOrAThreadThatCannotBeHadStartsNothing) {
     Open();
     ui_.SetText(IDC_EDIT_PACKET_SIZE, "4194304");
