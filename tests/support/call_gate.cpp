@@ -25,9 +25,6 @@ struct Gate {
     std::optional<std::string> function;
     std::uint32_t lba = 0;
     bool entered = false;
-    std::optional<std::string> hook_function;
-    std::uint32_t hook_lba = 0;
-    std::function<void()> hook;
 };
 
 Gate& TheGate() {
@@ -38,13 +35,6 @@ Gate& TheGate() {
 void Pass(const char* function, std::uint32_t lba) {
     Gate& g = TheGate();
     std::unique_lock lock(g.mutex);
-    if (g.hook_function == function && g.hook_lba == lba) {
-        const std::function<void()> action = std::move(g.hook);
-        g.hook_function.reset();
-        lock.unlock();
-        action();
-        lock.lock();
-    }
     if (!g.function || *g.function != function || g.lba != lba || g.entered) return;
     g.entered = true;
     g.changed.wait(lock, [&] { return !g.function; });
@@ -71,16 +61,7 @@ void Release() {
     std::lock_guard lock(g.mutex);
     g.function.reset();
     g.entered = false;
-    g.hook_function.reset();
     g.changed.notify_all();
-}
-
-void OnCall(const std::string& function, std::uint32_t lba, std::function<void()> action) {
-    Gate& g = TheGate();
-    std::lock_guard lock(g.mutex);
-    g.hook_function = function;
-    g.hook_lba = lba;
-    g.hook = std::move(action);
 }
 
 }  // namespace kt::test::call_gate

@@ -8,7 +8,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 
 namespace kt::test::call_gate {
@@ -20,8 +19,5 @@ void Hold(const std::string& function, std::uint32_t lba);
 bool Entered();
 // Lets the held call go on to the library; nothing is held afterwards.
 void Release();
-// The next call of `function` whose first sector is `lba` runs action on its
-// own thread as it begins, then goes on to the library.
-void OnCall(const std::string& function, std::uint32_t lba, std::function<void()> action);
 
 }  // namespace kt::test::call_gate

@@ -69,7 +69,7 @@ TEST_P(ChunkLoop, KeepsExactlyTheChunksCompletedBeforeTheStop) {
                          .path = File("image.bin"),
                          .buffers = {one.data(), two.data()}};
     std::atomic<int> running{1};
-    if (stop == Stop::Cancel) call_gate::OnCall(call, k * kWhole, [&] { running = 0; });
+    if (stop == Stop::Cancel) call_gate::Hold(call, k * kWhole);
     rlimit limit{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
     const rlimit old = limit;
@@ -79,7 +79,15 @@ TEST_P(ChunkLoop, KeepsExactlyTheChunksCompletedBeforeTheStop) {
     }
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
     Recorder sink;
-    EXPECT_EQ(RunChunks(plan, sink, running), !failed);
+    bool ended = false;
+    std::thread loop([&] { ended = RunChunks(plan, sink, running); });
+    if (stop == Stop::Cancel) {  // during chunk k's device call
+        EXPECT_TRUE(WaitUntil(call_gate::Entered));
+        running = 0;
+        call_gate::Release();
+    }
+    loop.join();
+    EXPECT_EQ(ended, !failed);
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &old), 0);
 
     const std::uint32_t completed = failed ? k : stop == Stop::Cancel ? k + 1 : 3;
