@@ -1,8 +1,7 @@
 // The worker in the dialog: what a transfer of two chunks shows, the test
-// write's zeros, commands and a window close during a device call, and the
-// start refusals no end-to-end case reaches.
-#include <fstream>
-#include <utility>
+// write's zeros, a window close during a device call, and the start refusals
+// no end-to-end case reaches.
+
 
 #include "tests/transfer/transfer_fixture.h"
 
@@ -42,41 +41,6 @@ TEST_F(Transfer, NothingAnEarlierTransferLeftInTheBuffersIsWrittenAgain) {
     ui_.QueueAnswer(true);
     RunToEnd(IDC_BTN_WRITE_SECTORS);
     EXPECT_TRUE(GetSectors(0, 100) == zeros);
-}
-
-// The commands that change the device, clicked while a write's first device call runs: each is
-// refused before it reaches the library and the write puts every sector on the device; a reading
-// command still runs.
-TEST_F(Transfer, CommandsThatChangeTheDeviceAreRefusedWhileATransferRuns) {
-    Open();
-    const std::string data = Pattern(2, kChunk + 16);
-    std::ofstream(File("in.bin")) << data;
-    Fields(0, kChunk + 16);
-    ui_.QueueFile(File("in.bin"));
-    call_gate::Hold("kt62ScsiWrite10", 0);
-    dlg_.Dispatch(DialogMessage::Command, IDC_BTN_WRITE_SECTORS);
-    ASSERT_TRUE(WaitUntil(call_gate::Entered));
-    ui_.QueueFile(File("in.bin"));  // for Update, should it ask for its file
-    const std::pair<int, const char*> kRefused[] = {{IDC_BTN_CFG_1_LUN, "CFG 1 LUN"},
-                                                    {IDC_BTN_CFG_1_LUN_DISABLED, "CFG 1 LUN"},
-                                                    {IDC_BUTTON_RESET, "Reset"},
-                                                    {IDC_BUTTON_UPDATE, "Update"}};
-    for (const auto& [id, name] : kRefused) {
-        SCOPED_TRACE(id);
-        dlg_.Dispatch(DialogMessage::Command, static_cast<std::uintptr_t>(id));
-        EXPECT_TRUE(ui_.Pane().ends_with("\r\nRefused: a transfer is running.")) << ui_.Pane();
-        EXPECT_EQ(ui_.GetText(IDC_STATIC_STATUS),
-                  std::string(name) + ": refused while a sector transfer runs; nothing was sent.");
-    }
-    dlg_.Dispatch(DialogMessage::Command, IDC_BTN_WORK_MODE);
-    call_gate::Release();
-    ASSERT_TRUE(WaitUntil([&] { return !dlg_.TransferRunning(); }));
-    EXPECT_EQ(Calls("kt62UfsReadDescriptor") + Calls("kt62UfsWriteDescriptor") + Calls("kt62UfsReset") +
-                  Calls("kt62Update"),
-              0u);
-    EXPECT_GT(Calls("kt62UfsGetDME"), 0u);
-    EXPECT_TRUE(GetSectors(0, kChunk + 16) == data);
-    EXPECT_TRUE(ui_.Pane().ends_with("\r\nDone.")) << ui_.Pane();
 }
 
 // A window close during a device call leaves the device open for the worker, which closes it once,
