@@ -1,8 +1,6 @@
 // The worker in the dialog: what a transfer of two chunks shows, the test
 // write's zeros, a window close during a device call, and the start refusals
 // no end-to-end case reaches.
-
-
 #include "tests/transfer/transfer_fixture.h"
 
 namespace kt::test {
