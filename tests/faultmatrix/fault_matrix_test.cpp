@@ -255,38 +255,10 @@ void WritePattern(Harness& t, char seed) {
 }
 std::string Str(const Bytes& b) { return {b.begin(), b.end()}; }
 
-// An image of firmware 2.3.4 the emulated programmer accepts.
-std::uint32_t Crc32(const std::uint8_t* p, std::size_t n) {
-    std::uint32_t crc = 0xFFFFFFFFu;
-    for (std::size_t i = 0; i < n; ++i) {
-        crc ^= p[i];
-        for (int b = 0; b < 8; ++b) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
-}
-std::string FirmwareImage() {
-    const Bytes payload(1024, 'F');
-    // Format 1, a header of 48 bytes, version 2.3.4, 1024 bytes of payload.
-    Bytes h = Filled(48, {{8, 1}, {10, 48}, {28, 2}, {29, 3}, {30, 4}, {33, 4}});
-    std::copy_n("KT62FWIM", 8, h.begin());
-    std::copy_n("KT6200", 6, h.begin() + 12);
-    const auto put32 = [&h](std::size_t at, std::uint32_t v) {
-        for (std::size_t i = 0; i < 4; ++i) h[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-    };
-    put32(36, Crc32(payload.data(), payload.size()));
-    put32(44, Crc32(h.data(), 44));
-    return Str(h) + Str(payload);
-}
-
 // What "CFG 1 LUN" writes for this device: all 2048 allocation units to unit 0, enabled or not.
+// clang-format off
 Bytes SingleUnitConfig(bool enabled) {
-    return Filled(0x90, {{0x00, 0x90},
-                         {0x01, 0x01},
-                         {0x05, 0x01},
-                         {0x06, 0x7F},
-                         {0x10, enabled},
-                         {0x16, 0x08},
-                         {0x19, 0x0C}});
+    return Filled(0x90, {{0x00, 0x90}, {0x01, 0x01}, {0x05, 0x01}, {0x06, 0x7F}, {0x10, enabled}, {0x16, 0x08}, {0x19, 0x0C}});
 }
 
 const std::string kProvisioned = "write descriptor done.\r\nPlease reset VARNEL.";
@@ -315,7 +287,6 @@ Bytes Forced() {
     return b;
 }
 
-// clang-format off
 // "CFG 1 LUN" and its variant: lock (a failed read goes ahead), geometry (2^24 units in 2^13-unit
 // segments), write; what it wrote is the single unit.
 Command Provisioning(const char* name, int id, bool enabled) {
@@ -462,7 +433,7 @@ const std::vector<Command>& Commands() {
              [](Harness& t) { ASSERT_EQ(kt62UfsSetFlag(t.h(), kFlag), 0); }, FlagState},
             // Whatever the result, the programmer is to be picked again.
             {"Update", IDC_BUTTON_UPDATE, {{"kt62Update", Stop("Command fail err {r}."), "", Stop("Command done.\r\nPlease wait device restart."), true}},
-             [](Harness& t) { t.Queue("fw.bin", FirmwareImage()); },
+             [](Harness& t) { t.Queue("fw.bin", TempDir::Read(KT_FIRMWARE_IMAGE)); },
              [](Harness& t) { return std::to_string(std::filesystem::exists(t.Path(t.state_dir + "/programmer0.firmware"))); },
              [](Harness& t, const CommandRun&, const ResultClass*, std::size_t) { EXPECT_EQ(t.ui().ListSelection(IDC_COMBO_DEVICE), -1); }},
             // A read that ran holds the device's sectors or, when a rule answered it, zeros.
