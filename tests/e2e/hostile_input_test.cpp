@@ -87,23 +87,20 @@ class HostileInput : public testing::TestWithParam<Case> {};
 void Prepare(const TempDir& dir, bool as_root) {
     const std::string& d = dir.Path();
     ASSERT_EQ(mkfifo((d + "/fifo").c_str(), 0644), 0);
-    ASSERT_EQ(mkdir((d + "/folder").c_str(), 0755), 0);
+    for (const char* sub : {"folder", "open", "linked", "tmp/device0", "root/sys/class/scsi_generic/sg2"})
+        fs::create_directories(d + "/" + sub);
+    fs::permissions(d + "/open", fs::perms::all);
+    fs::create_symlink("../victim", d + "/linked/programmer0.lock");
+    fs::create_symlink("../../victim", d + "/tmp/device0/state.json.tmp");
+    dir.Write("root/dev/sg2", "");  // a test root takes a plain file for a node
     dir.Write("p.json", R"({"programmers": [{}]})");
     dir.Write("victim", "victim");
     for (const char* name : {"open", "linked", "tmp", "theirs"})
         dir.Write(name + std::string(".json"),
                   R"({"state_dir": ")" + std::string(name) + R"(", "programmers": [{}]})");
     dir.Write("missing.json", R"({"state_dir": "no/such/state", "programmers": [{}]})");
-    ASSERT_EQ(mkdir((d + "/open").c_str(), 0755), 0);
-    ASSERT_EQ(chmod((d + "/open").c_str(), 0777), 0);
-    ASSERT_EQ(mkdir((d + "/linked").c_str(), 0755), 0);
-    ASSERT_EQ(symlink("../victim", (d + "/linked/programmer0.lock").c_str()), 0);
-    fs::create_directories(d + "/tmp/device0");
-    ASSERT_EQ(symlink("../../victim", (d + "/tmp/device0/state.json.tmp").c_str()), 0);
-    fs::create_directories(d + "/root/sys/class/scsi_generic/sg2");
-    dir.Write("root/dev/sg2", "");  // a test root takes a plain file for a node
     if (as_root) {
-        ASSERT_EQ(mkdir((d + "/theirs").c_str(), 0755), 0);
+        fs::create_directory(d + "/theirs");
         ASSERT_EQ(chown((d + "/theirs").c_str(), 65534, 65534), 0);
     }
 }
