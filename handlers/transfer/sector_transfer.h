@@ -38,7 +38,7 @@ public:
     bool Running() const { return m_hThread.load() != -1; }
     // Whether the running worker is inside a sector read or write call now.
     bool InDeviceCall() const { return in_device_call_.load(); }
-    // The worker's keep-going flag as it stands (0 once a cancel reached it), for a look from outside.
+    // The worker's keep-going flag as it stands (0 once a cancel has reached it).
     int RunningFlag() const { return m_bRunning.load(); }
     // The cancel request of Exit: the running transfer stops after its device
     // call in progress (also when the worker has not locked the controls yet).
@@ -68,6 +68,7 @@ private:
     // 1 while the worker may go on; Exit clears it.
     std::atomic<int> m_bRunning{0};
     std::atomic<bool> in_device_call_{false};
+
     CommandContext& ctx_;
     std::unique_ptr<WorkerThread> worker_;  // the thread behind m_hThread
     ThreadStarter start_thread_ = WorkerThread::Start;
