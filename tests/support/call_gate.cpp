@@ -6,6 +6,42 @@
 #include <mutex>
 #include <optional>
 
+namespace kt::test::call_gate {
+namespace {
+
+std::mutex mutex;
+std::condition_variable changed;
+std::optional<std::string> held;  // the function held, none when open
+std::uint32_t held_lba = 0;
+bool entered = false;
+
+void Pass(const char* function, std::uint32_t lba) {
+    std::unique_lock lock(mutex);
+    if (held != function || held_lba != lba || entered) return;
+    entered = true;
+    changed.wait(lock, [] { return !held; });
+}
+
+}  // namespace
+
+void Hold(const std::string& function, std::uint32_t lba) {
+    const std::lock_guard lock(mutex);
+    held = function, held_lba = lba, entered = false;
+}
+
+bool Entered() {
+    const std::lock_guard lock(mutex);
+    return held && entered;
+}
+
+void Release() {
+    const std::lock_guard lock(mutex);
+    held.reset(), entered = false;
+    changed.notify_all();
+}
+
+}  // namespace kt::test::call_gate
+
 // The linker names these (--wrap); they cannot avoid reserved identifiers.
 // NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 extern "C" {
@@ -13,61 +49,6 @@ int32_t __real_kt62ScsiRead10(KT62_HANDLE h, uint32_t lba, uint32_t bytes_per_se
                               uint32_t count);
 int32_t __real_kt62ScsiWrite10(KT62_HANDLE h, uint32_t lba, uint32_t bytes_per_sector, const uint8_t* buffer,
                                uint32_t count);
-}
-// NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
-
-namespace kt::test::call_gate {
-namespace {
-
-struct Gate {
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::optional<std::string> function;
-    std::uint32_t lba = 0;
-    bool entered = false;
-};
-
-Gate& TheGate() {
-    static Gate gate;
-    return gate;
-}
-
-void Pass(const char* function, std::uint32_t lba) {
-    Gate& g = TheGate();
-    std::unique_lock lock(g.mutex);
-    if (!g.function || *g.function != function || g.lba != lba || g.entered) return;
-    g.entered = true;
-    g.changed.wait(lock, [&] { return !g.function; });
-}
-
-}  // namespace
-
-void Hold(const std::string& function, std::uint32_t lba) {
-    Gate& g = TheGate();
-    std::lock_guard lock(g.mutex);
-    g.function = function;
-    g.lba = lba;
-    g.entered = false;
-}
-
-bool Entered() {
-    Gate& g = TheGate();
-    std::lock_guard lock(g.mutex);
-    return g.function && g.entered;
-}
-
-void Release() {
-    Gate& g = TheGate();
-    std::lock_guard lock(g.mutex);
-    g.function.reset();
-    g.entered = false;
-    g.changed.notify_all();
-}
-
-}  // namespace kt::test::call_gate
-
-// NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
-extern "C" {
 int32_t __wrap_kt62ScsiRead10(KT62_HANDLE h, uint32_t lba, uint32_t bytes_per_sector, uint8_t* buffer,
                               uint32_t count) {
     kt::test::call_gate::Pass("kt62ScsiRead10", lba);

@@ -1,6 +1,5 @@
-// A user interface for tests: keeps every control's text, enabled state and
-// list items, records each operation in order, and answers questions and
-// file choosers from queues. Operations may come from any thread.
+// A user interface for tests that keeps every control's state, records each operation and answers
+// questions and file choosers from queues, from any thread.
 #pragma once
 
 #include <deque>
@@ -26,7 +25,7 @@ public:
     void AppendText(int id, const std::string& text) override {
         Rec(Format("AppendText %d %s", id, text.c_str()))->At(id).text += text;
     }
-    void SetTitle(const std::string& title) override { Rec("SetTitle " + title)->title_ = title; }
+    void SetTitle(const std::string& title) override { Rec("SetTitle " + title); }
     void EnableControl(int id, bool enable) override {
         Rec(Format("Enable %d %d", id, enable ? 1 : 0))->At(id).enabled = enable;
     }
@@ -55,11 +54,8 @@ public:
     void QueueAnswer(bool yes) { Lock()->answers_.push_back(yes); }
     void QueueFile(std::optional<std::string> path) { Lock()->files_.push_back(std::move(path)); }
 
-    // Test-side view.
     std::string Pane() { return GetText(1001); }  // the output pane's text
     int Progress(int id) { return Lock()->At(id).progress; }
-    std::string Title() { return Lock()->title_; }
-    std::vector<std::string> ListItems(int id) { return Lock()->At(id).items; }
     std::vector<std::string> Log() { return Lock()->log_; }  // every operation, e.g. "SetText 1001 ..."
     std::optional<int> EndResult() { return Lock()->endResult_; }
     std::vector<std::string> AboutLines() { return Lock()->about_; }
@@ -92,7 +88,6 @@ private:
 
     std::recursive_mutex mutex_;
     std::map<int, Control> controls_;
-    std::string title_;
     std::vector<std::string> log_;
     std::deque<bool> answers_;
     std::deque<std::optional<std::string>> files_;
