@@ -25,19 +25,6 @@ protected:
     CKT6200DemoDlg dlg_{ui_, dir_.Path() + "/bin/kt6200"};
 };
 
-// A reason longer than the dialog's buffer arrives cut to it, without the terminating zero; the next
-// pane message clears it.
-TEST_F(DialogCore, ALongLibraryReasonIsCutToTheBufferAndTheNextMessageClearsIt) {
-    setenv("KT62_EMULATOR", (dir_.Path() + "/" + std::string(5000, 'p')).c_str(), 1);
-    dlg_.OnInitDialog();
-    const std::string status = ui_.GetText(IDC_STATIC_STATUS);
-    EXPECT_EQ(status.size(), 4095u);
-    EXPECT_EQ(status.find('\0'), std::string::npos);
-    dlg_.Dispatch(DialogMessage::Command, IDC_BTN_INQUIRY);
-    EXPECT_EQ(ui_.Pane(), "Fail to scsi inquiry 1.");
-    EXPECT_EQ(ui_.GetText(IDC_STATIC_STATUS), "");
-}
-
 // A reset that did not happen is said in the status line only, and the device still gets its pause.
 TEST_F(DialogCore, AFailedResetIsSaidInTheStatusLineAfterThePause) {
     ui_.SetText(IDC_EDIT_LOG, "earlier text");
@@ -45,7 +32,8 @@ TEST_F(DialogCore, AFailedResetIsSaidInTheStatusLineAfterThePause) {
     dlg_.Dispatch(DialogMessage::Command, IDC_BUTTON_RESET);
     EXPECT_GE(std::chrono::steady_clock::now() - start, kResetPause);
     EXPECT_EQ(ui_.Pane(), "earlier text");
-    EXPECT_TRUE(ui_.GetText(IDC_STATIC_STATUS).starts_with("Reset failed: ")) << ui_.GetText(IDC_STATIC_STATUS);
+    EXPECT_TRUE(ui_.GetText(IDC_STATIC_STATUS).starts_with("Reset failed: "))
+        << ui_.GetText(IDC_STATIC_STATUS);
 }
 
 TEST_F(DialogCore, SystemCommandsSixteenToThirtyOneOpenTheAboutBox) {

@@ -1,7 +1,5 @@
-// Runs every case folder of tests/e2e/cases through kt6200-script (see
-// cases/README.md for the layout of a case). Built with KT_GUEST_SCRIPT, it
-// runs the cases that have a `guest` file inside a guest whose real kernel
-// drives QEMU's UFS controller instead (scripts/guest.sh).
+// Runs every case folder of tests/e2e/cases (cases/README.md) through kt6200-script; built with
+// KT_GUEST_SCRIPT, those with a `guest` file in a guest whose real kernel drives QEMU's UFS controller.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -23,8 +21,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Stands for the case's temporary directory in expected outputs.
-constexpr const char* kTmpMark = "@TMP@";
+constexpr const char* kTmpMark = "@TMP@";  // the case's temporary directory in expected outputs
 
 fs::path CasesDir() {
     const char* dir = std::getenv("KT_E2E_CASES_DIR");
@@ -66,9 +63,7 @@ std::string ReplaceAll(std::string text, const std::string& from, const std::str
     return text;
 }
 
-// Runs argv in cwd with env, standard output and error into files, killed
-// after two minutes (ten in a guest, which boots under emulation); the exit
-// status (137: killed), or -1 when it did not run.
+// The exit status (137: killed after two minutes, ten in a guest that boots under emulation), or -1.
 int Spawn(std::vector<std::string> argv, const std::vector<std::string>& env, const fs::path& cwd) {
     argv.insert(argv.begin(), {"timeout", "-s", "KILL", kGuest ? "600" : "120"});
     posix_spawn_file_actions_t actions;
@@ -162,10 +157,7 @@ TEST_P(ScriptCase, MatchesExpectedOutput) {
     const std::string out = ReplaceAll(ReadFile(at / "stdout").value_or(""), tmp, kTmpMark);
     const std::string err = ReadFile(at / "stderr").value_or("");
 
-    // Each expected file against what the run left: standard output, the
-    // library trace, the requests that reached the fake kernel. In the guest
-    // a file's ".guest" form, where QEMU's device answers otherwise, stands
-    // in for it; no request log there.
+    // In the guest a file's ".guest" form stands in for it where QEMU's device answers otherwise.
     const auto expected = [&](const std::string& name) {
         const auto guest = kGuest ? ReadFile(dir / (name + ".guest")) : std::nullopt;
         return guest ? guest : ReadFile(dir / name);

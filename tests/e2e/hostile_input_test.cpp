@@ -1,6 +1,4 @@
-// Hostile names given to the programs as a user gives them: a FIFO, a device, a folder, a full
-// standard output. Each run must end with its refusal and the exit status that says so; a run
-// that blocks is killed and fails its case.
+// Hostile names given to the programs: each run ends with its refusal and the status that says so.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -27,8 +25,7 @@ std::string At(const std::string& text, const std::string& dir) {
     return out;
 }
 
-// Exit status; 137 when killed. A refusal takes milliseconds; the limit only ends a run that
-// blocks, and is wide enough for a loaded machine. Words hold no blanks.
+// 137 when killed: a refusal takes milliseconds, so the limit only ends a run that blocks.
 int Spawn(const std::vector<std::string>& words, const std::string& out, const std::string& stdout_path) {
     std::string command = "timeout -s KILL 90 env";
     for (const std::string& w : words) command += " '" + w + "'";
@@ -83,7 +80,6 @@ const Case kCases[] = {
 
 class HostileInput : public testing::TestWithParam<Case> {};
 
-// The folder every case starts from: a FIFO, a folder, profiles, links and a node.
 void Prepare(const TempDir& dir, bool as_root) {
     const std::string& d = dir.Path();
     ASSERT_EQ(mkfifo((d + "/fifo").c_str(), 0644), 0);

@@ -12,20 +12,17 @@
 
 #include "common/control_ids.h"
 #include "dialog/KT6200DemoDlg.h"
+#include "dialog/dialog_template.h"
 #include "tests/support/fake_ui_port.h"
 #include "tests/support/temp_dir.h"
 
 namespace kt::test {
 namespace {
 
+// clang-format off
 using Bytes = std::vector<std::uint8_t>;
 enum class Forced { Success, Failure, Delay };
-struct ResultClass {
-    const char* name;
-    Forced kind;
-    std::int32_t r;
-};
-// clang-format off
+struct ResultClass { const char* name; Forced kind; std::int32_t r; };
 const ResultClass kClasses[] = {{"success", Forced::Success, 0}, {"status-2", Forced::Failure, -2},
                                 {"scsi", Forced::Failure, KT62_SCSI_FAILURE(0x05, 0x24)},
                                 {"error4", Forced::Failure, 4}, {"error6", Forced::Failure, 6}, {"delay", Forced::Delay, 0}};
@@ -37,10 +34,7 @@ std::string Name(const std::string& call) { return call.substr(0, call.find(' ')
 // The pane: "" is the good run's, '$' "ends with", '~' "holds"; {s} is a query's report of the result,
 // {e} a one-step report's, {r} the number. The tail: the calls after the forced one; "*" is the rest
 // of the good run, "+" the forced call again.
-struct Outcome {
-    std::string pane;
-    std::vector<std::string> tail;
-};
+struct Outcome { std::string pane; std::vector<std::string> tail; };
 Outcome Stop(std::string pane) { return {std::move(pane), {}}; }
 Outcome GoesOn(std::string pane = "") { return {std::move(pane), {"*"}}; }
 Outcome Shows(const std::string& part) { return {"~" + part, {"*"}}; }
@@ -235,12 +229,6 @@ const std::string kProvisioned = "write descriptor done.\r\nPlease reset VARNEL.
 const Outcome kLocked = Stop("Configuration descriptor is locked.");
 const Outcome kCommandFail = Stop("earlier text\r\nCommand fail {e}.");
 
-std::vector<Step> OpenSteps() {
-    return {{"kt62Search", GoesOn(), "", {}, false, Outcome{"Fail to open disk.", {"kt62Close", "kt62Open"}}},
-            // A failed close leaves the programmer open, and so locked: the open fails.
-            {"kt62Close", {"Fail to open disk.", {"kt62Open"}}},
-            {"kt62Open", Stop("Fail to open disk.")}};
-}
 void CheckOpen(Harness& t, const CommandRun&, const ResultClass* c, std::size_t k) {
     const bool failure = c && c->kind == Forced::Failure;
     EXPECT_EQ(t.dlg->DeviceHandle() == KT62_INVALID_HANDLE, failure && (k == 1 || k == 2 || (k == 0 && c->r < 0)));
@@ -258,7 +246,10 @@ Check Saves(const char* file, const char* done, std::size_t k, std::string given
 
 const std::vector<Command>& Commands() {
     static const std::vector<Command> commands = [] {
-        std::vector<Step> open = OpenSteps(), product_only = OpenSteps();
+        // A failed close leaves the programmer open, and so locked: the open fails.
+        std::vector<Step> open = {{"kt62Search", GoesOn(), "", {}, false, Outcome{"Fail to open disk.", {"kt62Close", "kt62Open"}}},
+                                  {"kt62Close", {"Fail to open disk.", {"kt62Open"}}}, {"kt62Open", Stop("Fail to open disk.")}};
+        std::vector<Step> product_only = open;
         // Without a version the product answers.
         open.push_back({"kt62GetVersion", {"KT6200 Ver:1.05", {"kt62GetProduct"}}, R"("bytes": "01 02 03")", Stop("Firmware version: 1.2.3")});
         product_only.push_back({"kt62GetVersion", GoesOn(), R"("bytes": "01 02 03")", Stop("Firmware version: 1.2.3")});
@@ -458,11 +449,8 @@ TEST_P(FaultMatrix, EveryCallEveryResult) {
             for (std::size_t j = 0; j <= k && j < run.calls.size(); ++j)
                 EXPECT_EQ(run.calls[j].substr(0, run.calls[j].find(" -> ")),
                           good.calls[j].substr(0, good.calls[j].find(" -> ")));
-            for (int id : {IDC_BTN_READ_SECTORS, IDC_BTN_WRITE_SECTORS, IDC_BTN_ATTR_READ, IDC_BTN_ATTR_WRITE,
-                           IDC_BTN_DESC_READ, IDC_BTN_DESC_WRITE, IDC_BTN_FLAG_READ, IDC_BTN_FLAG_CLEAR,
-                           IDC_BTN_FLAG_SET, IDC_BTN_FLAG_TOGGLE, IDC_BTN_INQUIRY, IDC_BTN_CAPACITY, IDOK,
-                           IDC_COMBO_DEVICE, IDCANCEL})
-                EXPECT_TRUE(t.ui->IsControlEnabled(id)) << "control " << id;
+            for (const ControlSpec& c : MainDialogTemplate().controls)
+                EXPECT_TRUE(c.id == IDC_STATIC || t.ui->IsControlEnabled(c.id)) << c.name;
             EXPECT_FALSE(t.dlg->TransferRunning());
             EXPECT_EQ(t.dlg->Transfer().RunningFlag(), 0);
             EXPECT_TRUE(t.ui->Timers().empty());

@@ -1,12 +1,9 @@
-// The runner on an initialised dialog with no programmer, and the thread,
-// timer and chooser rules of its UI port. Whole runs on emulated devices
-// are the end-to-end cases.
+// What the end-to-end cases cannot reach: a line of a megabyte, disabled controls, the port's threads.
 #include "frontends/script/runner.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <filesystem>
 #include <sstream>
 #include <thread>
 
@@ -84,23 +81,6 @@ TEST(ScriptUiPort, WorkersCallsRunOnTheUiThreadWhileItProcesses) {
     port.Shutdown();
     std::thread([&] { port.SetText(IDC_EDIT_LOG, "after"); }).join();
     EXPECT_EQ(port.GetText(IDC_EDIT_LOG), "after");
-}
-
-// Without a queued answer a chooser cancels and a question says no, so
-// saving over an existing file keeps it.
-TEST(ScriptUiPort, UnansweredChoosersCancelAndSaveAsksBeforeReplacing) {
-    const test::TempDir dir;
-    const std::string existing = dir.Write("existing.bin", "data");
-    std::vector<std::string> events;
-    ScriptUiPort port([&](const std::string& line) { events.push_back(line); });
-    EXPECT_EQ(port.ChooseFile(FileChooserMode::Open, "F|*.*||"), std::nullopt);
-    port.QueueFile(existing);
-    EXPECT_EQ(port.ChooseFile(FileChooserMode::Save, "F|*.*||"), std::nullopt);
-    EXPECT_EQ(events,
-              (std::vector<std::string>{R"(? file open "F|*.*||" -> cancel)",
-                                        "? file save \"F|*.*||\" -> \"" + existing + "\"",
-                                        "? yesno \"Confirm Save As\" \"" + existing +
-                                            " already exists.\\nDo you want to replace it?\" -> no"}));
 }
 
 }  // namespace

@@ -6,17 +6,24 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "common/text_format.h"
+#include "dialog/dialog_template.h"
 #include "handlers/base/ui_port.h"
 
 namespace kt::test {
 
 class FakeUiPort : public IUiPort {
 public:
-    FakeUiPort();  // every control of the main dialog, enabled, empty
+    FakeUiPort() {  // every control of the main dialog, enabled
+        MainDialogTemplate().ForEachControl([this](const ControlSpec& c) {
+            if (c.id != -1) controls_[c.id].text = c.caption;
+        });
+        for (const char* item : kDmeTypeItems) controls_[1024].items.emplace_back(item);
+    }
 
     std::string GetText(int id) override { return Lock()->At(id).text; }
     void SetText(int id, const std::string& text) override {
@@ -34,14 +41,38 @@ public:
         Rec(Format("SetProgress %d %d", id, permille))->At(id).progress = permille;
     }
     int ListCount(int id) override { return static_cast<int>(Lock()->At(id).items.size()); }
-    void ListDelete(int id, int position) override;
+    void ListDelete(int id, int position) override {
+        const Locked l = Rec(Format("ListDelete %d %d", id, position));
+        Control& c = At(id);
+        if (position < 0 || position >= static_cast<int>(c.items.size())) return;
+        c.items.erase(c.items.begin() + position);
+        if (c.selection == position) c.selection = -1;
+        if (c.selection > position) --c.selection;
+    }
     void ListAppend(int id, const std::string& item) override {
         Rec(Format("ListAppend %d %s", id, item.c_str()))->At(id).items.push_back(item);
     }
     int ListSelection(int id) override { return Lock()->At(id).selection; }
-    void ListSelect(int id, int position) override;
-    bool AskYesNo(const std::string& text, const std::string& caption) override;
-    std::optional<std::string> ChooseFile(FileChooserMode mode, const std::string& filter) override;
+    void ListSelect(int id, int position) override {
+        const Locked l = Rec(Format("ListSelect %d %d", id, position));
+        Control& c = At(id);
+        c.selection = (position >= 0 && position < static_cast<int>(c.items.size())) ? position : -1;
+    }
+    bool AskYesNo(const std::string& text, const std::string& caption) override {
+        const Locked l = Lock();
+        const bool yes = !answers_.empty() && answers_.front();
+        if (!answers_.empty()) answers_.pop_front();
+        log_.push_back(Format("AskYesNo %s|%s -> %s", caption.c_str(), text.c_str(), yes ? "yes" : "no"));
+        return yes;
+    }
+    std::optional<std::string> ChooseFile(FileChooserMode mode, const std::string& filter) override {
+        const Locked l = Lock();
+        std::optional<std::string> path;
+        if (!files_.empty()) path = files_.front(), files_.pop_front();
+        log_.push_back(Format("ChooseFile %s %s -> %s", mode == FileChooserMode::Open ? "open" : "save",
+                              filter.c_str(), path ? path->c_str() : "cancel"));
+        return path;
+    }
     void StartTimer(int id, unsigned periodMs) override {
         Rec(Format("StartTimer %d %u", id, periodMs))->timers_[id] = periodMs;
     }
@@ -84,7 +115,11 @@ private:
         int selection = -1;
         int progress = 0;
     };
-    Control& At(int id);  // throws std::out_of_range for an unknown id
+    Control& At(int id) {
+        auto it = controls_.find(id);
+        if (it == controls_.end()) throw std::out_of_range(Format("no control %d", id));
+        return it->second;
+    }
 
     std::recursive_mutex mutex_;
     std::map<int, Control> controls_;

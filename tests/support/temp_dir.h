@@ -25,7 +25,6 @@ public:
 
     const std::string& Path() const { return path_; }
 
-    // Writes a file below the directory (creating folders) and returns its path.
     std::string Write(const std::string& name, const std::string& content) const {
         const std::filesystem::path p = std::filesystem::path(path_) / name;
         std::filesystem::create_directories(p.parent_path());
@@ -33,8 +32,7 @@ public:
         return p.string();
     }
 
-    // A file's whole content ("" when missing). Read in blocks: image files
-    // of a hundred MiB, byte by byte, take seconds under the sanitizers.
+    // "" when missing. In blocks: image files of a hundred MiB, byte by byte, take seconds under ASan.
     static std::string Read(const std::string& path) {
         std::ifstream in(path, std::ios::binary);
         std::string bytes;

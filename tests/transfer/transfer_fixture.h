@@ -19,7 +19,8 @@
 
 namespace kt::test {
 
-inline constexpr const char* kSmallDevice = R"("ufs": {"raw_capacity_bytes": 268435456})";  // 4096-byte sectors
+inline constexpr const char* kSmallDevice =
+    R"("ufs": {"raw_capacity_bytes": 268435456})";  // 4096-byte sectors
 inline constexpr std::uint32_t kSector = 4096;
 inline constexpr std::uint32_t kChunk = 8192;  // sectors in 32 MiB
 

@@ -1,5 +1,4 @@
-// Field values, chunking and the transfer's texts, where 32-bit arithmetic
-// would go wrong.
+// Field values, chunking and the transfer's texts, where 32-bit arithmetic would go wrong.
 #include "handlers/transfer/transfer_rules.h"
 
 #include "handlers/transfer/throughput.h"
@@ -35,7 +34,6 @@ TEST(TransferRules, RangeAndChunkArithmeticNeverWraps) {
     EXPECT_EQ(ProgressPermille(0, 0), 1000);
 }
 
-// The chunk loop's tests pin the other texts.
 TEST(TransferRules, SectorNumbersPrintAsSignedThirtyTwoBitValues) {
     EXPECT_EQ(DeviceFailureText(Direction::Read, -5, 0x80000000u, 10),
               "scsi read10 fail -5 at sector:-2147483648, left 10 sectors.");
