@@ -82,10 +82,6 @@ protected:
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         return cond();
     }
-    void RunToEnd(int command) {  // clicks a start button and waits until the worker has ended
-        dlg_.Dispatch(DialogMessage::Command, static_cast<std::uintptr_t>(command));
-        ASSERT_TRUE(WaitUntil([&] { return !dlg_.TransferRunning(); }));
-    }
 
     TempDir dir_;
     KT62_HANDLE handle_ = KT62_INVALID_HANDLE;
