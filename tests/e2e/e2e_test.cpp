@@ -7,11 +7,12 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "tests/support/temp_dir.h"
 
 extern char** environ;
 
@@ -48,11 +49,7 @@ std::vector<std::string> CaseNames() {
 }
 
 std::optional<std::string> ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return fs::exists(path) ? std::optional(kt::test::TempDir::Read(path)) : std::nullopt;
 }
 
 std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
@@ -63,29 +60,22 @@ std::string ReplaceAll(std::string text, const std::string& from, const std::str
 
 std::string Quoted(const std::string& word) { return "'" + ReplaceAll(word, "'", "'\\''") + "'"; }
 
-// The exit status (137: killed after two minutes, ten in a guest that boots under emulation), or -1.
-int Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env, const fs::path& cwd) {
+// Runs argv in cwd with our environment less the variables a case sets, then the case's; the exit
+// status (137: killed after two minutes, ten in a guest that boots under emulation), or -1.
+int Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& set, const fs::path& cwd) {
     std::string command = "cd " + Quoted(cwd) + " && exec env -i";
-    for (const std::string& word : env) command += " " + Quoted(word);
+    for (char** e = environ; *e; ++e) {
+        const std::string entry(*e), name = entry.substr(0, entry.find('=') + 1);
+        const bool owned =
+            name.starts_with("KT62_") || name == "XDG_DATA_HOME=" || name == "LD_PRELOAD=" ||
+            std::any_of(set.begin(), set.end(), [&](const std::string& v) { return v.starts_with(name); });
+        if (!owned) command += " " + Quoted(entry);
+    }
+    for (const std::string& word : set) command += " " + Quoted(word);
     command += std::string(" timeout -s KILL ") + (kGuest ? "600" : "120");
     for (const std::string& word : argv) command += " " + Quoted(word);
     const int status = std::system((command + " </dev/null >../stdout 2>../stderr").c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// Our environment less the variables a case sets, then the case's.
-std::vector<std::string> ChildEnvironment(const std::vector<std::string>& set) {
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) {
-        const std::string entry(*e);
-        const std::string name = entry.substr(0, entry.find('=') + 1);
-        const bool owned =
-            name.starts_with("KT62_") || name == "XDG_DATA_HOME=" || name == "LD_PRELOAD=" ||
-            std::any_of(set.begin(), set.end(), [&](const std::string& v) { return v.starts_with(name); });
-        if (!owned) env.push_back(entry);
-    }
-    env.insert(env.end(), set.begin(), set.end());
-    return env;
 }
 
 class ScriptCase : public ::testing::TestWithParam<std::string> {};
@@ -141,7 +131,7 @@ TEST_P(ScriptCase, MatchesExpectedOutput) {
         fs::permissions(p, fs::perms::all, fs::perm_options::add);
     argv.insert(argv.begin(), boot.begin(), boot.end());
 #endif
-    const int status = Spawn(argv, ChildEnvironment(env), at / "work");
+    const int status = Spawn(argv, env, at / "work");
     const std::string out = ReplaceAll(ReadFile(at / "stdout").value_or(""), tmp, kTmpMark);
     const std::string err = ReadFile(at / "stderr").value_or("");
 
@@ -168,7 +158,7 @@ TEST_P(ScriptCase, MatchesExpectedOutput) {
     EXPECT_EQ(status, std::atoi(expected("exit").value_or("0").c_str())) << "stderr:\n" << err;
     if (kGuest && fs::exists(dir / "guest_check")) {
         // What the guest left in its units' images (../ufsH-luU.img), checked from the host.
-        const int check = Spawn({"bash", (dir / "guest_check").string()}, ChildEnvironment({}), at / "work");
+        const int check = Spawn({"bash", (dir / "guest_check").string()}, {}, at / "work");
         EXPECT_EQ(check, 0) << "guest_check failed:\n"
                             << ReadFile(at / "stdout").value_or("") << ReadFile(at / "stderr").value_or("");
     }

@@ -51,8 +51,7 @@ TEST(ParseLine, ReadsEveryVerbAndRefusesMalformedLines) {
         {"sleep 100000000", "! bad number of milliseconds \"100000000\""},
         {"wait 1 2", "! wait takes at most one number of milliseconds"},
         {"wait 1.5", "! bad number of milliseconds \"1.5\""},
-        {"wait call 1 2", "! wait call takes at most one number of milliseconds"},
-    };
+        {"wait call 1 2", "! wait call takes at most one number of milliseconds"}};
     for (const auto& [line, parsed] : cases) EXPECT_EQ(Parsed(line), parsed) << line;
 }
 
@@ -62,19 +61,16 @@ TEST(JsonString, EscapesExactlyWhatJsonRequires) {
         {"say \"hi\" C:\\dir\\ /", R"("say \"hi\" C:\\dir\\ /")"},
         {"a\r\nb\tc", R"("a\r\nb\tc")"},
         {std::string("\x01\x1f\0z\b\f", 6), R"("\u0001\u001f\u0000z\u0008\u000c")"},
-        {"\x7f\xE4\xB8\xAD\xEF\xBF\xBF", "\"\x7f\xE4\xB8\xAD\xEF\xBF\xBF\""},  // DEL and UTF-8 as they are
-    };
+        {"\x7f\xE4\xB8\xAD\xEF\xBF\xBF", "\"\x7f\xE4\xB8\xAD\xEF\xBF\xBF\""}};  // DEL and UTF-8 stay
     for (const auto& [text, literal] : cases) EXPECT_EQ(JsonString(text), literal) << text;
 }
 
 TEST(ExePathInDir, GivesTheDialogAPathInsideDir) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"/opt/kt", "/opt/kt/kt6200-script"},
-        {"/opt/kt//", "/opt/kt/kt6200-script"},
-        {"/", "/kt6200-script"},
-        {"rel", "rel/kt6200-script"},
-        {"", "./kt6200-script"},
-    };
+    const std::pair<const char*, const char*> cases[] = {{"/opt/kt", "/opt/kt/kt6200-script"},
+                                                         {"/opt/kt//", "/opt/kt/kt6200-script"},
+                                                         {"/", "/kt6200-script"},
+                                                         {"rel", "rel/kt6200-script"},
+                                                         {"", "./kt6200-script"}};
     for (const auto& [dir, path] : cases) EXPECT_EQ(ExePathInDir(dir), path) << dir;
 }
 
