@@ -33,9 +33,8 @@ std::string Num(std::int64_t v) { return std::to_string(v); }
 std::string Str(const Bytes& b) { return {b.begin(), b.end()}; }
 std::string Name(const std::string& call) { return call.substr(0, call.find(' ')); }
 
-// The pane: "" is the good run's, '$' "ends with", '~' "holds"; {s} is a query's report of the result,
-// {e} a one-step report's, {r} the number. The tail: the calls after the forced one; "*" is the rest
-// of the good run, "+" the forced call again.
+// Pane: "" the good run's, '$' "ends with", '~' "holds"; {s} a query's report of the result, {e} a
+// one-step report's, {r} the number. Tail: the calls after the forced one, "*" the good run's, "+" it again.
 struct Outcome { std::string pane; std::vector<std::string> tail; };
 Outcome Stop(std::string pane) { return {std::move(pane), {}}; }
 Outcome GoesOn(std::string pane = "") { return {std::move(pane), {"*"}}; }
@@ -75,7 +74,7 @@ struct Step {
     bool writes = false;                        // the call that changes the device
     std::optional<Outcome> fail_negative = {};  // a negative result's, where it differs
 };
-struct CommandRun { std::vector<std::string> setup, calls; std::string pane, before, after; };  // before, after: State
+struct CommandRun { std::vector<std::string> setup, calls; std::string pane, before, after; };
 enum class Probe { None, Flag, Attribute, Config, Sectors, Firmware };
 struct Harness;
 using Check = std::function<void(Harness&, const CommandRun&, const ResultClass*, std::size_t k)>;
@@ -221,8 +220,7 @@ void CheckOpen(Harness& t, const CommandRun&, const ResultClass* c, std::size_t 
     EXPECT_EQ(t.dlg->DeviceHandle() == KT62_INVALID_HANDLE, failure && (k == 1 || k == 2 || (k == 0 && c->r < 0)));
     EXPECT_EQ(t.ui->ListCount(IDC_COMBO_DEVICE), failure && k == 0 ? std::max(0, c->r) : 1);
 }
-// The file a command saves: there exactly when the pane ends with `done`, holding what the device
-// holds or, when a rule answered step k, what the rule gave.
+// The file a command saves when the pane ends with `done`: the device's data, or the rule's at step k.
 Check Saves(const char* file, const char* done, std::size_t k, std::string given) {
     return [=](Harness& t, const CommandRun& r, const ResultClass* c, std::size_t forced) {
         const bool saved = r.pane.ends_with(done);
@@ -251,8 +249,7 @@ const std::vector<Command>& Commands() {
                            {{IDC_EDIT_IDN, "5"}}, [set](Harness& t) { ASSERT_EQ(set ? kt62UfsSetFlag(t.h, kFlag) : kt62UfsClearFlag(t.h, kFlag), 0); },
                            Probe::Flag, set ? "0/0" : "0/1"};
         };
-        // "CFG 1 LUN" and its variant: lock (a failed read goes ahead), geometry (2^24 units in 2^13-unit
-        // segments), write.
+        // "CFG 1 LUN": lock (a failed read goes ahead), geometry (2^24 units in 2^13-unit segments), write.
         const auto provisioning = [](const char* name, int id, bool enabled) {
             const Bytes geometry = Filled(28, {{0, 0x48}, {1, 0x07}, {0x08, 0x01}, {0x0F, 0x20}, {0x11, 1}});
             return Command{name, id, {{"kt62UfsReadAttribute", GoesOn(), ValueRule(1), kLocked},
@@ -260,8 +257,7 @@ const std::vector<Command>& Commands() {
                                       {"kt62UfsWriteDescriptor", Stop("Fail to UFS Write Descriptor {s}."), "", Stop(kProvisioned), true}},
                            {}, {}, Probe::Config, "0/" + Str(SingleUnitConfig(enabled))};
         };
-        // "Get Work mode": transmit mode, rate, gear, then receive's. Mode 1 is PWM and reads the PWM
-        // gear, which reads 1 on an HS link.
+        // "Get Work mode": Tx mode, rate, gear, then Rx's; mode 1 (PWM) reads the PWM gear, 1 on an HS link.
         std::vector<Step> work_mode;
         for (const auto& [v, tx, rx] : {std::tuple{1u, "PWM-G1B", "HS-G3B"}, {1u, "HS-G3A", "HS-G3B"}, {7u, "HS-G7B", "HS-G3B"},
                                         {1u, "HS-G3B", "PWM-G1B"}, {1u, "HS-G3B", "HS-G3A"}, {7u, "HS-G3B", "HS-G7B"}})
@@ -286,8 +282,7 @@ const std::vector<Command>& Commands() {
             dme("PWM GEAR capability:", 0, "PWM GEAR capability:\r\nSupport M-PHY version:\r\n"),
             desc("Support M-PHY version:", {0x06, 0x04, 0x01, 0x60, 0x04, 0x10}, "0410.\r\n"),
             dme("Available Data Lane:", 9, "    TX:9.\r\n    RX:2."), dme("    TX:2.", 9, "    TX:2.\r\n    RX:9.")};
-        // "Get LUN INfo": the device descriptor, then units 0 to 7; the forced unit is 8192 blocks of
-        // 4096 bytes listed as unit 9.
+        // "Get LUN INfo": device descriptor, units 0 to 7; the forced unit: 8192 blocks of 4 KiB as unit 9.
         const std::string lines[] = {"NumberLU: 2, NumberWLU: 4\r\n", "LUN0,   2.000GB, Not boot, Normal Memory, No Write Protect.",
                                      "LUN1,   4.000GB, Not boot, Normal Memory, No Write Protect."};
         const Bytes unit = Filled(35, {{0, 0x23}, {1, 0x02}, {2, 9}, {3, 1}, {4, 2}, {5, 2}, {8, 6}, {0x0A, 12}, {0x11, 0x20}});
@@ -296,8 +291,7 @@ const std::vector<Command>& Commands() {
         for (int n = 0; n < 8; ++n)
             lun_info.push_back({"kt62UfsReadDescriptor", FailAfter(lines[std::min(n, 2)]), BytesRule(unit),
                                 Shows("LUN9,  32.000MB, Boot2, Enhanced type 4 Memory, Write Protect 2.")});
-        // The transfers: packet size (its result is not read), capacity, one chunk of 16 sectors, whose
-        // one failure is retried with the same arguments. The device's sectors are written before.
+        // Packet size (its result unread), capacity, one chunk of 16 sectors whose failure is retried.
         const auto transfer = [](const char* name, int id, bool reading, Check check) {
             const std::string progress = reading ? "left 0 sectors. \r\nRetried 1 times." : "left 0 sectors. \nRetried 1 times.";
             return Command{name, id, {{"kt62SetPacketSize", GoesOn()},
@@ -414,8 +408,7 @@ TEST_P(FaultMatrix, EveryCallEveryResult) {
                 : pane[0] == '~' ? got.find(pane.substr(1)) != std::string::npos
                                  : got == std::regex_replace(pane, takes, "Takes ?s to trans $1MB(?MB/Sec)");
             EXPECT_TRUE(matches) << got << "\n-- is not --\n" << pane;
-            // The good run's calls up to k, then what the outcome allows; the device changes only when
-            // a write reached it (the forced call reaches it only when delayed).
+            // The device changes only when a write reached it (a forced call reaches it only when delayed).
             std::vector<std::string> expected(names.begin(), names.begin() + static_cast<long>(k) + 1),
                 actual;
             bool reached = cls.kind == Forced::Delay && step.writes;

@@ -27,7 +27,6 @@ TEST(ParseLine, ReadsEveryVerbAndRefusesMalformedLines) {
         {"select IDC_COMBO_DEVICE -1", "select|IDC_COMBO_DEVICE||-1|0"},
         {"choose out dir/image one.bin", "choose||out dir/image one.bin|0|0"},
         {"choose ./cancel", "choose||./cancel|0|0"},
-        {"sleep 250", "sleep|||250|1"},
         {"wait 1500", "wait|||1500|1"},
         {"wait call 20", "wait call|||20|1"},
         {"\tabout\t", "about|||0|0"},

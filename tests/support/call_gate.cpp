@@ -11,13 +11,12 @@ namespace {
 
 std::mutex mutex;
 std::condition_variable changed;
-std::optional<std::string> held;  // the function held, none when open
-std::uint32_t held_lba = 0;
+std::optional<std::pair<std::string, std::uint32_t>> held;  // function and first sector
 bool entered = false;
 
 void Pass(const char* function, std::uint32_t lba) {
     std::unique_lock lock(mutex);
-    if (held != function || held_lba != lba || entered) return;
+    if (!held || held->first != function || held->second != lba || entered) return;
     entered = true;
     changed.wait(lock, [] { return !held; });
 }
@@ -26,7 +25,7 @@ void Pass(const char* function, std::uint32_t lba) {
 
 void Hold(const std::string& function, std::uint32_t lba) {
     const std::lock_guard lock(mutex);
-    held = function, held_lba = lba, entered = false;
+    held = {function, lba}, entered = false;
 }
 
 bool Entered() {

@@ -1,5 +1,4 @@
-// A user interface for tests that keeps every control's state and answers questions and file
-// choosers from queues, from any thread.
+// A test UI, usable from any thread: each control's state; questions and choosers answered from queues.
 #pragma once
 
 #include <deque>
@@ -70,8 +69,7 @@ public:
     void RunAboutBox(const std::string& line) override { Lock()->about_.push_back(line); }
     void Beep() override { ++Lock()->beeps_; }
 
-    // Answers for the next questions and choosers (default: no / cancel).
-    void QueueAnswer(bool yes) { Lock()->answers_.push_back(yes); }
+    void QueueAnswer(bool yes) { Lock()->answers_.push_back(yes); }  // unanswered: no, and cancel
     void QueueFile(std::optional<std::string> path) { Lock()->files_.push_back(std::move(path)); }
 
     std::string Pane() { return GetText(1001); }  // the output pane's text

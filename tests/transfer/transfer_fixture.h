@@ -19,10 +19,9 @@
 
 namespace kt::test {
 
-inline constexpr const char* kSmallDevice =
-    R"("ufs": {"raw_capacity_bytes": 268435456})";  // 4096-byte sectors
-inline constexpr std::uint32_t kSector = 4096;
-inline constexpr std::uint32_t kChunk = 8192;  // sectors in 32 MiB
+inline constexpr const char* kSmallDevice = R"("ufs": {"raw_capacity_bytes": 268435456})";
+inline constexpr std::uint32_t kSector = 4096;  // the small device's
+inline constexpr std::uint32_t kChunk = 8192;   // sectors in 32 MiB
 
 // Each sector starts with the seed and its number, so a sector out of place shows.
 inline std::string Pattern(std::uint32_t seed, std::uint32_t sectors) {
