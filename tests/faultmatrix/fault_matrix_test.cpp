@@ -108,7 +108,6 @@ std::string Pattern(char seed) {
     return b;
 }
 
-struct Harness;
 std::string State(Harness& t);  // the probe's answer: the call's result, then what it read
 
 struct Harness {
