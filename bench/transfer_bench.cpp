@@ -134,6 +134,78 @@ private:
     double longest_ui_wait_ = 0;
 };
 
+// The profile, and the data: 1 GiB that is no run of zeros.
+void WriteInputs(const std::string& dir) {
+    std::ofstream(dir + "/profile.json")
+        << R"({"programmers": [{"ufs": {"raw_capacity_bytes": 2147483648}}]})";
+    setenv("KT62_EMULATOR", (dir + "/profile.json").c_str(), 1);
+    std::vector<char> block(32u << 20);
+    for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 131 + (i >> 12));
+    std::ofstream src(dir + "/source.bin", std::ios::binary);
+    for (std::uint64_t done = 0; done < kBytes; done += block.size()) {
+        block[0] = static_cast<char>(done >> 25);
+        src.write(block.data(), static_cast<std::streamsize>(block.size()));
+    }
+}
+
+// Both sides of the read write their new file into memory just used: on a virtual
+// machine, memory left unused for a while is slow to have again (the host may have taken
+// it back), and whichever side ran on such memory would lose. So each side is preceded
+// by a sync, the file it replaces read and removed, and 2 GiB touched and given back.
+void Fresh(const std::string& path) {
+    ::sync();
+    std::ifstream old(path, std::ios::binary);
+    static std::vector<char> block(1 << 20);
+    while (old.read(block.data(), static_cast<std::streamsize>(block.size()))) {
+    }
+    fs::remove(path);
+    constexpr std::size_t kTouched = std::size_t{2} << 30;
+    void* touched = ::mmap(nullptr, kTouched, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (touched == MAP_FAILED) Fail("no memory to touch");
+    std::memset(touched, 1, kTouched);
+    ::munmap(touched, kTouched);
+}
+
+struct Timings {
+    std::vector<double> read_t, read_dd, write_t, write_dd, write_dd_trunc;
+};
+
+// One round: each transfer, then dd doing the same. The sync before every step keeps one
+// step's dirty pages from slowing the next.
+void Round(Bench& bench, const std::string& dir, const std::string& unit, Timings& t) {
+    const std::string image = dir + "/image.bin";
+    const std::string write_args = "if=" + image + " of=" + dir + "/dd-existing.bin";
+    Fresh(image);
+    t.read_t.push_back(bench.Transfer(kt::IDC_BTN_READ_SECTORS, image));
+    Fresh(dir + "/dd-image.bin");
+    t.read_dd.push_back(RunDd("if=" + unit + " of=" + dir + "/dd-image.bin count=32"));
+    ::sync();
+    t.write_t.push_back(bench.Transfer(kt::IDC_BTN_WRITE_SECTORS, image));
+    ::sync();
+    t.write_dd.push_back(RunDd(write_args + " conv=notrunc"));
+    ::sync();
+    t.write_dd_trunc.push_back(RunDd(write_args));
+}
+
+void Report(const Timings& t, int rounds, const Bench& bench) {
+    const double mib = static_cast<double>(kBytes) / (1 << 20);
+    auto line = [&](const char* what, double s) {
+        std::printf("  %-38s %7.3f s %8.1f MiB/s\n", what, s, mib / s);
+    };
+    std::printf("\nmedians of %d rounds, 1 GiB each:\n", rounds);
+    line("read transfer (device -> image file)", Median(t.read_t));
+    line("dd bs=32M unit data -> new file", Median(t.read_dd));
+    line("write transfer (image file -> device)", Median(t.write_t));
+    line("dd bs=32M image -> existing, notrunc", Median(t.write_dd));
+    line("dd bs=32M image -> existing file", Median(t.write_dd_trunc));
+    const double dd_write = std::min(Median(t.write_dd), Median(t.write_dd_trunc));
+    std::printf("\nread  transfer: %.2f x dd (target >= 1.5)\n", Median(t.read_dd) / Median(t.read_t));
+    std::printf("write transfer: %.2f x dd, the faster of the two dd runs (target >= 1.0)\n",
+                dd_write / Median(t.write_t));
+    std::printf("longest wait for the user-interface thread during a transfer: %.1f ms (target <= 50)\n",
+                bench.LongestUiWait() * 1000);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -143,19 +215,7 @@ int main(int argc, char** argv) {
     const std::string& dir = tmp.Path();
     setenv("XDG_DATA_HOME", (dir + "/xdg").c_str(), 1);
     unsetenv("KT62_TRACE");
-    {
-        std::ofstream(dir + "/profile.json")
-            << R"({"programmers": [{"ufs": {"raw_capacity_bytes": 2147483648}}]})";
-        setenv("KT62_EMULATOR", (dir + "/profile.json").c_str(), 1);
-        // The data: 1 GiB that is no run of zeros.
-        std::vector<char> block(32u << 20);
-        for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 131 + (i >> 12));
-        std::ofstream src(dir + "/source.bin", std::ios::binary);
-        for (std::uint64_t done = 0; done < kBytes; done += block.size()) {
-            block[0] = static_cast<char>(done >> 25);
-            src.write(block.data(), static_cast<std::streamsize>(block.size()));
-        }
-    }
+    WriteInputs(dir);
     Bench bench(dir);
     std::printf("filling the device with 1 GiB ...\n");
     bench.Transfer(kt::IDC_BTN_WRITE_SECTORS, dir + "/source.bin");
@@ -164,67 +224,16 @@ int main(int argc, char** argv) {
     if (std::system(("cp " + dir + "/source.bin " + dir + "/dd-existing.bin").c_str()) != 0)
         Fail("cp failed");
 
-    std::vector<double> read_t;
-    std::vector<double> read_dd;
-    std::vector<double> write_t;
-    std::vector<double> write_dd;
-    std::vector<double> write_dd_trunc;
-    const std::string image = dir + "/image.bin";
-    const std::string read_args = "if=" + unit + " of=" + dir + "/dd-image.bin count=32";
-    const std::string write_args = "if=" + image + " of=" + dir + "/dd-existing.bin";
+    Timings t;
     for (int round = 0; round < rounds; ++round) {
-        // Both sides of the read write their new file into memory just used: on a virtual
-        // machine, memory left unused for a while is slow to have again (the host may have taken
-        // it back), and whichever side ran on such memory would lose. So each side is preceded
-        // by a sync, the file it replaces read and removed, and 2 GiB touched and given back.
-        // The sync before every step keeps one step's dirty pages from slowing the next.
-        auto fresh = [](const std::string& path) {
-            ::sync();
-            std::ifstream old(path, std::ios::binary);
-            static std::vector<char> block(1 << 20);
-            while (old.read(block.data(), static_cast<std::streamsize>(block.size()))) {
-            }
-            fs::remove(path);
-            constexpr std::size_t kTouched = std::size_t{2} << 30;
-            void* touched =
-                ::mmap(nullptr, kTouched, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-            if (touched == MAP_FAILED) Fail("no memory to touch");
-            std::memset(touched, 1, kTouched);
-            ::munmap(touched, kTouched);
-        };
-        fresh(image);
-        read_t.push_back(bench.Transfer(kt::IDC_BTN_READ_SECTORS, image));
-        fresh(dir + "/dd-image.bin");
-        read_dd.push_back(RunDd(read_args));
-        ::sync();
-        write_t.push_back(bench.Transfer(kt::IDC_BTN_WRITE_SECTORS, image));
-        ::sync();
-        write_dd.push_back(RunDd(write_args + " conv=notrunc"));
-        ::sync();
-        write_dd_trunc.push_back(RunDd(write_args));
+        Round(bench, dir, unit, t);
         std::printf("round %d: read %.3f s (dd %.3f s), write %.3f s (dd in place %.3f s, dd %.3f s)\n",
-                    round + 1, read_t.back(), read_dd.back(), write_t.back(), write_dd.back(),
-                    write_dd_trunc.back());
+                    round + 1, t.read_t.back(), t.read_dd.back(), t.write_t.back(), t.write_dd.back(),
+                    t.write_dd_trunc.back());
     }
-    if (kt::test::TempDir::Read(image) != kt::test::TempDir::Read(dir + "/source.bin"))
+    if (kt::test::TempDir::Read(dir + "/image.bin") != kt::test::TempDir::Read(dir + "/source.bin"))
         Fail("the image file differs from the data written");
-
-    const double mib = static_cast<double>(kBytes) / (1 << 20);
-    auto line = [&](const char* what, double t) {
-        std::printf("  %-38s %7.3f s %8.1f MiB/s\n", what, t, mib / t);
-    };
-    std::printf("\nmedians of %d rounds, 1 GiB each:\n", rounds);
-    line("read transfer (device -> image file)", Median(read_t));
-    line("dd bs=32M unit data -> new file", Median(read_dd));
-    line("write transfer (image file -> device)", Median(write_t));
-    line("dd bs=32M image -> existing, notrunc", Median(write_dd));
-    line("dd bs=32M image -> existing file", Median(write_dd_trunc));
-    const double dd_write = std::min(Median(write_dd), Median(write_dd_trunc));
-    std::printf("\nread  transfer: %.2f x dd (target >= 1.5)\n", Median(read_dd) / Median(read_t));
-    std::printf("write transfer: %.2f x dd, the faster of the two dd runs (target >= 1.0)\n",
-                dd_write / Median(write_t));
-    std::printf("longest wait for the user-interface thread during a transfer: %.1f ms (target <= 50)\n",
-                bench.LongestUiWait() * 1000);
+    Report(t, rounds, bench);
     std::printf("last pane:\n%s\n", bench.Pane().c_str());
     return 0;
 }

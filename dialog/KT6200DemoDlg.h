@@ -75,16 +75,6 @@ public:
     // Routes a message through the command table; false when no entry takes it.
     bool Dispatch(DialogMessage message, std::uintptr_t wparam = 0, std::intptr_t lparam = 0);
 
-    // Output pane.
-    void ShowLog(const std::string& text) override;
-    void AppendLog(const std::string& line) override;
-    // The status line: a reason the pane's texts do not carry. The next
-    // ShowLog clears it.
-    void ShowStatus(const std::string& text) override;
-    // The library's reason for the last failure on this thread, into the
-    // status line; nothing when it gave none.
-    void ShowLibraryReason() override;
-
     // ---- handlers (command table order) ----
     void OnSysCommand(unsigned command_id, std::intptr_t lparam);
     void OnPaint();
@@ -134,24 +124,33 @@ public:
     std::string GetConfigPath() const;
 
     // ---- the sector transfers ----
+    // The one context operation front ends need too: they wait for a transfer's end.
     bool TransferRunning() const override { return transfer_.Running(); }
+    // Whether the running transfer's worker is inside a sector read or write call now.
+    bool TransferInDeviceCall() const { return transfer_.InDeviceCall(); }
     // The cancel request of Exit: the running transfer stops after its
     // device call in progress.
     void CancelTransfer() { transfer_.CancelTransfer(); }
     using ThreadStarter = SectorTransfer::ThreadStarter;
     void SetThreadStarter(ThreadStarter starter) { transfer_.SetThreadStarter(std::move(starter)); }
-    SectorTransfer& Transfer() { return transfer_; }
+    const SectorTransfer& Transfer() const { return transfer_; }
 
     // ---- state, readable by front ends and tests ----
     KT62_HANDLE DeviceHandle() const { return m_hDevice.load(); }
     // Hands the dialog a programmer opened elsewhere (tests, benchmarks);
     // the caller closes it.
     void SetDeviceHandle(KT62_HANDLE h) { m_hDevice = h; }
-    // The program's folder, ending in one separator.
-    const std::string& AppDir() const override { return m_strAppDir; }
-    IUiPort& Ui() override { return m_ui; }
 
 private:
+    // ---- the rest of the handlers' context ----
+    const std::string& AppDir() const override { return m_strAppDir; }
+    IUiPort& Ui() override { return m_ui; }
+    // The output pane: a new message clears the status line, an added line starts with a break.
+    void ShowLog(const std::string& text) override;
+    void AppendLog(const std::string& line) override;
+    void ShowStatus(const std::string& text) override;
+    // At most a buffer's worth of the library's reason, without its terminating zero.
+    void ShowLibraryReason() override;
     KT62_HANDLE Device() const override { return m_hDevice.load(); }
     KT62_HANDLE ExchangeDevice(KT62_HANDLE h) override { return m_hDevice.exchange(h); }
 

@@ -75,107 +75,173 @@ std::string Runner::ListFor(const std::string& name, int& id) {
 }
 
 std::string Runner::Execute(const Command& c) {
-    int id = 0;
-    switch (c.verb) {
-        case Verb::Set: {
-            if (std::string error = ControlFor(c.name, id); !error.empty()) return error;
-            const ControlSpec* spec = FindControl(id);
-            if (spec && spec->kind == ControlKind::DropDownList)
-                return Quoted(c.name) + " is a list: pick an item with select";
-            port_.SetText(id, c.text);
-            return {};
-        }
-        case Verb::Click: {
-            const auto resolved = ResolveCommandId(c.name);
-            if (!resolved) return "unknown control " + Quoted(c.name);
-            // A disabled control sends nothing; commands without a visible
-            // control are sent as the platform would send them.
-            if (port_.HasControl(*resolved) && !port_.IsControlEnabled(*resolved)) return {};
-            dlg_.Dispatch(DialogMessage::Command, static_cast<std::uintptr_t>(*resolved));
-            return {};
-        }
-        case Verb::Select: {
-            if (std::string error = ListFor(c.name, id); !error.empty()) return error;
-            const int count = port_.ListCount(id);
-            if (c.number < 0 || c.number >= count)
-                return "position " + std::to_string(c.number) + " is outside " + c.name + " (" +
-                       std::to_string(count) + " items)";
-            if (!port_.IsControlEnabled(id)) return {};
-            port_.ListSelect(id, static_cast<int>(c.number));
-            dlg_.Dispatch(DialogMessage::SelChange, static_cast<std::uintptr_t>(id));
-            return {};
-        }
-        case Verb::KeyEnter: {
-            if (std::string error = ControlFor(c.name, id); !error.empty()) return error;
-            const ControlSpec* spec = FindControl(id);
-            // The output pane takes Enter itself.
-            if (spec && spec->kind == ControlKind::OutputPane) return {};
-            // The dialog manager sends the default button's command only
-            // while that button is enabled.
-            if (port_.IsControlEnabled(IDOK))
-                dlg_.Dispatch(DialogMessage::Command, IDOK);
-            else
-                port_.Beep();
-            return {};
-        }
-        case Verb::KeyEscape:
-            dlg_.Dispatch(DialogMessage::Command, IDCANCEL);
-            return {};
-        case Verb::Close:
-            dlg_.Dispatch(DialogMessage::Close);
-            return {};
-        case Verb::Answer:
-            port_.QueueAnswer(c.flag);
-            return {};
-        case Verb::Choose:
-            port_.QueueFile(c.flag ? std::nullopt : std::optional<std::string>(c.text));
-            return {};
-        case Verb::Sleep:
-            port_.Process(std::chrono::milliseconds(c.number));
-            return {};
-        case Verb::Wait: {
-            const std::int64_t limit = c.flag ? c.number : kDefaultWaitMs;
-            const bool idle = port_.Process(std::chrono::milliseconds(limit),
-                                            [&] { return !dlg_.TransferRunning() && !port_.TimerActive(); });
-            if (!idle) return "wait timed out after " + std::to_string(limit) + " ms";
-            return {};
-        }
-        case Verb::Print:
-            WriteLine(JsonString(port_.GetText(IDC_EDIT_LOG)));
-            return {};
-        case Verb::Text:
-            if (std::string error = ControlFor(c.name, id); !error.empty()) return error;
-            WriteLine(JsonString(port_.GetText(id)));
-            return {};
-        case Verb::Enabled:
-            if (std::string error = ControlFor(c.name, id); !error.empty()) return error;
-            WriteLine(port_.IsControlEnabled(id) ? "true" : "false");
-            return {};
-        case Verb::Selection:
-            if (std::string error = ListFor(c.name, id); !error.empty()) return error;
-            WriteLine(std::to_string(port_.ListSelection(id)));
-            return {};
-        case Verb::Items: {
-            if (std::string error = ListFor(c.name, id); !error.empty()) return error;
-            std::string line = "[";
-            for (const std::string& item : port_.ListItems(id)) {
-                if (line.size() > 1) line += ',';
-                line += JsonString(item);
-            }
-            WriteLine(line + "]");
-            return {};
-        }
-        case Verb::Title:
-            WriteLine(JsonString(port_.Title()));
-            return {};
-        case Verb::About: {
-            dlg_.Dispatch(DialogMessage::SysCommand, IDM_ABOUTBOX);
-            const auto line = port_.AboutLine();
-            WriteLine(line ? JsonString(*line) : std::string("null"));
-            return {};
-        }
-    }
+    using Handler = std::string (Runner::*)(const Command&);
+    struct Entry {
+        Verb verb;
+        Handler handler;
+    };
+    static constexpr Entry kVerbs[] = {
+        {Verb::Set, &Runner::Set},
+        {Verb::Click, &Runner::Click},
+        {Verb::Select, &Runner::Select},
+        {Verb::KeyEnter, &Runner::KeyEnter},
+        {Verb::KeyEscape, &Runner::KeyEscape},
+        {Verb::Close, &Runner::Close},
+        {Verb::Answer, &Runner::Answer},
+        {Verb::Choose, &Runner::Choose},
+        {Verb::Sleep, &Runner::Sleep},
+        {Verb::Wait, &Runner::Wait},
+        {Verb::WaitCall, &Runner::WaitCall},
+        {Verb::Print, &Runner::Print},
+        {Verb::Text, &Runner::Text},
+        {Verb::Enabled, &Runner::Enabled},
+        {Verb::Selection, &Runner::Selection},
+        {Verb::Items, &Runner::Items},
+        {Verb::Title, &Runner::Title},
+        {Verb::About, &Runner::About},
+    };
+    for (const Entry& e : kVerbs)
+        if (e.verb == c.verb) return (this->*e.handler)(c);
     return "verb not handled";
+}
+
+std::string Runner::Set(const Command& c) {
+    int id = 0;
+    if (std::string error = ControlFor(c.name, id); !error.empty()) return error;
+    const ControlSpec* spec = FindControl(id);
+    if (spec && spec->kind == ControlKind::DropDownList)
+        return Quoted(c.name) + " is a list: pick an item with select";
+    port_.SetText(id, c.text);
+    return {};
+}
+
+std::string Runner::Click(const Command& c) {
+    const auto resolved = ResolveCommandId(c.name);
+    if (!resolved) return "unknown control " + Quoted(c.name);
+    // A disabled control sends nothing; commands without a visible
+    // control are sent as the platform would send them.
+    if (port_.HasControl(*resolved) && !port_.IsControlEnabled(*resolved)) return {};
+    dlg_.Dispatch(DialogMessage::Command, static_cast<std::uintptr_t>(*resolved));
+    return {};
+}
+
+std::string Runner::Select(const Command& c) {
+    int id = 0;
+    if (std::string error = ListFor(c.name, id); !error.empty()) return error;
+    const int count = port_.ListCount(id);
+    if (c.number < 0 || c.number >= count)
+        return "position " + std::to_string(c.number) + " is outside " + c.name + " (" +
+               std::to_string(count) + " items)";
+    if (!port_.IsControlEnabled(id)) return {};
+    port_.ListSelect(id, static_cast<int>(c.number));
+    dlg_.Dispatch(DialogMessage::SelChange, static_cast<std::uintptr_t>(id));
+    return {};
+}
+
+std::string Runner::KeyEnter(const Command& c) {
+    int id = 0;
+    if (std::string error = ControlFor(c.name, id); !error.empty()) return error;
+    const ControlSpec* spec = FindControl(id);
+    // The output pane takes Enter itself.
+    if (spec && spec->kind == ControlKind::OutputPane) return {};
+    // The dialog manager sends the default button's command only
+    // while that button is enabled.
+    if (port_.IsControlEnabled(IDOK))
+        dlg_.Dispatch(DialogMessage::Command, IDOK);
+    else
+        port_.Beep();
+    return {};
+}
+
+std::string Runner::KeyEscape(const Command& /*c*/) {
+    dlg_.Dispatch(DialogMessage::Command, IDCANCEL);
+    return {};
+}
+
+std::string Runner::Close(const Command& /*c*/) {
+    dlg_.Dispatch(DialogMessage::Close);
+    return {};
+}
+
+std::string Runner::Answer(const Command& c) {
+    port_.QueueAnswer(c.flag);
+    return {};
+}
+
+std::string Runner::Choose(const Command& c) {
+    port_.QueueFile(c.flag ? std::nullopt : std::optional<std::string>(c.text));
+    return {};
+}
+
+std::string Runner::Sleep(const Command& c) {
+    port_.Process(std::chrono::milliseconds(c.number));
+    return {};
+}
+
+std::string Runner::Wait(const Command& c) {
+    const std::int64_t limit = c.flag ? c.number : kDefaultWaitMs;
+    const bool idle = port_.Process(std::chrono::milliseconds(limit),
+                                    [&] { return !dlg_.TransferRunning() && !port_.TimerActive(); });
+    if (!idle) return "wait timed out after " + std::to_string(limit) + " ms";
+    return {};
+}
+
+std::string Runner::WaitCall(const Command& c) {
+    const std::int64_t limit = c.flag ? c.number : kDefaultWaitMs;
+    const bool in_call =
+        port_.Process(std::chrono::milliseconds(limit), [&] { return dlg_.TransferInDeviceCall(); });
+    if (!in_call) return "wait call timed out after " + std::to_string(limit) + " ms";
+    return {};
+}
+
+std::string Runner::Print(const Command& /*c*/) {
+    WriteLine(JsonString(port_.GetText(IDC_EDIT_LOG)));
+    return {};
+}
+
+std::string Runner::Text(const Command& c) {
+    int id = 0;
+    if (std::string error = ControlFor(c.name, id); !error.empty()) return error;
+    WriteLine(JsonString(port_.GetText(id)));
+    return {};
+}
+
+std::string Runner::Enabled(const Command& c) {
+    int id = 0;
+    if (std::string error = ControlFor(c.name, id); !error.empty()) return error;
+    WriteLine(port_.IsControlEnabled(id) ? "true" : "false");
+    return {};
+}
+
+std::string Runner::Selection(const Command& c) {
+    int id = 0;
+    if (std::string error = ListFor(c.name, id); !error.empty()) return error;
+    WriteLine(std::to_string(port_.ListSelection(id)));
+    return {};
+}
+
+std::string Runner::Items(const Command& c) {
+    int id = 0;
+    if (std::string error = ListFor(c.name, id); !error.empty()) return error;
+    std::string line = "[";
+    for (const std::string& item : port_.ListItems(id)) {
+        if (line.size() > 1) line += ',';
+        line += JsonString(item);
+    }
+    WriteLine(line + "]");
+    return {};
+}
+
+std::string Runner::Title(const Command& /*c*/) {
+    WriteLine(JsonString(port_.Title()));
+    return {};
+}
+
+std::string Runner::About(const Command& /*c*/) {
+    dlg_.Dispatch(DialogMessage::SysCommand, IDM_ABOUTBOX);
+    const auto line = port_.AboutLine();
+    WriteLine(line ? JsonString(*line) : std::string("null"));
+    return {};
 }
 
 void Runner::FinishTransfer() {

@@ -35,8 +35,27 @@ public:
     void WriteLine(const std::string& line);
 
 private:
-    // Empty on success, else what is wrong with the line.
+    // Empty on success, else what is wrong with the line. Execute finds the
+    // verb's entry in a table of the members below.
     std::string Execute(const Command& c);
+    std::string Set(const Command& c);
+    std::string Click(const Command& c);
+    std::string Select(const Command& c);
+    std::string KeyEnter(const Command& c);
+    std::string KeyEscape(const Command& c);
+    std::string Close(const Command& c);
+    std::string Answer(const Command& c);
+    std::string Choose(const Command& c);
+    std::string Sleep(const Command& c);
+    std::string Wait(const Command& c);
+    std::string WaitCall(const Command& c);
+    std::string Print(const Command& c);
+    std::string Text(const Command& c);
+    std::string Enabled(const Command& c);
+    std::string Selection(const Command& c);
+    std::string Items(const Command& c);
+    std::string Title(const Command& c);
+    std::string About(const Command& c);
     std::string ControlFor(const std::string& name, int& id);
     std::string ListFor(const std::string& name, int& id);
     void FinishTransfer();

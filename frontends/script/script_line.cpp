@@ -111,6 +111,24 @@ ParsedLine ParseChoose(std::string_view rest) {
     return Ok(std::move(c));
 }
 
+// sleep MS, wait [MS], wait call [MS].
+ParsedLine ParseSleepOrWait(std::string_view verb, std::vector<std::string_view> args) {
+    const bool is_wait = verb == "wait";
+    const bool call = is_wait && !args.empty() && args[0] == "call";
+    if (call) args.erase(args.begin());
+    const std::string spelling = call ? "wait call" : std::string(verb);
+    if (args.size() > 1 || (!is_wait && args.empty()))
+        return Error(spelling + (is_wait ? " takes at most" : " takes") + " one number of milliseconds");
+    Command c = Of(call ? Verb::WaitCall : is_wait ? Verb::Wait : Verb::Sleep);
+    if (!args.empty()) {
+        const auto ms = ParseMilliseconds(args[0]);
+        if (!ms) return Error("bad number of milliseconds " + Quoted(args[0]));
+        c.number = *ms;
+        c.flag = true;
+    }
+    return Ok(std::move(c));
+}
+
 }  // namespace
 
 std::string_view VerbName(Verb verb) {
@@ -135,6 +153,8 @@ std::string_view VerbName(Verb verb) {
             return "sleep";
         case Verb::Wait:
             return "wait";
+        case Verb::WaitCall:
+            return "wait call";
         case Verb::Print:
             return "print";
         case Verb::Text:
@@ -199,20 +219,7 @@ ParsedLine ParseLine(std::string_view line) {
         c.flag = args[0] == "yes";
         return Ok(std::move(c));
     }
-    if (verb == "sleep" || verb == "wait") {
-        const bool is_wait = verb == "wait";
-        if (args.size() > 1 || (!is_wait && args.empty()))
-            return Error(std::string(verb) + (is_wait ? " takes at most" : " takes") +
-                         " one number of milliseconds");
-        Command c = Of(is_wait ? Verb::Wait : Verb::Sleep);
-        if (!args.empty()) {
-            const auto ms = ParseMilliseconds(args[0]);
-            if (!ms) return Error("bad number of milliseconds " + Quoted(args[0]));
-            c.number = *ms;
-            c.flag = true;
-        }
-        return Ok(std::move(c));
-    }
+    if (verb == "sleep" || verb == "wait") return ParseSleepOrWait(verb, args);
     return Error("unknown verb " + Quoted(verb));
 }
 

@@ -19,6 +19,7 @@ enum class Verb {
     Choose,     // choose PATH|cancel
     Sleep,      // sleep MS
     Wait,       // wait [MS]
+    WaitCall,   // wait call [MS]
     Print,      // print
     Text,       // text NAME
     Enabled,    // enabled NAME
@@ -32,8 +33,8 @@ struct Command {
     Verb verb = Verb::Print;
     std::string name;         // the control name, for the verbs that take one
     std::string text;         // set: the new text; choose: the path
-    std::int64_t number = 0;  // select: the position; sleep, wait: milliseconds
-    bool flag = false;        // answer: yes; choose: cancel; wait: a limit was given
+    std::int64_t number = 0;  // select: the position; sleep, wait, wait call: milliseconds
+    bool flag = false;        // answer: yes; choose: cancel; wait, wait call: a limit was given
 };
 
 struct ParsedLine {

@@ -101,9 +101,11 @@ private:
         for (int failures = 0;;) {
             // The library's reason for a failure must be this call's, not an earlier try's.
             (void)kt62LastMessage(nullptr, 0);
+            if (plan_.in_device_call) *plan_.in_device_call = true;
             const std::int32_t r = plan_.direction == Direction::Read
                                        ? kt62ScsiRead10(plan_.device, next_, plan_.sector_size, data, n)
                                        : kt62ScsiWrite10(plan_.device, next_, plan_.sector_size, data, n);
+            if (plan_.in_device_call) *plan_.in_device_call = false;
             if (r == 0 || running_.load() == 0) return r;
             ++retries_;
             if (++failures == kCallsPerChunk) return r;

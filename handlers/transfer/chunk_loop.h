@@ -29,6 +29,9 @@ struct ChunkPlan {
     // chunk_sectors * sector_size bytes each; the second only when there is a
     // file. The test write sends the first as it is.
     std::uint8_t* buffers[2] = {};
+    // Raised while a sector read or write call runs, when given: what a
+    // caller waiting for the device call in progress looks at.
+    std::atomic<bool>* in_device_call = nullptr;
 };
 
 class ChunkSink {

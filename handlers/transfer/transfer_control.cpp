@@ -7,7 +7,6 @@
 #include "common/platform.h"
 #include "common/text_format.h"
 #include "handlers/transfer/sector_transfer.h"
-#include "handlers/transfer/throughput.h"
 #include "handlers/transfer/transfer_rules.h"
 
 namespace kt {
@@ -72,10 +71,6 @@ void SectorTransfer::OnTimer(std::uintptr_t timer_id) {
     if (!ended) return;
     ctx_.Ui().StopTimer(kCancelTimer);
     ctx_.Ui().EnableControl(IDCANCEL, true);
-}
-
-void SectorTransfer::ReportThroughput(const std::int64_t& start, std::uint32_t total_mb) {
-    ctx_.AppendLog(ThroughputText(ElapsedMs(start, QueryPerformanceCounter(), m_liFrequency), total_mb));
 }
 
 void SectorTransfer::OnReadSectors() { StartTransfer(Direction::Read); }

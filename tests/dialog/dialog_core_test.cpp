@@ -1,11 +1,12 @@
-// The dialog's own behaviour, against the recording UI port and an emulator
-// with no programmer: the pane and status line, the system menu, closing.
+// The dialog against the recording UI port and an emulator with no programmer.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 
 #include "common/control_ids.h"
 #include "dialog/KT6200DemoDlg.h"
+#include "handlers/features/reset_update.h"
 #include "tests/support/fake_ui_port.h"
 #include "tests/support/temp_dir.h"
 
@@ -24,16 +25,15 @@ protected:
     CKT6200DemoDlg dlg_{ui_, dir_.Path() + "/bin/kt6200"};
 };
 
-TEST_F(DialogCore, ThePaneStartsEveryAddedLineWithABreakAndANewMessageClearsTheStatus) {
-    EXPECT_EQ(dlg_.AppDir(), dir_.Path() + "/bin/");
-    dlg_.AppendLog("first");
-    EXPECT_EQ(ui_.Pane(), "\r\nfirst");
-    dlg_.ShowStatus("why");
-    dlg_.AppendLog("");
-    EXPECT_EQ(ui_.GetText(IDC_STATIC_STATUS), "why");
-    dlg_.ShowLog("X");
-    EXPECT_EQ(ui_.Pane(), "X");
-    EXPECT_EQ(ui_.GetText(IDC_STATIC_STATUS), "");
+// A reset that did not happen is said in the status line only, and the device still gets its pause.
+TEST_F(DialogCore, AFailedResetIsSaidInTheStatusLineAfterThePause) {
+    ui_.SetText(IDC_EDIT_LOG, "earlier text");
+    const auto start = std::chrono::steady_clock::now();
+    dlg_.Dispatch(DialogMessage::Command, IDC_BUTTON_RESET);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, kResetPause);
+    EXPECT_EQ(ui_.Pane(), "earlier text");
+    EXPECT_TRUE(ui_.GetText(IDC_STATIC_STATUS).starts_with("Reset failed: "))
+        << ui_.GetText(IDC_STATIC_STATUS);
 }
 
 TEST_F(DialogCore, SystemCommandsSixteenToThirtyOneOpenTheAboutBox) {

@@ -1,9 +1,5 @@
-// Runs every case folder of tests/e2e/cases through kt6200-script (see
-// cases/README.md for the layout of a case). Built with KT_GUEST_SCRIPT, it
-// runs the cases that have a `guest` file inside a guest whose real kernel
-// drives QEMU's UFS controller instead (scripts/guest.sh).
-#include <fcntl.h>
-#include <spawn.h>
+// Runs every case folder of tests/e2e/cases (cases/README.md) through kt6200-script; built with
+// KT_GUEST_SCRIPT, those with a `guest` file in a guest whose real kernel drives QEMU's UFS controller.
 #include <sys/wait.h>
 
 #include <gtest/gtest.h>
@@ -11,11 +7,12 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "tests/support/temp_dir.h"
 
 extern char** environ;
 
@@ -23,8 +20,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Stands for the case's temporary directory in expected outputs.
-constexpr const char* kTmpMark = "@TMP@";
+constexpr const char* kTmpMark = "@TMP@";  // the case's temporary directory in expected outputs
 
 fs::path CasesDir() {
     const char* dir = std::getenv("KT_E2E_CASES_DIR");
@@ -53,11 +49,7 @@ std::vector<std::string> CaseNames() {
 }
 
 std::optional<std::string> ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return fs::exists(path) ? std::optional(kt::test::TempDir::Read(path)) : std::nullopt;
 }
 
 std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
@@ -66,67 +58,24 @@ std::string ReplaceAll(std::string text, const std::string& from, const std::str
     return text;
 }
 
-// The lines between the common head and the common tail, "- " expected and
-// "+ " actual, line ends shown.
-std::string LineDiff(const std::string& expected, const std::string& actual) {
-    auto lines = [](const std::string& text) {
-        std::vector<std::string> out;
-        for (std::size_t at = 0; at < text.size();) {
-            const std::size_t end = std::min(text.find('\n', at), text.size() - 1) + 1;
-            out.push_back(ReplaceAll(ReplaceAll(text.substr(at, end - at), "\r", "\\r"), "\n", "\\n"));
-            at = end;
-        }
-        return out;
-    };
-    const std::vector<std::string> a = lines(expected), b = lines(actual);
-    std::size_t head = 0, tail = 0;
-    while (head < a.size() && head < b.size() && a[head] == b[head]) ++head;
-    while (tail + head < a.size() && tail + head < b.size() &&
-           a[a.size() - 1 - tail] == b[b.size() - 1 - tail])
-        ++tail;
-    std::string out = "after " + std::to_string(head) + " equal lines:\n";
-    for (std::size_t i = head; i + tail < a.size(); ++i) out += "- " + a[i] + "\n";
-    for (std::size_t i = head; i + tail < b.size(); ++i) out += "+ " + b[i] + "\n";
-    return out;
-}
+std::string Quoted(const std::string& word) { return "'" + ReplaceAll(word, "'", "'\\''") + "'"; }
 
-// Runs argv in cwd with env, standard output and error into files, killed
-// after two minutes (ten in a guest, which boots under emulation); the exit
-// status (137: killed), or -1 when it did not run.
-int Spawn(std::vector<std::string> argv, const std::vector<std::string>& env, const fs::path& cwd) {
-    argv.insert(argv.begin(), {"timeout", "-s", "KILL", kGuest ? "600" : "120"});
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, (cwd / "../stdout").c_str(), O_WRONLY | O_CREAT, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, (cwd / "../stderr").c_str(), O_WRONLY | O_CREAT, 0644);
-    posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
-    std::vector<char*> args, envp;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
-    args.push_back(nullptr);
-    envp.push_back(nullptr);
-    pid_t pid = 0;
-    int status = 0;
-    const bool ran = posix_spawnp(&pid, "timeout", &actions, nullptr, args.data(), envp.data()) == 0 &&
-                     waitpid(pid, &status, 0) == pid && WIFEXITED(status);
-    posix_spawn_file_actions_destroy(&actions);
-    return ran ? WEXITSTATUS(status) : -1;
-}
-
-// Our environment less the variables a case sets, then the case's.
-std::vector<std::string> ChildEnvironment(const std::vector<std::string>& set) {
-    std::vector<std::string> env;
+// Runs argv in cwd with our environment less the variables a case sets, then the case's; the exit
+// status (137: killed after two minutes, ten in a guest that boots under emulation), or -1.
+int Spawn(const std::vector<std::string>& argv, const std::vector<std::string>& set, const fs::path& cwd) {
+    std::string command = "cd " + Quoted(cwd) + " && exec env -i";
     for (char** e = environ; *e; ++e) {
-        const std::string entry(*e);
-        const std::string name = entry.substr(0, entry.find('=') + 1);
+        const std::string entry(*e), name = entry.substr(0, entry.find('=') + 1);
         const bool owned =
             name.starts_with("KT62_") || name == "XDG_DATA_HOME=" || name == "LD_PRELOAD=" ||
             std::any_of(set.begin(), set.end(), [&](const std::string& v) { return v.starts_with(name); });
-        if (!owned) env.push_back(entry);
+        if (!owned) command += " " + Quoted(entry);
     }
-    env.insert(env.end(), set.begin(), set.end());
-    return env;
+    for (const std::string& word : set) command += " " + Quoted(word);
+    command += std::string(" timeout -s KILL ") + (kGuest ? "600" : "120");
+    for (const std::string& word : argv) command += " " + Quoted(word);
+    const int status = std::system((command + " </dev/null >../stdout 2>../stderr").c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 class ScriptCase : public ::testing::TestWithParam<std::string> {};
@@ -182,14 +131,11 @@ TEST_P(ScriptCase, MatchesExpectedOutput) {
         fs::permissions(p, fs::perms::all, fs::perm_options::add);
     argv.insert(argv.begin(), boot.begin(), boot.end());
 #endif
-    const int status = Spawn(argv, ChildEnvironment(env), at / "work");
+    const int status = Spawn(argv, env, at / "work");
     const std::string out = ReplaceAll(ReadFile(at / "stdout").value_or(""), tmp, kTmpMark);
     const std::string err = ReadFile(at / "stderr").value_or("");
 
-    // Each expected file against what the run left: standard output, the
-    // library trace, the requests that reached the fake kernel. In the guest
-    // a file's ".guest" form, where QEMU's device answers otherwise, stands
-    // in for it; no request log there.
+    // In the guest a file's ".guest" form stands in for it where QEMU's device answers otherwise.
     const auto expected = [&](const std::string& name) {
         const auto guest = kGuest ? ReadFile(dir / (name + ".guest")) : std::nullopt;
         return guest ? guest : ReadFile(dir / name);
@@ -198,18 +144,21 @@ TEST_P(ScriptCase, MatchesExpectedOutput) {
         {"expected", out},
         {"expected_trace", traced ? ReplaceAll(ReadFile(at / "trace").value_or(""), tmp, kTmpMark) : ""},
         {"expected_requests", ReadFile(at / "requests").value_or("")},
+        {"expected_stderr", ReplaceAll(err, tmp, kTmpMark)},
     };
     for (const auto& [name, got] : compared) {
         if (kGuest && std::string(name) == "expected_requests") continue;
         const auto wanted = expected(name);
-        EXPECT_TRUE(wanted ? *wanted == got : std::string(name) != "expected")
-            << name << " differs (- expected, + actual) " << LineDiff(wanted.value_or(""), got) << "stderr:\n"
-            << err;
+        if (wanted) {
+            EXPECT_EQ(*wanted, got) << name << " differs; stderr:\n" << err;
+        } else if (std::string(name) == "expected") {
+            ADD_FAILURE() << "the case has no expected file";
+        }
     }
     EXPECT_EQ(status, std::atoi(expected("exit").value_or("0").c_str())) << "stderr:\n" << err;
     if (kGuest && fs::exists(dir / "guest_check")) {
         // What the guest left in its units' images (../ufsH-luU.img), checked from the host.
-        const int check = Spawn({"bash", (dir / "guest_check").string()}, ChildEnvironment({}), at / "work");
+        const int check = Spawn({"bash", (dir / "guest_check").string()}, {}, at / "work");
         EXPECT_EQ(check, 0) << "guest_check failed:\n"
                             << ReadFile(at / "stdout").value_or("") << ReadFile(at / "stderr").value_or("");
     }
@@ -225,14 +174,12 @@ TEST_P(ScriptCase, MatchesExpectedOutput) {
     }
 }
 
-std::string CaseTestName(const ::testing::TestParamInfo<std::string>& info) {
-    std::string name = info.param;
+INSTANTIATE_TEST_SUITE_P(Cases, ScriptCase, ::testing::ValuesIn(CaseNames()), [](const auto& p) {
+    std::string name = p.param;
     for (char& c : name)
         if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
     return name;
-}
-
-INSTANTIATE_TEST_SUITE_P(Cases, ScriptCase, ::testing::ValuesIn(CaseNames()), CaseTestName);
+});
 
 // A harness that finds no case would pass having checked nothing.
 TEST(Harness, FindsCases) { EXPECT_FALSE(CaseNames().empty()) << "no case under " << CasesDir(); }

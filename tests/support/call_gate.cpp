@@ -6,6 +6,41 @@
 #include <mutex>
 #include <optional>
 
+namespace kt::test::call_gate {
+namespace {
+
+std::mutex mutex;
+std::condition_variable changed;
+std::optional<std::pair<std::string, std::uint32_t>> held;  // function and first sector
+bool entered = false;
+
+void Pass(const char* function, std::uint32_t lba) {
+    std::unique_lock lock(mutex);
+    if (!held || held->first != function || held->second != lba || entered) return;
+    entered = true;
+    changed.wait(lock, [] { return !held; });
+}
+
+}  // namespace
+
+void Hold(const std::string& function, std::uint32_t lba) {
+    const std::lock_guard lock(mutex);
+    held = {function, lba}, entered = false;
+}
+
+bool Entered() {
+    const std::lock_guard lock(mutex);
+    return held && entered;
+}
+
+void Release() {
+    const std::lock_guard lock(mutex);
+    held.reset(), entered = false;
+    changed.notify_all();
+}
+
+}  // namespace kt::test::call_gate
+
 // The linker names these (--wrap); they cannot avoid reserved identifiers.
 // NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 extern "C" {
@@ -13,80 +48,6 @@ int32_t __real_kt62ScsiRead10(KT62_HANDLE h, uint32_t lba, uint32_t bytes_per_se
                               uint32_t count);
 int32_t __real_kt62ScsiWrite10(KT62_HANDLE h, uint32_t lba, uint32_t bytes_per_sector, const uint8_t* buffer,
                                uint32_t count);
-}
-// NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
-
-namespace kt::test::call_gate {
-namespace {
-
-struct Gate {
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::optional<std::string> function;
-    std::uint32_t lba = 0;
-    bool entered = false;
-    std::optional<std::string> hook_function;
-    std::uint32_t hook_lba = 0;
-    std::function<void()> hook;
-};
-
-Gate& TheGate() {
-    static Gate gate;
-    return gate;
-}
-
-void Pass(const char* function, std::uint32_t lba) {
-    Gate& g = TheGate();
-    std::unique_lock lock(g.mutex);
-    if (g.hook_function == function && g.hook_lba == lba) {
-        const std::function<void()> action = std::move(g.hook);
-        g.hook_function.reset();
-        lock.unlock();
-        action();
-        lock.lock();
-    }
-    if (!g.function || *g.function != function || g.lba != lba || g.entered) return;
-    g.entered = true;
-    g.changed.wait(lock, [&] { return !g.function; });
-}
-
-}  // namespace
-
-void Hold(const std::string& function, std::uint32_t lba) {
-    Gate& g = TheGate();
-    std::lock_guard lock(g.mutex);
-    g.function = function;
-    g.lba = lba;
-    g.entered = false;
-}
-
-bool Entered() {
-    Gate& g = TheGate();
-    std::lock_guard lock(g.mutex);
-    return g.function && g.entered;
-}
-
-void Release() {
-    Gate& g = TheGate();
-    std::lock_guard lock(g.mutex);
-    g.function.reset();
-    g.entered = false;
-    g.hook_function.reset();
-    g.changed.notify_all();
-}
-
-void OnCall(const std::string& function, std::uint32_t lba, std::function<void()> action) {
-    Gate& g = TheGate();
-    std::lock_guard lock(g.mutex);
-    g.hook_function = function;
-    g.hook_lba = lba;
-    g.hook = std::move(action);
-}
-
-}  // namespace kt::test::call_gate
-
-// NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
-extern "C" {
 int32_t __wrap_kt62ScsiRead10(KT62_HANDLE h, uint32_t lba, uint32_t bytes_per_sector, uint8_t* buffer,
                               uint32_t count) {
     kt::test::call_gate::Pass("kt62ScsiRead10", lba);

@@ -1,5 +1,4 @@
-// A command context over the recording UI port: runs one handler with
-// nothing above it, on a device a test opened itself.
+// A command context over the recording UI port, for one handler on a device a test opened itself.
 #pragma once
 
 #include <kt62/apiKT6200.h>
@@ -37,8 +36,7 @@ private:
     std::string app_dir_;
 };
 
-// Opens the one programmer of an emulator profile written in dir; programmer
-// holds the JSON members of the programmer object. The caller closes it.
+// The one programmer of a profile written in dir (the members of its object); the caller closes it.
 inline KT62_HANDLE OpenEmulated(const TempDir& dir, const std::string& programmer) {
     const std::string profile = dir.Write("profile.json", R"({"programmers": [{)" + programmer + "}]}");
     setenv("KT62_EMULATOR", profile.c_str(), 1);

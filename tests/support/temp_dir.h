@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 
@@ -25,7 +26,6 @@ public:
 
     const std::string& Path() const { return path_; }
 
-    // Writes a file below the directory (creating folders) and returns its path.
     std::string Write(const std::string& name, const std::string& content) const {
         const std::filesystem::path p = std::filesystem::path(path_) / name;
         std::filesystem::create_directories(p.parent_path());
@@ -33,15 +33,10 @@ public:
         return p.string();
     }
 
-    // A file's whole content ("" when missing). Read in blocks: image files
-    // of a hundred MiB, byte by byte, take seconds under the sanitizers.
-    static std::string Read(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::string bytes;
-        std::string block(std::size_t{1} << 20, '\0');
-        while (in.read(block.data(), static_cast<std::streamsize>(block.size())) || in.gcount() > 0)
-            bytes.append(block.data(), static_cast<std::size_t>(in.gcount()));
-        return bytes;
+    static std::string Read(const std::string& path) {  // "" when missing
+        std::ostringstream bytes;
+        bytes << std::ifstream(path, std::ios::binary).rdbuf();
+        return bytes.str();
     }
 
 private:

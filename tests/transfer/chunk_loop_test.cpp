@@ -1,9 +1,5 @@
-// Nothing lost, nothing extra: the chunk loop moving three chunks (two whole
-// ones and a short one) stopped at each chunk in turn, by a cancel during
-// its device call, by a device call that fails three times and by an image
-// file that fails. The image file (reading) or the device range (writing)
-// then holds exactly the chunks completed, and the sink heard of exactly
-// those, then of the failure.
+// The chunk loop over two whole chunks and a short one, stopped at each in turn: the image file or
+// the device range holds exactly the chunks completed, and the sink heard of those, then of the stop.
 #include "handlers/transfer/chunk_loop.h"
 
 #include <sys/resource.h>
@@ -22,8 +18,6 @@ constexpr std::uint32_t kRange = 2 * kWhole + 3;  // sectors, from sector 0
 std::uint32_t ChunkSectors(std::uint32_t k) { return k < 2 ? kWhole : kRange - 2 * kWhole; }
 std::size_t BytesOfChunks(std::uint32_t n) { return std::size_t{std::min(n * kWhole, kRange)} * kSector; }
 
-// Both kinds of news in one list, in order (the helper thread's hand over to
-// the loop's when the loop waits for it).
 struct Recorder : ChunkSink {
     void ChunkDone(std::uint32_t n, std::uint32_t left, int retries) override {
         Failed(Format("%u left %u retried %d", n, left, retries));
@@ -69,7 +63,7 @@ TEST_P(ChunkLoop, KeepsExactlyTheChunksCompletedBeforeTheStop) {
                          .path = File("image.bin"),
                          .buffers = {one.data(), two.data()}};
     std::atomic<int> running{1};
-    if (stop == Stop::Cancel) call_gate::OnCall(call, k * kWhole, [&] { running = 0; });
+    if (stop == Stop::Cancel) call_gate::Hold(call, k * kWhole);
     rlimit limit{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
     const rlimit old = limit;
@@ -79,7 +73,15 @@ TEST_P(ChunkLoop, KeepsExactlyTheChunksCompletedBeforeTheStop) {
     }
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
     Recorder sink;
-    EXPECT_EQ(RunChunks(plan, sink, running), !failed);
+    bool ended = false;
+    std::thread loop([&] { ended = RunChunks(plan, sink, running); });
+    if (stop == Stop::Cancel) {  // during chunk k's device call
+        EXPECT_TRUE(WaitUntil(call_gate::Entered));
+        running = 0;
+        call_gate::Release();
+    }
+    loop.join();
+    EXPECT_EQ(ended, !failed);
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &old), 0);
 
     const std::uint32_t completed = failed ? k : stop == Stop::Cancel ? k + 1 : 3;
@@ -118,13 +120,22 @@ std::vector<LoopCase> AllCases() {
     return cases;
 }
 
-std::string Name(const testing::TestParamInfo<LoopCase>& info) {
-    static const char* const kStops[] = {"CancelAt", "DeviceFailsAt", "FileFailsAt", "TwoRetriesAt"};
-    return std::string(info.param.reading ? "Read" : "Write") + kStops[static_cast<int>(info.param.stop)] +
-           std::to_string(info.param.k);
+std::string Name(const testing::TestParamInfo<LoopCase>& i) {
+    const char* const stops[] = {"CancelAt", "DeviceFailsAt", "FileFailsAt", "TwoRetriesAt"};
+    return (i.param.reading ? "Read" : "Write") +
+           (stops[static_cast<int>(i.param.stop)] + std::to_string(i.param.k));
 }
-
 INSTANTIATE_TEST_SUITE_P(EveryChunk, ChunkLoop, testing::ValuesIn(AllCases()), Name);
+
+// In a child whose address space is full: the buffers cannot be had, and Reserve says so.
+int ReserveWithNoMemory() {
+    const rlimit none{0, RLIM_INFINITY};
+    TransferBuffers buffers;
+    return setrlimit(RLIMIT_AS, &none) == 0 && !buffers.Reserve(false) ? 0 : 1;
+}
+TEST(TransferBuffersDeathTest, ReserveFailsWhenMemoryCannotBeHad) {
+    EXPECT_EXIT(std::_Exit(ReserveWithNoMemory()), testing::ExitedWithCode(0), "");
+}
 
 }  // namespace
 }  // namespace kt::test

@@ -1,5 +1,4 @@
-// An emulated programmer whose unit 0 holds real data, seen through the
-// library's calls and its trace, and a dialog to hand it to.
+// An emulated programmer whose unit 0 holds real data, and a dialog to hand it to.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -20,13 +19,11 @@
 
 namespace kt::test {
 
-// A 256 MiB device: unit 0 over it in 4096-byte sectors.
 inline constexpr const char* kSmallDevice = R"("ufs": {"raw_capacity_bytes": 268435456})";
-inline constexpr std::uint32_t kSector = 4096;
-inline constexpr std::uint32_t kChunk = 8192;  // sectors of 4096 bytes in 32 MiB
+inline constexpr std::uint32_t kSector = 4096;  // the small device's
+inline constexpr std::uint32_t kChunk = 8192;   // sectors in 32 MiB
 
-// Sectors that differ from each other and from those of another seed: each
-// starts with the seed and its number, so a sector out of place shows.
+// Each sector starts with the seed and its number, so a sector out of place shows.
 inline std::string Pattern(std::uint32_t seed, std::uint32_t sectors) {
     std::string sector(kSector, static_cast<char>(seed * 13));
     std::string bytes;
@@ -34,7 +31,6 @@ inline std::string Pattern(std::uint32_t seed, std::uint32_t sectors) {
     return bytes;
 }
 
-// The emulated programmer, also handed to a dialog for the worker's tests.
 class Transfer : public testing::Test {
 protected:
     void SetUp() override { setenv("KT62_TRACE", File("trace.txt").c_str(), 1); }
@@ -45,8 +41,7 @@ protected:
         unsetenv("KT62_EMULATOR");
         unsetenv("KT62_TRACE");
     }
-    // Opens the one programmer of a profile (the members of its programmer object).
-    void Open(const std::string& programmer = kSmallDevice) {
+    void Open(const std::string& programmer = kSmallDevice) {  // the members of the programmer object
         setenv("KT62_EMULATOR",
                dir_.Write("profile.json", R"({"programmers": [{)" + programmer + "}]}").c_str(), 1);
         ASSERT_EQ(kt62Search(), 1);
@@ -64,12 +59,11 @@ protected:
     }
     std::string GetSectors(std::uint32_t first, std::uint32_t count) {
         std::string bytes(std::size_t{count} * kSector, '\0');
-        EXPECT_EQ(
-            kt62ScsiRead10(handle_, first, kSector, reinterpret_cast<std::uint8_t*>(bytes.data()), count), 0);
+        auto* data = reinterpret_cast<std::uint8_t*>(bytes.data());
+        EXPECT_EQ(kt62ScsiRead10(handle_, first, kSector, data, count), 0);
         return bytes;
     }
-    // The library calls so far whose trace line starts with prefix.
-    std::size_t Calls(const std::string& prefix) {
+    std::size_t Calls(const std::string& prefix) {  // trace lines so far that start with prefix
         const std::string trace = "\n" + TempDir::Read(File("trace.txt"));
         std::size_t n = 0;
         for (std::size_t at = 0; (at = trace.find("\n" + prefix, at)) != std::string::npos; ++at) ++n;
@@ -81,17 +75,11 @@ protected:
         ui_.SetText(IDC_EDIT_SECTOR_COUNT, std::to_string(count));
         ui_.SetText(IDC_EDIT_PACKET_SIZE, "64");
     }
-    // Polls cond for up to a minute.
-    static bool WaitUntil(const std::function<bool()>& cond) {
+    static bool WaitUntil(const std::function<bool()>& cond) {  // for up to a minute
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
         while (!cond() && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         return cond();
-    }
-    // Clicks a start button and waits until the worker has ended.
-    void RunToEnd(int command) {
-        dlg_.Dispatch(DialogMessage::Command, static_cast<std::uintptr_t>(command));
-        ASSERT_TRUE(WaitUntil([&] { return !dlg_.TransferRunning(); }));
     }
 
     TempDir dir_;

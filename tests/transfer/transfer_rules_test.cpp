@@ -1,5 +1,4 @@
-// Field values, chunking and the transfer's texts, where 32-bit arithmetic
-// would go wrong.
+// Field values, chunking and the transfer's texts, where 32-bit arithmetic would go wrong.
 #include "handlers/transfer/transfer_rules.h"
 
 #include "handlers/transfer/throughput.h"
@@ -9,21 +8,14 @@
 namespace kt {
 namespace {
 
-struct FieldCase {
-    const char* text;
-    std::optional<std::uint32_t> value;
-};
-
-class DecimalField : public testing::TestWithParam<FieldCase> {};
-
-TEST_P(DecimalField, TakesNonNegativeDecimalNumbersOfThirtyTwoBitsOnly) {
-    EXPECT_EQ(ParseDecimalField(GetParam().text), GetParam().value) << GetParam().text;
+TEST(TransferRules, DecimalFieldsTakeNonNegativeNumbersOfThirtyTwoBitsOnly) {
+    const std::pair<const char*, std::optional<std::uint32_t>> cases[] = {
+        {" 12\t", 12u},     {"0004294967295", 4294967295u},
+        {"4294967296", {}}, {"99999999999999999999", {}},
+        {"", {}},           {"-1", {}},
+        {"0x10", {}}};
+    for (const auto& [text, value] : cases) EXPECT_EQ(ParseDecimalField(text), value) << text;
 }
-
-INSTANTIATE_TEST_SUITE_P(Table, DecimalField,
-                         testing::Values(FieldCase{" 12\t", 12u}, FieldCase{"0004294967295", 4294967295u},
-                                         FieldCase{"4294967296", {}}, FieldCase{"99999999999999999999", {}},
-                                         FieldCase{"", {}}, FieldCase{"-1", {}}, FieldCase{"0x10", {}}));
 
 TEST(TransferRules, RangeAndChunkArithmeticNeverWraps) {
     EXPECT_FALSE(RangeFits(0xFFFFFFF0u, 0x20, 0xFFFFFFFFu));  // the 32-bit sum would be 0x10
@@ -42,7 +34,6 @@ TEST(TransferRules, RangeAndChunkArithmeticNeverWraps) {
     EXPECT_EQ(ProgressPermille(0, 0), 1000);
 }
 
-// The chunk loop's tests pin the other texts.
 TEST(TransferRules, SectorNumbersPrintAsSignedThirtyTwoBitValues) {
     EXPECT_EQ(DeviceFailureText(Direction::Read, -5, 0x80000000u, 10),
               "scsi read10 fail -5 at sector:-2147483648, left 10 sectors.");
