@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstring>
 #include <exception>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -66,25 +67,10 @@ int32_t Traced(Fn fn, Body&& body) noexcept {
     return Traced<int32_t>(fn, KT62_E_INTERNAL, std::forward<Body>(body));
 }
 
-// A bad handle or a bad argument never reaches the rules, so it never uses one up.
-// Bookkeeping (closing) still happens under a rule that answers 0 without outputs.
 template <class FromRule, class FromDevice>
-int32_t OnHandle(KT62_HANDLE h, bool args_ok, const CallArgs& call, FromRule&& from_rule,
-                 FromDevice&& from_device, bool bookkeeping = false) {
-    int32_t error = KT62_OK;
-    const std::shared_ptr<Session> session = Registry::Instance().Find(h, error);
-    if (!session) return error;
-    if (session->closed) return KT62_E_NOT_OPEN;
-    if (!args_ok) return KT62_E_BAD_ARGUMENT;
-    std::lock_guard lock(session->mutex);
-    if (session->closed) return KT62_E_NOT_OPEN;
-    // The programmer restarted under this handle: nothing to ask, only the handle to close.
-    if (session->gone) {
-        if (!bookkeeping) return KT62_E_NO_PROGRAMMER;
-        Registry::Close(*session);
-        return KT62_OK;
-    }
-    if (const auto action = session->faults->Apply(call)) {
+int32_t OnRules(Session& session, const CallArgs& call, FromRule&& from_rule, FromDevice&& from_device,
+                bool bookkeeping) {
+    if (const auto action = session.faults->Apply(call)) {
         Pause(action->delay_ms);
         if (action->outputs.Any()) {
             from_rule(action->outputs);
@@ -92,7 +78,39 @@ int32_t OnHandle(KT62_HANDLE h, bool args_ok, const CallArgs& call, FromRule&& f
         }
         if (action->result && !(bookkeeping && *action->result == KT62_OK)) return *action->result;
     }
-    return from_device(*session);
+    return from_device(session);
+}
+
+// A call's result with the handle's lock still held. Call sites write `trace.Finish(OnHandle(...))`:
+// the temporary lives until the line is written, so the trace lists the calls on one handle in
+// the order the device took them, even when another thread was waiting for the lock.
+struct Held {
+    int32_t result = KT62_OK;
+    std::unique_lock<std::mutex> lock;
+    operator int32_t() const { return result; }  // NOLINT(google-explicit-constructor,hicpp-explicit-conversions)
+};
+
+// A bad handle or a bad argument never reaches the rules, so it never uses one up.
+// Bookkeeping (closing) still happens under a rule that answers 0 without outputs.
+template <class FromRule, class FromDevice>
+Held OnHandle(KT62_HANDLE h, bool args_ok, const CallArgs& call, FromRule&& from_rule, FromDevice&& from_device,
+              bool bookkeeping = false) {
+    int32_t error = KT62_OK;
+    const std::shared_ptr<Session> session = Registry::Instance().Find(h, error);
+    if (!session) return {error, {}};
+    if (session->closed) return {KT62_E_NOT_OPEN, {}};
+    if (!args_ok) return {KT62_E_BAD_ARGUMENT, {}};
+    Held held{KT62_OK, std::unique_lock(session->mutex)};
+    if (session->closed) {
+        held.result = KT62_E_NOT_OPEN;
+    } else if (session->gone) {
+        // The programmer restarted under this handle: nothing to ask, only the handle to close.
+        held.result = bookkeeping ? KT62_OK : KT62_E_NO_PROGRAMMER;
+        if (bookkeeping) Registry::Close(*session);
+    } else {
+        held.result = OnRules(*session, call, from_rule, from_device, bookkeeping);
+    }
+    return held;
 }
 
 UfsDevice& Device(Session& s) { return s.connection->Device(); }
