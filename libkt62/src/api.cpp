@@ -87,14 +87,16 @@ int32_t OnRules(Session& session, const CallArgs& call, FromRule&& from_rule, Fr
 struct Held {
     int32_t result = KT62_OK;
     std::unique_lock<std::mutex> lock;
-    operator int32_t() const { return result; }  // NOLINT(google-explicit-constructor,hicpp-explicit-conversions)
+    operator int32_t() const {
+        return result;
+    }  // NOLINT(google-explicit-constructor,hicpp-explicit-conversions)
 };
 
 // A bad handle or a bad argument never reaches the rules, so it never uses one up.
 // Bookkeeping (closing) still happens under a rule that answers 0 without outputs.
 template <class FromRule, class FromDevice>
-Held OnHandle(KT62_HANDLE h, bool args_ok, const CallArgs& call, FromRule&& from_rule, FromDevice&& from_device,
-              bool bookkeeping = false) {
+Held OnHandle(KT62_HANDLE h, bool args_ok, const CallArgs& call, FromRule&& from_rule,
+              FromDevice&& from_device, bool bookkeeping = false) {
     int32_t error = KT62_OK;
     const std::shared_ptr<Session> session = Registry::Instance().Find(h, error);
     if (!session) return {error, {}};
