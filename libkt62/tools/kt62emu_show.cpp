@@ -32,6 +32,9 @@ std::string HexBytes(const std::vector<uint8_t>& bytes) {
     return s;
 }
 
+// The longest flag or attribute name (fWriteBoosterBufferFlushDuringHibernate) and two spaces.
+constexpr size_t kParameterNameWidth = 41;
+
 std::string Pad(std::string s, size_t width) {
     if (s.size() < width) s.append(width - s.size(), ' ');
     return s;
@@ -211,11 +214,11 @@ void ShowText(std::ostream& o, const Target& t, const FirmwareInfo& fw, const em
     auto table = [&o](const char* title, const std::vector<emu::ParameterView>& list, bool with_index) {
         o << "\n"
           << title << "\n  " << Pad("IDN", 6) << (with_index ? Pad("index", 7) + Pad("sel", 5) : "")
-          << Pad("name", 30) << Pad("access", 17) << Pad("persistent", 12) << "value\n";
+          << Pad("name", kParameterNameWidth) << Pad("access", 17) << Pad("persistent", 12) << "value\n";
         for (const emu::ParameterView& p : list) {
             o << "  " << Pad(Hex(p.idn, 1), 6);
             if (with_index) o << Pad(std::to_string(p.index), 7) << Pad(std::to_string(p.selector), 5);
-            o << Pad(p.name, 30) << Pad(p.access, 17) << Pad(p.persistent ? "yes" : "no", 12)
+            o << Pad(p.name, kParameterNameWidth) << Pad(p.access, 17) << Pad(p.persistent ? "yes" : "no", 12)
               << (p.value ? Hex(*p.value, *p.value > 0xFFFF ? 4
                                           : *p.value > 0xFF ? 2
                                                             : 1) +

@@ -239,3 +239,16 @@ TEST_F(FirmwareTest, Kt62emuCreatesWhatTheLibraryOpensAndItsPowerCycleAppliesACo
 }
 
 }  // namespace
+
+// Everything `show` says of a fresh device of each version, against the view kept beside this test.
+TEST_F(FirmwareTest, ShowOfAFreshDeviceIsTheRecordedView) {
+    for (const std::string version : {"2.1", "3.1", "4.0"}) {
+        const std::string profile = dir_.Path() + "/" + version + ".json", out = dir_.Path() + "/show.txt";
+        Says("create --profile " + profile + " --capacity 1G --spec-version " + version, 0, "factory-fresh");
+        ASSERT_EQ(std::system((KT62EMU_PATH " show --profile " + profile + " >" + out).c_str()), 0);
+        std::string said = kt::test::TempDir::Read(out);
+        for (size_t at = 0; (at = said.find(profile, at)) != std::string::npos;)
+            said.replace(at, profile.size(), "@PROFILE@");
+        EXPECT_EQ(said, kt::test::TempDir::Read(KT62EMU_VIEWS "/" + version + ".txt")) << version;
+    }
+}

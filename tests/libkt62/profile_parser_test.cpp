@@ -75,6 +75,34 @@ TEST_P(BadProfiles, NameTheKeyAndTheReason) {
 
 INSTANTIATE_TEST_SUITE_P(Table, BadProfiles, ::testing::ValuesIn(kBad));
 
+// Every value at its limit is taken as written: a limit one too tight refuses a part that exists.
+TEST(ProfileLimits, EveryValueAtItsLimitIsTaken) {
+    std::string others;
+    for (size_t i = 1; i < kMaxProgrammers; ++i) others += ",{}";
+    const std::string json =
+        R"({"programmers":[{"product_name":"ABCDEFGHIJKLMNOP","product_version":"1.05",)"
+        R"("firmware_version":[255,255,255],"ufs":{"spec_version":"4.0","raw_capacity_bytes":2199023255040,"segment_size_bytes":512,)"
+        R"("manufacturer_name":"ABCDEFGH","serial_number":")" +
+        std::string(126, 'S') +
+        R"(",)"
+        R"("logical_units":[{"boot_lun_id":2,"block_size_exponent":16},{},{},{},{},{},{},{}],)"
+        R"("link":{"lanes":2,"tx_mode":2,"tx_gear":5}},"faults":[)"
+        R"({"call":"kt62UfsReadFlag","match":{"idn":255},"value":255,"result":2147483647,"delay_ms":60000},)"
+        R"({"call":"kt62ScsiRead10","match":{"lba_from":9,"lba_to":9},"result":-2147483648},)"
+        R"({"call":"kt62GetVersion","bytes":"01 02 03 04"},)"
+        R"({"call":"kt62GetProduct","name_bytes":"00112233445566778899AABBCCDDEEFF"},)"
+        R"({"call":"kt62ScsiReadCapacity","sectors":4294967295}]})" +
+        others + "]}";
+    const ParsedProfile p = ParseProfile(json);
+    ASSERT_FALSE(p.error) << p.error->key << ": " << p.error->reason;
+    ASSERT_EQ(p.profile.programmers.size(), kMaxProgrammers);
+    const ProgrammerProfile& first = p.profile.programmers[0];
+    EXPECT_EQ(first.firmware_version, (std::array<uint8_t, 3>{255, 255, 255}));
+    EXPECT_EQ(first.ufs.serial_number, std::string(126, 'S'));
+    EXPECT_EQ(first.ufs.logical_units.value_or(std::vector<LogicalUnitProfile>{}).size(), 8u);
+    EXPECT_EQ(first.faults.size(), 5u);
+}
+
 // Brackets count towards the limit outside strings only.
 TEST(ProfileNesting, RefusedBeyondTheLimit) {
     const auto nested = [](int levels, const std::string& inner = "") {

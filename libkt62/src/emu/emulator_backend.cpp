@@ -29,8 +29,7 @@ public:
     void Close() override {
         if (!programmer_) return;
         programmer_->Device().OnClose();
-        lock_.Release();
-        programmer_.reset();
+        programmer_.reset();  // the lock goes with the connection, which the registry drops next
     }
 
 private:
