@@ -5,15 +5,8 @@
 #include <array>
 #include <cstdint>
 
-#include "common/failure_text.h"
-
 namespace kt {
 namespace {
-
-TEST(ReportStatus, NegativeCodesShowTheLowByteAndOthersTheWholeNumber) {
-    EXPECT_EQ(ReportStatusText("X", static_cast<std::int32_t>(0xFFFE2405u)), "Fail to X scsi err 5.");
-    EXPECT_EQ(ReportStatusText("X", 0), "Fail to X 0.");
-}
 
 TEST(Widening, SignedBytesBecomeHighCodeUnitsAndStopAtZero) {
     const std::array<std::uint8_t, 6> name{'A', 'B', 0xC3, 0x7F, 0, 'Z'};
