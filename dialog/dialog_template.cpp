@@ -15,7 +15,7 @@ constexpr std::uint32_t kUpper = kStyleUpperCase;
 constexpr const char* kUfsGroup = "UFS Engineering Feature:";
 
 // clang-format off
-constexpr ControlSpec kMainControls[] = {
+constexpr ControlEntry kMainControls[] = {
     {IDOK, "IDOK", K::DefPushButton, "Refresh", {7, 183, 77, 14}, "", true, 0},
     {IDCANCEL, "IDCANCEL", K::PushButton, "Exit", {408, 288, 50, 14}, "", true, 0},
     {IDC_COMBO_DEVICE, "IDC_COMBO_DEVICE", K::DropDownList, "", {7, 161, 77, 12}, "", true, 0},
@@ -60,7 +60,7 @@ constexpr ControlSpec kMainControls[] = {
     {IDC_BUTTON_UPDATE, "IDC_BUTTON_UPDATE", K::PushButton, "Update", {326, 270, 50, 14}, "Firmware Update", true, 0},
 };
 
-constexpr ControlSpec kAboutControls[] = {
+constexpr ControlEntry kAboutControls[] = {
     {IDC_STATIC, "", K::Icon, "", {14, 14, 20, 20}, "", true, 0},
     {IDC_STATIC_VERSION, "IDC_STATIC_VERSION", K::StaticText, "Varnel Software Version: 1.0.0", {42, 14, 114, 8}, "", true, kStyleNoPrefix},
     {IDC_STATIC, "", K::StaticText, "(C) 2026 KT6200 developers", {42, 26, 114, 8}, "", true, 0},
@@ -71,7 +71,7 @@ constexpr ControlSpec kAboutControls[] = {
 // controls, in a band below the template's controls.
 constexpr const char* kTransferGroup = "Sector Transfer";
 constexpr std::uint32_t kNumber = kStyleNumber;
-constexpr ControlSpec kMainExtensions[] = {
+constexpr ControlEntry kMainExtensions[] = {
     {IDC_STATIC, "", K::GroupBox, kTransferGroup, {7, 307, 552, 47}, "", true, 0},
     {IDC_STATIC, "", K::StaticText, "Start sector:", {19, 322, 60, 8}, kTransferGroup, true, 0},
     {IDC_EDIT_START_SECTOR, "IDC_EDIT_START_SECTOR", K::Edit, "0", {19, 332, 60, 14}, kTransferGroup, true, kNumber},
@@ -92,37 +92,37 @@ constexpr CommandName kCommandOnly[] = {
 };
 // clang-format on
 
-constexpr DialogSpec kMainDialog{IDD_MAIN_DIALOG, "Varnel Software", "MS Shell Dlg",  9, 566, 311,
-                                 kMainControls,   kMainExtensions,   kExtensionHeight};
-constexpr DialogSpec kAboutDialog{IDD_ABOUTBOX, "About Varnel Software", "MS Shell Dlg", 9, 170,
-                                  62,           kAboutControls};
+constexpr DialogLayout kMainDialog{IDD_MAIN_DIALOG, "Varnel Software", "MS Shell Dlg",  9, 566, 311,
+                                   kMainControls,   kMainExtensions,   kExtensionHeight};
+constexpr DialogLayout kAboutDialog{IDD_ABOUTBOX, "About Varnel Software", "MS Shell Dlg", 9, 170,
+                                    62,           kAboutControls};
 
 }  // namespace
 
-const DialogSpec& MainDialogTemplate() { return kMainDialog; }
-const DialogSpec& AboutDialogTemplate() { return kAboutDialog; }
+const DialogLayout& MainDialogTemplate() { return kMainDialog; }
+const DialogLayout& AboutDialogTemplate() { return kAboutDialog; }
 std::span<const CommandName> CommandOnlyNames() { return kCommandOnly; }
 
-const ControlSpec* FindControl(int id) {
+const ControlEntry* FindControl(int id) {
     if (id == IDC_STATIC) return nullptr;
-    const ControlSpec* found = nullptr;
-    MainDialogTemplate().ForEachControl([&](const ControlSpec& c) {
+    const ControlEntry* found = nullptr;
+    MainDialogTemplate().ForEachControl([&](const ControlEntry& c) {
         if (!found && c.id == id) found = &c;
     });
     return found;
 }
 
-const ControlSpec* FindControl(std::string_view name) {
+const ControlEntry* FindControl(std::string_view name) {
     if (name.empty()) return nullptr;
-    const ControlSpec* found = nullptr;
-    MainDialogTemplate().ForEachControl([&](const ControlSpec& c) {
+    const ControlEntry* found = nullptr;
+    MainDialogTemplate().ForEachControl([&](const ControlEntry& c) {
         if (!found && name == c.name) found = &c;
     });
     return found;
 }
 
 std::optional<int> ResolveCommandId(std::string_view text) {
-    if (const ControlSpec* c = FindControl(text)) return c->id;
+    if (const ControlEntry* c = FindControl(text)) return c->id;
     for (const CommandName& n : kCommandOnly)
         if (text == n.name) return n.id;
     int value = 0;

@@ -40,7 +40,7 @@ struct PixelRect {
     bool operator==(const PixelRect&) const = default;
 };
 
-struct ControlSpec {
+struct ControlEntry {
     int id;            // IDC_STATIC (-1) for anonymous controls
     const char* name;  // identifier name, "" for anonymous controls
     ControlKind kind;
@@ -56,32 +56,32 @@ struct ControlSpec {
     }
 };
 
-struct DialogSpec {
+struct DialogLayout {
     int template_id;
     const char* title;  // template title (the main dialog replaces it)
     const char* font_face;
     int font_points;
-    int width, height;                      // dialog units, of the template
-    std::span<const ControlSpec> controls;  // template order = tab order
+    int width, height;                       // dialog units, of the template
+    std::span<const ControlEntry> controls;  // template order = tab order
     // Controls the program adds to the template, in a band below it that
     // makes the dialog extensionHeight units taller. They follow the
     // template's controls in the tab order; the template keeps its rows.
-    std::span<const ControlSpec> extensions = {};
+    std::span<const ControlEntry> extensions = {};
     int extension_height = 0;
 
     int FullHeight() const { return height + extension_height; }
     // Every control: the template's, then the extensions.
     template <class F>
     void ForEachControl(F&& f) const {
-        for (const ControlSpec& c : controls) f(c);
-        for (const ControlSpec& c : extensions) f(c);
+        for (const ControlEntry& c : controls) f(c);
+        for (const ControlEntry& c : extensions) f(c);
     }
 };
 
 // The main dialog IDD_MAIN_DIALOG, in template order.
-const DialogSpec& MainDialogTemplate();
+const DialogLayout& MainDialogTemplate();
 // The About box IDD_ABOUTBOX.
-const DialogSpec& AboutDialogTemplate();
+const DialogLayout& AboutDialogTemplate();
 
 // Items the DME type list receives when the dialog is created.
 inline constexpr const char* kDmeTypeItems[] = {"DME_GET", "DME_PEER_GET"};
@@ -95,8 +95,8 @@ std::span<const CommandName> CommandOnlyNames();
 
 // Control of the main dialog (template or extension) by identifier or by
 // identifier name.
-const ControlSpec* FindControl(int id);
-const ControlSpec* FindControl(std::string_view name);
+const ControlEntry* FindControl(int id);
+const ControlEntry* FindControl(std::string_view name);
 // Command identifier for a name: a control's, a command-only name's, or a
 // decimal number. nullopt when the text is none of these.
 std::optional<int> ResolveCommandId(std::string_view text);

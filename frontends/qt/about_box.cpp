@@ -11,7 +11,7 @@
 namespace kt::qt {
 
 AboutBox::AboutBox(QWidget* parent, const std::string& version_line) : QDialog(parent) {
-    const DialogSpec& spec = AboutDialogTemplate();
+    const DialogLayout& spec = AboutDialogTemplate();
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
     setWindowTitle(QString::fromUtf8(spec.title));
@@ -24,7 +24,7 @@ AboutBox::AboutBox(QWidget* parent, const std::string& version_line) : QDialog(p
 
     const std::vector<QWidget*> widgets = CreateTemplateControls(*this, spec, units);
     for (std::size_t i = 0; i < widgets.size(); ++i) {
-        const ControlSpec& c = spec.controls[i];
+        const ControlEntry& c = spec.controls[i];
         if (c.id == IDC_STATIC_VERSION) {
             version_ = qobject_cast<QLabel*>(widgets[i]);
             if (version_) version_->setText(QString::fromStdString(version_line));

@@ -16,7 +16,7 @@ BaseUnits DialogBaseUnits(const QFont& font) {
     return BaseUnitsFromMetrics(metrics.horizontalAdvance(kAlphabet), metrics.height());
 }
 
-QFont TemplateFont(const DialogSpec& spec) {
+QFont TemplateFont(const DialogLayout& spec) {
     QFont font(QString::fromUtf8(spec.font_face), spec.font_points);
     font.setStyleHint(QFont::SansSerif);
     return font;

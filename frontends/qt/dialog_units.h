@@ -23,7 +23,7 @@ BaseUnits BaseUnitsFromMetrics(int alphabet_width, int font_height);
 BaseUnits DialogBaseUnits(const QFont& font);
 
 // The font a template asks for; fontconfig substitutes an installed face.
-QFont TemplateFont(const DialogSpec& spec);
+QFont TemplateFont(const DialogLayout& spec);
 
 inline PixelRect ToPixels(DluRect r, BaseUnits units) { return DluToPixels(r, units.x, units.y); }
 

@@ -19,7 +19,7 @@
 namespace kt::qt {
 
 MainDialog::MainDialog(QWidget* parent) : QDialog(parent) {
-    const DialogSpec& spec = MainDialogTemplate();
+    const DialogLayout& spec = MainDialogTemplate();
     // An application window of its own (taskbar entry, minimise), not a
     // transient dialog; fixed size like the template's modal frame.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -33,9 +33,9 @@ MainDialog::MainDialog(QWidget* parent) : QDialog(parent) {
     setSizeGripEnabled(false);
 
     controls_ = CreateTemplateControls(*this, spec, units_);
-    spec.ForEachControl([this](const ControlSpec& c) { specs_.push_back(&c); });
+    spec.ForEachControl([this](const ControlEntry& c) { specs_.push_back(&c); });
     for (std::size_t i = 0; i < controls_.size(); ++i) {
-        const ControlSpec& c = *specs_[i];
+        const ControlEntry& c = *specs_[i];
         QWidget* w = controls_[i];
         if (c.kind == ControlKind::OutputPane) pane_ = static_cast<OutputPane*>(w);
         if (c.id == IDC_STATIC) continue;

@@ -69,8 +69,8 @@ protected:
 private:
     MessageSink sink_;
     BaseUnits units_{};
-    std::vector<QWidget*> controls_;         // template, then extensions
-    std::vector<const ControlSpec*> specs_;  // the row of each control
+    std::vector<QWidget*> controls_;          // template, then extensions
+    std::vector<const ControlEntry*> specs_;  // the row of each control
     OutputPane* pane_ = nullptr;
     QAction* about_action_ = nullptr;
     QPushButton* help_button_ = nullptr;

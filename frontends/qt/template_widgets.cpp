@@ -50,7 +50,7 @@ private:
     std::uint32_t style_;
 };
 
-QPushButton* MakeButton(QWidget& parent, const ControlSpec& spec) {
+QPushButton* MakeButton(QWidget& parent, const ControlEntry& spec) {
     auto* button = new QPushButton(QString::fromUtf8(spec.caption), &parent);
     // Enter is the dialog's business (its default command), not the
     // focused button's.
@@ -59,7 +59,7 @@ QPushButton* MakeButton(QWidget& parent, const ControlSpec& spec) {
     return button;
 }
 
-QWidget* MakeControl(QWidget& parent, const ControlSpec& spec) {
+QWidget* MakeControl(QWidget& parent, const ControlEntry& spec) {
     const QString caption = QString::fromUtf8(spec.caption);
     switch (spec.kind) {
         case ControlKind::DefPushButton:
@@ -178,12 +178,12 @@ QFont PaneFont() {
     return font;
 }
 
-std::vector<QWidget*> CreateTemplateControls(QWidget& parent, const DialogSpec& spec, BaseUnits units) {
+std::vector<QWidget*> CreateTemplateControls(QWidget& parent, const DialogLayout& spec, BaseUnits units) {
     std::vector<QWidget*> widgets;
     widgets.reserve(spec.controls.size() + spec.extensions.size());
     std::vector<QWidget*> groups;
     QWidget* previous_tab_stop = nullptr;
-    spec.ForEachControl([&](const ControlSpec& c) {
+    spec.ForEachControl([&](const ControlEntry& c) {
         QWidget* w = MakeControl(parent, c);
         const PixelRect r = ToPixels(c.rect, units);
         w->setGeometry(r.x, r.y, r.width, r.height);

@@ -45,6 +45,6 @@ QFont PaneFont();
 // Creates the dialog's controls on parent, the template's and then its
 // extensions, in that order (which is also the tab order), at their pixel
 // rectangles; hidden controls are created hidden. Returns them in that order.
-std::vector<QWidget*> CreateTemplateControls(QWidget& parent, const DialogSpec& spec, BaseUnits units);
+std::vector<QWidget*> CreateTemplateControls(QWidget& parent, const DialogLayout& spec, BaseUnits units);
 
 }  // namespace kt::qt

@@ -69,7 +69,7 @@ std::string Runner::ControlFor(const std::string& name, int& id) {
 
 std::string Runner::ListFor(const std::string& name, int& id) {
     if (std::string error = ControlFor(name, id); !error.empty()) return error;
-    const ControlSpec* spec = FindControl(id);
+    const ControlEntry* spec = FindControl(id);
     if (!spec || spec->kind != ControlKind::DropDownList) return Quoted(name) + " is not a list";
     return {};
 }
@@ -108,7 +108,7 @@ std::string Runner::Execute(const Command& c) {
 std::string Runner::Set(const Command& c) {
     int id = 0;
     if (std::string error = ControlFor(c.name, id); !error.empty()) return error;
-    const ControlSpec* spec = FindControl(id);
+    const ControlEntry* spec = FindControl(id);
     if (spec && spec->kind == ControlKind::DropDownList)
         return Quoted(c.name) + " is a list: pick an item with select";
     port_.SetText(id, c.text);
@@ -141,7 +141,7 @@ std::string Runner::Select(const Command& c) {
 std::string Runner::KeyEnter(const Command& c) {
     int id = 0;
     if (std::string error = ControlFor(c.name, id); !error.empty()) return error;
-    const ControlSpec* spec = FindControl(id);
+    const ControlEntry* spec = FindControl(id);
     // The output pane takes Enter itself.
     if (spec && spec->kind == ControlKind::OutputPane) return {};
     // The dialog manager sends the default button's command only

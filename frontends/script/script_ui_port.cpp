@@ -28,7 +28,7 @@ void ToUpperAscii(std::string& text) {
 }  // namespace
 
 ScriptUiPort::ScriptUiPort(EventSink sink) : ui_thread_(std::this_thread::get_id()), sink_(std::move(sink)) {
-    MainDialogTemplate().ForEachControl([this](const ControlSpec& c) {
+    MainDialogTemplate().ForEachControl([this](const ControlEntry& c) {
         if (c.id == IDC_STATIC) return;
         Control& control = controls_[c.id];
         control.text = c.caption;
@@ -37,7 +37,7 @@ ScriptUiPort::ScriptUiPort(EventSink sink) : ui_thread_(std::this_thread::get_id
         control.is_progress = c.kind == ControlKind::ProgressBar;
     });
     // The template's initial list data, filled when the dialog is created.
-    if (const ControlSpec* dme = FindControl("IDC_COMBO_DME_TYPE"))
+    if (const ControlEntry* dme = FindControl("IDC_COMBO_DME_TYPE"))
         for (const char* item : kDmeTypeItems) controls_[dme->id].items.emplace_back(item);
 }
 

@@ -14,7 +14,7 @@ TEST(Template, ControlsHaveUniqueIdsAndNamesAndLieInsideTheDialog) {
     const auto& dlg = MainDialogTemplate();
     std::set<int> ids;
     std::set<std::string> names;
-    for (const ControlSpec& c : dlg.controls) {
+    for (const ControlEntry& c : dlg.controls) {
         EXPECT_LE(c.rect.x + c.rect.width, dlg.width) << c.caption;
         EXPECT_LE(c.rect.y + c.rect.height, dlg.height) << c.caption;
         if (c.id == IDC_STATIC) continue;

@@ -426,7 +426,7 @@ TEST_P(FaultMatrix, EveryCallEveryResult) {
             for (std::size_t j = 0; j <= k && j < run.calls.size(); ++j)
                 EXPECT_EQ(run.calls[j].substr(0, run.calls[j].find(" -> ")),
                           good.calls[j].substr(0, good.calls[j].find(" -> ")));
-            for (const ControlSpec& c : MainDialogTemplate().controls)
+            for (const ControlEntry& c : MainDialogTemplate().controls)
                 EXPECT_TRUE(c.id == IDC_STATIC || t.ui->IsControlEnabled(c.id)) << c.name;
             EXPECT_FALSE(t.dlg->TransferRunning());
             EXPECT_EQ(t.dlg->Transfer().RunningFlag(), 0);

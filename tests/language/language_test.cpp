@@ -212,7 +212,7 @@ TEST_F(Language, AConfigLargerThanTheLimitIsLeftAsAMissingOne) {
 TEST_F(Language, ShippedConfigTranslatesEveryCaptionItHolds) {
     const std::string shipped = dir_.Write("prog/Config.ini", TempDir::Read(KT_SHIPPED_CONFIG_INI));
     Run(1);
-    for (const ControlSpec& c : MainDialogTemplate().controls) {
+    for (const ControlEntry& c : MainDialogTemplate().controls) {
         if (!*c.name || !HasSetting(shipped, "EN", c.name)) continue;
         EXPECT_EQ(ui_->GetText(c.id), ReadSettingString(shipped, "CHS", c.name, "", 512)) << c.name;
     }

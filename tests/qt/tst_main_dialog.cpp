@@ -48,12 +48,12 @@ private slots:
     void theTemplateIsBuiltAtItsRectanglesInTabOrder() {
         kt::qt::MainDialog& dialog = Start();
         const kt::qt::BaseUnits u = dialog.Units();
-        const kt::DialogSpec& spec = kt::MainDialogTemplate();
+        const kt::DialogLayout& spec = kt::MainDialogTemplate();
         QCOMPARE(dialog.size(), QSize(kt::MulDiv(spec.width, u.x, 4), kt::MulDiv(spec.FullHeight(), u.y, 8)));
         QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
         std::vector<QWidget*> tab_stops;
         for (std::size_t i = 0; i < spec.controls.size(); ++i) {
-            const kt::ControlSpec& c = spec.controls[i];
+            const kt::ControlEntry& c = spec.controls[i];
             QWidget* w = dialog.TemplateControls()[i];
             const kt::PixelRect r = kt::DluToPixels(c.rect, u.x, u.y);
             QCOMPARE(w->geometry(), QRect(r.x, r.y, r.width, r.height));
@@ -74,7 +74,7 @@ private slots:
     // Upper-case fields type upper case; Enter is Refresh (while enabled) but in the pane; Escape is Exit.
     void keys() {
         kt::qt::MainDialog& dialog = Start();
-        for (const kt::ControlSpec& c : kt::MainDialogTemplate().controls) {
+        for (const kt::ControlEntry& c : kt::MainDialogTemplate().controls) {
             auto* edit = qobject_cast<QLineEdit*>(Control(c.id));
             if (!edit || !(c.style & kt::kStyleUpperCase)) continue;
             edit->setText("AB");
@@ -82,7 +82,7 @@ private slots:
             QTest::keyClicks(edit, "f0x");
             QCOMPARE(edit->text() + QString::number(edit->cursorPosition()), QStringLiteral("AF0XB4"));
         }
-        for (const kt::ControlSpec& c : kt::MainDialogTemplate().controls) {
+        for (const kt::ControlEntry& c : kt::MainDialogTemplate().controls) {
             if (!c.TabStop() || !c.shown) continue;
             for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
                 Port().SetText(kt::IDC_EDIT_LOG, "");
@@ -104,7 +104,7 @@ private slots:
 
     void buttonsAndListsSendOnlyWhatTheUserDoes() {
         Start(true);
-        for (const kt::ControlSpec& c : kt::MainDialogTemplate().controls) {
+        for (const kt::ControlEntry& c : kt::MainDialogTemplate().controls) {
             auto* button = qobject_cast<QPushButton*>(Control(c.id));
             if (!button || !c.shown) continue;
             messages_.clear();

@@ -18,7 +18,7 @@ namespace kt::test {
 class FakeUiPort : public IUiPort {
 public:
     FakeUiPort() {  // every control of the main dialog, enabled
-        MainDialogTemplate().ForEachControl([this](const ControlSpec& c) {
+        MainDialogTemplate().ForEachControl([this](const ControlEntry& c) {
             if (c.id != -1) controls_[c.id].text = c.caption;
         });
         for (const char* item : kDmeTypeItems) controls_[1024].items.emplace_back(item);
