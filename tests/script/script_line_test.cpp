@@ -54,6 +54,15 @@ TEST(ParseLine, ReadsEveryVerbAndRefusesMalformedLines) {
     for (const auto& [line, parsed] : cases) EXPECT_EQ(Parsed(line), parsed) << line;
 }
 
+// Cut at 64 bytes, back to a character's start, and never before the text's own start.
+TEST(Quoted, CutsLongTextAtACharacterStart) {
+    const std::string a63(63, 'a');
+    const std::pair<std::string, std::string> cases[] = {{a63 + "b", "\"" + a63 + "b\""},
+                                                         {a63 + "\xC3\xA9z", "\"" + a63 + "...\" (66 bytes)"},
+                                                         {std::string(70, '\x80'), "\"...\" (70 bytes)"}};
+    for (const auto& [text, quoted] : cases) EXPECT_EQ(Quoted(text), quoted);
+}
+
 TEST(JsonString, EscapesExactlyWhatJsonRequires) {
     const std::pair<std::string, std::string> cases[] = {
         {"", R"("")"},
