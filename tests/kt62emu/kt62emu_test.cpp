@@ -130,8 +130,9 @@ TEST(ProgrammerStateFile, RoundTripsAndRefusesAnyChangedMissingOrInconsistentByt
         EXPECT_FALSE(kt62::emu::DecodeProgrammerState(std::span(bytes).first(i), why)) << "first " << i;
     }
     // Checksums that fit over contents that do not: only the slot checks can tell.
-    std::vector<ProgrammerState> bad(4, two);
+    std::vector<ProgrammerState> bad(5, two);
     bad[0].slots[1] = {};
+    bad[4].slots[1].payload.clear(), bad[4].slots[1].payload_crc = Crc32({});  // an image of nothing
     bad[1].slots[0].payload = {1, 2, 3};
     bad[2].slots[1].payload_crc ^= 1;
     bad[3].active = 2;
