@@ -15,7 +15,8 @@ KT_FUZZ_TARGET(data, size) {
     KT_FUZZ_CHECK(kt::SaveDescriptorFile(path, bytes).empty());
     const kt::DescriptorFileContent file = kt::ReadDescriptorFile(path);
     const std::size_t head_bytes = std::min(bytes.size(), kt::kDescriptorBufferSize);
-    KT_FUZZ_CHECK(file.status == kt::DescriptorFileContent::Status::Ok && file.length == bytes.size());
+    KT_FUZZ_CHECK(file.status == kt::DescriptorFileContent::Status::Ok);
+    KT_FUZZ_CHECK(file.length == bytes.size());
     KT_FUZZ_CHECK(file.head == std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + head_bytes));
     if (kt::DescriptorFileAccepted(file.head, file.length, idn))
         KT_FUZZ_CHECK(file.length <= file.head.size() && file.length >= 2 && file.head[0] == file.length &&
