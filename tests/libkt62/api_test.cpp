@@ -1,5 +1,3 @@
-// The C functions as a program sees them: handles, which fault rule answers a call, and when the
-// profile is read again.
 #include <sys/stat.h>
 
 #include <atomic>
@@ -28,7 +26,6 @@ TEST_F(Api, HandlesAreSmallIdsNeverReusedAndAProgrammerIsOpenOnce) {
     for (int32_t position : {-1, 2, INT32_MAX, INT32_MIN}) EXPECT_EQ(kt62Open(position), KT62_INVALID_HANDLE);
 }
 
-// The built-in programmer's folders are made private whatever the umask.
 TEST_F(Api, TheDefaultStateFolderIsMadePrivateWithTheFoldersAboveIt) {
     setenv("KT62_BACKEND", "emulator", 1);
     const mode_t umask_before = umask(002);
@@ -143,8 +140,8 @@ TEST_F(Api, EveryMatchedArgumentMustBeEqualAndSectorRangesOverlap) {
 
 // A rule for a call without a handle may match on the position; the packet size takes rules too.
 TEST_F(Api, OpenAndPacketSizeRules) {
-    UseProfile(R"({"programmers":[{},{}],"faults":[{"call":"kt62Open","match":{"position":1},"times":1,"result":5},
-                                                   {"call":"kt62SetPacketSize","result":7}]})");
+    UseProfile(R"({"programmers":[{},{}],"faults":[{"call":"kt62SetPacketSize","result":7},
+                   {"call":"kt62Open","match":{"position":1},"times":1,"result":5}]})");
     EXPECT_EQ(kt62SetPacketSize(4096), 7);
     EXPECT_NE(OpenAfterSearch(0), KT62_INVALID_HANDLE);
     EXPECT_EQ(kt62Open(1), KT62_INVALID_HANDLE);
@@ -166,11 +163,8 @@ TEST_F(Api, ChangedFileIsReadAgainAtTheNextSearch) {
     ASSERT_EQ(kt62GetVersion(OpenAfterSearch(0), v), KT62_OK);
     EXPECT_EQ(v[0], 4);
     const std::string path = UseProfile("");
-    const std::string err = Stderr([] { EXPECT_EQ(kt62Search(), 0); });
-    EXPECT_EQ(err, "kt62: " + path + ": the file is empty\n");
+    EXPECT_EQ(Stderr([] { EXPECT_EQ(kt62Search(), 0); }), "kt62: " + path + ": the file is empty\n");
     EXPECT_EQ(Stderr([] { kt62Search(); }), "") << "an unchanged file is not reported again";
-    setenv("KT62_EMULATOR", dir_.Path().c_str(), 1);
-    EXPECT_NE(Stderr([] { EXPECT_EQ(kt62Search(), 0); }).find("not a regular file"), std::string::npos);
 }
 
 // A rule's bytes may be empty, and a read of 0 bytes may come without a buffer: nothing is copied.

@@ -1,4 +1,3 @@
-// The Linux host backend: replies, the kernel's failures, refusals, hostile layouts, the backend.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -147,8 +146,7 @@ protected:
     std::vector<uint8_t> buf_ = std::vector<uint8_t>(4 * 4096, 0x5A);  // one command's worth
 };
 
-// Every failure channel ends in an honest result and leaves the handle usable (the e2e case
-// linux_kernel_failures has the channels a query, a capacity or a read meets there).
+// Each failure channel ends in an honest result and a usable handle (more: e2e linux_kernel_failures).
 TEST_F(LinuxHost, KernelFailuresAreHonestResultsAndTheNextCallWorks) {
     const struct {
         Node node;
@@ -201,8 +199,8 @@ TEST_F(LinuxHost, UnitAttentionIsRetriedOnce) {
 TEST_F(LinuxHost, DescriptorLengthsTheKernelWouldCutSendNothing) {
     KT62_HANDLE h = Plug();
     CurrentKernel().LogTo(requests_);
-    for (const uint32_t length : {0u, 256u})
-        EXPECT_EQ(kt62UfsWriteDescriptor(h, 1, 0, 0, buf_.data(), length), KT62_QUERY_INVALID_LENGTH) << length;
+    for (const uint32_t n : {0u, 256u})
+        EXPECT_EQ(kt62UfsWriteDescriptor(h, 1, 0, 0, buf_.data(), n), KT62_QUERY_INVALID_LENGTH) << n;
     EXPECT_EQ(Requests(), "");
     kt62UfsWriteDescriptor(h, 1, 0, 0, buf_.data(), 255);
     EXPECT_EQ(Requests(), "ufs-bsg0 query write-descriptor idn=0x01 index=0 selector=0\n");
@@ -220,8 +218,7 @@ TEST_F(LinuxHost, AUnitInUseIsNotWritten) {
     }
 }
 
-// A machine laid out against the backend ends at once in a refusal that names its cause; a write
-// whose unit cannot be shown free sends nothing to the kernel.
+// A hostile layout ends at once in a refusal naming its cause; a write to an unproven unit sends nothing.
 TEST_F(LinuxHost, HostileLayoutsAreRefusedAtOnce) {
     namespace fs = std::filesystem;
     const auto fifo = [](const fs::path& p) {
