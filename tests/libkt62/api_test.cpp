@@ -138,13 +138,16 @@ TEST_F(Api, EveryMatchedArgumentMustBeEqualAndSectorRangesOverlap) {
     }
 }
 
-// A rule for a call without a handle may match on the position; the packet size takes rules too.
-TEST_F(Api, OpenAndPacketSizeRules) {
-    UseProfile(R"({"programmers":[{},{}],"faults":[{"call":"kt62SetPacketSize","result":7},
-                   {"call":"kt62Open","match":{"position":1},"times":1,"result":5}]})");
+// A rule for a call without a handle may match on the position, and holds the caller for its delay.
+TEST_F(Api, RulesForCallsWithoutAHandle) {
+    UseProfile(R"({"programmers":[{},{}],"faults":[{"call":"kt62SetPacketSize","result":7,"delay_ms":100},
+                   {"call":"kt62Search","times":1,"delay_ms":100},
+                   {"call":"kt62Open","match":{"position":1},"times":1,"result":5,"delay_ms":100}]})");
+    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(kt62SetPacketSize(4096), 7);
     EXPECT_NE(OpenAfterSearch(0), KT62_INVALID_HANDLE);
     EXPECT_EQ(kt62Open(1), KT62_INVALID_HANDLE);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300)) << "three delays";
     EXPECT_NE(OpenAfterSearch(1), KT62_INVALID_HANDLE) << "the rule was spent";
 }
 

@@ -36,8 +36,7 @@ protected:
     std::string UseFaults(const std::string& rules) {
         return UseProfile(R"({"programmers":[{"faults":)" + rules + "}]}");
     }
-    // Searches, opens position `position` and closes it at the end of the test.
-    KT62_HANDLE OpenAfterSearch(int32_t position = 0) {
+    KT62_HANDLE OpenAfterSearch(int32_t position = 0) {  // closed at the end of the test
         kt62Search();
         KT62_HANDLE h = kt62Open(position);
         if (h != KT62_INVALID_HANDLE) opened_.push_back(h);
@@ -73,8 +72,7 @@ protected:
         UseProfile(R"({"programmers":[{"ufs":)" + ufs_json + "}]}");
         return h_ = OpenAfterSearch(0);
     }
-    // Closes and opens the same programmer again: the programmer powers the device down and up.
-    KT62_HANDLE Reopen() {
+    KT62_HANDLE Reopen() {  // the programmer powers the device down and up
         kt62Close(h_);
         return h_ = OpenAfterSearch(0);
     }
