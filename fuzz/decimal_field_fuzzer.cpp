@@ -1,4 +1,3 @@
-// The transfer's decimal fields (start sector, sector count, packet size): any text the operator types.
 #include "fuzz/fuzz_support.h"
 #include "handlers/transfer/transfer_rules.h"
 

@@ -1,5 +1,4 @@
-// The descriptor file: whatever a file chosen for the descriptor write holds, saved and read back
-// as the write command reads it. Input: 4 bytes of IDN, then the file.
+// Any descriptor file, saved and read back as the write command reads it. Input: 4 bytes of IDN, the file.
 #include <algorithm>
 
 #include "fuzz/fuzz_support.h"

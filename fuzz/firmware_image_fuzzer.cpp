@@ -1,4 +1,3 @@
-// The programmer firmware image: any bytes a user may choose for an update.
 #include <span>
 
 #include "emu/firmware.h"
@@ -11,8 +10,7 @@ KT_FUZZ_TARGET(data, size) {
     KT_FUZZ_CHECK(r == KT62_OK || r == KT62_E_FW_FORMAT || r == KT62_E_FW_TRUNCATED || r == KT62_E_FW_CRC ||
                   r == KT62_E_FW_MODEL);
     if (r != KT62_OK) return;
-    // An accepted image is what the builder makes of it, but for reserved bytes (31, 40-43) and the
-    // header checksum (44-47) over them.
+    // Accepted: what the builder makes of it, but for reserved bytes (31, 40-43) and the CRC (44-47).
     std::string why;
     const auto rebuilt = emu::BuildFirmwareImage({.version = image.version, .payload = image.payload}, why);
     KT_FUZZ_CHECK(rebuilt);

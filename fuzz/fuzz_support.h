@@ -1,4 +1,3 @@
-// The fuzz targets' input reader, scratch folder, and the check that stops a run (keeping its input).
 #pragma once
 
 #include <fuzzer/FuzzedDataProvider.h>

@@ -1,4 +1,3 @@
-// The panel's hexadecimal fields: any text the operator can type.
 #include "fuzz/fuzz_support.h"
 #include "handlers/ufs/hex_field.h"
 

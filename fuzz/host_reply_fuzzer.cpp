@@ -13,7 +13,6 @@ using namespace kt62::host;
 
 bool KnownResult(int32_t r) { return r <= 0 || (r >= KT62_E_BAD_ARGUMENT && r <= KT62_E_UNIT_IN_USE); }
 
-// A query or a DME get, and the reply the kernel gave.
 void Bsg(FuzzedDataProvider& in) {
     const auto byte = [&] { return in.ConsumeIntegral<uint8_t>(); };
     const auto op = static_cast<QueryOp>(in.ConsumeIntegralInRange<uint8_t>(1, 8));

@@ -1,5 +1,3 @@
-// The emulator profile: any bytes KT62_EMULATOR may name.
-
 #include "emu/device_model.h"
 #include "emu/profile.h"
 #include "functions.h"
@@ -40,7 +38,6 @@ KT_FUZZ_TARGET(data, size) {
     for (const kt62::FaultRule& rule : parsed.profile.faults) CheckRule(rule, true);
     for (const kt62::ProgrammerProfile& p : parsed.profile.programmers) {
         for (const kt62::FaultRule& rule : p.faults) CheckRule(rule, false);
-        // An accepted profile describes a device the model can build.
         KT_FUZZ_CHECK(kt62::emu::MakeDeviceModel(p.ufs).model != nullptr);
     }
 }

@@ -1,5 +1,4 @@
-// The reports on a programmer whose fault rules answer from the input: the pane stays UTF-8, and a
-// saved descriptor is as long as its byte 0 says.
+// Reports whose fault rules answer from the input: the pane stays UTF-8; a saved descriptor is byte 0 long.
 #include <kt62/apiKT6200.h>
 
 #include <cstdlib>

@@ -33,8 +33,7 @@ constexpr bool kGuest = true;
 constexpr bool kGuest = false;
 #endif
 
-// Cases for this build: those with a guest in the guest's, the others here; a guest-only case
-// (no fake kernel) needs what only a real kernel gives.
+// A guest build runs the cases with a guest file; this one the others and those with a fake kernel.
 std::vector<std::string> CaseNames() {
     std::vector<std::string> names;
     std::error_code ec;
@@ -167,11 +166,10 @@ TEST_P(ScriptCase, MatchesExpectedOutput) {
         EXPECT_TRUE(ReadFile(entry.path()) == ReadFile(at / "work" / entry.path().filename()))
             << "work/" << entry.path().filename().string() << " differs from expected_files/";
     }
-    if (HasFailure()) {
+    if (HasFailure())
         ADD_FAILURE() << "files of the run kept in " << tmp;
-    } else {
+    else
         fs::remove_all(at);
-    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ScriptCase, ::testing::ValuesIn(CaseNames()), [](const auto& p) {

@@ -1,4 +1,3 @@
-// Hostile names given to the programs: each run ends with its refusal and the status that says so.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -18,8 +17,7 @@ namespace {
 namespace fs = std::filesystem;
 using kt::test::TempDir;
 
-// "@" stands for the case's folder.
-std::string At(std::string text, const std::string& dir) {
+std::string At(std::string text, const std::string& dir) {  // "@" stands for the case's folder
     for (std::size_t at; (at = text.find('@')) != std::string::npos;) text.replace(at, 1, dir);
     return text;
 }

@@ -31,8 +31,7 @@ using kt::BigEndian16, kt::BigEndian32, kt::PutBigEndian16, kt::PutBigEndian32;
 constexpr uint32_t kRequestLen = 36, kReplyLen = 40, kMsgQuery = 0x16, kMsgUic = 0x1F;
 constexpr uint8_t kQueryResponse = 0x36, kUicDmeFailure = 10, kDriverSense = 0x08;
 
-// The ufs-bsg request and reply as the uapi header lays them out (packed): the message code, a
-// 12-byte UPIU header, then the transaction-specific fields.
+// ufs-bsg request and reply as the uapi header lays them out (packed): msgcode, UPIU header, fields.
 constexpr int kReqFunction = 9, kReqOpcode = 16, kReqIdn = 17, kReqIndex = 18, kReqSelector = 19,
               kReqLength = 22, kReqValue = 24;
 constexpr int kRepResult = 0, kRepRcvLen = 4, kRepCode = 8, kRepLun = 10, kRepTag = 11, kRepFunction = 13,
@@ -255,7 +254,6 @@ int FakeKernel::BsgIo(Host& host, void* arg) {
     return 0;
 }
 
-// A query request as the device answers it.
 void FakeKernel::Query(Host& host, const uint8_t* req, sg_io_v4* hdr, uint8_t* reply) {
     const uint8_t opcode = req[kReqOpcode], idn = req[kReqIdn], index = req[kReqIndex],
                   selector = req[kReqSelector];

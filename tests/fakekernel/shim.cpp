@@ -38,7 +38,6 @@ Fn Next(const char* name) {
     return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
 }
 
-// The value that `j` names among `names`.
 template <typename T>
 T Named(const nlohmann::json& j, std::initializer_list<std::pair<const char*, T>> names, const char* what) {
     for (const auto& [name, value] : names)

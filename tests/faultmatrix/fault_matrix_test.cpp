@@ -1,5 +1,4 @@
-// Each command that reaches the library runs on a fresh emulated device as it is, then once for each
-// of its calls and each class of result forced on that call.
+// Each command runs on a fresh emulated device as it is, then once per call and class of result forced.
 #include <gtest/gtest.h>
 #include <kt62/apiKT6200.h>
 
@@ -353,7 +352,6 @@ const std::vector<Command>& Commands() {
     return commands;
 }
 
-// The rule that makes call k of the good run answer as `cls` says.
 std::string RuleFor(const CommandRun& good, std::size_t k, const Step& step, const ResultClass& cls) {
     const std::string name = Name(good.calls[k]);
     std::size_t after = 0;

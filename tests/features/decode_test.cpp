@@ -1,4 +1,3 @@
-// The one-step reports' decoders: device bytes in, report text out.
 #include <gtest/gtest.h>
 
 #include <array>

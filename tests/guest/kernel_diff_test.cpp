@@ -1,7 +1,6 @@
-// The fake kernel grounded in the real one: the probe's requests (kernel_probe.cpp) run in a guest
-// whose Linux drives QEMU's UFS controller, and in-process over a FakeKernel holding a device as
-// close to QEMU's as the emulator's keys allow. Every field must agree, except where QEMU's device
-// model answers otherwise than the emulator's (kDeviceModel).
+// The probe's requests (kernel_probe.cpp) run in a guest whose Linux drives QEMU's UFS controller, and
+// over a FakeKernel holding a device as close to QEMU's as the emulator's keys allow. Every field must
+// agree, except where QEMU's device model answers otherwise than the emulator's (kDeviceModel).
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -35,7 +34,6 @@ constexpr Known kDeviceModel[] = {
     {"scsi.inquiry", "data ", "QEMU's INQUIRY: version 5, HiSup, SYNC and CMDQUE; the emulator's: 6, CMDQUE"},
 };
 
-// The probe's lines without the fields QEMU's device answers otherwise.
 std::vector<std::string> KernelFields(const std::vector<std::string>& lines) {
     std::vector<std::string> out;
     for (const std::string& line : lines) {

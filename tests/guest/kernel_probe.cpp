@@ -1,7 +1,6 @@
-// The kernel probe: one fixed list of requests, good and bad, sent to the UFS BSG node and the SCSI
-// generic node of the first UFS host under ROOT (default "/"), one line per request: its name, then
-// "field=value" words for every field the kernel reports ("unset" where it left the probe's value).
-// The same list runs on a real kernel (`kernel_probe [ROOT]`, in a guest) and over the fake kernel.
+// One fixed list of requests, good and bad, to the UFS BSG and SCSI generic nodes of the first UFS host
+// under ROOT (default "/"); per request a line: its name, then "field=value" for every field the kernel
+// reports ("unset" where it left the probe's). Runs on a real kernel (in a guest) and on the fake one.
 #include <fcntl.h>
 #include <linux/bsg.h>
 #include <scsi/sg.h>
@@ -49,7 +48,6 @@ T Native(const uint8_t* p) {
     return v;
 }
 
-// Data-in bytes the kernel left as they were.
 size_t Untouched(const std::vector<uint8_t>& data) {
     return static_cast<size_t>(std::count(data.begin(), data.end(), kUnsetByte));
 }

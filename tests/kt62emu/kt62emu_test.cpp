@@ -1,4 +1,3 @@
-// Programmer firmware (image format, state file, updates, a killed update) and the kt62emu tool.
 #include <gtest/gtest.h>
 #include <kt62/apiKT6200.h>
 #include <signal.h>
@@ -58,7 +57,6 @@ protected:
         setenv("KT62_EMULATOR", dir_.Write("profile.json", json).c_str(), 1);
     }
     KT62_HANDLE Open(int32_t position = 0) { return kt62Search(), opened_.emplace_back(kt62Open(position)); }
-    // Runs kt62emu; whether it ended with `status` and said `text` on its output or error.
     void Says(const std::string& args, int status, const std::string& text) {
         const std::string out = dir_.Path() + "/out.txt";
         const int got = std::system((KT62EMU_PATH " " + args + " >" + out + " 2>&1").c_str());

@@ -1,4 +1,3 @@
-// Config.ini: the settings file's rules and byte-exact writes, and the interface language it holds.
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -165,9 +164,8 @@ TEST_F(Language, StoredIndexDecidesTheStartAndThePressWritesOnlyItsLine) {
     EXPECT_EQ(ui_->GetText(IDCANCEL), std::string(511, 'x'));
 }
 
-// The choice goes where the user may write, or the status line says why not. Rows: the modes of the
-// program folder, its Config.ini and XDG_CONFIG_HOME; the status line; LANG_ID left in the program's
-// file; the user's Config.ini; the next start's caption.
+// Rows: the modes of the program folder, its Config.ini and XDG_CONFIG_HOME; the status line; LANG_ID
+// left in the program's file; the user's Config.ini; the next start's caption.
 TEST_F(Language, TheChoiceIsKeptWhereTheUserMayWriteOrTheStatusLineSaysWhy) {
     const std::string user = dir_.Path() + "/home/kt6200", lost = ": the language choice was not saved: ";
     const std::tuple<int, int, int, std::string, const char*, const char*, const char*> cases[] = {

@@ -1,4 +1,3 @@
-// The device tests over the emulated programmer: the profile is named by KT62_EMULATOR.
 #include "device_fixture.h"
 
 namespace kt62test {

@@ -1,5 +1,4 @@
-// Black-box tests through the C functions: EmulatorTest's profile is named by KT62_EMULATOR;
-// DeviceTest's UFS device runs over the backend the test program links (device_backend_*.cpp).
+// Black-box tests through the C functions; DeviceTest's device runs over the linked device_backend_*.cpp.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -29,18 +28,15 @@ protected:
         unsetenv("KT62_TRACE");
     }
 
-    // Writes the profile and points the library at it; returns its path.
     std::string UseProfile(const std::string& json, const std::string& name = "profile.json") {
         const std::string path = dir_.Write(name, json);
         setenv("KT62_EMULATOR", path.c_str(), 1);
         return path;
     }
-    // A profile of one programmer with these fault rules.
     std::string UseFaults(const std::string& rules) {
         return UseProfile(R"({"programmers":[{"faults":)" + rules + "}]}");
     }
-    // Searches, opens position `position` and closes it at the end of the test.
-    KT62_HANDLE OpenAfterSearch(int32_t position = 0) {
+    KT62_HANDLE OpenAfterSearch(int32_t position = 0) {  // closed at the end of the test
         kt62Search();
         KT62_HANDLE h = kt62Open(position);
         if (h != KT62_INVALID_HANDLE) opened_.push_back(h);
@@ -72,13 +68,11 @@ protected:
     std::string UseProfile(const std::string& json, const std::string& name = "profile.json") {
         return UseDeviceProfile(dir_, json, name);
     }
-    // A profile of one programmer with these ufs keys, opened.
     KT62_HANDLE OpenDevice(const std::string& ufs_json = "{}") {
         UseProfile(R"({"programmers":[{"ufs":)" + ufs_json + "}]}");
         return h_ = OpenAfterSearch(0);
     }
-    // Closes and opens the same programmer again: the programmer powers the device down and up.
-    KT62_HANDLE Reopen() {
+    KT62_HANDLE Reopen() {  // the programmer powers the device down and up
         kt62Close(h_);
         return h_ = OpenAfterSearch(0);
     }

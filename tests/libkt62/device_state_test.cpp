@@ -1,4 +1,3 @@
-// The emulated programmer's state folder: unusable state is reported and refused, never deleted.
 #include <filesystem>
 #include <fstream>
 #include <functional>

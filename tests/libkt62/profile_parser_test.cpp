@@ -1,4 +1,3 @@
-// The profile parser from the inside.
 #include <gtest/gtest.h>
 
 #include "emu/profile.h"
@@ -12,9 +11,8 @@ struct Bad {
     const char* reason;
 };
 
-// The key path points at the offending value; @ stands for the first programmer.
 // clang-format off
-const Bad kBad[] = {
+const Bad kBad[] = {  // the key path points at the offending value; @ stands for the first programmer
     {"   \n", "", "empty"},
     {"\"text\"", "", "must be a JSON object"},
     {R"({"x":1})", "x", "unknown key"},

@@ -1,6 +1,4 @@
-// The Decode window: what the descriptor read leaves for it (run on an
-// emulated device with nothing above it; where an installed program saves,
-// too), how its rows show values, and the tooltips.
+// The Decode window: what a descriptor read leaves for it (installed layout too), its rows, its tooltips.
 #include "handlers/ufs/descriptor_view.h"
 
 #include <gtest/gtest.h>
@@ -65,8 +63,7 @@ TEST(PanelDescriptorRead, AnInstalledProgramSavesForTheUserAndRemembersWhatItSho
     EXPECT_EQ(state.last_descriptor->bytes, std::vector<std::uint8_t>(saved.begin(), saved.end()));
     EXPECT_TRUE(std::filesystem::is_empty(dir.Path() + "/usr/bin"));
 
-    // The version is asked of the device, except while a transfer owns the handle: then the last
-    // device descriptor read of that handle answers.
+    // The device is asked for the version, but while a transfer owns the handle its last read answers.
     EXPECT_EQ(panel::DeviceSpecVersion(ctx, state, true), 0);
     EXPECT_EQ(panel::DeviceSpecVersion(ctx, state, false), 0x0210);
     state = {};

@@ -1,4 +1,3 @@
-// The panel's hexadecimal fields, what a descriptor read shows and saves, which files a write takes.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -13,7 +12,7 @@ namespace kt {
 namespace {
 
 TEST(HexField, ReadsAsTheHexConversionDoesAndRefusesNamingTheField) {
-    // As strtoul: a longer number keeps its low 32 bits, a sign is taken, "0x" alone reads 0.
+    // As strtoul: a longer number keeps its low 32 bits, a sign is taken, "0x" reads 0.
     // clang-format off
     const std::pair<const char*, std::optional<std::uint32_t>> cases[] = {
         {" 0x0e", 0x0Eu}, {"\t\r\n 7", 7u}, {"12G", 0x12u}, {"abcdef", 0xABCDEFu}, {"00000000FF", 0xFFu},

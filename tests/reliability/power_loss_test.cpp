@@ -1,6 +1,5 @@
-// Power loss: a child runs a long script of configuration writes, resets, attribute writes and
-// WRITE(10)s and is killed at a random moment, round after round. The device it left loads with
-// whole blocks and the last step it completed, or the one it was in.
+// A child writes configurations, attributes and sectors with resets between and is killed at random,
+// round after round; its device loads with whole blocks and the last step it completed or was in.
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>

@@ -56,8 +56,7 @@ TEST(Runner, DisabledControlsTakeNothingAndWaitTimesOutOnARunningTimer) {
     EXPECT_EQ(s.err.str(), "kt6200-script: line 7: wait timed out after 30 ms\n");
 }
 
-// A worker's calls run on the UI thread, interleaved with its own, as it processes: its texts, its
-// questions, the timers it starts; after the shutdown they run at once on the caller's.
+// A worker's texts, questions and timers run on the UI thread as it processes; after the shutdown, at once.
 TEST(ScriptUiPort, WorkersCallsRunOnTheUiThreadWhileItProcesses) {
     std::vector<std::thread::id> threads;
     ScriptUiPort port([&](const std::string&) { threads.push_back(std::this_thread::get_id()); });

@@ -1,4 +1,3 @@
-// The script runner's pure parts: line parser, JSON literals, --appdir path.
 #include "frontends/script/script_line.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,4 @@
-// Holds one sector transfer call of a program that links kt_call_gate at its start, so that a test
-// acts while that call is in progress instead of guessing from a side effect that it has begun.
+// Holds a sector call (link kt_call_gate) so a test acts during it instead of guessing from a side effect.
 #pragma once
 
 #include <cstdint>

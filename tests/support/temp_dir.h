@@ -1,4 +1,3 @@
-// A temporary directory removed with everything in it at the end of a test.
 #pragma once
 
 #include <cstdlib>

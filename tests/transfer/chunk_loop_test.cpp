@@ -1,5 +1,5 @@
-// The chunk loop over two whole chunks and a short one, stopped at each in turn: the image file or
-// the device range holds exactly the chunks completed, and the sink heard of those, then of the stop.
+// Two whole chunks and a short one, stopped at each in turn: the file or device range and the sink
+// hold exactly the chunks completed, then the stop.
 #include "handlers/transfer/chunk_loop.h"
 
 #include <sys/resource.h>

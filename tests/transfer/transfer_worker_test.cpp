@@ -1,5 +1,3 @@
-// The worker in the dialog: what a transfer of two chunks shows, a window close during a device call,
-// a thread that cannot be had.
 #include "tests/transfer/transfer_fixture.h"
 
 namespace kt::test {
@@ -21,8 +19,6 @@ TEST_F(Transfer, ReadShowsEachChunkAndPutsTheDeviceSectorsIntoTheFile) {
     EXPECT_EQ(ui_.Progress(IDC_PROGRESS_TRANSFER), 1000);
 }
 
-// A window close during a device call leaves the device open for the worker, which closes it once,
-// after its last call.
 TEST_F(Transfer, AWindowClosedDuringATransferClosesTheDeviceOnceAfterTheLastCall) {
     Open();
     Fields(0, kChunk + 16);

@@ -1,5 +1,4 @@
-// The UFS tables against values worked out by hand, per version, and the emulated device of each
-// version answering in those layouts.
+// The UFS tables against values worked out by hand, per version, and the emulated device answering so.
 #include <gtest/gtest.h>
 #include <kt62/apiKT6200.h>
 
