@@ -43,6 +43,7 @@ TEST(Utf8, MalformedSequencesBecomeReplacementCharacters) {
         {"\xE0\x80\x80", u"\uFFFD", u"\uFFFD\uFFFD\uFFFD"},
         {"\xF0\x8F\xBF\xBF", u"\uFFFD", u"\uFFFD\uFFFD\uFFFD\uFFFD"},
         {"\xED\xA0\x80", u"\uFFFD", std::u16string{char16_t{0xD800}}},
+        {"\xED\xBF\xBF", u"\uFFFD", std::u16string{char16_t{0xDFFF}}},
         {"\xF4\x90\x80\x80", u"\uFFFD", u"\uFFFD\uFFFD\uFFFD\uFFFD"}};
     for (const auto& [text, replaced, kept] : cases) {
         EXPECT_EQ(Utf8ToUtf16(text), replaced) << text;

@@ -72,7 +72,7 @@ void Touch(const fs::path& path, const std::string& content = "") {
 }
 
 // The sys and dev entries of a host as Linux shows them, with plain files for the nodes.
-void LayOutHost(const fs::path& root, const HostSpec& spec) {
+void LayOutHost(const fs::path& root, const HostSetup& spec) {
     const std::string bsg = "ufs-bsg" + std::to_string(spec.number);
     fs::create_directories(root / "sys/class/bsg" / bsg);
     Touch(root / "dev/bsg" / bsg);
@@ -93,7 +93,7 @@ void LayOutHost(const fs::path& root, const HostSpec& spec) {
 }  // namespace
 
 struct FakeKernel::Host {
-    HostSpec spec;
+    HostSetup spec;
     std::unique_ptr<emu::PoweredDevice> device;
     std::array<uint8_t, kReplyLen> last_reply{};
     uint8_t tag = 0;
@@ -112,7 +112,7 @@ FakeKernel::~FakeKernel() {
     for (const auto& [fd, unused] : fds_) syscall(SYS_close, fd);
 }
 
-void FakeKernel::AddHost(const HostSpec& spec) {
+void FakeKernel::AddHost(const HostSetup& spec) {
     LayOutHost(root_, spec);
     const ParsedProfile parsed = ParseProfile(R"({"programmers":[{"ufs":)" + spec.ufs_json + "}]}");
     if (parsed.error)

@@ -19,7 +19,7 @@ struct sg_io_v4;
 namespace kt62::fake {
 
 // One UFS host controller with its device; logical unit 0 is SCSI device <number>:0:0:0.
-struct HostSpec {
+struct HostSetup {
     int number = 0;                    // ufs-bsg<number>
     std::string sg = "sg0";            // the SCSI generic node of unit 0
     std::string block = "sda";         // its block device
@@ -59,7 +59,7 @@ public:
     FakeKernel& operator=(const FakeKernel&) = delete;
 
     // Plugs in a host and lays out its entries; std::invalid_argument for ufs keys the emulator refuses.
-    void AddHost(const HostSpec& spec);
+    void AddHost(const HostSetup& spec);
     // The next `times` SG_IO ioctls on `node` (any ioctl for Errno), after `after` more, fail so.
     void FailIoctls(Node node, const Failure& failure, int times = 1, int after = 0);
 

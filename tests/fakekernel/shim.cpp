@@ -1,6 +1,6 @@
 // Preloaded into a program (LD_PRELOAD), answers the device nodes under $KT62_LINUX_ROOT/dev/ from a
 // FakeKernel and hands every other open, ioctl and close to libc. KT62_FAKE_KERNEL names its JSON
-// configuration: "hosts" (HostSpec's fields, "ufs" as an object, "open_error" as an errno name), "log"
+// configuration: "hosts" (HostSetup's fields, "ufs" as an object, "open_error" as an errno name), "log"
 // (a file beside it) and "failures" ({"node": "bsg"|"sg"|"block", "after", "times", "op", and one of
 // "errno", "result", "reply": "zero"|"stale", "sense": [key, asc, ascq] with "format": "descriptor",
 // "host_status", "residual"}). The devices keep their state in kernel-state beside the file.
@@ -94,7 +94,7 @@ Shim* Load() {
         shim->dev = (fs::path(root) / "dev").lexically_normal();
         shim->kernel = std::make_unique<FakeKernel>(root, base / "kernel-state");
         for (const auto& h : j.value("hosts", nlohmann::json::array())) {
-            kt62::fake::HostSpec spec;
+            kt62::fake::HostSetup spec;
             spec.number = h.value("number", 0);
             spec.sg = h.value("sg", "sg" + std::to_string(spec.number));
             spec.block =

@@ -71,7 +71,7 @@ TEST(KernelDiff, FakeKernelAnswersAsTheRealOne) {
 
     // QEMU's device: UFS 4.0, one 64 MiB unit of 4096-byte blocks, 1 MiB per command.
     kt62::fake::FakeKernel kernel(tmp.Path() + "/root", tmp.Path() + "/state");
-    kt62::fake::HostSpec spec;
+    kt62::fake::HostSetup spec;
     spec.max_hw_sectors_kb = 1024;
     spec.ufs_json =
         R"({"spec_version":"4.0","raw_capacity_bytes":67108864,"logical_units":[{"block_size_exponent":12}]})";

@@ -20,7 +20,7 @@ std::string UseDeviceProfile(kt::test::TempDir& dir, const std::string& json, co
     const nlohmann::json profile = nlohmann::json::parse(json);
     int number = 0;
     for (const auto& p : profile.at("programmers")) {
-        kt62::fake::HostSpec host;
+        kt62::fake::HostSetup host;
         host.number = number;
         host.sg = "sg" + std::to_string(number);
         host.block = std::string("sd") + static_cast<char>('a' + number++);
