@@ -235,6 +235,14 @@ TEST_F(FirmwareTest, Kt62emuCreatesWhatTheLibraryOpensAndItsPowerCycleAppliesACo
     Says("show --json --profile " + profile, 0, R"("configuration_pending": true)");
     Says("power-cycle --profile " + profile, 0, "the written configuration took effect");
     Says("show --json --profile " + profile, 0, R"("configuration_pending": false)");
+    std::vector<uint8_t> block(4096, 0xA5);  // create discards what the units held, in the same layout too
+    Says("create --profile " + profile, 0, "factory-fresh");
+    KT62_HANDLE w = Open();
+    ASSERT_EQ(kt62ScsiWrite10(w, 0, 4096, block.data(), 1), KT62_OK);
+    kt62Close(w);
+    Says("create --profile " + profile, 0, "factory-fresh");
+    ASSERT_EQ(kt62ScsiRead10(Open(), 0, 4096, block.data(), 1), KT62_OK);
+    EXPECT_EQ(block, std::vector<uint8_t>(4096, 0));
 }
 
 }  // namespace
