@@ -89,6 +89,8 @@ TEST(FirmwareImage, EachFaultHasItsOwnResult) {
         {"payload byte changed", good.substr(0, 100) + char(good[100] ^ 1) + good.substr(101), KT62_E_FW_CRC},
         {"header byte changed", good.substr(0, 29) + char(good[29] ^ 4) + good.substr(30), KT62_E_FW_CRC},
         {"other model", Build({2, 0, 1}, 300, [](ImageRecipe& r) { r.model = "KT6300"; }), KT62_E_FW_MODEL},
+        {"a model of all 16 bytes",
+         Build({2, 0, 1}, 300, [](ImageRecipe& r) { r.model = "KT6300-ABCDEFGHI"; }), KT62_E_FW_MODEL},
         {"format 2", Patched(good, 8, 2, 2), KT62_E_FW_FORMAT},
         {"length 0", Patched(good, 32, 0), KT62_E_FW_FORMAT},
         {"length past the limit", Patched(good, 32, kt62::emu::kMaxFirmwarePayload + 1), KT62_E_FW_FORMAT},
