@@ -168,6 +168,9 @@ TEST_F(Api, ChangedFileIsReadAgainAtTheNextSearch) {
     const std::string path = UseProfile("");
     EXPECT_EQ(Stderr([] { EXPECT_EQ(kt62Search(), 0); }), "kt62: " + path + ": the file is empty\n");
     EXPECT_EQ(Stderr([] { kt62Search(); }), "") << "an unchanged file is not reported again";
+    const std::string one = R"({"programmers":[{}]})";
+    UseProfile(one + std::string((1u << 20) - one.size(), ' '));  // the largest profile taken
+    EXPECT_EQ(kt62Search(), 1);
 }
 
 // A rule's bytes may be empty, and a read of 0 bytes may come without a buffer: nothing is copied.
