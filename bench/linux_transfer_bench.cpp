@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/report.h"
 #include "common/control_ids.h"
 #include "dialog/KT6200DemoDlg.h"
 #include "frontends/script/script_ui_port.h"
@@ -43,11 +44,6 @@ constexpr const char* kDevice = R"({"raw_capacity_bytes": 2147483648})";
 [[noreturn]] void Fail(const std::string& why) {
     (void)std::fprintf(stderr, "kt62_linux_transfer_bench: %s\n", why.c_str());
     std::exit(1);
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 class Side {
@@ -145,17 +141,15 @@ int main(int argc, char** argv) {
             Fail(std::string(side) + ": the image read back differs from the data written");
 
     const double mib = static_cast<double>(kBytes) / (1 << 20);
-    auto line = [&](const char* what, double t) {
-        std::printf("  %-36s %7.3f s %8.1f MiB/s\n", what, t, mib / t);
-    };
+    auto line = [&](const char* what, double s) { kt::bench::PrintRate(what, s, mib, 36); };
     std::printf("\nmedians of %d rounds, 1 GiB each:\n", rounds);
-    line("read transfer, emulator backend", Median(emulator.read));
-    line("read transfer, Linux backend", Median(host.read));
-    line("write transfer, emulator backend", Median(emulator.write));
-    line("write transfer, Linux backend", Median(host.write));
+    line("read transfer, emulator backend", kt::bench::Median(emulator.read));
+    line("read transfer, Linux backend", kt::bench::Median(host.read));
+    line("write transfer, emulator backend", kt::bench::Median(emulator.write));
+    line("write transfer, Linux backend", kt::bench::Median(host.write));
     std::printf("\nLinux backend read : %.2f x the emulator backend (target >= 0.90)\n",
-                Median(emulator.read) / Median(host.read));
+                kt::bench::Median(emulator.read) / kt::bench::Median(host.read));
     std::printf("Linux backend write: %.2f x the emulator backend (target >= 0.90)\n",
-                Median(emulator.write) / Median(host.write));
+                kt::bench::Median(emulator.write) / kt::bench::Median(host.write));
     return 0;
 }

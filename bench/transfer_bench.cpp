@@ -28,6 +28,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/report.h"
 #include "common/control_ids.h"
 #include "dialog/KT6200DemoDlg.h"
 #include "frontends/script/script_ui_port.h"
@@ -54,11 +55,6 @@ double RunDd(const std::string& args) {
     const auto start = Clock::now();
     if (std::system(("dd " + args + " bs=32M status=none").c_str()) != 0) Fail("dd failed: " + args);
     return Seconds(start);
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 // Asks the user-interface thread for a field every few milliseconds, as a
@@ -189,19 +185,18 @@ void Round(Bench& bench, const std::string& dir, const std::string& unit, Timing
 
 void Report(const Timings& t, int rounds, const Bench& bench) {
     const double mib = static_cast<double>(kBytes) / (1 << 20);
-    auto line = [&](const char* what, double s) {
-        std::printf("  %-38s %7.3f s %8.1f MiB/s\n", what, s, mib / s);
-    };
+    auto line = [&](const char* what, double s) { kt::bench::PrintRate(what, s, mib, 38); };
     std::printf("\nmedians of %d rounds, 1 GiB each:\n", rounds);
-    line("read transfer (device -> image file)", Median(t.read_t));
-    line("dd bs=32M unit data -> new file", Median(t.read_dd));
-    line("write transfer (image file -> device)", Median(t.write_t));
-    line("dd bs=32M image -> existing, notrunc", Median(t.write_dd));
-    line("dd bs=32M image -> existing file", Median(t.write_dd_trunc));
-    const double dd_write = std::min(Median(t.write_dd), Median(t.write_dd_trunc));
-    std::printf("\nread  transfer: %.2f x dd (target >= 1.5)\n", Median(t.read_dd) / Median(t.read_t));
+    line("read transfer (device -> image file)", kt::bench::Median(t.read_t));
+    line("dd bs=32M unit data -> new file", kt::bench::Median(t.read_dd));
+    line("write transfer (image file -> device)", kt::bench::Median(t.write_t));
+    line("dd bs=32M image -> existing, notrunc", kt::bench::Median(t.write_dd));
+    line("dd bs=32M image -> existing file", kt::bench::Median(t.write_dd_trunc));
+    const double dd_write = std::min(kt::bench::Median(t.write_dd), kt::bench::Median(t.write_dd_trunc));
+    std::printf("\nread  transfer: %.2f x dd (target >= 1.5)\n",
+                kt::bench::Median(t.read_dd) / kt::bench::Median(t.read_t));
     std::printf("write transfer: %.2f x dd, the faster of the two dd runs (target >= 1.0)\n",
-                dd_write / Median(t.write_t));
+                dd_write / kt::bench::Median(t.write_t));
     std::printf("longest wait for the user-interface thread during a transfer: %.1f ms (target <= 50)\n",
                 bench.LongestUiWait() * 1000);
 }
