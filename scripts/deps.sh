@@ -10,6 +10,7 @@ packages=(
   cmake g++ make pkg-config dpkg-dev file
   qt6-base-dev libgl-dev
   nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev
+  libtomlplusplus-dev libcli11-dev libtinyxml2-dev libssl-dev
   clang-format-14 clang-tidy-14 clang-14 libclang-rt-14-dev
   xvfb xauth fontconfig fonts-dejavu-core fonts-wqy-microhei
 )
