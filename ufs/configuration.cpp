@@ -59,17 +59,33 @@ WriteBoosterHeader DecodeWriteBoosterHeader(const ConfigLayout& layout, const st
     return wb;
 }
 
-std::vector<std::uint8_t> MakeConfiguration(const ConfigLayout& layout, bool boot_enable,
+std::vector<std::uint8_t> MakeConfiguration(const ConfigLayout& layout, const HeaderSettings& header,
                                             const std::vector<UnitEntry>& units) {
     std::vector<std::uint8_t> d(layout.Length(), 0);
     d[0] = static_cast<std::uint8_t>(d.size());
     d[1] = kConfigurationDescriptor;
-    d[kConfigBootEnable] = boot_enable ? 1 : 0;
-    d[kConfigInitPowerMode] = 0x01;  // active
-    d[kConfigHighPriorityLun] = kAllUnitsSamePriority;
+    d[kConfigBootEnable] = header.boot_enable;
+    d[kConfigDescrAccessEn] = header.descr_access_en;
+    d[kConfigInitPowerMode] = header.init_power_mode;
+    d[kConfigHighPriorityLun] = header.high_priority_lun;
+    d[kConfigSecureRemovalType] = header.secure_removal_type;
+    d[kConfigInitActiveIccLevel] = header.init_active_icc_level;
+    PutBigEndian16(&d[kConfigPeriodicRtcUpdate], header.periodic_rtc_update);
+    if (layout.WriteBooster()) {
+        d[kConfigWbPreserveUserSpace] = header.write_booster.preserve_user_space;
+        d[kConfigWbType] = header.write_booster.type;
+        PutBigEndian32(&d[kConfigWbSharedAllocUnits], header.write_booster.shared_alloc_units);
+    }
     for (std::size_t lun = 0; lun < units.size() && lun < std::size_t{kConfigUnits}; ++lun)
         EncodeUnitEntry(layout, d.data(), static_cast<int>(lun), units[lun]);
     return d;
+}
+
+std::vector<std::uint8_t> MakeConfiguration(const ConfigLayout& layout, bool boot_enable,
+                                            const std::vector<UnitEntry>& units) {
+    HeaderSettings header;
+    header.boot_enable = boot_enable ? 1 : 0;
+    return MakeConfiguration(layout, header, units);
 }
 
 }  // namespace kt::ufs

@@ -74,9 +74,20 @@ struct WriteBoosterHeader {
 };
 WriteBoosterHeader DecodeWriteBoosterHeader(const ConfigLayout& layout, const std::uint8_t* config);
 
-// A configuration descriptor of this layout with its length and IDN, the header's defaults (boot
-// enabled as asked, active power mode, no high-priority unit) and the given units, the others
-// zero.
+// The header's device-wide settings; the defaults are the header of a new part.
+struct HeaderSettings {
+    std::uint8_t boot_enable = 1, descr_access_en = 0, init_power_mode = 1;  // active
+    std::uint8_t high_priority_lun = kAllUnitsSamePriority;
+    std::uint8_t secure_removal_type = 0, init_active_icc_level = 0;
+    std::uint16_t periodic_rtc_update = 0;
+    WriteBoosterHeader write_booster;  // left out of a layout without it
+};
+
+// A configuration descriptor of this layout with its length and IDN, the header's settings and the
+// given units (unit n at units[n]), the others zero.
+std::vector<std::uint8_t> MakeConfiguration(const ConfigLayout& layout, const HeaderSettings& header,
+                                            const std::vector<UnitEntry>& units);
+// The same with the header's defaults, boot enabled as asked.
 std::vector<std::uint8_t> MakeConfiguration(const ConfigLayout& layout, bool boot_enable,
                                             const std::vector<UnitEntry>& units);
 

@@ -47,13 +47,32 @@ inline constexpr std::size_t kDeviceSpecVersion = 0x10;       // wSpecVersion, 2
 inline constexpr std::size_t kDeviceManufacturerName = 0x14;  // string descriptor indexes
 inline constexpr std::size_t kDeviceProductName = 0x15;
 inline constexpr std::size_t kDeviceSerialNumber = 0x16;
+inline constexpr std::size_t kDeviceManufacturerId = 0x18;  // wManufacturerID, 2 bytes
 inline constexpr std::size_t kDeviceUd0BaseOffset = 0x1A;
 inline constexpr std::size_t kDeviceUdConfigPLength = 0x1B;
+inline constexpr std::size_t kDeviceExtendedFeatures = 0x4F;  // dExtendedUFSFeaturesSupport, 4 bytes
+inline constexpr std::uint32_t kExtendedFeatureWriteBooster = 0x100;
 
 // Geometry descriptor offsets: sizes in 512-byte units.
 inline constexpr std::size_t kGeometryRawCapacity = 0x04;    // qTotalRawDeviceCapacity
 inline constexpr std::size_t kGeometrySegmentSize = 0x0D;    // dSegmentSize
 inline constexpr std::size_t kGeometryAllocUnitSize = 0x11;  // bAllocationUnitSize, in segments
+inline constexpr std::size_t kGeometryMaxNumberLu = 0x0C;    // bMaxNumberLU: 0 = 8 units, 1 = 32
+inline constexpr std::size_t kGeometryMinAddrBlockSize = 0x12;
+inline constexpr std::size_t kGeometrySupportedSecRTypes = 0x1D;
+inline constexpr std::size_t kGeometrySupportedMemoryTypes =
+    0x1E;  // wSupportedMemoryTypes: bit n = bMemoryType n
+// System code, non-persistent, enhanced 1 to 4 (bMemoryType 1 to 6): dMaxNAllocU, then wCapAdjFac
+// (the factor x 256), one such pair every kGeometryMemoryTypeStride bytes.
+inline constexpr std::size_t kGeometryMemoryTypeLimits = 0x20;
+inline constexpr std::size_t kGeometryMemoryTypeStride = 6;
+inline constexpr std::size_t kGeometryOptimalBlockSize = 0x44;  // dOptimalLogicalBlockSize
+// The WriteBooster limits, in the layouts that have them.
+inline constexpr std::size_t kGeometryWbMaxAllocUnits = 0x4F;   // dWriteBoosterBufferMaxNAllocUnits
+inline constexpr std::size_t kGeometryWbMaxUnits = 0x53;        // bDeviceMaxWriteBoosterLUs
+inline constexpr std::size_t kGeometryWbCapAdjFac = 0x54;       // bWriteBoosterBufferCapAdjFac
+inline constexpr std::size_t kGeometryWbReductionTypes = 0x55;  // 0 reduce, 1 preserve, 2 either
+inline constexpr std::size_t kGeometryWbBufferTypes = 0x56;     // 0 dedicated, 1 shared, 2 either
 
 // Unit descriptor offsets.
 inline constexpr std::size_t kUnitIndex = 0x02;
