@@ -42,13 +42,13 @@ struct UnitRequest {
 
 // The configuration header's device-wide settings.
 struct DeviceSettings {
-    std::uint8_t boot_enable = 1;              // bBootEnable
-    std::uint8_t descr_access_en = 0;          // bDescrAccessEn
-    std::uint8_t init_power_mode = 1;          // bInitPowerMode: active
-    std::uint8_t high_priority_lun = 0x7F;     // bHighPriorityLUN: all the same
-    std::uint8_t secure_removal_type = 0;      // bSecureRemovalType
-    std::uint8_t init_active_icc_level = 0;    // bInitActiveICCLevel
-    std::uint16_t periodic_rtc_update = 0;     // wPeriodicRTCUpdate
+    std::uint8_t boot_enable = 1;            // bBootEnable
+    std::uint8_t descr_access_en = 0;        // bDescrAccessEn
+    std::uint8_t init_power_mode = 1;        // bInitPowerMode: active
+    std::uint8_t high_priority_lun = 0x7F;   // bHighPriorityLUN: all the same
+    std::uint8_t secure_removal_type = 0;    // bSecureRemovalType
+    std::uint8_t init_active_icc_level = 0;  // bInitActiveICCLevel
+    std::uint16_t periodic_rtc_update = 0;   // wPeriodicRTCUpdate
 };
 
 struct WriteBoosterRequest {
@@ -72,13 +72,13 @@ struct Expected {
     std::string product_pattern;                   // glob (* and ?) over the product name; "" any
     std::optional<std::uint16_t> min_version;      // wSpecVersion, BCD, inclusive
     std::optional<std::uint16_t> max_version;
-    std::uint64_t min_raw_capacity_bytes = 0;      // qTotalRawDeviceCapacity × 512
+    std::uint64_t min_raw_capacity_bytes = 0;  // qTotalRawDeviceCapacity × 512
 };
 
 struct ImageEntry {
     std::string path;  // as written in the job, relative paths from the job file's folder
     int lun = 0;
-    std::uint32_t start_sector = 0;  // in the unit's logical blocks
+    std::uint32_t start_sector = 0;                      // in the unit's logical blocks
     std::optional<std::array<std::uint8_t, 32>> sha256;  // of the file, when the job gives it
 };
 
