@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <initializer_list>
 #include <optional>
 
 #include "ufs/descriptor_fields.h"
@@ -42,7 +43,25 @@ std::optional<std::uint64_t> AllocUnitsFor(std::uint64_t bytes, std::uint16_t fa
     return scaled / per_unit + (scaled % per_unit != 0 ? 1 : 0);
 }
 
+// A field and the values that mean something: bit v of `taken` for value v.
+struct Field {
+    const char* name;
+    unsigned value;
+    std::uint32_t taken;
+};
+
+std::optional<std::string> Meaningless(std::initializer_list<Field> fields) {
+    for (const Field& field : fields)
+        if (field.value > 31 || (field.taken >> field.value & 1) == 0)
+            return std::string(field.name) + " " + Number(field.value) + " means nothing";
+    return std::nullopt;
+}
+
 std::optional<Refusal> CheckUnit(const UnitRequest& u, const DeviceFacts& f) {
+    if (auto why = Meaningless({{"bLUWriteProtect", static_cast<unsigned>(u.write_protect), 0b111},
+                                {"bDataReliability", u.data_reliability, 0b11},
+                                {"bProvisioningType", u.provisioning_type, 0b1101}}))
+        return Refuse(u.lun, Rule::UnitSetting, *why);
     const auto t = static_cast<std::uint8_t>(u.memory_type);
     if (t >= kMemoryTypeCount || (f.supported_memory_types >> t & 1) == 0)
         return Refuse(u.lun, Rule::MemoryType,
@@ -69,11 +88,17 @@ std::optional<Refusal> CheckDeviceSettings(const Layout& layout, const DeviceFac
                 -1, Rule::BootRole,
                 std::string("bBootLunEn selects boot unit ") + BootName(role) + ", which no unit is");
     }
-    const std::uint8_t hp = layout.device.high_priority_lun;
+    const DeviceSettings& d = layout.device;
+    if (auto why = Meaningless({{"bBootEnable", d.boot_enable, 0b11},
+                                {"bDescrAccessEn", d.descr_access_en, 0b11},
+                                {"bInitPowerMode", d.init_power_mode, 0b11},
+                                {"bInitActiveICCLevel", d.init_active_icc_level, 0xFFFF}}))
+        return Refuse(-1, Rule::DeviceSetting, *why);
+    const std::uint8_t hp = d.high_priority_lun;
     if (hp != ufs::kAllUnitsSamePriority && (hp >= ufs::kConfigUnits || (units_named >> hp & 1) == 0))
         return Refuse(-1, Rule::DeviceSetting,
                       "bHighPriorityLUN " + Number(hp) + " is no unit of the layout");
-    const std::uint8_t sr = layout.device.secure_removal_type;
+    const std::uint8_t sr = d.secure_removal_type;
     if (sr > 7 || (f.secure_removal_types >> sr & 1) == 0)
         return Refuse(-1, Rule::DeviceSetting,
                       "bSecureRemovalType " + Number(sr) + " is not among the part's (bSupportedSecRTypes " +
@@ -290,6 +315,8 @@ const char* RuleName(Rule rule) {
             return "WriteBooster capacity";
         case Rule::DeviceSetting:
             return "device setting";
+        case Rule::UnitSetting:
+            return "unit setting";
     }
     return "?";
 }

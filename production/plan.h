@@ -67,7 +67,8 @@ enum class Rule : std::uint8_t {
     Overflow,              // a size too large to compute
     WriteBooster,          // asked of a part or version without one, or in a way the part does not offer
     WriteBoosterCapacity,  // over dWriteBoosterBufferMaxNAllocUnits
-    DeviceSetting,         // a header setting the part does not take
+    DeviceSetting,         // a header setting the part does not take, or one that means nothing
+    UnitSetting,           // a unit's setting that means nothing
 };
 const char* RuleName(Rule rule);  // "total capacity"
 

@@ -41,8 +41,8 @@ Layout BootSystemEnhancedRest() {
     Layout l;
     l.units = {Unit(0, 0), Unit(1, 8 * kMiB, MemoryType::Enhanced1, BootRole::A),
                Unit(2, 8 * kMiB, MemoryType::Enhanced1, BootRole::B),
-               Unit(3, 64 * kMiB, MemoryType::SystemCode), Unit(4, 10 * kMiB, MemoryType::Enhanced2)};
-    l.write_booster = {.enabled = true, .lun = 0, .size_bytes = 64 * kMiB};
+               Unit(3, 64 * kMiB, MemoryType::SystemCode), Unit(4, 9 * kMiB, MemoryType::Enhanced2)};
+    l.write_booster = {.enabled = true, .lun = 0, .size_bytes = 62 * kMiB};
     return l;
 }
 
@@ -70,7 +70,8 @@ TEST(Plan, HandWorkedLayoutsPerVersion) {
          {{0x00, {0x90, 0x01, 0x00, 0x01, 0x00, 0x01, 0x7F, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
           {0x10, {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x1F, 0xFA, 0x00, 0x0C, 0, 0, 0, 0, 0, 0}},
           {0x20, {0x01, 0x01, 0x00, 0x03, 0x00, 0x00, 0x00, 0x03, 0x00, 0x0C, 0, 0, 0, 0, 0, 0}}}},
-        // 8192 - 6 - 6 - 16 - 5 - 16 x 3 for the buffer = 8111 (0x1FAF); 10 MiB x 2 / 4 MiB = 5.
+        // 8192 - 6 - 6 - 16 - 5 - 16 x 3 for the buffer (62 MiB, rounded up) = 8111 (0x1FAF);
+        // 9 MiB x 2 / 4 MiB rounds up to 5 units, granting 10 MiB.
         {"3.1",
          BootSystemEnhancedRest(),
          {8111, 6, 6, 16, 5},
@@ -146,6 +147,8 @@ TEST(Plan, RefusalsNameTheUnitAndTheRule) {
          },
          -1, Rule::WriteBooster},
         {"2.1", [](Layout&, DeviceFacts&) {}, 0, Rule::WriteBooster},
+        {"2.1", [](Layout& l, DeviceFacts&) { l.units[3].provisioning_type = 1; }, 3, Rule::UnitSetting},
+        {"2.1", [](Layout& l, DeviceFacts&) { l.device.secure_removal_type = 1; }, -1, Rule::DeviceSetting},
     };
     for (const Case& c : cases) {
         Part part = EmulatedPart(c.version);
