@@ -21,6 +21,7 @@ inline constexpr int kMemoryTypeCount = 7;  // bMemoryType normal .. enhanced 4
 struct MemoryTypeFacts {
     std::uint32_t max_alloc_units = 0;  // d<Type>MaxNAllocU; normal memory: every allocation unit
     std::uint16_t cap_adj_factor = 0;   // w<Type>CapAdjFac, the factor x 256; normal memory: 256
+    bool operator==(const MemoryTypeFacts&) const = default;
 };
 
 struct WriteBoosterFacts {
@@ -30,6 +31,7 @@ struct WriteBoosterFacts {
     std::uint8_t cap_adj_factor = 0;    // bWriteBoosterBufferCapAdjFac (not x 256)
     std::uint8_t reduction_types = 0;   // bSupportedWriteBoosterBufferUserSpaceReductionTypes
     std::uint8_t buffer_types = 0;      // bSupportedWriteBoosterBufferTypes
+    bool operator==(const WriteBoosterFacts&) const = default;
 };
 
 // What a part's device and geometry descriptors say about the layouts it takes.
@@ -50,6 +52,7 @@ struct DeviceFacts {
     WriteBoosterFacts write_booster;
 
     std::uint64_t AllocUnitBytes() const { return std::uint64_t{au_segments} * segment_size * 512; }
+    bool operator==(const DeviceFacts&) const = default;
 };
 
 // Why facts or a plan are refused: the unit (-1: the device or the layout as a whole), the rule

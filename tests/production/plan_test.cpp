@@ -8,7 +8,9 @@
 
 #include "emu/device_model.h"
 #include "emu/ufs_model.h"
+#include "production/facts_source.h"
 #include "production/plan.h"
+#include "tests/support/fake_context.h"
 #include "ufs/idn.h"
 
 namespace kt::production {
@@ -177,6 +179,25 @@ TEST(Plan, SavedDescriptorsGiveTheConnectedPartsFacts) {
               Rule::Descriptor);
     device_bytes[ufs::kDeviceUdConfigPLength] = 0x11;
     EXPECT_EQ(std::get<Refusal>(FactsFromSaved(device_bytes, geometry)).rule, Rule::Descriptor);
+}
+
+TEST(Plan, FactsOfTheConnectedPartEqualThoseOfItsSavedFiles) {
+    const test::TempDir dir;
+    const KT62_HANDLE h = test::OpenEmulated(dir, R"("ufs": {"spec_version": "4.0"})");
+    ASSERT_NE(h, KT62_INVALID_HANDLE);
+    std::string saved[2];
+    for (const std::uint8_t idn : {ufs::kDeviceDescriptor, ufs::kGeometryDescriptor}) {
+        std::array<std::uint8_t, 255> bytes{};
+        ASSERT_EQ(kt62UfsReadDescriptor(h, idn, 0, 0, bytes.data(), bytes.size()), 0);
+        saved[idn == ufs::kGeometryDescriptor] =
+            dir.Write(std::to_string(idn) + ".descr", std::string(bytes.begin(), bytes.begin() + bytes[0]));
+    }
+    const auto live = ReadDeviceFacts(h);
+    kt62Close(h);
+    ASSERT_TRUE(std::holds_alternative<DeviceFacts>(live)) << std::get<Refusal>(live).Text();
+    EXPECT_EQ(std::get<DeviceFacts>(live).spec_version, 0x0400);
+    EXPECT_EQ(std::get<DeviceFacts>(ReadSavedFacts(saved[0], saved[1])), std::get<DeviceFacts>(live));
+    EXPECT_EQ(std::get<Refusal>(ReadSavedFacts(saved[0], dir.Path() + "/none")).rule, Rule::Descriptor);
 }
 
 }  // namespace
