@@ -262,16 +262,17 @@ void Encode(const Layout& layout, Plan& plan) {
     std::vector<ufs::UnitEntry> entries(ufs::kConfigUnits);
     for (const UnitPlan& p : plan.units) {
         const UnitRequest& u = p.request;
-        entries[static_cast<std::size_t>(u.lun)] = ufs::UnitEntry{1,
-                                                                  static_cast<std::uint8_t>(u.boot),
-                                                                  static_cast<std::uint8_t>(u.write_protect),
-                                                                  static_cast<std::uint8_t>(u.memory_type),
-                                                                  p.alloc_units,
-                                                                  u.data_reliability,
-                                                                  u.block_exponent,
-                                                                  u.provisioning_type,
-                                                                  u.context_capabilities,
-                                                                  p.wb_alloc_units};
+        entries[static_cast<std::size_t>(u.lun)] = {
+            .enable = 1,
+            .boot_lun_id = static_cast<std::uint8_t>(u.boot),
+            .write_protect = static_cast<std::uint8_t>(u.write_protect),
+            .memory_type = static_cast<std::uint8_t>(u.memory_type),
+            .alloc_units = p.alloc_units,
+            .data_reliability = u.data_reliability,
+            .block_exponent = u.block_exponent,
+            .provisioning_type = u.provisioning_type,
+            .context_capabilities = u.context_capabilities,
+            .wb_alloc_units = p.wb_alloc_units};
     }
     const DeviceSettings& d = layout.device;
     ufs::HeaderSettings header{d.boot_enable,         d.descr_access_en,        d.init_power_mode,
