@@ -42,13 +42,13 @@ struct UnitRequest {
 
 // The configuration header's device-wide settings.
 struct DeviceSettings {
-    std::uint8_t boot_enable = 1;              // bBootEnable
-    std::uint8_t descr_access_en = 0;          // bDescrAccessEn
-    std::uint8_t init_power_mode = 1;          // bInitPowerMode: active
-    std::uint8_t high_priority_lun = 0x7F;     // bHighPriorityLUN: all the same
-    std::uint8_t secure_removal_type = 0;      // bSecureRemovalType
-    std::uint8_t init_active_icc_level = 0;    // bInitActiveICCLevel
-    std::uint16_t periodic_rtc_update = 0;     // wPeriodicRTCUpdate
+    std::uint8_t boot_enable = 1;            // bBootEnable
+    std::uint8_t descr_access_en = 0;        // bDescrAccessEn
+    std::uint8_t init_power_mode = 1;        // bInitPowerMode: active
+    std::uint8_t high_priority_lun = 0x7F;   // bHighPriorityLUN: all the same
+    std::uint8_t secure_removal_type = 0;    // bSecureRemovalType
+    std::uint8_t init_active_icc_level = 0;  // bInitActiveICCLevel
+    std::uint16_t periodic_rtc_update = 0;   // wPeriodicRTCUpdate
 };
 
 struct WriteBoosterRequest {
@@ -57,6 +57,9 @@ struct WriteBoosterRequest {
     int lun = 0;                   // the unit a dedicated buffer belongs to
     std::uint64_t size_bytes = 0;  // asked for
     bool preserve_user_space = false;
+    // The size in allocation units instead, as a board's provisioning file gives it (size_bytes is 0
+    // then): the geometry turns it into bytes.
+    std::uint32_t alloc_units = 0;
 };
 
 struct Layout {
@@ -72,13 +75,13 @@ struct Expected {
     std::string product_pattern;                   // glob (* and ?) over the product name; "" any
     std::optional<std::uint16_t> min_version;      // wSpecVersion, BCD, inclusive
     std::optional<std::uint16_t> max_version;
-    std::uint64_t min_raw_capacity_bytes = 0;      // qTotalRawDeviceCapacity × 512
+    std::uint64_t min_raw_capacity_bytes = 0;  // qTotalRawDeviceCapacity × 512
 };
 
 struct ImageEntry {
     std::string path;  // as written in the job, relative paths from the job file's folder
     int lun = 0;
-    std::uint32_t start_sector = 0;  // in the unit's logical blocks
+    std::uint32_t start_sector = 0;                      // in the unit's logical blocks
     std::optional<std::array<std::uint8_t, 32>> sha256;  // of the file, when the job gives it
 };
 
@@ -95,6 +98,8 @@ struct Job {
     bool lock = false;             // bConfigDescrLock after the run; also needs the command line's consent
     std::vector<ImageEntry> images;
     Verify verify = Verify::ReadBack;
+    std::string layout_from;            // the provisioning file the layout came from, "" if none
+    std::vector<std::string> imported;  // what each of its values became, to show before a plan
 };
 
 }  // namespace kt::production
