@@ -1,10 +1,13 @@
 #include "production/job_file.h"
 
+#include <sys/stat.h>
 #include <toml++/toml.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <initializer_list>
+#include <system_error>
 #include <utility>
 
 #include "fileio/file_access.h"
@@ -345,7 +348,29 @@ ImageEntry ReadImage(const Reader& r, const toml::table& t, const Job& job) {
     return image;
 }
 
-Job ReadJob(const Reader& r, const toml::table& root, const std::string& folder) {
+// Opens the image (through fileio) and checks that it fits in the size its unit asks for, where the
+// layout gives one; the plan checks it against the capacity the part grants.
+void CheckImageFile(const Reader& r, const toml::table& t, const ImageEntry& image, const Job& job) {
+    const auto& where = t.get("file")->source();
+    std::string why;
+    const fileio::File file = fileio::OpenForReading(ImagePath(job, image), why);
+    struct stat st {};
+    if (file.IsOpen() && fstat(file.Get(), &st) != 0) why = std::generic_category().message(errno);
+    if (!why.empty()) r.Refuse(where, "file: " + image.path + ": " + why);
+    const auto bytes = static_cast<std::uint64_t>(st.st_size);
+    if (bytes == 0) r.Refuse(where, "file: " + image.path + ": empty, nothing to write");
+    if (!job.layout) return;
+    const auto unit = std::find_if(job.layout->units.begin(), job.layout->units.end(),
+                                   [&](const auto& u) { return u.lun == image.lun; });
+    const std::uint64_t start = static_cast<std::uint64_t>(image.start_sector) << unit->block_exponent;
+    if (!unit->rest && start + bytes > unit->size_bytes) {
+        r.Refuse(where, "file: " + image.path + ": " + std::to_string(bytes) + " bytes from block " +
+                            std::to_string(image.start_sector) + " do not fit in unit " +
+                            std::to_string(image.lun) + "'s " + std::to_string(unit->size_bytes));
+    }
+}
+
+Job ReadJob(const Reader& r, const toml::table& root, const std::string& folder, bool open_images) {
     r.OnlyKeys(root, {"expect", "device", "unit", "write_booster", "boot_lun_en", "layout_from",
                       "lock_configuration", "image", "verify"});
     Job job;
@@ -356,7 +381,10 @@ Job ReadJob(const Reader& r, const toml::table& root, const std::string& folder)
     if (job.lock && !job.layout)
         r.Refuse(root.get("lock_configuration")->source(), "lock_configuration: no layout to lock");
     if (const auto* n = root.get("image")) {
-        for (const auto* t : r.Tables(*n, "image")) job.images.push_back(ReadImage(r, *t, job));
+        for (const auto* t : r.Tables(*n, "image")) {
+            job.images.push_back(ReadImage(r, *t, job));
+            if (open_images) CheckImageFile(r, *t, job.images.back(), job);
+        }
     }
     if (const auto* n = root.get("verify"))
         job.verify = r.Choice(*n, "verify", &VerifyFromName, "read-back, hash, none");
@@ -365,6 +393,8 @@ Job ReadJob(const Reader& r, const toml::table& root, const std::string& folder)
 
 }  // namespace
 
+std::string ImagePath(const Job& job, const ImageEntry& image) { return Joined(job.folder, image.path); }
+
 std::optional<std::uint64_t> ParseSize(std::string_view text) {
     std::uint64_t bytes = 0;
     if (ReadSize(text, bytes) != SizeText::Good) return std::nullopt;
@@ -372,10 +402,10 @@ std::optional<std::uint64_t> ParseSize(std::string_view text) {
 }
 
 std::variant<Job, std::string> ParseJob(std::string_view text, std::string_view name,
-                                        const std::string& folder) {
+                                        const std::string& folder, bool open_images) {
     try {
         const toml::table root = toml::parse(text, name);
-        return ReadJob(Reader(name), root, folder);
+        return ReadJob(Reader(name), root, folder, open_images);
     } catch (const toml::parse_error& e) {
         const auto& where = e.source().begin;
         return std::string(name) + ":" + std::to_string(where.line) + ":" + std::to_string(where.column) +
@@ -391,7 +421,8 @@ std::variant<Job, std::string> ReadJobFile(const std::string& path) {
     const auto text = fileio::ReadWhole(path, kLimit, why);
     if (!text) return path + ": " + why;
     const auto slash = path.rfind('/');
-    return ParseJob(*text, path, slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash));
+    return ParseJob(*text, path, slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash),
+                    true);
 }
 
 }  // namespace kt::production

@@ -113,5 +113,32 @@ TEST(JobFile, ALayoutFromAProvisioningFileIsTakenFromTheJobsFolder) {
         std::string::npos);
 }
 
+TEST(JobFile, EachImageIsOpenedAndMustFitTheSizeItsUnitAsksFor) {
+    const kt::test::TempDir dir;
+    dir.Write("empty.img", "");
+    dir.Write("page.img", std::string(4096, 'x'));
+    const std::string units =
+        "[[unit]]\nlun = 1\nsize = 4096\n[[unit]]\nlun = 2\nsize = \"rest\"\n[[image]]\n";
+    const struct {
+        const char* image;
+        const char* error;
+    } cases[] = {
+        // "": read
+        {"file = \"page.img\"\nlun = 1", ""},
+        {"file = \"page.img\"\nlun = 2\nstart_sector = 99", ""},
+        {"file = \"page.img\"\nlun = 1\nstart_sector = 1",
+         "8:8: file: page.img: 4096 bytes from block 1 do not fit"},
+        {"file = \"empty.img\"\nlun = 2", "8:8: file: empty.img: empty"},
+        {"file = \"gone.img\"\nlun = 2", "8:8: file: gone.img: No such file"},
+    };
+    for (const auto& c : cases) {
+        const auto result = ReadJobFile(dir.Write("job.toml", units + c.image + "\n"));
+        const auto* error = std::get_if<std::string>(&result);
+        const std::string got = error != nullptr ? *error : "";
+        EXPECT_EQ(*c.error == 0, error == nullptr) << c.image << ": " << got;
+        EXPECT_NE(got.find(c.error), std::string::npos) << got;
+    }
+}
+
 }  // namespace
 }  // namespace kt::production
