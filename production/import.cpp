@@ -63,7 +63,7 @@ constexpr FieldInfo kFields[] = {
     {"bBootEnable", "boot_enable", Field::BootEnable, Scope::Device, 1},
     {"bDescrAccessEn", "descr_access_en", Field::DescrAccessEn, Scope::Device, 1},
     {"bInitPowerMode", "init_power_mode", Field::InitPowerMode, Scope::Device, 1},
-    {"bHighPriorityLUN", "high_priority_lun", Field::HighPriorityLun, Scope::Device, 0x7F},
+    {"bHighPriorityLUN", "high_priority_lun", Field::HighPriorityLun, Scope::Device, 31},
     {"bSecureRemovalType", "secure_removal_type", Field::SecureRemovalType, Scope::Device, 3},
     {"bInitActiveICCLevel", "init_active_icc_level", Field::InitActiveIccLevel, Scope::Device, 15},
     {"wPeriodicRTCUpdate", "periodic_rtc_update", Field::PeriodicRtcUpdate, Scope::Device, 0xFFFF},
@@ -146,12 +146,10 @@ std::optional<std::string> TakeValue(Setting& s, std::string_view text) {
     if (info.field == Field::Commit && (text == "true" || text == "false")) value = text == "true";
     if (!value) return s.where + s.label + ": not a number (decimal or 0x-hex)";
     s.value = *value;
-    const bool high_priority_all = info.field == Field::HighPriorityLun && s.value == 0x7F;
-    if (s.value < info.min || s.value > info.max ||
-        (info.field == Field::HighPriorityLun && s.value > 31 && !high_priority_all)) {
+    const bool high_priority = info.field == Field::HighPriorityLun;  // a unit, or 0x7F for none
+    if ((s.value < info.min || s.value > info.max) && !(high_priority && s.value == 0x7F)) {
         return s.where + s.label + ": out of range " + std::to_string(info.min) + "-" +
-               std::to_string(info.field == Field::HighPriorityLun ? 31 : info.max) +
-               (info.field == Field::HighPriorityLun ? " or 0x7F" : "");
+               std::to_string(info.max) + (high_priority ? " or 0x7F" : "");
     }
     if (info.field == Field::Provisioning && ProvisioningName(static_cast<std::uint8_t>(s.value)).empty()) {
         return s.where + s.label + ": not a provisioning type (0, 2 or 3)";
