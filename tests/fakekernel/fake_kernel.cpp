@@ -71,7 +71,6 @@ void Touch(const fs::path& path, const std::string& content = "") {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
 }
 
-// Node names of unit `lun`: unit 0's as the setup says, "sg0u2" and "sdau2" for unit 2.
 std::string UnitNode(const std::string& unit0, uint8_t lun) {
     return lun == 0 ? unit0 : unit0 + "u" + std::to_string(lun);
 }

@@ -180,7 +180,7 @@ public:
                         packet_bytes);
     }
 
-    int32_t Capacity(const UnitLink& unit, uint32_t* sectors, uint32_t* bytes_per_sector) {
+    static int32_t Capacity(const UnitLink& unit, uint32_t* sectors, uint32_t* bytes_per_sector) {
         std::array<uint8_t, kCapacityBytes> data{};
         const Cdb cdb = ReadCapacity10Cdb();
         if (const int32_t r =
@@ -321,8 +321,8 @@ private:
     // sent again once. A failure with sense data says its whole sense, which the result has no
     // room for, in the call's trace line and on standard error (kt62LastMessage).
     // On `fd`, the unit's SCSI generic node or its block device.
-    int32_t Scsi(const UnitLink& unit, int fd, const Cdb& cdb, size_t cdb_len, int direction, uint8_t* data,
-                 uint32_t data_len) {
+    static int32_t Scsi(const UnitLink& unit, int fd, const Cdb& cdb, size_t cdb_len, int direction,
+                        uint8_t* data, uint32_t data_len) {
         if (fd < 0) return KT62_E_NOT_SUPPORTED;
         ScsiOutcome out;
         for (int tries = 0; tries < 2; ++tries) {
@@ -397,7 +397,7 @@ private:
     }
 
     // The unit's block size and block count, asked once per open (and again after a reset).
-    int32_t Geometry(UnitLink& unit) {
+    static int32_t Geometry(UnitLink& unit) {
         if (unit.block_bytes != 0) return KT62_OK;
         uint32_t sectors = 0;
         uint32_t bytes = 0;
@@ -471,8 +471,8 @@ private:
         return std::max<uint64_t>(unit.nodes.max_segments - 1, 1) * page;
     }
 
-    int32_t Transfer(UnitLink& unit, bool write, uint32_t lba, uint32_t bytes_per_sector, uint8_t* buffer,
-                     uint32_t count, uint32_t packet_bytes) {
+    static int32_t Transfer(UnitLink& unit, bool write, uint32_t lba, uint32_t bytes_per_sector,
+                            uint8_t* buffer, uint32_t count, uint32_t packet_bytes) {
         if (write) {
             if (const int32_t r = CheckNotMounted(unit); r != KT62_OK) return r;
         }
