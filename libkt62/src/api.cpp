@@ -133,18 +133,19 @@ int32_t FlagOp(Fn fn, KT62_HANDLE h, uint8_t idn, Op&& op) {
 
 // The unit calls and those of unit 0 differ in name only: a unit call's trace line and rules
 // carry its lun as well.
-bool IsUnitCall(Fn fn) {
-    return fn == Fn::ScsiReadCapacityUnit || fn == Fn::ScsiRead10Unit || fn == Fn::ScsiWrite10Unit;
+CallArgs SectorArgs(Fn fn, uint8_t lun, TraceLine& trace) {
+    CallArgs call(fn);
+    if (fn == Fn::ScsiReadCapacityUnit || fn == Fn::ScsiRead10Unit || fn == Fn::ScsiWrite10Unit) {
+        trace.Arg("lun", lun);
+        call.Set(MatchKey::Lun, lun);
+    }
+    return call;
 }
 
 int32_t ReadCapacity(Fn fn, KT62_HANDLE h, uint8_t lun, uint32_t* sectors, uint32_t* bytes_per_sector) {
     return Traced(fn, [&](TraceLine& trace) {
         trace.Handle(h);
-        CallArgs call(fn);
-        if (IsUnitCall(fn)) {
-            trace.Arg("lun", lun);
-            call.Set(MatchKey::Lun, lun);
-        }
+        const CallArgs call = SectorArgs(fn, lun, trace);
         return trace.Finish(OnHandle(
             h, sectors != nullptr && bytes_per_sector != nullptr, call,
             [&](const FaultOutputs& o) {
@@ -166,11 +167,7 @@ struct SectorCall {
 int32_t Sectors(Fn fn, KT62_HANDLE h, const SectorCall& c, uint8_t* in, const uint8_t* out) {
     return Traced(fn, [&](TraceLine& trace) {
         trace.Handle(h);
-        CallArgs call(fn);
-        if (IsUnitCall(fn)) {
-            trace.Arg("lun", c.lun);
-            call.Set(MatchKey::Lun, c.lun);
-        }
+        CallArgs call = SectorArgs(fn, c.lun, trace);
         trace.Arg("lba", c.lba).Arg("bytes_per_sector", c.bytes_per_sector).Arg("count", c.count);
         const bool write = fn == Fn::ScsiWrite10 || fn == Fn::ScsiWrite10Unit;
         const bool args_ok = (write ? out != nullptr : in != nullptr) || c.count == 0;
@@ -181,6 +178,7 @@ int32_t Sectors(Fn fn, KT62_HANDLE h, const SectorCall& c, uint8_t* in, const ui
         }));
     });
 }
+
 }  // namespace
 
 extern "C" {
