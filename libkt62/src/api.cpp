@@ -29,7 +29,7 @@ using kt62::TraceLine;
 using kt62::UfsDevice;
 
 void Pause(uint32_t ms) {
-    if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
 // Byte outputs into a buffer of fixed size: the rule's bytes, then zeros.
