@@ -16,8 +16,8 @@ using namespace kt::ufs;  // NOLINT(google-build-using-namespace): IDNs and offs
 
 constexpr uint16_t kManufacturerId = 0x0A5A;  // a test value, no maker's JEDEC code
 constexpr uint16_t kManufactureDate = 0x0124;
-constexpr uint64_t kRpmbBlocks = 0x4000;                  // 4 MiB of 256-byte RPMB frames
-constexpr uint8_t kUfsFeaturesSupport = 0x01;             // field firmware update only
+constexpr uint64_t kRpmbBlocks = 0x4000;       // 4 MiB of 256-byte RPMB frames
+constexpr uint8_t kUfsFeaturesSupport = 0x01;  // field firmware update only
 // Geometry bSupportedWriteBoosterBufferUserSpaceReductionTypes / bSupportedWriteBoosterBufferTypes:
 // 2 = both kinds.
 constexpr uint8_t kWbBothKinds = 2;
@@ -93,10 +93,11 @@ void UfsModel::BuildGeometry() {
     g[0x16] = 0x08;  // bMaxOutBufferSize
     g[0x17] = 0x40;  // bRPMB_ReadWriteSize
     g[0x1A] = kContextIds;
-    g[kGeometrySupportedSecRTypes] = 0x01;  // erase
+    g[kGeometrySupportedSecRTypes] = 0x01;                          // erase
     kt::PutBigEndian16(g + kGeometrySupportedMemoryTypes, 0x807F);  // every memory type, and RPMB
     for (int t = 1; t < kMemoryTypes; ++t) {
-        uint8_t* limits = g + kGeometryMemoryTypeLimits + kGeometryMemoryTypeStride * static_cast<size_t>(t - 1);
+        uint8_t* limits =
+            g + kGeometryMemoryTypeLimits + kGeometryMemoryTypeStride * static_cast<size_t>(t - 1);
         kt::PutBigEndian32(limits, s.memory[t].max_alloc_units);
         kt::PutBigEndian16(limits + 4, s.memory[t].cap_adj_factor);
     }
