@@ -18,7 +18,6 @@ void AppendThreeBytes(std::string& out, char32_t cp) {
 template <typename UnitAt>
 std::optional<std::string> Decode(std::size_t count, UnitAt unit, Unpaired unpaired) {
     std::string out;
-    out.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
         const char32_t u = unit(i);
         if (IsHigh(u) && i + 1 < count && IsLow(unit(i + 1))) {

@@ -72,16 +72,19 @@ void Step(FuzzedDataProvider& in, kt62::emu::PoweredDevice& d) {
             d.OnClose();
             return d.OnOpen();
         case 9:
-            return KT_FUZZ_CHECK(InFamily(d.ScsiReadCapacity(&sectors, &block), 0xFFFE0000u));
+            return KT_FUZZ_CHECK(InFamily(
+                d.ScsiReadCapacity(static_cast<uint8_t>(byte() % 10), &sectors, &block), 0xFFFE0000u));
         default: {
-            d.ScsiReadCapacity(&sectors, &block);
+            const auto lun = static_cast<uint8_t>(byte() % 10);  // 8 and 9: units the device does not have
+            d.ScsiReadCapacity(lun, &sectors, &block);
             const uint32_t count = in.ConsumeIntegralInRange<uint32_t>(0, 16);
             const uint32_t lba = sectors - std::min(sectors, in.ConsumeIntegral<uint32_t>() % 40);
             if (in.ConsumeBool()) block = 512;
             std::vector<uint8_t> buffer(size_t{block} * count, byte());
             const uint32_t packet = in.ConsumeIntegral<uint32_t>();
-            KT_FUZZ_CHECK(InFamily(in.ConsumeBool() ? d.ScsiWrite10(lba, block, buffer.data(), count, packet)
-                                                    : d.ScsiRead10(lba, block, buffer.data(), count, packet),
+            KT_FUZZ_CHECK(InFamily(in.ConsumeBool()
+                                       ? d.ScsiWrite10(lun, lba, block, buffer.data(), count, packet)
+                                       : d.ScsiRead10(lun, lba, block, buffer.data(), count, packet),
                                    0xFFFE0000u));
         }
     }

@@ -57,6 +57,9 @@ struct WriteBoosterRequest {
     int lun = 0;                   // the unit a dedicated buffer belongs to
     std::uint64_t size_bytes = 0;  // asked for
     bool preserve_user_space = false;
+    // The size in allocation units instead, as a board's provisioning file gives it (size_bytes is 0
+    // then): the geometry turns it into bytes.
+    std::uint32_t alloc_units = 0;
 };
 
 struct Layout {
@@ -95,6 +98,8 @@ struct Job {
     bool lock = false;             // bConfigDescrLock after the run; also needs the command line's consent
     std::vector<ImageEntry> images;
     Verify verify = Verify::ReadBack;
+    std::string layout_from;            // the provisioning file the layout came from, "" if none
+    std::vector<std::string> imported;  // what each of its values became, to show before a plan
 };
 
 }  // namespace kt::production

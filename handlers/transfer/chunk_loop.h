@@ -19,6 +19,7 @@ namespace kt {
 struct ChunkPlan {
     KT62_HANDLE device = KT62_INVALID_HANDLE;
     Direction direction = Direction::Read;
+    std::uint8_t lun = 0;           // the logical unit the sectors are on
     std::uint32_t first = 0;        // first sector
     std::uint32_t count = 0;        // sectors to move
     std::uint32_t sector_size = 0;  // bytes

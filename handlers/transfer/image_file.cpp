@@ -31,7 +31,7 @@ bool ImageFile::OpenForReading(const std::string& path, std::string& why) {
 
 std::uint64_t ImageFile::Size() const {
     struct stat st {};
-    if (!IsOpen() || ::fstat(file_.Get(), &st) != 0 || st.st_size < 0) return 0;
+    if (!IsOpen() || ::fstat(file_.Get(), &st) != 0) return 0;
     return static_cast<std::uint64_t>(st.st_size);
 }
 

@@ -67,7 +67,7 @@ void SectorTransfer::OnExit() {
 
 void SectorTransfer::OnTimer(std::uintptr_t timer_id) {
     if (timer_id != kCancelTimer) return;
-    const bool ended = m_hThread.load() == -1 || !worker_ || worker_->WaitFor(std::chrono::milliseconds(10));
+    const bool ended = !worker_ || worker_->WaitFor(std::chrono::milliseconds(10));
     if (!ended) return;
     ctx_.Ui().StopTimer(kCancelTimer);
     ctx_.Ui().EnableControl(IDCANCEL, true);

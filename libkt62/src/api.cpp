@@ -29,7 +29,7 @@ using kt62::TraceLine;
 using kt62::UfsDevice;
 
 void Pause(uint32_t ms) {
-    if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
 // Byte outputs into a buffer of fixed size: the rule's bytes, then zeros.
@@ -131,6 +131,54 @@ int32_t FlagOp(Fn fn, KT62_HANDLE h, uint8_t idn, Op&& op) {
     });
 }
 
+// The unit calls and those of unit 0 differ in name only: a unit call's trace line and rules
+// carry its lun as well.
+CallArgs SectorArgs(Fn fn, uint8_t lun, TraceLine& trace) {
+    CallArgs call(fn);
+    if (fn == Fn::ScsiReadCapacityUnit || fn == Fn::ScsiRead10Unit || fn == Fn::ScsiWrite10Unit) {
+        trace.Arg("lun", lun);
+        call.Set(MatchKey::Lun, lun);
+    }
+    return call;
+}
+
+int32_t ReadCapacity(Fn fn, KT62_HANDLE h, uint8_t lun, uint32_t* sectors, uint32_t* bytes_per_sector) {
+    return Traced(fn, [&](TraceLine& trace) {
+        trace.Handle(h);
+        const CallArgs call = SectorArgs(fn, lun, trace);
+        return trace.Finish(OnHandle(
+            h, sectors != nullptr && bytes_per_sector != nullptr, call,
+            [&](const FaultOutputs& o) {
+                if (o.sectors) *sectors = *o.sectors;
+                if (o.sector_size) *bytes_per_sector = *o.sector_size;
+            },
+            [&](Session& s) { return Device(s).ScsiReadCapacity(lun, sectors, bytes_per_sector); }));
+    });
+}
+
+struct SectorCall {
+    uint8_t lun;
+    uint32_t lba;
+    uint32_t bytes_per_sector;
+    uint32_t count;
+};
+
+// READ(10) into `in`, or WRITE(10) from `out`.
+int32_t Sectors(Fn fn, KT62_HANDLE h, const SectorCall& c, uint8_t* in, const uint8_t* out) {
+    return Traced(fn, [&](TraceLine& trace) {
+        trace.Handle(h);
+        CallArgs call = SectorArgs(fn, c.lun, trace);
+        trace.Arg("lba", c.lba).Arg("bytes_per_sector", c.bytes_per_sector).Arg("count", c.count);
+        const bool write = fn == Fn::ScsiWrite10 || fn == Fn::ScsiWrite10Unit;
+        const bool args_ok = (write ? out != nullptr : in != nullptr) || c.count == 0;
+        return trace.Finish(OnHandle(h, args_ok, call.Sectors(c.lba, c.count), kNoOutputs, [&](Session& s) {
+            const uint32_t packet = Registry::PacketSize();
+            return write ? Device(s).ScsiWrite10(c.lun, c.lba, c.bytes_per_sector, out, c.count, packet)
+                         : Device(s).ScsiRead10(c.lun, c.lba, c.bytes_per_sector, in, c.count, packet);
+        }));
+    });
+}
+
 }  // namespace
 
 extern "C" {
@@ -216,40 +264,32 @@ KT62_API int32_t kt62ScsiInquiry(KT62_HANDLE h, uint8_t* buffer) {
 }
 
 KT62_API int32_t kt62ScsiReadCapacity(KT62_HANDLE h, uint32_t* sectors, uint32_t* bytes_per_sector) {
-    return Traced(Fn::ScsiReadCapacity, [&](TraceLine& trace) {
-        trace.Handle(h);
-        return trace.Finish(OnHandle(
-            h, sectors != nullptr && bytes_per_sector != nullptr, CallArgs(Fn::ScsiReadCapacity),
-            [&](const FaultOutputs& o) {
-                if (o.sectors) *sectors = *o.sectors;
-                if (o.sector_size) *bytes_per_sector = *o.sector_size;
-            },
-            [&](Session& s) { return Device(s).ScsiReadCapacity(sectors, bytes_per_sector); }));
-    });
+    return ReadCapacity(Fn::ScsiReadCapacity, h, 0, sectors, bytes_per_sector);
 }
 
 KT62_API int32_t kt62ScsiRead10(KT62_HANDLE h, uint32_t lba, uint32_t bytes_per_sector, uint8_t* buffer,
                                 uint32_t count) {
-    return Traced(Fn::ScsiRead10, [&](TraceLine& trace) {
-        trace.Handle(h).Arg("lba", lba).Arg("bytes_per_sector", bytes_per_sector).Arg("count", count);
-        return trace.Finish(OnHandle(
-            h, buffer != nullptr || count == 0, CallArgs(Fn::ScsiRead10).Sectors(lba, count), kNoOutputs,
-            [&](Session& s) {
-                return Device(s).ScsiRead10(lba, bytes_per_sector, buffer, count, Registry::PacketSize());
-            }));
-    });
+    return Sectors(Fn::ScsiRead10, h, SectorCall{0, lba, bytes_per_sector, count}, buffer, nullptr);
 }
 
 KT62_API int32_t kt62ScsiWrite10(KT62_HANDLE h, uint32_t lba, uint32_t bytes_per_sector,
                                  const uint8_t* buffer, uint32_t count) {
-    return Traced(Fn::ScsiWrite10, [&](TraceLine& trace) {
-        trace.Handle(h).Arg("lba", lba).Arg("bytes_per_sector", bytes_per_sector).Arg("count", count);
-        return trace.Finish(OnHandle(
-            h, buffer != nullptr || count == 0, CallArgs(Fn::ScsiWrite10).Sectors(lba, count), kNoOutputs,
-            [&](Session& s) {
-                return Device(s).ScsiWrite10(lba, bytes_per_sector, buffer, count, Registry::PacketSize());
-            }));
-    });
+    return Sectors(Fn::ScsiWrite10, h, SectorCall{0, lba, bytes_per_sector, count}, nullptr, buffer);
+}
+
+KT62_API int32_t kt62ScsiReadCapacityUnit(KT62_HANDLE h, uint8_t lun, uint32_t* sectors,
+                                          uint32_t* bytes_per_sector) {
+    return ReadCapacity(Fn::ScsiReadCapacityUnit, h, lun, sectors, bytes_per_sector);
+}
+
+KT62_API int32_t kt62ScsiRead10Unit(KT62_HANDLE h, uint8_t lun, uint32_t lba, uint32_t bytes_per_sector,
+                                    uint8_t* buffer, uint32_t count) {
+    return Sectors(Fn::ScsiRead10Unit, h, SectorCall{lun, lba, bytes_per_sector, count}, buffer, nullptr);
+}
+
+KT62_API int32_t kt62ScsiWrite10Unit(KT62_HANDLE h, uint8_t lun, uint32_t lba, uint32_t bytes_per_sector,
+                                     const uint8_t* buffer, uint32_t count) {
+    return Sectors(Fn::ScsiWrite10Unit, h, SectorCall{lun, lba, bytes_per_sector, count}, nullptr, buffer);
 }
 
 KT62_API int32_t kt62SetPacketSize(uint32_t packet_bytes) {

@@ -19,11 +19,13 @@ public:
     virtual ~UfsDevice() = default;
 
     virtual int32_t ScsiInquiry(uint8_t* buffer192) = 0;
-    virtual int32_t ScsiReadCapacity(uint32_t* sectors, uint32_t* bytes_per_sector) = 0;
+    // The sector calls address logical unit `lun`; a disabled unit, or one the device does not
+    // have, answers KT62_SCSI_FAILURE(0x05, 0x25), LOGICAL UNIT NOT SUPPORTED.
+    virtual int32_t ScsiReadCapacity(uint8_t lun, uint32_t* sectors, uint32_t* bytes_per_sector) = 0;
     // packet_bytes: the transfer unit kt62SetPacketSize chose, 0 = the default.
-    virtual int32_t ScsiRead10(uint32_t lba, uint32_t bytes_per_sector, uint8_t* buffer, uint32_t count,
-                               uint32_t packet_bytes) = 0;
-    virtual int32_t ScsiWrite10(uint32_t lba, uint32_t bytes_per_sector, const uint8_t* buffer,
+    virtual int32_t ScsiRead10(uint8_t lun, uint32_t lba, uint32_t bytes_per_sector, uint8_t* buffer,
+                               uint32_t count, uint32_t packet_bytes) = 0;
+    virtual int32_t ScsiWrite10(uint8_t lun, uint32_t lba, uint32_t bytes_per_sector, const uint8_t* buffer,
                                 uint32_t count, uint32_t packet_bytes) = 0;
 
     virtual int32_t ReadFlag(uint8_t idn, uint8_t* value) = 0;

@@ -22,7 +22,6 @@ bool Matches(const FaultRule& rule, const CallArgs& call) {
 }
 
 FaultSet::FaultSet(std::vector<FaultRule> rules) {
-    rules_.reserve(rules.size());
     for (FaultRule& r : rules) rules_.push_back(Counted{std::move(r)});
 }
 

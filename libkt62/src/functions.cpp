@@ -36,10 +36,14 @@ constexpr std::array<FnInfo, kFnCount> kFunctions = {{
      Bit(Output::Value), 0, kU32, 0},
     {"kt62UfsReset", false, Bit(MatchKey::Kind), 0, 0, 0, 0},
     {"kt62Update", false, 0, 0, 0, 0, 0},
+    {"kt62ScsiReadCapacityUnit", false, Bit(MatchKey::Lun), Bit(Output::Sectors) | Bit(Output::SectorSize), 0,
+     0, 0},
+    {"kt62ScsiRead10Unit", false, Bit(MatchKey::Lun) | kLba, 0, 0, 0, 0},
+    {"kt62ScsiWrite10Unit", false, Bit(MatchKey::Lun) | kLba, 0, 0, 0, 0},
 }};
 
-constexpr std::array<const char*, kMatchKeyCount> kMatchKeys = {"idn",  "index",    "selector", "attr_id",
-                                                                "kind", "position", "lba_from", "lba_to"};
+constexpr std::array<const char*, kMatchKeyCount> kMatchKeys = {
+    "idn", "index", "selector", "attr_id", "kind", "position", "lba_from", "lba_to", "lun"};
 constexpr std::array<const char*, kOutputCount> kOutputs = {"value",         "bytes",   "name_bytes",
                                                             "version_bytes", "sectors", "sector_size"};
 

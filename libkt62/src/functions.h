@@ -29,12 +29,15 @@ enum class Fn : uint8_t {
     UfsGetDME,
     UfsReset,
     Update,
+    ScsiReadCapacityUnit,
+    ScsiRead10Unit,
+    ScsiWrite10Unit,
 };
-inline constexpr int kFnCount = static_cast<int>(Fn::Update) + 1;
+inline constexpr int kFnCount = static_cast<int>(Fn::ScsiWrite10Unit) + 1;
 
 // Arguments a fault rule can require. The values are bit numbers in FnInfo::match_keys.
-enum class MatchKey : uint8_t { Idn, Index, Selector, AttrId, Kind, Position, LbaFrom, LbaTo };
-inline constexpr int kMatchKeyCount = static_cast<int>(MatchKey::LbaTo) + 1;
+enum class MatchKey : uint8_t { Idn, Index, Selector, AttrId, Kind, Position, LbaFrom, LbaTo, Lun };
+inline constexpr int kMatchKeyCount = static_cast<int>(MatchKey::Lun) + 1;
 
 // Outputs a fault rule can write. The values are bit numbers in FnInfo::outputs.
 enum class Output : uint8_t { Value, Bytes, NameBytes, VersionBytes, Sectors, SectorSize };

@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <nlohmann/json.hpp>
@@ -204,8 +203,13 @@ int Run(const std::vector<std::string>& args) {
     if (args.empty()) Fail(kExitUsage, "no command given");
     const std::string& command = args[0];
     const std::vector<std::string> rest(args.begin() + 1, args.end());
+    // The command words; each command's options are read with CLI11 (Parse).
     if (command == "help" || command == "--help" || command == "-h") {
         std::cout << kUsage;
+        return kExitOk;
+    }
+    if (command == "--version" && rest.empty()) {
+        std::cout << "kt62emu " << KT_PACKAGE_VERSION << "\n";
         return kExitOk;
     }
     if (command == "create") return Create(rest);
@@ -225,10 +229,6 @@ int Run(const std::vector<std::string>& args) {
 }  // namespace kt62emu
 
 int main(int argc, char** argv) {
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-        std::cout << "kt62emu " << KT_PACKAGE_VERSION << "\n";
-        return kt62emu::kExitOk;
-    }
     try {
         const int status = kt62emu::Run(std::vector<std::string>(argv + 1, argv + argc));
         // What did not reach standard output (a full disk, /dev/full) is no success.

@@ -1,8 +1,8 @@
 #include "kt62emu_cli.h"
 
+#include <CLI/CLI.hpp>
 #include <charconv>
 #include <cstdlib>
-#include <optional>
 #include <system_error>
 #include <utility>
 
@@ -16,43 +16,100 @@ namespace {
 // A profile or a payload: what is bigger is not one, and reading /dev/zero must end.
 constexpr std::size_t kMaxInputBytes = 16 << 20;
 
+// Messages name an option as it was typed: "--capacity", not "--capacity=8G".
+std::string Typed(const std::string& word) { return word.substr(0, word.find('=')); }
+
+// Reads one command's words with CLI11 and names a fault as the tool always has: the first in the
+// order of the words, an option as it was typed. Each option is taken when CLI11 meets it.
+class CommandReader {
+public:
+    CommandReader(const std::vector<std::string>& words, const std::set<std::string>& valued,
+                  const std::set<std::string>& flags)
+        : words_(words), flags_(flags), left_(words.rbegin(), words.rend()) {
+        app_.set_help_flag();  // "kt62emu help" prints the usage; a command takes no --help
+        app_.allow_extras();   // the words that are no option, in order, and unknown options
+        const auto add = [this](const std::string& name, const std::string& typed) {
+            app_.add_option_function<std::string>(typed,
+                                                  [=, this](const std::string& v) { Take(name, typed, v); })
+                ->trigger_on_parse();
+        };
+        for (const std::string& name : valued) {
+            add(name, "--" + name);
+            if (name == "output") add(name, "-o");
+        }
+        for (const std::string& name : flags)
+            app_.add_flag_callback("--" + name, [this, name] { TakeFlag(name); })
+                ->disable_flag_override()
+                ->trigger_on_parse();
+    }
+
+    Args Read() {
+        try {
+            app_.parse(left_);
+        } catch (const CLI::ParseError&) {
+            // A value missing at the end, or one given to a flag: CLI11's own text is not the tool's.
+            RefuseUnknownOption();
+            if (left_.size() >= words_.size()) throw;
+            const std::string typed = Typed(LastRead());
+            if (flags_.contains(typed.substr(2))) Fail(kExitUsage, typed + " takes no value");
+            if (LastRead() != typed + "=") Fail(kExitUsage, typed + " needs a value");
+            Take(typed.substr(2), typed, "");
+        }
+        RefuseUnknownOption();
+        args_.positional = app_.remaining();
+        return std::move(args_);
+    }
+
+private:
+    // CLI11 takes the words from the back of left_; back = 1 is the one before the last it took.
+    const std::string& LastRead(size_t back = 0) const {
+        return words_[words_.size() - left_.size() - 1 - back];
+    }
+
+    // An option CLI11 did not know, met so far, is named before any later fault. After "--" it
+    // leaves known ones too, which were options all the same.
+    void RefuseUnknownOption() const {
+        for (const std::string& word : app_.remaining()) {
+            const bool option = (word.starts_with("--") && word != "--") || word == "-o";
+            if (option && app_.get_option_no_throw(Typed(word)) == nullptr)
+                Fail(kExitUsage, "unknown option " + Typed(word));
+        }
+    }
+
+    void Take(const std::string& name, const std::string& typed, std::string value) {
+        RefuseUnknownOption();
+        // "--name=" is an empty value; CLI11 took the next word instead, which is given back.
+        const bool attached = LastRead() == typed + "=" + value;
+        if (!attached && typed.starts_with("--") && words_.size() - left_.size() >= 2 &&
+            LastRead(1) == typed + "=") {
+            left_.push_back(LastRead());
+            value.clear();
+        }
+        if (args_.values.contains(name)) Fail(kExitUsage, typed + " given twice");
+        args_.values[name] = std::move(value);
+    }
+
+    void TakeFlag(const std::string& name) {
+        RefuseUnknownOption();
+        // "--lock=", "--lock=true": CLI11 takes them for the flag.
+        if (LastRead() != "--" + name) Fail(kExitUsage, "--" + name + " takes no value");
+        args_.flags.insert(name);
+    }
+
+    const std::vector<std::string>& words_;
+    const std::set<std::string>& flags_;
+    std::vector<std::string> left_;
+    CLI::App app_;
+    Args args_;
+};
+
 }  // namespace
 
 namespace emu = kt62::emu;
 
 Args Parse(const std::vector<std::string>& words, const std::set<std::string>& valued,
            const std::set<std::string>& flags) {
-    Args a;
-    for (size_t i = 0; i < words.size(); ++i) {
-        std::string w = words[i];
-        // Messages name the option as it was typed: "-o", not the "--output" it stands for.
-        const std::string typed = w.substr(0, w.find('='));
-        if (w == "-o") w = "--output";
-        if (w.rfind("--", 0) != 0 || w == "--") {
-            a.positional.push_back(w);
-            continue;
-        }
-        std::string name = w.substr(2);
-        std::optional<std::string> value;
-        if (const size_t eq = name.find('='); eq != std::string::npos) {
-            value = name.substr(eq + 1);
-            name.resize(eq);
-        }
-        if (flags.contains(name)) {
-            if (value) Fail(kExitUsage, typed + " takes no value");
-            a.flags.insert(name);
-        } else if (valued.contains(name)) {
-            if (!value) {
-                if (i + 1 >= words.size()) Fail(kExitUsage, typed + " needs a value");
-                value = words[++i];
-            }
-            if (a.values.contains(name)) Fail(kExitUsage, typed + " given twice");
-            a.values[name] = *value;
-        } else {
-            Fail(kExitUsage, "unknown option " + typed);
-        }
-    }
-    return a;
+    return CommandReader(words, valued, flags).Read();
 }
 
 uint64_t ParseCount(const std::string& name, const std::string& text, uint64_t max) {

@@ -41,7 +41,9 @@ struct Args {
     }
 };
 
-// Options of one command: those with a value and plain flags. "-o" stands for "--output".
+// Options of one command, read with CLI11: those with a value (the next word, or after "=") and
+// plain flags. "-o" stands for "--output". The words that are no option stay, in order, in
+// `positional`. A fault is named as it always was, the first in the order of the words.
 Args Parse(const std::vector<std::string>& words, const std::set<std::string>& valued,
            const std::set<std::string>& flags);
 // A decimal number from 0 to max, for the option --name.

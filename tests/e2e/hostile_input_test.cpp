@@ -132,6 +132,39 @@ TEST_P(HostileInput, RefusesAndSaysWhy) {
     EXPECT_EQ(TempDir::Read(d + "/victim"), "victim") << "written through a link";
 }
 
+// A bad command line is named as it always was, whatever the option parser says: the first fault in
+// the order of the words, the option as typed; and an empty value after "=" takes no next word.
+TEST(CommandLine, FaultsAreNamedInTheirOrder) {
+    const struct {
+        const char* exe;
+        const char* words;
+        int status;
+        const char* says;  // the start of the output
+    } kLines[] = {
+        {KT62EMU_EXE, "create --bogus=1 --capacity", 2,
+         "kt62emu: unknown option --bogus\nRun \"kt62emu help\""},
+        {KT62EMU_EXE, "firmware build --output a -o", 2, "kt62emu: -o needs a value\n"},
+        {KT62EMU_EXE, "firmware build -o a --output=b", 2, "kt62emu: --output given twice\n"},
+        {KT62EMU_EXE, "show --json=true", 2, "kt62emu: --json takes no value\n"},
+        {KT62EMU_EXE, "create --profile= --lock", 2, "kt62emu: --profile: empty file name\n"},
+        {KT62EMU_EXE, "power-cycle x -- --position 1", 2, "kt62emu: power-cycle: unexpected \"x\"\n"},
+        {KT_SCRIPT_EXE, "--bogus --help", 2, "kt6200-script: unknown option --bogus\nusage: kt6200-script"},
+        {KT_SCRIPT_EXE, "a b --help", 2, "kt6200-script: only one script\n"},
+        {KT_SCRIPT_EXE, "--appdir=x", 2, "kt6200-script: unknown option --appdir=x\n"},
+        {KT_SCRIPT_EXE, "x --appdir", 2, "kt6200-script: --appdir needs a directory\n"},
+        {KT_SCRIPT_EXE, "x --help", 0, "usage: kt6200-script [--appdir DIR] [SCRIPT]\n"}};
+    const TempDir dir;
+    for (const auto& line : kLines) {
+        std::vector<std::string> words = {"XDG_DATA_HOME=" + dir.Path(), line.exe};
+        std::istringstream more(line.words);
+        for (std::string word; more >> word;) words.push_back(word);
+        const std::string out = dir.Path() + "/out.txt";
+        fs::remove(out);
+        EXPECT_EQ(Spawn(words, out, ""), line.status) << line.words;
+        EXPECT_EQ(TempDir::Read(out).rfind(line.says, 0), 0U) << line.words << ": " << TempDir::Read(out);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Cases, HostileInput, testing::ValuesIn(kCases), [](const auto& p) {
     std::string name = p.param.name;
     for (char& ch : name)

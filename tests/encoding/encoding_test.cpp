@@ -19,6 +19,7 @@ TEST(Utf16, EachCallerGetsItsOwnOutcomeForALoneSurrogate) {
         // Either side of the first code point past the basic plane.
         {u"\uFFFF\U00010000", "\xEF\xBF\xBF\xF0\x90\x80\x80", "\xEF\xBF\xBF\xF0\x90\x80\x80", false},
         {u"\U0001F600", "\xF0\x9F\x98\x80", "\xF0\x9F\x98\x80", false},
+        {u"\U0010FFFF", "\xF4\x8F\xBF\xBF", "\xF4\x8F\xBF\xBF", false},  // the last code point
         {std::u16string{char16_t{0xD800}, u'x'}, "\xEF\xBF\xBDx", "\xED\xA0\x80x", true},
         {std::u16string{u'x', char16_t{0xDC01}}, "x\xEF\xBF\xBD", "x\xED\xB0\x81", true},
         {lone_low_first, "\xEF\xBF\xBD\xEF\xBF\xBD", "\xED\xB0\x80\xED\xA0\x80", true}};

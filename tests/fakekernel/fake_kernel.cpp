@@ -71,23 +71,31 @@ void Touch(const fs::path& path, const std::string& content = "") {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
 }
 
+std::string UnitNode(const std::string& unit0, uint8_t lun) {
+    return lun == 0 ? unit0 : unit0 + "u" + std::to_string(lun);
+}
+
 // The sys and dev entries of a host as Linux shows them, with plain files for the nodes.
 void LayOutHost(const fs::path& root, const HostSetup& spec) {
     const std::string bsg = "ufs-bsg" + std::to_string(spec.number);
     fs::create_directories(root / "sys/class/bsg" / bsg);
     Touch(root / "dev/bsg" / bsg);
-    const fs::path unit = root / "sys/bus/scsi/devices" / (std::to_string(spec.number) + ":0:0:0");
-    fs::create_directories(unit / "scsi_generic" / spec.sg);
-    Touch(root / "dev" / spec.sg);
-    fs::create_directories(root / "sys/class/scsi_generic" / spec.sg);
-    fs::create_directory_symlink(unit, root / "sys/class/scsi_generic" / spec.sg / "device");
     if (!fs::exists(root / "proc/self/mounts")) Touch(root / "proc/self/mounts");
-    const fs::path disk = unit / "block" / spec.block;
-    Touch(disk / "queue/max_hw_sectors_kb", std::to_string(spec.max_hw_sectors_kb) + "\n");
-    fs::create_directory_symlink(unit, disk / "device");
-    fs::create_directories(root / "sys/class/block");
-    fs::create_directory_symlink(disk, root / "sys/class/block" / spec.block);
-    Touch(root / "dev" / spec.block);
+    for (uint8_t lun = 0; lun < spec.units; ++lun) {
+        const std::string sg = UnitNode(spec.sg, lun), block = UnitNode(spec.block, lun);
+        const fs::path unit =
+            root / "sys/bus/scsi/devices" / (std::to_string(spec.number) + ":0:0:" + std::to_string(lun));
+        fs::create_directories(unit / "scsi_generic" / sg);
+        Touch(root / "dev" / sg);
+        fs::create_directories(root / "sys/class/scsi_generic" / sg);
+        fs::create_directory_symlink(unit, root / "sys/class/scsi_generic" / sg / "device");
+        const fs::path disk = unit / "block" / block;
+        Touch(disk / "queue/max_hw_sectors_kb", std::to_string(spec.max_hw_sectors_kb) + "\n");
+        fs::create_directory_symlink(unit, disk / "device");
+        fs::create_directories(root / "sys/class/block");
+        fs::create_directory_symlink(disk, root / "sys/class/block" / block);
+        Touch(root / "dev" / block);
+    }
 }
 
 }  // namespace
@@ -98,10 +106,10 @@ struct FakeKernel::Host {
     std::array<uint8_t, kReplyLen> last_reply{};
     uint8_t tag = 0;
 
-    std::string Name(Node node) const {
+    std::string Name(Node node, uint8_t lun = 0) const {
         return node == Node::Bsg  ? "ufs-bsg" + std::to_string(spec.number)
-               : node == Node::Sg ? spec.sg
-                                  : spec.block;
+               : node == Node::Sg ? UnitNode(spec.sg, lun)
+                                  : UnitNode(spec.block, lun);
     }
 };
 
@@ -141,8 +149,9 @@ bool FakeKernel::Owns(int fd) const {
     return fds_.count(fd) != 0;
 }
 
-void FakeKernel::Record(const Host& host, Node node, const std::string& what) {
-    if (!log_path_.empty()) std::ofstream(log_path_, std::ios::app) << host.Name(node) << ' ' << what << '\n';
+void FakeKernel::Record(const Host& host, Node node, const std::string& what, uint8_t lun) {
+    if (!log_path_.empty())
+        std::ofstream(log_path_, std::ios::app) << host.Name(node, lun) << ' ' << what << '\n';
 }
 
 // Other ioctls than SG_IO take only Errno failures.
@@ -163,23 +172,27 @@ int FakeKernel::Open(const char* path, int flags) {
     std::lock_guard lock(mutex_);
     Host* host = nullptr;
     Node node = Node::Bsg;
+    uint8_t lun = 0;
     for (auto& h : hosts_) {
-        for (Node n : {Node::Bsg, Node::Sg, Node::Block}) {
-            const std::string node_name = h->Name(n);
-            const std::string want = n == Node::Bsg ? "dev/bsg/" + node_name : "dev/" + node_name;
-            if (name == want) host = h.get(), node = n;
+        for (uint8_t u = 0; u < h->spec.units; ++u) {
+            for (Node n : {Node::Bsg, Node::Sg, Node::Block}) {
+                const std::string node_name = h->Name(n, u);
+                const std::string want = n == Node::Bsg ? "dev/bsg/" + node_name : "dev/" + node_name;
+                if (name == want) host = h.get(), node = n, lun = n == Node::Bsg ? 0 : u;
+            }
         }
     }
     if (host == nullptr) return -ENOENT;
     Record(*host, node,
            std::string("open") + ((flags & O_ACCMODE) == O_RDONLY ? " read" : " read-write") +
-               ((flags & O_EXCL) ? " exclusive" : ""));
+               ((flags & O_EXCL) ? " exclusive" : ""),
+           lun);
     if (node != Node::Block && host->spec.open_error != 0) return -host->spec.open_error;
-    if (node == Node::Block && (flags & O_EXCL) && host->spec.held) return -EBUSY;
+    if (node == Node::Block && (flags & O_EXCL) && host->spec.held && lun == 0) return -EBUSY;
     const int fd = eventfd(0, EFD_CLOEXEC);
     if (fd < 0) return -errno;
     std::lock_guard fds_lock(fds_mutex_);
-    fds_[fd] = Fd{host, node};
+    fds_[fd] = Fd{host, node, lun};
     return fd;
 }
 
@@ -202,7 +215,7 @@ int FakeKernel::Ioctl(int fd, unsigned long request, void* arg) {
     }
     std::lock_guard lock(mutex_);
     if (request == SG_IO && f.node == Node::Bsg) return BsgIo(*f.host, arg);
-    if (request == SG_IO) return SgIo(*f.host, f.node, arg);
+    if (request == SG_IO) return SgIo(*f.host, f.node, f.lun, arg);
     if (request == SG_SCSI_RESET && f.node != Node::Bsg) return Reset(*f.host, f.node);
     return -ENOTTY;
 }
@@ -349,7 +362,7 @@ void Failed(sg_io_hdr_t* h, int32_t r) {
 
 }  // namespace
 
-int FakeKernel::SgIo(Host& host, Node node, void* arg) {
+int FakeKernel::SgIo(Host& host, Node node, uint8_t lun, void* arg) {
     auto* h = static_cast<sg_io_hdr_t*>(arg);
     if (h->interface_id != 'S' || h->cmd_len < 6 || h->cmd_len > 16) return -EINVAL;
     std::array<uint8_t, 16> cdb{};
@@ -361,7 +374,8 @@ int FakeKernel::SgIo(Host& host, Node node, void* arg) {
                ? std::string(op == 0x28 ? "READ(10)" : "WRITE(10)") + " lba=" + std::to_string(lba) +
                      " blocks=" + std::to_string(BigEndian16(&cdb[7]))
            : op == 0x12 ? "INQUIRY"
-                        : "READ CAPACITY(10)");
+                        : "READ CAPACITY(10)",
+           lun);
     const std::optional<Failure> failure = Injected(node, true, op);
     if (failure && failure->kind == Failure::Kind::Errno) return -failure->value;
     // The block layer maps at most max_hw_sectors_kb of user memory for one command.
@@ -396,7 +410,7 @@ int FakeKernel::SgIo(Host& host, Node node, void* arg) {
         return data_in(std::min<uint32_t>(buf[4] + 5, BigEndian16(&cdb[3])));
     }
     uint32_t sectors = 0, size = 0;
-    if (const int32_t res = device.ScsiReadCapacity(&sectors, &size); res != KT62_OK)
+    if (const int32_t res = device.ScsiReadCapacity(lun, &sectors, &size); res != KT62_OK)
         return Failed(h, res), 0;
     if (op == 0x25) {  // READ CAPACITY(10): last LBA and block length
         PutBigEndian32(buf.data(), sectors - 1);
@@ -404,8 +418,8 @@ int FakeKernel::SgIo(Host& host, Node node, void* arg) {
         return data_in(8);
     }
     const uint32_t blocks = (h->dxfer_len - short_by) / size;
-    const int32_t res = op == 0x28 ? device.ScsiRead10(lba, size, data, blocks, 0)
-                                   : device.ScsiWrite10(lba, size, data, blocks, 0);
+    const int32_t res = op == 0x28 ? device.ScsiRead10(lun, lba, size, data, blocks, 0)
+                                   : device.ScsiWrite10(lun, lba, size, data, blocks, 0);
     if (res != KT62_OK) return Failed(h, res), 0;
     h->resid = static_cast<int>(short_by);
     return 0;

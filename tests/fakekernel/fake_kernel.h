@@ -18,7 +18,7 @@ struct sg_io_v4;
 
 namespace kt62::fake {
 
-// One UFS host controller with its device; logical unit 0 is SCSI device <number>:0:0:0.
+// One UFS host controller with its device; logical unit U is SCSI device <number>:0:0:U.
 struct HostSetup {
     int number = 0;                    // ufs-bsg<number>
     std::string sg = "sg0";            // the SCSI generic node of unit 0
@@ -27,6 +27,8 @@ struct HostSetup {
     std::string ufs_json = "{}";       // the device: the "ufs" keys of an emulator profile
     bool held = false;   // something else holds the block device (mounted, or opened exclusively)
     int open_error = 0;  // every open of the BSG and SCSI generic nodes fails with this errno
+    // Units 0 .. units-1 have SCSI devices; unit U > 0 has the nodes <sg>u<U> and <block>u<U>.
+    int units = 8;
 };
 
 enum class Node { Bsg, Sg, Block };
@@ -81,14 +83,15 @@ private:
     struct Fd {
         Host* host;
         Node node;
+        uint8_t lun;
     };
 
     std::optional<Failure> Injected(Node node, bool sg_io, int op = -1);
-    void Record(const Host& host, Node node, const std::string& what);  // to the log
+    void Record(const Host& host, Node node, const std::string& what, uint8_t lun = 0);  // to the log
     int BsgIo(Host& host, void* arg);
     static void Query(Host& host, const uint8_t* req, sg_io_v4* hdr, uint8_t* reply);
     static uint8_t Uic(Host& host, const uint8_t* req, uint8_t* reply);  // the UIC result code
-    int SgIo(Host& host, Node node, void* arg);
+    int SgIo(Host& host, Node node, uint8_t lun, void* arg);
     int Reset(Host& host, Node node);
 
     const std::filesystem::path root_;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <tuple>
@@ -121,6 +122,34 @@ TEST(FileAccess, WritesFollowOnlyLinksOwnedByTheUserOrTheTargetsOwner) {
         EXPECT_EQ(why_replaced, refused) << link_to;
         EXPECT_EQ(TempDir::Read(d + "f") + TempDir::Read(d + "d/f"), refused.empty() ? "newold" : "oldold");
         EXPECT_FALSE(std::filesystem::exists(d + "none"));
+    }
+}
+
+// What another user meets in folders it may not change or not list: root is let through both.
+TEST(FileAccess, AFolderRefusingNewFilesHasItsFilesRewrittenInPlaceAndAnUnlistableOneIsNoBar) {
+    const struct { mode_t folder; const char* bytes; } cases[] = {
+        {0555, "a longer content"}, {0555, "n"}, {0333, "a longer content"}};
+    for (const auto& [folder, bytes] : cases) {
+        const TempDir dir;
+        const std::string f = dir.Write("d/f", "old");
+        const std::string d = dir.Path() + "/d";
+        ASSERT_EQ(chmod(dir.Path().c_str(), 0755), 0);
+        if (geteuid() == 0) {
+            ASSERT_EQ(chown(f.c_str(), 65534, 65534), 0);
+        }
+        ASSERT_EQ(chmod(d.c_str(), folder), 0);
+        const pid_t child = fork();
+        if (child == 0) {
+            std::string why;
+            const bool dropped = geteuid() != 0 || (setresgid(65534, 65534, 65534) == 0 && setresuid(65534, 65534, 65534) == 0);
+            _exit(dropped && ReplaceWhole(f, bytes, why) ? 0 : 1);
+        }
+        int status = -1;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        chmod(d.c_str(), 0755);
+        EXPECT_EQ(status, 0) << std::oct << folder;
+        EXPECT_EQ(TempDir::Read(f), bytes);
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(d), {}), 1);
     }
 }
 

@@ -113,7 +113,8 @@ TEST_F(Api, EveryMatchedArgumentMustBeEqualAndSectorRangesOverlap) {
     UseFaults(R"([{"call":"kt62UfsReadAttribute","match":{"idn":11,"selector":0},"value":77},
                   {"call":"kt62ScsiRead10","match":{"lba_from":10,"lba_to":20},"result":-3},
                   {"call":"kt62ScsiRead10","match":{"lba_to":0},"result":-4},
-                  {"call":"kt62ScsiWrite10","match":{"lba_from":100},"result":-4}])");
+                  {"call":"kt62ScsiWrite10","match":{"lba_from":100},"result":-4},
+                  {"call":"kt62ScsiRead10Unit","match":{"lun":2,"lba_from":99},"result":-5}])");
     KT62_HANDLE h = OpenAfterSearch(0);
     const struct {
         uint8_t idn, index, selector;
@@ -136,6 +137,10 @@ TEST_F(Api, EveryMatchedArgumentMustBeEqualAndSectorRangesOverlap) {
         EXPECT_EQ(kt62ScsiRead10(h, c.lba, 1, buf.data(), c.count), c.read) << c.lba << "+" << c.count;
         EXPECT_EQ(kt62ScsiWrite10(h, c.lba, 1, buf.data(), c.count), c.write) << c.lba << "+" << c.count;
     }
+    const int32_t nu = KT62_SCSI_FAILURE(0x05, 0x25);  // units 1-7 are disabled
+    for (const auto& [lun, lba, result] : {std::tuple{2, 99, -5}, {2, 98, nu}, {1, 99, nu}, {0, 99, ns}})
+        EXPECT_EQ(kt62ScsiRead10Unit(h, lun, lba, 1, buf.data(), 1), result)
+            << "unit " << lun << " at " << lba;
 }
 
 // A rule for a call without a handle may match on the position, and holds the caller for its delay.

@@ -99,10 +99,10 @@ protected:
         return b;
     }
 
-    // Sets unit `lun`'s block of a 2.x configuration descriptor.
+    // Sets unit `lun`'s block of a configuration descriptor (2.x: 0x90 bytes, 3.1 and 4.0: 0xE6).
     static void SetUnit(std::vector<uint8_t>& c, int lun, uint8_t enable, uint8_t boot, uint8_t memory_type,
                         uint32_t alloc_units, uint8_t block_exponent = 12, uint8_t write_protect = 0) {
-        uint8_t* p = c.data() + 0x10 + 16 * lun;
+        uint8_t* p = c.data() + (c.size() == 0x90 ? 0x10 + 0x10 * lun : 0x16 + 0x1A * lun);
         p[0] = enable, p[1] = boot, p[2] = write_protect, p[3] = memory_type, p[9] = block_exponent;
         kt::PutBigEndian32(p + 4, alloc_units);
     }

@@ -97,6 +97,39 @@ TEST_F(Provisioning, EnhancedBootUnitsUseTheCapacityAdjustmentFactor) {
     EXPECT_EQ(Descriptor(0)[0x06], 3);
 }
 
+// Blank parts of each version take boot units A and B, enhanced (factor 3), system code and normal
+// units; each is reached on its own, a disabled or absent one answers 05/25, no write shows in another.
+TEST_F(Provisioning, EveryUnitOfALayoutIsReachedOnBlankPartsOfEachVersion) {
+    UseProfile(R"({"programmers":[{"ufs":{"logical_units":[]}},{"ufs":{"spec_version":"3.1",
+        "logical_units":[]}},{"ufs":{"spec_version":"4.0","logical_units":[]}}]})");
+    // Boot unit, memory type, allocation units (4 MiB), blocks (4 KiB).
+    const uint32_t units[][4] = {
+        {0, 0, 8100, 8100 * 1024}, {1, 3, 3, 1024}, {2, 3, 3, 1024}, {0, 1, 8, 8192}, {0, 3, 30, 10240}};
+    for (int32_t position = 0; position < 3; ++position) {
+        ASSERT_NE(h_ = OpenAfterSearch(position), KT62_INVALID_HANDLE);
+        std::vector<uint8_t> c = Descriptor(1);
+        c[0x03] = 1;  // bBootEnable
+        for (int lun = 0; lun < 5; ++lun) SetUnit(c, lun, 1, units[lun][0], units[lun][1], units[lun][2]);
+        ASSERT_EQ(WriteConfig(c), KT62_OK) << position;
+        ASSERT_EQ(kt62UfsReset(h_, 1), KT62_OK);
+        for (uint8_t lun = 0; lun < std::size(units); ++lun)
+            EXPECT_EQ(kt62ScsiWrite10Unit(h_, lun, units[lun][3] - 1, kBlock, Pattern(1, lun).data(), 1), 0);
+        for (uint8_t lun = 0; lun < 9; ++lun) {  // 5-7 disabled, 8 absent
+            const uint32_t blocks = lun < std::size(units) ? units[lun][3] : 0;
+            const int32_t expect = blocks ? KT62_OK : KT62_SCSI_FAILURE(0x05, 0x25);
+            uint32_t n = 0, size = 0;
+            std::vector<uint8_t> back(kBlock);
+            EXPECT_EQ(kt62ScsiReadCapacityUnit(h_, lun, &n, &size), expect) << int(lun);
+            EXPECT_EQ(kt62ScsiRead10Unit(h_, lun, blocks - 1, kBlock, back.data(), 1), expect) << int(lun);
+            EXPECT_EQ(kt62ScsiWrite10Unit(h_, lun, blocks ? blocks : 1, kBlock, back.data(), 0), expect);
+            if (!blocks) continue;
+            EXPECT_EQ(UnitBlocks(lun), n) << int(lun);
+            EXPECT_EQ(back, Pattern(1, lun)) << "unit " << int(lun) << " holds another unit's write";
+        }
+        EXPECT_EQ(Read(units[0][3] - 1, 1), Pattern(1, 0)) << "the calls of unit 0";
+    }
+}
+
 TEST_F(Scsi, RangeChecksUseTheWholeTransfer) {
     ASSERT_NE(OpenDevice(R"({"raw_capacity_bytes":16777216})"), KT62_INVALID_HANDLE);  // 4096 blocks
     std::vector<uint8_t> buf(2 * kBlock);

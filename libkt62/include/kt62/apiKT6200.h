@@ -161,9 +161,25 @@ KT62_API int32_t kt62ScsiRead10(KT62_HANDLE h, uint32_t lba, uint32_t bytes_per_
 /* WRITE(10), as kt62ScsiRead10 with the buffer read. */
 KT62_API int32_t kt62ScsiWrite10(KT62_HANDLE h, uint32_t lba, uint32_t bytes_per_sector,
                                  const uint8_t* buffer, uint32_t count);
+
 /* Largest transfer the library sends to the programmer in one packet
  * (0 = the default). Results never depend on it. Applies to every handle. */
 KT62_API int32_t kt62SetPacketSize(uint32_t packet_bytes);
+
+/* ---- SCSI on any logical unit ----------------------------------------- */
+
+/* kt62ScsiReadCapacity, kt62ScsiRead10 and kt62ScsiWrite10 addressed to
+ * logical unit lun (0-7 on a UFS device); with lun 0 each does what its
+ * unit-0 call does, and the Linux host checks the unit it writes. A disabled unit, or one the
+ * device does not have, answers KT62_SCSI_FAILURE(0x05, 0x25) (ILLEGAL
+ * REQUEST, logical unit not supported). bytes_per_sector must equal that
+ * unit's block size. */
+KT62_API int32_t kt62ScsiReadCapacityUnit(KT62_HANDLE h, uint8_t lun, uint32_t* sectors,
+                                          uint32_t* bytes_per_sector);
+KT62_API int32_t kt62ScsiRead10Unit(KT62_HANDLE h, uint8_t lun, uint32_t lba, uint32_t bytes_per_sector,
+                                    uint8_t* buffer, uint32_t count);
+KT62_API int32_t kt62ScsiWrite10Unit(KT62_HANDLE h, uint8_t lun, uint32_t lba, uint32_t bytes_per_sector,
+                                     const uint8_t* buffer, uint32_t count);
 
 /* ---- UFS query requests ----------------------------------------------- */
 

@@ -67,7 +67,9 @@ uint32_t Crc32(std::span<const uint8_t> bytes, uint32_t crc) {
 
 int32_t ParseFirmwareImage(std::span<const uint8_t> bytes, FirmwareImage& out) {
     const size_t magic_seen = std::min(bytes.size(), sizeof kFirmwareMagic);
-    if (magic_seen > 0 && std::memcmp(bytes.data(), kFirmwareMagic, magic_seen) != 0) return KT62_E_FW_FORMAT;
+    // A file too short for its header is a truncated image only when what it has is the magic's start.
+    if (!std::equal(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(magic_seen), kFirmwareMagic))
+        return KT62_E_FW_FORMAT;
     if (bytes.size() < kFirmwareHeaderSize) return KT62_E_FW_TRUNCATED;
     if (Get16(bytes, kOffFormat) != kFirmwareFormat || Get16(bytes, kOffHeaderSize) != kFirmwareHeaderSize)
         return KT62_E_FW_FORMAT;

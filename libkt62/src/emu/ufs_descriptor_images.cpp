@@ -2,6 +2,7 @@
 // and the configuration in effect.
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 
 #include <kt62/apiKT6200.h>
 
@@ -26,7 +27,11 @@ void PutString(uint8_t* out, const std::string& text) {
     const size_t n = std::min<size_t>(text.size(), 126);
     out[0] = static_cast<uint8_t>(2 + 2 * n);
     out[1] = kStringDescriptor;
-    for (size_t i = 0; i < n; ++i) kt::PutBigEndian16(out + 2 + 2 * i, static_cast<uint8_t>(text[i]));
+    uint8_t* at = out + 2;
+    for (const char c : std::string_view(text).substr(0, n)) {
+        kt::PutBigEndian16(at, static_cast<uint8_t>(c));
+        at += 2;
+    }
 }
 
 }  // namespace

@@ -61,41 +61,42 @@ public:
         return KT62_OK;
     }
 
-    int32_t ScsiReadCapacity(uint32_t* sectors, uint32_t* bytes_per_sector) override {
+    int32_t ScsiReadCapacity(uint8_t lun, uint32_t* sectors, uint32_t* bytes_per_sector) override {
         std::lock_guard lock(mutex_);
         if (const int32_t r = Ready(); r != KT62_OK) return r;
-        const UnitTarget& unit = model_->Unit(0);
-        if (!unit.enabled) return kUnitNotSupported;
+        if (lun >= kUnits || !model_->Unit(lun).enabled) return kUnitNotSupported;
+        const UnitTarget& unit = model_->Unit(lun);
         // As READ CAPACITY(10) does, a unit too large for 32 bits answers all ones.
         *sectors = static_cast<uint32_t>(std::min<uint64_t>(unit.blocks, UINT32_MAX));
         *bytes_per_sector = unit.block_bytes;
         return KT62_OK;
     }
 
-    int32_t ScsiRead10(uint32_t lba, uint32_t bytes_per_sector, uint8_t* buffer, uint32_t count,
+    int32_t ScsiRead10(uint8_t lun, uint32_t lba, uint32_t bytes_per_sector, uint8_t* buffer, uint32_t count,
                        uint32_t packet_bytes) override {
         std::lock_guard lock(mutex_);
         const UnitTarget* unit = nullptr;
-        if (const int32_t r = CheckTransfer(lba, bytes_per_sector, count, unit); r != KT62_OK || count == 0)
+        if (const int32_t r = CheckTransfer(lun, lba, bytes_per_sector, count, unit);
+            r != KT62_OK || count == 0)
             return r;
         std::string error;
         const int32_t r =
-            units_.Read(0, *unit, uint64_t{lba} * unit->block_bytes, buffer,
+            units_.Read(lun, *unit, uint64_t{lba} * unit->block_bytes, buffer,
                         uint64_t{count} * unit->block_bytes, PacketBytes(*unit, packet_bytes), error);
         if (r != KT62_OK) Complain(Who() + error);
         return r;
     }
 
-    int32_t ScsiWrite10(uint32_t lba, uint32_t bytes_per_sector, const uint8_t* buffer, uint32_t count,
-                        uint32_t packet_bytes) override {
+    int32_t ScsiWrite10(uint8_t lun, uint32_t lba, uint32_t bytes_per_sector, const uint8_t* buffer,
+                        uint32_t count, uint32_t packet_bytes) override {
         std::lock_guard lock(mutex_);
         const UnitTarget* unit = nullptr;
-        if (const int32_t r = CheckTransfer(lba, bytes_per_sector, count, unit); r != KT62_OK) return r;
+        if (const int32_t r = CheckTransfer(lun, lba, bytes_per_sector, count, unit); r != KT62_OK) return r;
         if (unit->write_protected) return kWriteProtected;
         if (count == 0) return KT62_OK;
         std::string error;
         const int32_t r =
-            units_.Write(0, *unit, uint64_t{lba} * unit->block_bytes, buffer,
+            units_.Write(lun, *unit, uint64_t{lba} * unit->block_bytes, buffer,
                          uint64_t{count} * unit->block_bytes, PacketBytes(*unit, packet_bytes), error);
         if (r != KT62_OK) Complain(Who() + error);
         return r;
@@ -202,10 +203,11 @@ private:
         return r;
     }
 
-    int32_t CheckTransfer(uint32_t lba, uint32_t bytes_per_sector, uint32_t count, const UnitTarget*& unit) {
+    int32_t CheckTransfer(uint8_t lun, uint32_t lba, uint32_t bytes_per_sector, uint32_t count,
+                          const UnitTarget*& unit) {
         if (const int32_t r = Ready(); r != KT62_OK) return r;
-        unit = &model_->Unit(0);
-        if (!unit->enabled) return kUnitNotSupported;
+        if (lun >= kUnits || !model_->Unit(lun).enabled) return kUnitNotSupported;
+        unit = &model_->Unit(lun);
         if (bytes_per_sector != unit->block_bytes) return KT62_E_BAD_ARGUMENT;
         if (uint64_t{lba} + count > unit->blocks) return kLbaOutOfRange;
         return KT62_OK;

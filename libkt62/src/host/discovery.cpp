@@ -140,7 +140,10 @@ std::vector<HostNodes> DiscoverHosts(const std::string& root_text, const std::st
         HostNodes host;
         host.name = name;
         host.bsg_node = (root / "dev" / "bsg" / name).string();
-        AddScsiNodes(root, root / "sys" / "bus" / "scsi" / "devices" / (std::to_string(n) + ":0:0:0"), host);
+        host.root = root.string();
+        host.unit_dir_prefix =
+            (root / "sys" / "bus" / "scsi" / "devices" / (std::to_string(n) + ":0:0:")).string();
+        AddScsiNodes(root, host.unit_dir_prefix + "0", host);
         hosts.push_back(std::move(host));
     }
 
@@ -159,6 +162,22 @@ std::vector<HostNodes> DiscoverHosts(const std::string& root_text, const std::st
         hosts.push_back(std::move(host));
     }
     return hosts;
+}
+
+std::optional<HostNodes> UnitNodes(const HostNodes& host, uint8_t lun) {
+    if (lun == 0) return host;
+    if (host.unit_dir_prefix.empty()) return std::nullopt;
+    const fs::path dir = host.unit_dir_prefix + std::to_string(lun);
+    std::error_code ec;
+    if (!fs::is_directory(dir, ec)) return std::nullopt;
+    HostNodes unit = host;
+    unit.sg_node.clear();
+    unit.block_node.clear();
+    unit.block_problem.clear();
+    unit.max_hw_sectors_kb = 512;
+    unit.max_segments = 0;
+    AddScsiNodes(host.root, dir, unit);
+    return unit;
 }
 
 }  // namespace kt62::host

@@ -31,6 +31,9 @@ constexpr uint64_t kMaxBlocksPerCommand = 0xFFFF;
 constexpr uint32_t kScsiTimeoutMs = 60000;
 constexpr uint8_t kSenseBytes = 64;
 constexpr int32_t kLbaOutOfRange = KT62_SCSI_FAILURE(0x05, 0x21);
+constexpr int32_t kUnitNotSupported = KT62_SCSI_FAILURE(0x05, 0x25);
+// UFS logical units 0-7 take sector calls; the well-known units do not.
+constexpr uint8_t kUnits = 8;
 
 std::string ErrnoText(int error) {
     if (error == EPERM || error == EACCES) return "permission denied: needs root or CAP_SYS_RAWIO";
@@ -101,11 +104,27 @@ std::optional<bool> MountedIn(const std::string& mounts_file, const std::string&
     return false;
 }
 
+// One logical unit as a handle's sector calls reach it: unit U of host N is SCSI device N:0:0:U,
+// with nodes of its own, and each unit is checked and claimed for writing on its own.
+struct UnitLink {
+    HostNodes nodes;     // the generic and block nodes and queue limits are the unit's
+    std::string who;     // how messages name it: "ufs-bsg0", "ufs-bsg0 unit 2"
+    bool found = false;  // looked up: unit 0 at the open, the others at their first call
+    bool present = false;
+    int sg_fd = -1;
+    int exclusive_fd = -1;
+    int read_fd = -1;  // -2: the block device could not be opened
+    uint32_t blocks = 0;
+    uint32_t block_bytes = 0;
+};
+
 // One handle on a host's UFS device: the programmer and its device are one and the same here.
 class LinuxConnection final : public Connection, public UfsDevice {
 public:
     LinuxConnection(HostNodes nodes, bool write_allowed, int bsg_fd, int sg_fd)
-        : nodes_(std::move(nodes)), write_allowed_(write_allowed), bsg_fd_(bsg_fd), sg_fd_(sg_fd) {}
+        : nodes_(std::move(nodes)), write_allowed_(write_allowed), bsg_fd_(bsg_fd) {
+        units_[0] = UnitLink{nodes_, nodes_.name, true, true, sg_fd};
+    }
     ~LinuxConnection() override { LinuxConnection::Close(); }
     LinuxConnection(const LinuxConnection&) = delete;
     LinuxConnection& operator=(const LinuxConnection&) = delete;
@@ -134,31 +153,44 @@ public:
     }
 
     int32_t ScsiInquiry(uint8_t* buffer) override {
-        return Scsi(InquiryCdb(), kInquiryCdbBytes, SG_DXFER_FROM_DEV, buffer, kInquiryBytes);
+        return Scsi(units_[0], units_[0].sg_fd, InquiryCdb(), kInquiryCdbBytes, SG_DXFER_FROM_DEV, buffer,
+                    kInquiryBytes);
     }
 
-    int32_t ScsiReadCapacity(uint32_t* sectors, uint32_t* bytes_per_sector) override {
+    int32_t ScsiReadCapacity(uint8_t lun, uint32_t* sectors, uint32_t* bytes_per_sector) override {
+        UnitLink* unit = nullptr;
+        if (const int32_t r = Reach(lun, unit); r != KT62_OK) return r;
+        return Capacity(*unit, sectors, bytes_per_sector);
+    }
+
+    int32_t ScsiRead10(uint8_t lun, uint32_t lba, uint32_t bytes_per_sector, uint8_t* buffer, uint32_t count,
+                       uint32_t packet_bytes) override {
+        UnitLink* unit = nullptr;
+        if (const int32_t r = Reach(lun, unit); r != KT62_OK) return r;
+        return Transfer(*unit, false, lba, bytes_per_sector, buffer, count, packet_bytes);
+    }
+
+    int32_t ScsiWrite10(uint8_t lun, uint32_t lba, uint32_t bytes_per_sector, const uint8_t* buffer,
+                        uint32_t count, uint32_t packet_bytes) override {
+        if (!write_allowed_) return KT62_E_READ_ONLY;
+        UnitLink* unit = nullptr;
+        if (const int32_t r = Reach(lun, unit); r != KT62_OK) return r;
+        // The kernel only reads from the buffer of a data-out command.
+        return Transfer(*unit, true, lba, bytes_per_sector, const_cast<uint8_t*>(buffer), count,
+                        packet_bytes);
+    }
+
+    static int32_t Capacity(const UnitLink& unit, uint32_t* sectors, uint32_t* bytes_per_sector) {
         std::array<uint8_t, kCapacityBytes> data{};
         const Cdb cdb = ReadCapacity10Cdb();
-        if (const int32_t r = Scsi(cdb, cdb.size(), SG_DXFER_FROM_DEV, data.data(), data.size());
+        if (const int32_t r =
+                Scsi(unit, unit.sg_fd, cdb, cdb.size(), SG_DXFER_FROM_DEV, data.data(), data.size());
             r != KT62_OK)
             return r;
         const uint32_t last = kt::BigEndian32(data.data());
         *sectors = last == UINT32_MAX ? last : last + 1;
         *bytes_per_sector = kt::BigEndian32(&data[4]);
         return KT62_OK;
-    }
-
-    int32_t ScsiRead10(uint32_t lba, uint32_t bytes_per_sector, uint8_t* buffer, uint32_t count,
-                       uint32_t packet_bytes) override {
-        return Transfer(false, lba, bytes_per_sector, buffer, count, packet_bytes);
-    }
-
-    int32_t ScsiWrite10(uint32_t lba, uint32_t bytes_per_sector, const uint8_t* buffer, uint32_t count,
-                        uint32_t packet_bytes) override {
-        if (!write_allowed_) return KT62_E_READ_ONLY;
-        // The kernel only reads from the buffer of a data-out command.
-        return Transfer(true, lba, bytes_per_sector, const_cast<uint8_t*>(buffer), count, packet_bytes);
     }
 
     int32_t ReadFlag(uint8_t idn, uint8_t* value) override {
@@ -218,10 +250,12 @@ public:
     int32_t Reset(uint8_t kind) override {
         if (!write_allowed_) return KT62_E_READ_ONLY;
         if (kind != 1) return KT62_E_BAD_ARGUMENT;
-        if (sg_fd_ < 0) return KT62_E_NOT_SUPPORTED;
+        if (units_[0].sg_fd < 0) return KT62_E_NOT_SUPPORTED;
         int what = SG_SCSI_RESET_HOST;
-        const int e = CurrentTransport().Ioctl(sg_fd_, SG_SCSI_RESET, &what);
-        block_bytes_ = 0;  // the unit may come back formatted differently
+        const int e = CurrentTransport().Ioctl(units_[0].sg_fd, SG_SCSI_RESET, &what);
+        // The units may come back formatted differently, and the others enabled or gone.
+        units_[0].block_bytes = 0;
+        for (uint8_t lun = 1; lun < kUnits; ++lun) Forget(units_[lun]);
         if (e == 0) return KT62_OK;
         Complain(nodes_.name + ": reset failed: " + ResetErrnoText(-e));
         return ErrnoResult(-e);
@@ -231,10 +265,9 @@ public:
 
     void Close() override {
         Transport& t = CurrentTransport();
-        for (int* fd : {&bsg_fd_, &sg_fd_, &exclusive_fd_, &read_fd_}) {
-            if (*fd >= 0) t.Close(*fd);
-            *fd = -1;
-        }
+        if (bsg_fd_ >= 0) t.Close(bsg_fd_);
+        bsg_fd_ = -1;
+        for (UnitLink& unit : units_) Forget(unit);
     }
 
 private:
@@ -287,10 +320,9 @@ private:
     // One command; a UNIT ATTENTION (the first command after a power on or a reset gets one) is
     // sent again once. A failure with sense data says its whole sense, which the result has no
     // room for, in the call's trace line and on standard error (kt62LastMessage).
-    // On the SCSI generic node unless `fd` names another node of the unit.
-    int32_t Scsi(const Cdb& cdb, size_t cdb_len, int direction, uint8_t* data, uint32_t data_len,
-                 int fd = -1) {
-        if (fd < 0) fd = sg_fd_;
+    // On `fd`, the unit's SCSI generic node or its block device.
+    static int32_t Scsi(const UnitLink& unit, int fd, const Cdb& cdb, size_t cdb_len, int direction,
+                        uint8_t* data, uint32_t data_len) {
         if (fd < 0) return KT62_E_NOT_SUPPORTED;
         ScsiOutcome out;
         for (int tries = 0; tries < 2; ++tries) {
@@ -315,57 +347,102 @@ private:
             (void)std::snprintf(note.data(), note.size(), "sense=%02X/%02X/%02X", out.sense.key,
                                 out.sense.asc, out.sense.ascq);
             NoteForTrace(note.data());
-            Complain(nodes_.name + ": " + CommandText(cdb) + ": " + SenseText(out.sense));
+            Complain(unit.who + ": " + CommandText(cdb) + ": " + SenseText(out.sense));
         }
         return out.result;
     }
 
+    // Unit `lun`'s link; its nodes are looked up and its generic node opened at its first call.
+    int32_t Reach(uint8_t lun, UnitLink*& unit) {
+        if (lun >= kUnits) return NotThere(lun);
+        UnitLink& u = units_[lun];
+        if (!u.found) {
+            std::optional<HostNodes> nodes = UnitNodes(nodes_, lun);
+            u.present = nodes.has_value();
+            u.who = nodes_.name + " unit " + std::to_string(lun);
+            if (nodes) u.nodes = std::move(*nodes);
+            if (u.present && !u.nodes.sg_node.empty()) {
+                const int fd = CurrentTransport().Open(
+                    u.nodes.sg_node.c_str(), (write_allowed_ ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_CLOEXEC);
+                if (fd < 0) {
+                    Complain(u.who + ": " + u.nodes.sg_node + ": " + ErrnoText(-fd));
+                    return ErrnoResult(-fd);
+                }
+                u.sg_fd = fd;
+            }
+            u.found = true;
+        }
+        if (!u.present) return NotThere(lun);
+        unit = &u;
+        return KT62_OK;
+    }
+
+    // The kernel lists no SCSI device for a disabled unit, nor for one enabled after its last scan.
+    int32_t NotThere(uint8_t lun) const {
+        Complain(nodes_.name + ": logical unit " + std::to_string(lun) +
+                 " has no SCSI device: it is not enabled, or the kernel has not scanned it since");
+        return kUnitNotSupported;
+    }
+
+    // Closes what a unit's calls opened; the unit is looked up again at its next call (unit 0 keeps
+    // the nodes of the open).
+    void Forget(UnitLink& unit) {
+        Transport& t = CurrentTransport();
+        for (int* fd : {&unit.sg_fd, &unit.exclusive_fd, &unit.read_fd}) {
+            if (*fd >= 0) t.Close(*fd);
+            *fd = -1;
+        }
+        unit.blocks = unit.block_bytes = 0;
+        if (&unit != units_.data()) unit.found = false;
+    }
+
     // The unit's block size and block count, asked once per open (and again after a reset).
-    int32_t Geometry() {
-        if (block_bytes_ != 0) return KT62_OK;
+    static int32_t Geometry(UnitLink& unit) {
+        if (unit.block_bytes != 0) return KT62_OK;
         uint32_t sectors = 0;
         uint32_t bytes = 0;
-        if (const int32_t r = ScsiReadCapacity(&sectors, &bytes); r != KT62_OK) return r;
+        if (const int32_t r = Capacity(unit, &sectors, &bytes); r != KT62_OK) return r;
         if (bytes == 0) return KT62_E_TRANSPORT;
-        blocks_ = sectors;
-        block_bytes_ = bytes;
+        unit.blocks = sectors;
+        unit.block_bytes = bytes;
         return KT62_OK;
     }
 
     // A write while the unit is mounted would corrupt the file system under the kernel's feet.
     // Where this cannot be told (no single block device, no mount table) the write is refused too.
     // Read from files only, so that a refused write sends nothing to the kernel.
-    int32_t CheckNotMounted() {
-        if (exclusive_fd_ >= 0) return KT62_OK;
-        if (nodes_.block_node.empty())
-            return Refuse("whether the unit is mounted cannot be told: " +
-                          (nodes_.block_problem.empty() ? "no block device known" : nodes_.block_problem));
-        const std::string sd = nodes_.block_node.substr(nodes_.block_node.rfind('/') + 1);
+    static int32_t CheckNotMounted(const UnitLink& unit) {
+        if (unit.exclusive_fd >= 0) return KT62_OK;
+        const HostNodes& n = unit.nodes;
+        if (n.block_node.empty())
+            return Refuse(unit, "whether the unit is mounted cannot be told: " +
+                                    (n.block_problem.empty() ? "no block device known" : n.block_problem));
+        const std::string sd = n.block_node.substr(n.block_node.rfind('/') + 1);
         std::string why;
-        const std::optional<bool> mounted = MountedIn(nodes_.mounts_file, sd, why);
-        if (!mounted) return Refuse("the mount table " + nodes_.mounts_file + " cannot be read: " + why);
-        if (*mounted) return Refuse(nodes_.block_node + " is mounted");
+        const std::optional<bool> mounted = MountedIn(n.mounts_file, sd, why);
+        if (!mounted) return Refuse(unit, "the mount table " + n.mounts_file + " cannot be read: " + why);
+        if (*mounted) return Refuse(unit, n.block_node + " is mounted");
         return KT62_OK;
     }
 
-    int32_t Refuse(const std::string& why) const {
-        Complain(nodes_.name + ": " + why + "; writes refused");
+    static int32_t Refuse(const UnitLink& unit, const std::string& why) {
+        Complain(unit.who + ": " + why + "; writes refused");
         return KT62_E_UNIT_IN_USE;
     }
 
     // The exclusive open fails while anything the kernel knows uses the unit; it stays held until
     // the handle closes, so that nothing mounts the unit meanwhile.
-    int32_t ClaimUnit() {
-        if (exclusive_fd_ >= 0) return KT62_OK;
+    static int32_t ClaimUnit(UnitLink& unit) {
+        if (unit.exclusive_fd >= 0) return KT62_OK;
+        const std::string& block = unit.nodes.block_node;
         // Opened for writing: the writes go through this node (DataNode).
-        const int fd =
-            CurrentTransport().Open(nodes_.block_node.c_str(), O_RDWR | O_EXCL | O_NONBLOCK | O_CLOEXEC);
+        const int fd = CurrentTransport().Open(block.c_str(), O_RDWR | O_EXCL | O_NONBLOCK | O_CLOEXEC);
         if (fd >= 0) {
-            exclusive_fd_ = fd;
+            unit.exclusive_fd = fd;
             return KT62_OK;
         }
-        if (fd == -EBUSY) return Refuse(nodes_.block_node + " is mounted or held by another program");
-        Complain(nodes_.name + ": " + nodes_.block_node + ": " + ErrnoText(-fd) + "; writes refused");
+        if (fd == -EBUSY) return Refuse(unit, block + " is mounted or held by another program");
+        Complain(unit.who + ": " + block + ": " + ErrnoText(-fd) + "; writes refused");
         return fd == -EPERM || fd == -EACCES ? KT62_E_PERMISSION : KT62_E_UNIT_IN_USE;
     }
 
@@ -374,47 +451,49 @@ private:
     // through pages of its own, which made whole-unit transfers several times slower than dd.
     // A write has claimed the block device by now (a unit without one is refused); a unit whose
     // block device cannot be opened for reading is read through the generic node.
-    int DataNode() {
-        if (exclusive_fd_ >= 0) return exclusive_fd_;
-        if (nodes_.block_node.empty()) return sg_fd_;
-        if (read_fd_ == -1) {
-            read_fd_ = CurrentTransport().Open(nodes_.block_node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-            if (read_fd_ < 0) read_fd_ = -2;  // not tried again on this handle
+    static int DataNode(UnitLink& unit) {
+        if (unit.exclusive_fd >= 0) return unit.exclusive_fd;
+        if (unit.nodes.block_node.empty()) return unit.sg_fd;
+        if (unit.read_fd == -1) {
+            unit.read_fd =
+                CurrentTransport().Open(unit.nodes.block_node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+            if (unit.read_fd < 0) unit.read_fd = -2;  // not tried again on this handle
         }
-        return read_fd_ >= 0 ? read_fd_ : sg_fd_;
+        return unit.read_fd >= 0 ? unit.read_fd : unit.sg_fd;
     }
 
     // On the block device the kernel maps the caller's pages into one request, which it cannot
     // split: each page may be a segment of its own (one more when the buffer starts mid-page), and
     // a command with more segments than the queue takes fails with EINVAL. sg's own pages fit.
-    uint64_t MappedLimit(int fd) const {
-        if (fd == sg_fd_ || nodes_.max_segments == 0) return UINT64_MAX;
+    static uint64_t MappedLimit(const UnitLink& unit, int fd) {
+        if (fd == unit.sg_fd || unit.nodes.max_segments == 0) return UINT64_MAX;
         const auto page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
-        return std::max<uint64_t>(nodes_.max_segments - 1, 1) * page;
+        return std::max<uint64_t>(unit.nodes.max_segments - 1, 1) * page;
     }
 
-    int32_t Transfer(bool write, uint32_t lba, uint32_t bytes_per_sector, uint8_t* buffer, uint32_t count,
-                     uint32_t packet_bytes) {
+    static int32_t Transfer(UnitLink& unit, bool write, uint32_t lba, uint32_t bytes_per_sector,
+                            uint8_t* buffer, uint32_t count, uint32_t packet_bytes) {
         if (write) {
-            if (const int32_t r = CheckNotMounted(); r != KT62_OK) return r;
+            if (const int32_t r = CheckNotMounted(unit); r != KT62_OK) return r;
         }
-        if (const int32_t r = Geometry(); r != KT62_OK) return r;
-        if (bytes_per_sector != block_bytes_) return KT62_E_BAD_ARGUMENT;
+        if (const int32_t r = Geometry(unit); r != KT62_OK) return r;
+        if (bytes_per_sector != unit.block_bytes) return KT62_E_BAD_ARGUMENT;
         // Checked as a whole first, so that no piece moves before a refusal.
-        if (uint64_t{lba} + count > blocks_) return kLbaOutOfRange;
+        if (uint64_t{lba} + count > unit.blocks) return kLbaOutOfRange;
         if (write) {
-            if (const int32_t r = ClaimUnit(); r != KT62_OK) return r;
+            if (const int32_t r = ClaimUnit(unit); r != KT62_OK) return r;
         }
         const uint64_t packet = packet_bytes ? packet_bytes : kDefaultPacketBytes;
-        const uint64_t limit = std::min<uint64_t>(packet, uint64_t{nodes_.max_hw_sectors_kb} * 1024);
-        const int fd = DataNode();
+        const uint64_t limit = std::min<uint64_t>(packet, uint64_t{unit.nodes.max_hw_sectors_kb} * 1024);
+        const int fd = DataNode(unit);
+        const uint32_t block = unit.block_bytes;
         const auto per_piece = static_cast<uint32_t>(
-            std::clamp<uint64_t>(std::min(limit, MappedLimit(fd)) / block_bytes_, 1, kMaxBlocksPerCommand));
+            std::clamp<uint64_t>(std::min(limit, MappedLimit(unit, fd)) / block, 1, kMaxBlocksPerCommand));
         for (uint32_t done = 0; done < count;) {
             const uint32_t n = std::min(per_piece, count - done);
             const Cdb cdb = Rw10Cdb(write, lba + done, static_cast<uint16_t>(n));
-            const int32_t r = Scsi(cdb, cdb.size(), write ? SG_DXFER_TO_DEV : SG_DXFER_FROM_DEV,
-                                   buffer + uint64_t{done} * block_bytes_, n * block_bytes_, fd);
+            const int32_t r = Scsi(unit, fd, cdb, cdb.size(), write ? SG_DXFER_TO_DEV : SG_DXFER_FROM_DEV,
+                                   buffer + uint64_t{done} * block, n * block);
             if (r != KT62_OK) return r;
             done += n;
         }
@@ -424,11 +503,7 @@ private:
     HostNodes nodes_;
     bool write_allowed_;
     int bsg_fd_;
-    int sg_fd_;
-    int exclusive_fd_ = -1;
-    int read_fd_ = -1;  // -2: the block device could not be opened
-    uint32_t blocks_ = 0;
-    uint32_t block_bytes_ = 0;
+    std::array<UnitLink, kUnits> units_{};
     std::array<uint8_t, kBsgReplyBytes> reply_{};
 };
 
