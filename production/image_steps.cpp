@@ -8,6 +8,7 @@
 
 #include "encoding/big_endian.h"
 #include "handlers/transfer/transfer_rules.h"
+#include "production/job_file.h"
 #include "production/run_steps.h"
 #include "ufs/idn.h"
 
@@ -45,11 +46,6 @@ using Clock = std::chrono::steady_clock;
 
 double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-std::string Resolve(const std::string& folder, const std::string& path) {
-    if (folder.empty() || path.empty() || path.front() == '/') return path;
-    return folder + "/" + path;
 }
 
 // The blocks and block size of the unit an image goes to: the plan's, or, when the job leaves the
@@ -95,7 +91,7 @@ std::string FileSha256(const ImageFile& file, std::uint64_t size, std::uint8_t* 
 
 std::string CheckImage(PartRun& p, const ImageEntry& e, CheckedImage& image) {
     image.entry = &e;
-    image.path = Resolve(p.job.folder, e.path);
+    image.path = ImagePath(p.job, e);
     std::uint64_t unit_blocks = 0;
     if (std::string why = UnitCapacity(p, e.lun, image.block_size, unit_blocks); !why.empty()) return why;
     std::string why;
@@ -147,7 +143,7 @@ private:
 ChunkPlan PlanFor(PartRun& p, CheckedImage& image, Direction direction) {
     ChunkPlan plan;
     plan.device = p.h;
-    // TODO(units): the image's unit, image.entry->lun, once the chunk loop takes one.
+    plan.lun = static_cast<std::uint8_t>(image.entry->lun);
     plan.direction = direction;
     plan.first = image.entry->start_sector;
     plan.count = image.blocks;
