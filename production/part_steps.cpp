@@ -72,7 +72,7 @@ bool SameConfiguration(const std::vector<std::uint8_t>& read, const std::vector<
     if (read.size() < layout.Length() || planned.size() < layout.Length()) return false;
     if (!std::equal(read.begin(), read.begin() + layout.header_len, planned.begin())) return false;
     for (int lun = 0; lun < ufs::kConfigUnits; ++lun) {
-        const std::size_t at = layout.header_len + std::size_t{layout.unit_len} * lun;
+        const std::ptrdiff_t at = layout.header_len + std::ptrdiff_t{layout.unit_len} * lun;
         if (read[at + ufs::kEntryEnable] == 0 && planned[at + ufs::kEntryEnable] == 0) continue;
         if (!std::equal(read.begin() + at, read.begin() + at + layout.unit_len, planned.begin() + at))
             return false;
@@ -89,7 +89,8 @@ Done Identify(PartRun& p) {
         return Failed("programmer " + std::to_string(p.position) + " cannot be opened" +
                       (why[0] != '\0' ? std::string(": ") + why : ""));
     }
-    std::vector<std::uint8_t> device, geometry;
+    std::vector<std::uint8_t> device;
+    std::vector<std::uint8_t> geometry;
     if (const std::int32_t r = ReadWholeDescriptor(p.h, ufs::kDeviceDescriptor, 0, device); r != 0)
         return Failed("device descriptor: " + CallFailed("kt62UfsReadDescriptor", r));
     if (const std::int32_t r = ReadWholeDescriptor(p.h, ufs::kGeometryDescriptor, 0, geometry); r != 0)

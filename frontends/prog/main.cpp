@@ -1,11 +1,11 @@
 // kt6200-prog plan|run JOB: a production job planned against a part, or run on every programmer
 // attached (man kt6200-prog, docs/production.md).
 #include <kt62/apiKT6200.h>
-#include <signal.h>
 #include <unistd.h>
 #include <CLI/CLI.hpp>
 
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -28,7 +28,7 @@ constexpr int kExitOk = 0, kExitFailed = 1, kExitBadJob = 2;
 
 std::atomic<int> running{1};
 
-extern "C" void OnInterrupt(int) {
+extern "C" void OnInterrupt(int /*signal*/) {
     // The first Ctrl-C lets every part end at a chunk; a second one does not wait.
     if (running.exchange(0) == 0) _exit(130);
 }
@@ -108,9 +108,7 @@ int RunCommand(const std::string& job_path, std::vector<int> positions, const st
     return status;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Main(int argc, char** argv) {
     CLI::App app{"Plans a production job against a UFS part, or runs it on every programmer attached."};
     app.name("kt6200-prog");
     app.set_version_flag("--version", "kt6200-prog " KT_VERSION);
@@ -118,7 +116,9 @@ int main(int argc, char** argv) {
     app.footer(
         "Exit status: 0 all ok, 1 a part failed or was stopped (a plan refused), 2 a bad job or command "
         "line.");
-    std::string job_path, saved, report_path = "kt6200-prog-report.jsonl";
+    std::string job_path;
+    std::string saved;
+    std::string report_path = "kt6200-prog-report.jsonl";
     int position = 0;
     std::vector<int> positions;
     bool confirm_lock = false;
@@ -143,4 +143,14 @@ int main(int argc, char** argv) {
     }
     return plan->parsed() ? PlanCommand(job_path, position, saved)
                           : RunCommand(job_path, positions, report_path, confirm_lock);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return Main(argc, argv);
+    } catch (const std::exception& e) {
+        return Complain(std::string("internal error: ") + e.what(), kExitFailed);
+    }
 }
