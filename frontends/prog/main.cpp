@@ -71,6 +71,10 @@ int PlanCommand(const std::string& job_path, int position, const std::string& sa
     PlanOrRefusal plan = MakePlan(*job.layout, std::get<DeviceFacts>(facts));
     if (const auto* r = std::get_if<Refusal>(&plan))
         return Complain("the layout does not fit the part: " + r->Text(), kExitFailed);
+    if (!job.layout_from.empty()) {
+        std::cout << "Layout from " << job.layout_from << ":\n";
+        for (const std::string& line : job.imported) std::cout << "  " << line << '\n';
+    }
     std::cout << RenderPlan(std::get<Plan>(plan));
     return kExitOk;
 }
