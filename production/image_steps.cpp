@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <future>
 #include <system_error>
 
 #include "encoding/big_endian.h"
@@ -226,14 +227,18 @@ namespace {
 // difference ends the loop through its own keep-going flag, which follows the run's as well.
 struct ReadBack : Progress {
     ReadBack(PartRun& p, std::uint64_t& done_so_far, std::uint64_t total_bytes, CheckedImage& checked)
-        : Progress(p, done_so_far, total_bytes, checked.block_size), image(checked) {}
+        : Progress(p, done_so_far, total_bytes, checked.block_size), image(checked) {
+        ReadAhead();
+    }
     void ChunkDone(std::uint32_t n, std::uint32_t left, int retries) override {
         const std::size_t bytes = std::size_t{n} * image.block_size;
         const std::uint8_t* read = run.buffers[0];
         const std::uint8_t* file = run.buffers[1];
         if (run.job.verify == Verify::Hash) {
             sha.Update(read, bytes);
-        } else if (const int error = image.file.ReadAt(run.buffers[1], bytes, offset); error != 0) {
+        } else if (const int error =
+                       ahead.valid() ? ahead.get() : image.file.ReadAt(run.buffers[1], bytes, offset);
+                   error != 0) {
             failure = "the file cannot be read: " +
                       (error == kShortFile ? "it got shorter" : std::generic_category().message(error));
             running.store(0);
@@ -246,7 +251,21 @@ struct ReadBack : Progress {
         }
         offset += bytes;
         if (run.running.load() == 0) running.store(0);
+        if (running.load() != 0) ReadAhead();
         Progress::ChunkDone(n, left, retries);
+    }
+    // The file's side of the next chunk, read while the device reads its sectors.
+    void ReadAhead() {
+        const std::uint64_t size = std::uint64_t{image.blocks} * image.block_size;
+        if (run.job.verify != Verify::ReadBack || offset >= size) return;
+        const std::uint64_t chunk = std::uint64_t{ChunkLimit(image.block_size)} * image.block_size;
+        const auto n = static_cast<std::size_t>(std::min(chunk, size - offset));
+        auto read = [this, n, at = offset] { return image.file.ReadAt(run.buffers[1], n, at); };
+        try {
+            ahead = std::async(std::launch::async, read);
+        } catch (const std::system_error&) {
+            ahead = std::async(std::launch::deferred, read);
+        }
     }
 
     CheckedImage& image;
@@ -254,6 +273,7 @@ struct ReadBack : Progress {
     std::atomic<int> running{1};
     std::optional<std::uint32_t> differs;
     Sha256 sha;
+    std::future<int> ahead;  // last: a read still running ends before the rest goes
 };
 
 }  // namespace
