@@ -108,7 +108,7 @@ File& File::operator=(File&& other) noexcept {
 int File::Release() { return std::exchange(fd_, -1); }
 
 int File::Close() {
-    if (fd_ < 0) return 0;
+    if (!IsOpenDescriptor(fd_)) return 0;
     return ::close(std::exchange(fd_, -1)) == 0 ? 0 : errno;
 }
 
@@ -242,8 +242,9 @@ bool RewriteInPlace(const std::string& path, std::string_view bytes, std::string
     int error = ReadAllAt(f.Get(), old.data(), old.size(), 0, got);
     old.resize(got);
     const bool have_old = error == 0;
-    // A file system that cannot claim ahead is written all the same.
-    if (error == 0 && bytes.size() > old.size()) {
+    // A file system that cannot claim ahead is written all the same. Room the file has already
+    // is claimed again at no cost.
+    if (have_old) {
         const int r = ::posix_fallocate(f.Get(), 0, static_cast<off_t>(bytes.size()));
         if (r != 0 && r != EOPNOTSUPP && r != EINVAL) error = r;
     }

@@ -8,6 +8,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -235,14 +236,14 @@ bool TransferBuffers::Reserve(bool both) {
     // Aligned to a huge page, so that the system may back the block with a
     // few of them instead of thousands of small pages.
     constexpr std::size_t kAlign = std::size_t{2} << 20;
-    for (int i = 0; i < (both ? 2 : 1); ++i) {
-        if (buffers_[i]) continue;
+    for (auto& buffer : std::span(buffers_).first(both ? 2 : 1)) {
+        if (buffer) continue;
         void* p = nullptr;
         if (posix_memalign(&p, kAlign, kTransferBufferBytes) != 0) return false;
 #ifdef MADV_HUGEPAGE
         (void)madvise(p, kTransferBufferBytes, MADV_HUGEPAGE);
 #endif
-        buffers_[i].reset(static_cast<std::uint8_t*>(p));
+        buffer.reset(static_cast<std::uint8_t*>(p));
     }
     return true;
 }
