@@ -4,6 +4,7 @@
 #include <unistd.h>
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -87,6 +88,9 @@ int RunCommand(const std::string& job_path, std::vector<int> positions, const st
     if (job.lock && !confirm_lock)
         return Complain(job_path + ": the job locks the configuration for good; --confirm-lock confirms it",
                         kExitBadJob);
+    // A programmer named twice would be refused the second time as in use: it runs once.
+    std::sort(positions.begin(), positions.end());
+    positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
     if (positions.empty()) {
         for (int i = 0, n = kt62Search(); i < n; ++i) positions.push_back(i);
         if (positions.empty()) return Complain("no programmer found", kExitFailed);
