@@ -139,6 +139,15 @@ TEST_P(Conformance, EachRequestAnswersItsResponseCode) {
 INSTANTIATE_TEST_SUITE_P(Device, Conformance, ::testing::ValuesIn(kCases),
                          [](const auto& param_info) { return std::string(param_info.param.name); });
 
+// Purge runs to completion at once; clearing its flag starts nothing.
+TEST_F(DeviceTest, PurgeCompletesAtOnceAndOnlyWhenStarted) {
+    ASSERT_NE(OpenDevice(), KT62_INVALID_HANDLE);
+    EXPECT_EQ(kt62UfsClearFlag(h_, 0x06), KT62_OK);
+    EXPECT_EQ(Attribute(0x06, 0, 0), 0u) << "bPurgeStatus: idle";
+    EXPECT_EQ(kt62UfsSetFlag(h_, 0x06), KT62_OK);
+    EXPECT_EQ(Attribute(0x06, 0, 0), 3u) << "bPurgeStatus: completed";
+}
+
 // Per version: reads are cut or whole; what it lacks is invalid, and so is the other layout's configuration.
 using Versions = DeviceTest;
 

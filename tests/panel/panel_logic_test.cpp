@@ -53,6 +53,7 @@ TEST(DescriptorFile, AcceptsOnlyItsLengthAndTheWholeIdnAndReadsOneBuffer) {
     EXPECT_FALSE(DescriptorFileAccepted(config, 143, 1));
     EXPECT_FALSE(DescriptorFileAccepted(config, 144, 0x101));
     EXPECT_FALSE(DescriptorFileAccepted(std::vector<std::uint8_t>{1}, 1, 1));
+    EXPECT_TRUE(DescriptorFileAccepted(std::vector<std::uint8_t>{2, 1}, 2, 1)) << "the shortest descriptor";
 
     test::TempDir dir;
     std::string content(600, '\0');
