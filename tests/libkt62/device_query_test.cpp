@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <array>
 #include <functional>
 
 #include "device_fixture.h"
@@ -139,6 +141,20 @@ TEST_P(Conformance, EachRequestAnswersItsResponseCode) {
 
 INSTANTIATE_TEST_SUITE_P(Device, Conformance, ::testing::ValuesIn(kCases),
                          [](const auto& param_info) { return std::string(param_info.param.name); });
+
+// The name is a fixed field: the text, then zeros to the end, whatever the caller's buffer held.
+TEST_F(DeviceTest, TheProductNameIsAZeroPaddedField) {
+    ASSERT_NE(OpenDevice(), KT62_INVALID_HANDLE);
+    std::array<uint8_t, 4> version{};
+    std::array<uint8_t, 16> name;
+    std::array<uint8_t, 8> extra{};
+    name.fill(0xEE);
+    ASSERT_EQ(kt62GetProduct(h_, version.data(), name.data(), extra.data()), KT62_OK);
+    const auto end = std::find(name.begin(), name.end(), 0);
+    EXPECT_NE(end, name.begin()) << "a text";
+    EXPECT_NE(end, name.end()) << "padded";
+    EXPECT_TRUE(std::all_of(end, name.end(), [](uint8_t b) { return b == 0; }));
+}
 
 // Purge runs to completion at once; clearing its flag starts nothing.
 TEST_F(DeviceTest, PurgeCompletesAtOnceAndOnlyWhenStarted) {
