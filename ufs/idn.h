@@ -30,6 +30,7 @@ enum FlagIdn : std::uint8_t {
 };
 
 enum AttributeIdn : std::uint8_t {
+    kAttrBootLunEn = 0x00,
     kAttrActiveIccLevel = 0x03,
     kAttrPurgeStatus = 0x06,
     kAttrConfigDescrLock = 0x0B,
@@ -82,5 +83,6 @@ inline constexpr std::size_t kUnitLuWriteProtect = 0x05;
 inline constexpr std::size_t kUnitMemoryType = 0x08;
 inline constexpr std::size_t kUnitLogicalBlockSize = 0x0A;
 inline constexpr std::size_t kUnitLogicalBlockCount = 0x0B;
+inline constexpr std::size_t kUnitWbAllocUnits = 0x29;  // dLUNumWriteBoosterBufferAllocUnits, 3.1 on
 
 }  // namespace kt::ufs
