@@ -28,9 +28,7 @@ using kt62::Session;
 using kt62::TraceLine;
 using kt62::UfsDevice;
 
-void Pause(uint32_t ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
+void Pause(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 // Byte outputs into a buffer of fixed size: the rule's bytes, then zeros.
 void PutPadded(const std::vector<uint8_t>& bytes, uint8_t* out, size_t size) {

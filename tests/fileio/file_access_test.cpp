@@ -127,8 +127,10 @@ TEST(FileAccess, WritesFollowOnlyLinksOwnedByTheUserOrTheTargetsOwner) {
 
 // What another user meets in folders it may not change or not list: root is let through both.
 TEST(FileAccess, AFolderRefusingNewFilesHasItsFilesRewrittenInPlaceAndAnUnlistableOneIsNoBar) {
-    const struct { mode_t folder; const char* bytes; } cases[] = {
-        {0555, "a longer content"}, {0555, "n"}, {0333, "a longer content"}};
+    const struct {
+        mode_t folder;
+        const char* bytes;
+    } cases[] = {{0555, "a longer content"}, {0555, "n"}, {0333, "a longer content"}};
     for (const auto& [folder, bytes] : cases) {
         const TempDir dir;
         const std::string f = dir.Write("d/f", "old");
@@ -141,7 +143,8 @@ TEST(FileAccess, AFolderRefusingNewFilesHasItsFilesRewrittenInPlaceAndAnUnlistab
         const pid_t child = fork();
         if (child == 0) {
             std::string why;
-            const bool dropped = geteuid() != 0 || (setresgid(65534, 65534, 65534) == 0 && setresuid(65534, 65534, 65534) == 0);
+            const bool dropped = geteuid() != 0 ||
+                                 (setresgid(65534, 65534, 65534) == 0 && setresuid(65534, 65534, 65534) == 0);
             _exit(dropped && ReplaceWhole(f, bytes, why) ? 0 : 1);
         }
         int status = -1;

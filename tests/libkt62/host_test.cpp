@@ -90,8 +90,8 @@ TEST(HostCodec, DmeRejectionsCarryTheUicCodeWhereverTheKernelPutsIt) {
         {DmeReply(1, 1, 1), ok, KT62_DME_FAILURE(1)},
         {DmeReply(1, 0, 0), status1, KT62_DME_FAILURE(1)},
         {DmeReply(1, 1, 1), status1, KT62_DME_FAILURE(1)},
-        {DmeReply(1, 5, 5), status1, KT62_DME_FAILURE(5)},  // the controller's own word
-        {DmeReply(3, 1, 1), status1, KT62_E_TRANSPORT},     // another command echoed
+        {DmeReply(1, 5, 5), status1, KT62_DME_FAILURE(5)},   // the controller's own word
+        {DmeReply(3, 1, 1), status1, KT62_E_TRANSPORT},      // another command echoed
         {DmeReply(1, 0, 0xFF), ok, KT62_DME_FAILURE(0xFF)},  // the largest code a byte holds
         {DmeReply(1, 0, 0x100), ok, KT62_E_TRANSPORT},       // no UIC code: not a reply
     };

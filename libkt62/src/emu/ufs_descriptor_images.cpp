@@ -16,9 +16,8 @@ using namespace kt::ufs;  // NOLINT(google-build-using-namespace): IDNs and offs
 
 constexpr uint16_t kManufacturerId = 0x0A5A;  // a test value, no maker's JEDEC code
 constexpr uint16_t kManufactureDate = 0x0124;
-constexpr uint64_t kRpmbBlocks = 0x4000;                  // 4 MiB of 256-byte RPMB frames
-constexpr uint8_t kUfsFeaturesSupport = 0x01;             // field firmware update only
-constexpr uint32_t kExtendedFeatureWriteBooster = 0x100;  // dExtendedUFSFeaturesSupport bit 8
+constexpr uint64_t kRpmbBlocks = 0x4000;       // 4 MiB of 256-byte RPMB frames
+constexpr uint8_t kUfsFeaturesSupport = 0x01;  // field firmware update only
 // Geometry bSupportedWriteBoosterBufferUserSpaceReductionTypes / bSupportedWriteBoosterBufferTypes:
 // 2 = both kinds.
 constexpr uint8_t kWbBothKinds = 2;
@@ -87,28 +86,28 @@ void UfsModel::BuildGeometry() {
     kt::PutBigEndian64(g + kGeometryRawCapacity, s.raw_capacity_bytes / 512);
     kt::PutBigEndian32(g + kGeometrySegmentSize, static_cast<uint32_t>(s.segment_bytes / 512));
     g[kGeometryAllocUnitSize] = s.au_segments;
-    g[0x12] = 0x08;  // bMinAddrBlockSize: 4 KiB
+    g[kGeometryMinAddrBlockSize] = 0x08;  // 4 KiB
     g[0x13] = 0x08;
     g[0x14] = 0x08;
     g[0x15] = 0x08;  // bMaxInBufferSize
     g[0x16] = 0x08;  // bMaxOutBufferSize
     g[0x17] = 0x40;  // bRPMB_ReadWriteSize
     g[0x1A] = kContextIds;
-    g[0x1D] = 0x01;                        // bSupportedSecRTypes: erase
-    kt::PutBigEndian16(g + 0x1E, 0x807F);  // every memory type, and RPMB
-    // System code, non-persistent, enhanced 1-4: dMaxNAllocU then wCapAdjFac, 6 bytes each.
+    g[kGeometrySupportedSecRTypes] = 0x01;                          // erase
+    kt::PutBigEndian16(g + kGeometrySupportedMemoryTypes, 0x807F);  // every memory type, and RPMB
     for (int t = 1; t < kMemoryTypes; ++t) {
-        const size_t at = 6 * static_cast<size_t>(t - 1);
-        kt::PutBigEndian32(g + 0x20 + at, s.memory[t].max_alloc_units);
-        kt::PutBigEndian16(g + 0x24 + at, s.memory[t].cap_adj_factor);
+        uint8_t* limits =
+            g + kGeometryMemoryTypeLimits + kGeometryMemoryTypeStride * static_cast<size_t>(t - 1);
+        kt::PutBigEndian32(limits, s.memory[t].max_alloc_units);
+        kt::PutBigEndian16(limits + 4, s.memory[t].cap_adj_factor);
     }
-    kt::PutBigEndian32(g + 0x44, 0x0CCCCCCC);  // dOptimalLogicalBlockSize: 4 KiB for every type
+    kt::PutBigEndian32(g + kGeometryOptimalBlockSize, 0x0CCCCCCC);  // 4 KiB for every type
     if (l.WriteBooster()) {
-        kt::PutBigEndian32(g + 0x4F, s.wb_max_alloc_units);
-        g[0x53] = kWbMaxUnits;
-        g[0x54] = kWbCapAdjFactor;
-        g[0x55] = kWbBothKinds;
-        g[0x56] = kWbBothKinds;
+        kt::PutBigEndian32(g + kGeometryWbMaxAllocUnits, s.wb_max_alloc_units);
+        g[kGeometryWbMaxUnits] = kWbMaxUnits;
+        g[kGeometryWbCapAdjFac] = kWbCapAdjFactor;
+        g[kGeometryWbReductionTypes] = kWbBothKinds;
+        g[kGeometryWbBufferTypes] = kWbBothKinds;
     }
 }
 
@@ -193,11 +192,11 @@ void UfsModel::BuildDevice() {
     d[0x0F] = c[kConfigInitActiveIccLevel];
     kt::PutBigEndian16(d + kDeviceSpecVersion, l.bcd);
     kt::PutBigEndian16(d + 0x12, kManufactureDate);
-    d[0x14] = kManufacturer;
-    d[0x15] = kProduct;
-    d[0x16] = kSerial;
+    d[kDeviceManufacturerName] = kManufacturer;
+    d[kDeviceProductName] = kProduct;
+    d[kDeviceSerialNumber] = kSerial;
     d[0x17] = kOem;
-    kt::PutBigEndian16(d + 0x18, kManufacturerId);
+    kt::PutBigEndian16(d + kDeviceManufacturerId, kManufacturerId);
     d[kDeviceUd0BaseOffset] = l.config_header_len;
     d[kDeviceUdConfigPLength] = l.config_unit_len;
     d[0x1C] = kDeviceRttCap;
@@ -210,7 +209,7 @@ void UfsModel::BuildDevice() {
     d[0x2A] = kRevision;
     if (l.WriteBooster()) {
         // dExtendedUFSFeaturesSupport, and the buffer the configuration in effect sets up.
-        kt::PutBigEndian32(d + 0x4F, kUfsFeaturesSupport | kExtendedFeatureWriteBooster);
+        kt::PutBigEndian32(d + kDeviceExtendedFeatures, kUfsFeaturesSupport | kExtendedFeatureWriteBooster);
         const WriteBoosterHeader wb = kt::ufs::DecodeWriteBoosterHeader(l.Config(), c);
         d[0x53] = wb.preserve_user_space;
         d[0x54] = wb.type;
