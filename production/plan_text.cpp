@@ -62,16 +62,16 @@ std::string HexDump(const std::vector<std::uint8_t>& bytes) {
 
 }  // namespace
 
-std::array<std::string, kPlanColumns> PlanCells(const UnitPlan& p) {
-    const UnitRequest& u = p.request;
+std::array<std::string, kPlanColumns> PlanCells(const UnitPlan& unit) {
+    const UnitRequest& u = unit.request;
     const char* boot = u.boot == BootRole::A ? "A" : u.boot == BootRole::B ? "B" : "-";
     return {std::to_string(u.lun),
             ufs::FieldMeaning("bMemoryType", static_cast<std::uint8_t>(u.memory_type), 0),
             boot,
             u.rest ? "rest" : SizeText(u.size_bytes),
-            std::to_string(p.alloc_units),
-            SizeText(p.granted_bytes),
-            std::to_string(p.blocks) + " x " + SizeText(std::uint64_t{1} << u.block_exponent)};
+            std::to_string(unit.alloc_units),
+            SizeText(unit.granted_bytes),
+            std::to_string(unit.blocks) + " x " + SizeText(std::uint64_t{1} << u.block_exponent)};
 }
 
 std::string RenderPlan(const Plan& plan) {

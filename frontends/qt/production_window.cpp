@@ -15,6 +15,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <system_error>
 #include <utility>
 
 #include "common/text_format.h"
@@ -160,7 +161,8 @@ void ProductionWindow::BuildRunPart(QVBoxLayout& column) {
     connect(stop_, &QPushButton::clicked, this, [this] { StopRun(); });
 
     progress_ = new QGridLayout;
-    progress_->setColumnStretch(2, 1);
+    progress_->setColumnStretch(1, 1);
+    progress_->setColumnStretch(2, 2);
     layout->addLayout(report);
     layout->addLayout(buttons);
     layout->addLayout(progress_);
@@ -180,7 +182,8 @@ void ProductionWindow::UpdateButtons() {
     report_choose_->setEnabled(idle);
     report_path_->setEnabled(idle);
     confirm_lock_->setEnabled(idle);
-    run_open_->setEnabled(ready && logic_.DeviceHandle() != KT62_INVALID_HANDLE);
+    // Whether the main window has a programmer open is asked when the run starts: it changes unseen.
+    run_open_->setEnabled(ready);
     run_all_->setEnabled(ready);
     stop_->setEnabled(!idle);
 }
@@ -242,7 +245,7 @@ void ProductionWindow::OpenJob(const std::string& path) {
                            "the job again when it has ended."));
     } else if (logic_.DeviceHandle() != KT62_INVALID_HANDLE) {
         ShowPlan(pr::ReadDeviceFacts(logic_.DeviceHandle()),
-                 QStringLiteral("the part on programmer %1").arg(position_()));
+                 QStringLiteral("the part in Dev%1").arg(position_()));
     } else {
         Say(
             QStringLiteral("No programmer is open in the main window: plan from the part's saved "
@@ -267,7 +270,7 @@ void ProductionWindow::ShowPlan(const pr::FactsOrRefusal& facts, const QString& 
                 .arg(source, QString::fromStdString(refused->Text())));
         return;
     }
-    const pr::Plan& plan = std::get<pr::Plan>(made);
+    const auto& plan = std::get<pr::Plan>(made);
     table_->setRowCount(static_cast<int>(plan.units.size()));
     for (int r = 0; r < table_->rowCount(); ++r) {
         const auto cells = pr::PlanCells(plan.units[static_cast<std::size_t>(r)]);
@@ -318,10 +321,16 @@ bool ProductionWindow::StartRun(bool all) {
     options_ = {.confirm_lock = confirm_lock_->isChecked(), .report = report_.get()};
     records_.clear();
     running_.store(1);
-    worker_ = std::thread([this, positions] {
-        records_ = pr::RunAll(*job_, positions, options_, *sink_, running_);
-        emit RunEnded();
-    });
+    try {
+        worker_ = std::thread([this, positions] {
+            records_ = pr::RunAll(*job_, positions, options_, *sink_, running_);
+            emit RunEnded();
+        });
+    } catch (const std::system_error& e) {
+        Say(QStringLiteral("The run could not start: ") + QString::fromLocal8Bit(e.what()));
+        GiveBackDialogProgrammer();
+        return false;
+    }
     UpdateButtons();
     return true;
 }
@@ -342,7 +351,7 @@ void ProductionWindow::GiveBackDialogProgrammer() {
     if (position < 0 || logic_.DeviceHandle() != KT62_INVALID_HANDLE) return;
     const KT62_HANDLE h = kt62Open(position);
     if (h == KT62_INVALID_HANDLE) {
-        Say(QStringLiteral("Programmer %1 could not be opened again for the main window.").arg(position));
+        Say(QStringLiteral("Dev%1 could not be opened again for the main window.").arg(position));
         return;
     }
     logic_.SetDeviceHandle(h);
@@ -359,7 +368,7 @@ void ProductionWindow::MakeRows(const std::vector<int>& positions) {
         Row row{position, new QProgressBar(this), new QLabel(QStringLiteral("Waiting"), this)};
         row.bar->setRange(0, 1000);
         row.bar->setValue(0);
-        progress_->addWidget(new QLabel(QStringLiteral("Programmer %1").arg(position), this), r, 0);
+        progress_->addWidget(new QLabel(QStringLiteral("Dev%1").arg(position), this), r, 0);
         progress_->addWidget(row.bar, r, 1);
         progress_->addWidget(row.status, r, 2);
         rows_.push_back(row);

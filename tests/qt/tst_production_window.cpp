@@ -83,7 +83,7 @@ private slots:
     void aBoardJobIsPlannedAndRunOnTheOpenProgrammer() {
         kt::qt::ProductionWindow& window = Start();
         window.OpenJob(dir_->Write("board.toml", kJob));
-        QVERIFY2(window.Messages().contains("Planned against the part on programmer 0: UFS 3.1"),
+        QVERIFY2(window.Messages().contains("Planned against the part in Dev0: UFS 3.1"),
                  qPrintable(window.Messages()));
         const QTableWidget* table = window.PlanTable();
         // unit, boot, asked, alloc units: the emulated part's enhanced memory costs three times its size.
