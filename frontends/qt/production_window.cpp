@@ -301,6 +301,10 @@ bool ProductionWindow::StartRun(bool all) {
         Say(QStringLiteral("No programmer is open in the main window."));
         return false;
     }
+    if (report_path_->text().trimmed().isEmpty()) {
+        Say(QStringLiteral("Choose the report file the parts' records go to."));
+        return false;
+    }
     if (job_->lock && !confirm_lock_->isChecked()) {
         Say(
             QStringLiteral("The job locks the configuration for good: tick \"Confirm configuration lock\" "
