@@ -108,7 +108,7 @@ File& File::operator=(File&& other) noexcept {
 int File::Release() { return std::exchange(fd_, -1); }
 
 int File::Close() {
-    if (fd_ < 0) return 0;
+    if (!IsOpenDescriptor(fd_)) return 0;
     return ::close(std::exchange(fd_, -1)) == 0 ? 0 : errno;
 }
 

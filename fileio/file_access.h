@@ -30,6 +30,9 @@ struct stat;
 
 namespace kt::fileio {
 
+// Whether a descriptor variable holds an open descriptor (not -1 or another negative mark).
+constexpr bool IsOpenDescriptor(int fd) { return fd >= 0; }
+
 // An open descriptor, closed when it goes.
 class File {
 public:
@@ -41,7 +44,7 @@ public:
     File(const File&) = delete;
     File& operator=(const File&) = delete;
 
-    bool IsOpen() const { return fd_ >= 0; }
+    bool IsOpen() const { return IsOpenDescriptor(fd_); }
     int Get() const { return fd_; }
     int Release();
     // 0, or the errno of a failed close (a delayed write error shows here).

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <future>
+#include <system_error>
 
 #include "encoding/big_endian.h"
 #include "handlers/transfer/transfer_rules.h"
@@ -80,7 +82,7 @@ std::string FileSha256(const ImageFile& file, std::uint64_t size, std::uint8_t* 
     for (std::uint64_t at = 0; at < size;) {
         const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(kTransferBufferBytes, size - at));
         if (const int error = file.ReadAt(buffer, n, at); error != 0) {
-            why = error == kShortFile ? "the file got shorter" : std::strerror(error);
+            why = error == kShortFile ? "the file got shorter" : std::generic_category().message(error);
             return "";
         }
         sha.Update(buffer, n);
@@ -117,27 +119,22 @@ std::string CheckImage(PartRun& p, const ImageEntry& e, CheckedImage& image) {
 }
 
 // What the chunk loop reports, as progress of the step and as the sectors it got to.
-class Progress : public ChunkSink {
-public:
-    Progress(PartRun& p, std::uint64_t& done, std::uint64_t total, std::uint32_t block_size)
-        : p_(p), done_(done), total_(total), block_size_(block_size) {}
+struct Progress : ChunkSink {
+    Progress(PartRun& p, std::uint64_t& done_so_far, std::uint64_t total_bytes, std::uint32_t unit_block)
+        : run(p), done(done_so_far), total(total_bytes), block_size(unit_block) {}
     void ChunkDone(std::uint32_t n, std::uint32_t /*left*/, int /*retries*/) override {
         moved += n;
-        done_ += std::uint64_t{n} * block_size_;
-        p_.sink.Progress(p_.position, done_, total_);
+        done += std::uint64_t{n} * block_size;
+        run.sink.Progress(run.position, done, total);
     }
     void Failed(const std::string& line) override { failure = line; }
 
+    PartRun& run;
+    std::uint64_t& done;
+    std::uint64_t total;
+    std::uint32_t block_size;
     std::uint32_t moved = 0;
     std::string failure;
-
-protected:
-    PartRun& p_;
-
-private:
-    std::uint64_t& done_;
-    const std::uint64_t total_;
-    const std::uint32_t block_size_;
 };
 
 ChunkPlan PlanFor(PartRun& p, CheckedImage& image, Direction direction) {
@@ -228,38 +225,55 @@ namespace {
 
 // Reading back: each chunk compared with the file, or added to the hash of what was read. A
 // difference ends the loop through its own keep-going flag, which follows the run's as well.
-class ReadBack : public Progress {
-public:
-    ReadBack(PartRun& p, std::uint64_t& done, std::uint64_t total, CheckedImage& image)
-        : Progress(p, done, total, image.block_size), image_(image) {}
+struct ReadBack : Progress {
+    ReadBack(PartRun& p, std::uint64_t& done_so_far, std::uint64_t total_bytes, CheckedImage& checked)
+        : Progress(p, done_so_far, total_bytes, checked.block_size), image(checked) {
+        ReadAhead();
+    }
     void ChunkDone(std::uint32_t n, std::uint32_t left, int retries) override {
-        const std::size_t bytes = std::size_t{n} * image_.block_size;
-        const std::uint8_t* read = p_.buffers[0];
-        if (p_.job.verify == Verify::Hash) {
+        const std::size_t bytes = std::size_t{n} * image.block_size;
+        const std::uint8_t* read = run.buffers[0];
+        const std::uint8_t* file = run.buffers[1];
+        if (run.job.verify == Verify::Hash) {
             sha.Update(read, bytes);
-        } else if (const int error = image_.file.ReadAt(p_.buffers[1], bytes, offset_); error != 0) {
-            failure = std::string("the file cannot be read: ") +
-                      (error == kShortFile ? "it got shorter" : std::strerror(error));
+        } else if (const int error =
+                       ahead.valid() ? ahead.get() : image.file.ReadAt(run.buffers[1], bytes, offset);
+                   error != 0) {
+            failure = "the file cannot be read: " +
+                      (error == kShortFile ? "it got shorter" : std::generic_category().message(error));
             running.store(0);
             return;
-        } else if (std::memcmp(read, p_.buffers[1], bytes) != 0) {
+        } else if (std::memcmp(read, file, bytes) != 0) {
             std::size_t at = 0;
-            while (read[at] == p_.buffers[1][at]) ++at;
-            differs = image_.entry->start_sector + moved + static_cast<std::uint32_t>(at / image_.block_size);
+            while (read[at] == file[at]) ++at;
+            differs = image.entry->start_sector + moved + static_cast<std::uint32_t>(at / image.block_size);
             running.store(0);
         }
-        offset_ += bytes;
-        if (p_.running.load() == 0) running.store(0);
+        offset += bytes;
+        if (run.running.load() == 0) running.store(0);
+        if (running.load() != 0) ReadAhead();
         Progress::ChunkDone(n, left, retries);
     }
+    // The file's side of the next chunk, read while the device reads its sectors.
+    void ReadAhead() {
+        const std::uint64_t size = std::uint64_t{image.blocks} * image.block_size;
+        if (run.job.verify != Verify::ReadBack || offset >= size) return;
+        const std::uint64_t chunk = std::uint64_t{ChunkLimit(image.block_size)} * image.block_size;
+        const auto n = static_cast<std::size_t>(std::min(chunk, size - offset));
+        auto read = [this, n, at = offset] { return image.file.ReadAt(run.buffers[1], n, at); };
+        try {
+            ahead = std::async(std::launch::async, read);
+        } catch (const std::system_error&) {
+            ahead = std::async(std::launch::deferred, read);
+        }
+    }
 
+    CheckedImage& image;
+    std::uint64_t offset = 0;
     std::atomic<int> running{1};
     std::optional<std::uint32_t> differs;
     Sha256 sha;
-
-private:
-    CheckedImage& image_;
-    std::uint64_t offset_ = 0;
+    std::future<int> ahead;  // last: a read still running ends before the rest goes
 };
 
 }  // namespace

@@ -32,9 +32,9 @@ bool ReadString(KT62_HANDLE h, std::uint8_t index, std::string& text, std::strin
     return true;
 }
 
-std::string Hex2(unsigned v) {
-    char text[8];
-    (void)std::snprintf(text, sizeof text, "0x%02X", v);
+std::string Hex(unsigned v, int digits = 2) {
+    char text[16];
+    (void)std::snprintf(text, sizeof text, "0x%0*X", digits, v);
     return text;
 }
 
@@ -52,8 +52,8 @@ std::string VersionText(std::uint16_t bcd) {
 
 std::string Mismatch(const Expected& expect, const DeviceFacts& facts, const std::string& product) {
     if (expect.manufacturer_id && *expect.manufacturer_id != facts.manufacturer_id)
-        return "manufacturer ID " + Hex2(facts.manufacturer_id) + ", the job expects " +
-               Hex2(*expect.manufacturer_id);
+        return "manufacturer ID " + Hex(facts.manufacturer_id, 4) + ", the job expects " +
+               Hex(*expect.manufacturer_id, 4);
     if (!expect.product_pattern.empty() && fnmatch(expect.product_pattern.c_str(), product.c_str(), 0) != 0)
         return "product \"" + product + "\" does not match \"" + expect.product_pattern + "\"";
     if ((expect.min_version && facts.spec_version < *expect.min_version) ||
@@ -72,7 +72,7 @@ bool SameConfiguration(const std::vector<std::uint8_t>& read, const std::vector<
     if (read.size() < layout.Length() || planned.size() < layout.Length()) return false;
     if (!std::equal(read.begin(), read.begin() + layout.header_len, planned.begin())) return false;
     for (int lun = 0; lun < ufs::kConfigUnits; ++lun) {
-        const std::size_t at = layout.header_len + std::size_t{layout.unit_len} * lun;
+        const std::ptrdiff_t at = layout.header_len + std::ptrdiff_t{layout.unit_len} * lun;
         if (read[at + ufs::kEntryEnable] == 0 && planned[at + ufs::kEntryEnable] == 0) continue;
         if (!std::equal(read.begin() + at, read.begin() + at + layout.unit_len, planned.begin() + at))
             return false;
@@ -89,7 +89,8 @@ Done Identify(PartRun& p) {
         return Failed("programmer " + std::to_string(p.position) + " cannot be opened" +
                       (why[0] != '\0' ? std::string(": ") + why : ""));
     }
-    std::vector<std::uint8_t> device, geometry;
+    std::vector<std::uint8_t> device;
+    std::vector<std::uint8_t> geometry;
     if (const std::int32_t r = ReadWholeDescriptor(p.h, ufs::kDeviceDescriptor, 0, device); r != 0)
         return Failed("device descriptor: " + CallFailed("kt62UfsReadDescriptor", r));
     if (const std::int32_t r = ReadWholeDescriptor(p.h, ufs::kGeometryDescriptor, 0, geometry); r != 0)
@@ -178,7 +179,7 @@ Done Compare(PartRun& p) {
         std::size_t at = 0;
         while (at < config.size() && at < plan.configuration.size() && config[at] == plan.configuration[at])
             ++at;
-        return Failed("configuration descriptor byte " + Hex2(static_cast<unsigned>(at)) +
+        return Failed("configuration descriptor byte " + Hex(static_cast<unsigned>(at)) +
                       " is not as planned");
     }
     for (int lun = 0; lun < ufs::kConfigUnits; ++lun) {

@@ -3,8 +3,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include <cstring>
 #include <ctime>
+#include <system_error>
 #include <thread>
 
 #include "fileio/file_access.h"
@@ -56,16 +56,19 @@ std::string NowUtc() {
 }
 
 double Rate(std::uint64_t bytes, double seconds) {
-    return seconds > 0 ? static_cast<double>(static_cast<std::int64_t>(bytes / 1e6 / seconds * 10)) / 10 : 0;
+    return seconds > 0 ? static_cast<double>(
+                             static_cast<std::int64_t>(static_cast<double>(bytes) / 1e6 / seconds * 10)) /
+                             10
+                       : 0;
 }
 
-nlohmann::json ImageJson(const ImageResult& image) {
-    nlohmann::json j = {{"file", image.path},
-                        {"lun", image.lun},
-                        {"start_sector", image.start_sector},
-                        {"bytes", image.bytes},
-                        {"write_mbps", Rate(image.bytes, image.write_seconds)},
-                        {"verify_mbps", Rate(image.bytes, image.verify_seconds)}};
+nlohmann::ordered_json ImageJson(const ImageResult& image) {
+    nlohmann::ordered_json j = {{"file", image.path},
+                                {"lun", image.lun},
+                                {"start_sector", image.start_sector},
+                                {"bytes", image.bytes},
+                                {"write_mbps", Rate(image.bytes, image.write_seconds)},
+                                {"verify_mbps", Rate(image.bytes, image.verify_seconds)}};
     if (!image.sha256.empty()) j["sha256"] = image.sha256;
     if (!image.read_sha256.empty()) j["read_sha256"] = image.read_sha256;
     return j;
@@ -75,7 +78,7 @@ nlohmann::json ImageJson(const ImageResult& image) {
 
 std::string RecordJson(const DeviceRecord& record) {
     const StepResult* ended = record.Ended();
-    nlohmann::json j = {
+    nlohmann::ordered_json j = {
         {"programmer", record.position},
         {"serial", record.serial},
         {"manufacturer", record.manufacturer},
@@ -90,15 +93,15 @@ std::string RecordJson(const DeviceRecord& record) {
     };
     if (ended) j["step"] = StepName(ended->step);
     if (record.failed_sector) j["sector"] = *record.failed_sector;
-    j["steps"] = nlohmann::json::array();
+    j["steps"] = nlohmann::ordered_json::array();
     for (const StepResult& s : record.steps)
         j["steps"].push_back(
             {{"step", StepName(s.step)}, {"outcome", OutcomeName(s.outcome)}, {"detail", s.detail}});
-    j["images"] = nlohmann::json::array();
+    j["images"] = nlohmann::ordered_json::array();
     for (const ImageResult& image : record.images) j["images"].push_back(ImageJson(image));
     j["bytes"] = record.BytesWritten();
     j["mbps"] = static_cast<double>(static_cast<std::int64_t>(record.WriteMBps() * 10)) / 10;
-    return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    return j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
 bool Report::Append(const std::string& line, std::string& why) {
@@ -111,7 +114,7 @@ bool Report::Append(const std::string& line, std::string& why) {
     const std::string whole = line + "\n";
     int error = fileio::WriteAll(file.Get(), whole.data(), whole.size());
     if (error == 0) error = file.Close();
-    if (error != 0) why = path_ + ": " + std::strerror(error);
+    if (error != 0) why = path_ + ": " + std::generic_category().message(error);
     return error == 0;
 }
 

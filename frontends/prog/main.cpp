@@ -1,11 +1,12 @@
 // kt6200-prog plan|run JOB: a production job planned against a part, or run on every programmer
 // attached (man kt6200-prog, docs/production.md).
 #include <kt62/apiKT6200.h>
-#include <signal.h>
 #include <unistd.h>
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -28,7 +29,7 @@ constexpr int kExitOk = 0, kExitFailed = 1, kExitBadJob = 2;
 
 std::atomic<int> running{1};
 
-extern "C" void OnInterrupt(int) {
+extern "C" void OnInterrupt(int /*signal*/) {
     // The first Ctrl-C lets every part end at a chunk; a second one does not wait.
     if (running.exchange(0) == 0) _exit(130);
 }
@@ -71,6 +72,10 @@ int PlanCommand(const std::string& job_path, int position, const std::string& sa
     PlanOrRefusal plan = MakePlan(*job.layout, std::get<DeviceFacts>(facts));
     if (const auto* r = std::get_if<Refusal>(&plan))
         return Complain("the layout does not fit the part: " + r->Text(), kExitFailed);
+    if (!job.layout_from.empty()) {
+        std::cout << "Layout from " << job.layout_from << ":\n";
+        for (const std::string& line : job.imported) std::cout << "  " << line << '\n';
+    }
     std::cout << RenderPlan(std::get<Plan>(plan));
     return kExitOk;
 }
@@ -83,6 +88,9 @@ int RunCommand(const std::string& job_path, std::vector<int> positions, const st
     if (job.lock && !confirm_lock)
         return Complain(job_path + ": the job locks the configuration for good; --confirm-lock confirms it",
                         kExitBadJob);
+    // A programmer named twice would be refused the second time as in use: it runs once.
+    std::sort(positions.begin(), positions.end());
+    positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
     if (positions.empty()) {
         for (int i = 0, n = kt62Search(); i < n; ++i) positions.push_back(i);
         if (positions.empty()) return Complain("no programmer found", kExitFailed);
@@ -108,9 +116,7 @@ int RunCommand(const std::string& job_path, std::vector<int> positions, const st
     return status;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Main(int argc, char** argv) {
     CLI::App app{"Plans a production job against a UFS part, or runs it on every programmer attached."};
     app.name("kt6200-prog");
     app.set_version_flag("--version", "kt6200-prog " KT_VERSION);
@@ -118,7 +124,9 @@ int main(int argc, char** argv) {
     app.footer(
         "Exit status: 0 all ok, 1 a part failed or was stopped (a plan refused), 2 a bad job or command "
         "line.");
-    std::string job_path, saved, report_path = "kt6200-prog-report.jsonl";
+    std::string job_path;
+    std::string saved;
+    std::string report_path = "kt6200-prog-report.jsonl";
     int position = 0;
     std::vector<int> positions;
     bool confirm_lock = false;
@@ -143,4 +151,14 @@ int main(int argc, char** argv) {
     }
     return plan->parsed() ? PlanCommand(job_path, position, saved)
                           : RunCommand(job_path, positions, report_path, confirm_lock);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return Main(argc, argv);
+    } catch (const std::exception& e) {
+        return Complain(std::string("internal error: ") + e.what(), kExitFailed);
+    }
 }

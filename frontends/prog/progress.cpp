@@ -7,9 +7,9 @@ using production::StepName;
 
 void LogSink::StepEnded(int position, const production::StepResult& result) {
     const std::lock_guard<std::mutex> lock(mutex_);
-    std::fprintf(out_, "programmer %d: %s: %s%s%s\n", position, StepName(result.step),
-                 OutcomeName(result.outcome), result.detail.empty() ? "" : ": ", result.detail.c_str());
-    std::fflush(out_);
+    (void)std::fprintf(out_, "programmer %d: %s: %s%s%s\n", position, StepName(result.step),
+                       OutcomeName(result.outcome), result.detail.empty() ? "" : ": ", result.detail.c_str());
+    (void)std::fflush(out_);
 }
 
 LiveSink::LiveSink(std::FILE* out, const std::vector<int>& positions) : out_(out) {
@@ -34,6 +34,8 @@ void LiveSink::StepEnded(int position, const production::StepResult& result) {
     line.state = OutcomeName(result.outcome);
     if (result.outcome == production::Outcome::Failed || result.outcome == production::Outcome::Stopped)
         line.state += ": " + result.detail;
+    else if (result.step == production::Step::Lock)
+        line = {"done", ""};
     Draw(true);
 }
 
@@ -42,12 +44,12 @@ void LiveSink::Draw(bool force) {
     const auto now = std::chrono::steady_clock::now();
     if (!force && now - last_ < std::chrono::milliseconds(200)) return;
     last_ = now;
-    if (drawn_) std::fprintf(out_, "\x1b[%zuA", lines_.size());
+    if (drawn_) (void)std::fprintf(out_, "\x1b[%zuA", lines_.size());
     for (const auto& [position, line] : lines_)
-        std::fprintf(out_, "\r\x1b[Kprogrammer %d: %-9s %s\n", position, line.step.c_str(),
-                     line.state.c_str());
+        (void)std::fprintf(out_, "\r\x1b[Kprogrammer %d: %-9s %s\n", position, line.step.c_str(),
+                           line.state.c_str());
     drawn_ = true;
-    std::fflush(out_);
+    (void)std::fflush(out_);
 }
 
 std::string SummaryTable(const std::vector<production::DeviceRecord>& records) {

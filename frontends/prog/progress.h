@@ -16,8 +16,8 @@ namespace kt::prog {
 class LogSink : public production::RunSink {
 public:
     explicit LogSink(std::FILE* out) : out_(out) {}
-    void StepStarted(int, production::Step) override {}
-    void Progress(int, std::uint64_t, std::uint64_t) override {}
+    void StepStarted(int /*position*/, production::Step /*step*/) override {}
+    void Progress(int /*position*/, std::uint64_t /*done*/, std::uint64_t /*total*/) override {}
     void StepEnded(int position, const production::StepResult& result) override;
 
 private:

@@ -17,7 +17,7 @@ if(NOT found STREQUAL EXPECTED)
   string(REPLACE ";" "\n  " expected_text "${EXPECTED}")
   message(FATAL_ERROR "installed:\n  ${found_text}\nexpected:\n  ${expected_text}")
 endif()
-foreach(program kt6200-script kt62emu)
+foreach(program kt6200-script kt6200-prog kt62emu)
   execute_process(COMMAND env -u LD_LIBRARY_PATH ${prefix}/${BINDIR}/${program} --version
                   RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
   if(NOT status EQUAL 0 OR NOT out MATCHES "^${program} [0-9]+\\.[0-9]+\\.[0-9]+\n$")

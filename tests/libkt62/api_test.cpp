@@ -1,4 +1,5 @@
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -29,14 +30,22 @@ TEST_F(Api, HandlesAreSmallIdsNeverReusedAndAProgrammerIsOpenOnce) {
 TEST_F(Api, TheDefaultStateFolderIsMadePrivateWithTheFoldersAboveIt) {
     setenv("KT62_BACKEND", "emulator", 1);
     const mode_t umask_before = umask(002);
-    EXPECT_NE(OpenAfterSearch(0), KT62_INVALID_HANDLE);
+    const KT62_HANDLE h = OpenAfterSearch(0);
+    EXPECT_NE(h, KT62_INVALID_HANDLE);
     umask(umask_before);
-    unsetenv("KT62_BACKEND");
     for (const char* folder : {"/xdg", "/xdg/kt6200", "/xdg/kt6200/emulator"}) {
         struct stat st {};
         ASSERT_EQ(stat((dir_.Path() + folder).c_str(), &st), 0) << folder;
         EXPECT_EQ(st.st_mode & 07777, 0700u) << folder;
     }
+    kt62Close(h);
+    // A link to nowhere in the way: nothing can be made under it.
+    ASSERT_EQ(symlink("no/such", (dir_.Path() + "/nowhere").c_str()), 0);
+    setenv("XDG_DATA_HOME", (dir_.Path() + "/nowhere").c_str(), 1);
+    const std::string err =
+        Stderr([] { EXPECT_EQ(kt62Search() == 1 ? kt62Open(0) : nullptr, KT62_INVALID_HANDLE); });
+    EXPECT_NE(err.find("nowhere/kt6200/emulator: cannot create: No such file"), std::string::npos) << err;
+    unsetenv("KT62_BACKEND");
 }
 
 // Every function tells a closed handle from one never issued, before any fault rule.

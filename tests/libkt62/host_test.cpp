@@ -236,6 +236,7 @@ TEST_F(LinuxHost, HostileLayoutsAreRefusedAtOnce) {
     } cases[] = {
         {"/dev/sda", [](const fs::path&) {}, false,
          "KT62_SG: /dev/sda: not a SCSI generic node (no /sys/class/scsi_generic/sda); use /dev/sg0,"},
+        {"/dev/sda:/dev/sdb", [](const fs::path&) {}, false, "KT62_SG: /dev/sdb: No such file"},
         {"/dev/sg5",
          [&](const fs::path& r) {
              fs::create_directories(r / "dev/sg5"), fs::create_directories(r / "sys/class/scsi_generic/sg5");

@@ -12,6 +12,7 @@
 #include "encoding/big_endian.h"
 #include "production/facts_source.h"
 #include "production/run.h"
+#include "production/run_steps.h"
 #include "tests/support/temp_dir.h"
 #include "ufs/idn.h"
 
@@ -146,8 +147,43 @@ TEST(Run, BoardJobOnThreePartsAtOnce) {
         }
         kt62Close(h);
     }
-    for (const DeviceRecord& r : emu.Run(job))
+    Job by_hash = job;
+    by_hash.verify = Verify::Hash;
+    for (const DeviceRecord& r : emu.Run(by_hash)) {
         EXPECT_EQ(r.steps[2].outcome, Outcome::AlreadyConfigured) << RecordJson(r);
+        ASSERT_TRUE(r.Ok()) << RecordJson(r);
+        EXPECT_EQ(r.images[0].read_sha256, r.images[0].sha256);
+        EXPECT_EQ(r.images[0].sha256.size(), 64u);
+    }
+}
+
+TEST(Run, PartMismatchNamesTheFact) {
+    DeviceFacts part;
+    part.manufacturer_id = 0x0A5A;
+    part.spec_version = 0x0310;
+    part.raw_capacity = 2097152;  // 1 GiB
+    struct Case {
+        std::function<void(Expected&)> expect;
+        const char* named;  // "" the part matches
+    };
+    const Case cases[] = {
+        {[](Expected&) {}, ""},
+        {[](Expected& e) { e.manufacturer_id = 0x0A5B; }, "manufacturer ID 0x0A5A"},
+        {[](Expected& e) { e.product_pattern = "EMU-UFS3?-*"; }, ""},
+        {[](Expected& e) { e.product_pattern = "EMU-UFS2?-*"; }, "product"},
+        {[](Expected& e) { e.min_version = 0x0310, e.max_version = 0x0310; }, ""},
+        {[](Expected& e) { e.min_version = 0x0400; }, "UFS version 3.1 outside 4.0"},
+        {[](Expected& e) { e.max_version = 0x0300; }, "UFS version 3.1"},
+        {[](Expected& e) { e.min_raw_capacity_bytes = kMiB * 1024; }, ""},
+        {[](Expected& e) { e.min_raw_capacity_bytes = kMiB * 1024 + 1; }, "raw capacity"},
+    };
+    for (const Case& c : cases) {
+        Expected expect;
+        c.expect(expect);
+        const std::string why = Mismatch(expect, part, "EMU-UFS31-1G");
+        EXPECT_EQ(why.empty(), c.named[0] == '\0') << why;
+        EXPECT_NE(why.find(c.named), std::string::npos) << why;
+    }
 }
 
 // The trace's lines from the first that failed on: only that call again (its retries), the
@@ -212,6 +248,7 @@ TEST(Run, RefusalsWriteNothing) {
         {"image larger than its unit", Step::Check, [](Job& j) { j.images[1].start_sector = 481; },
          "do not fit"},
         {"missing image", Step::Check, [](Job& j) { j.images[2].path = "none.img"; }, "none.img"},
+        {"image of another hash", Step::Check, [](Job& j) { j.images[0].sha256.emplace(); }, "SHA-256"},
         {"another part", Step::Identify, [](Job& j) { j.expect.product_pattern = "OTHER-*"; }, "OTHER-*"},
         {"lock without consent", Step::Identify, [](Job& j) { j.lock = true; }, "--confirm-lock"},
     };

@@ -29,7 +29,7 @@ LockFile& LockFile::operator=(LockFile&& other) noexcept {
 }
 
 void LockFile::Release() {
-    if (fd_ < 0) return;
+    if (!kt::fileio::IsOpenDescriptor(fd_)) return;
     // Unlocked first: a child forked meanwhile holds the descriptor, and with it the lock, until
     // it ends. Neither can fail on a descriptor that is open and locked; the file holds nothing to lose.
     (void)::flock(fd_, LOCK_UN);

@@ -43,7 +43,7 @@ std::string LuStore::FileName(int lun, uint32_t generation) {
 // A unit's data is not flushed at close: what a process killed at any moment leaves is what it
 // wrote, and a close that fails on a local file system loses nothing more.
 void LuStore::Drop(Open& o) {
-    if (o.fd >= 0) (void)::close(o.fd);
+    if (kt::fileio::IsOpenDescriptor(o.fd)) (void)::close(o.fd);
     o = Open{};
 }
 
@@ -53,13 +53,13 @@ void LuStore::CloseAll() {
 
 int32_t LuStore::Ensure(int lun, const UnitTarget& unit, std::string& error) {
     Open& o = open_[lun];
-    if (o.fd >= 0 && o.generation == unit.generation) return KT62_OK;
+    if (kt::fileio::IsOpenDescriptor(o.fd) && o.generation == unit.generation) return KT62_OK;
     Drop(o);
     const std::filesystem::path file = dir_ / FileName(lun, unit.generation);
     // Never created here: the file exists since the unit does (Prepare), so a missing one is
     // data that was lost, which must not read as zeros.
     const int fd = ::open(file.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) {
+    if (!kt::fileio::IsOpenDescriptor(fd)) {
         error = SysError(file, "cannot open the unit's data");
         return KT62_E_STATE_IO;
     }
@@ -86,7 +86,7 @@ int32_t LuStore::Prepare(const std::array<UnitTarget, kUnits>& units, std::strin
         // size under the unit's name.
         const std::filesystem::path made = file.string() + ".new";
         const int fd = CreateFresh(made, O_RDWR);
-        if (fd < 0) {
+        if (!kt::fileio::IsOpenDescriptor(fd)) {
             error = SysError(made, "cannot create");
             return KT62_E_STATE_IO;
         }

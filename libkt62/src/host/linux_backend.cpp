@@ -135,7 +135,7 @@ public:
 
     int32_t GetProduct(uint8_t* version, uint8_t* name, uint8_t* extra) override {
         std::string text;
-        if (bsg_fd_ >= 0) {
+        if (kt::fileio::IsOpenDescriptor(bsg_fd_)) {
             std::array<uint8_t, 0x12> device{};
             if (const int32_t r = ReadDescriptor(0x00, 0, 0, device.data(), device.size()); r != KT62_OK)
                 return r;
@@ -236,7 +236,7 @@ public:
 
     int32_t GetDme(uint32_t attr_id, uint8_t selector, uint8_t kind, uint32_t* value) override {
         if (kind != 1 && kind != 3) return KT62_E_BAD_ARGUMENT;
-        if (bsg_fd_ < 0) return KT62_E_NOT_SUPPORTED;
+        if (!kt::fileio::IsOpenDescriptor(bsg_fd_)) return KT62_E_NOT_SUPPORTED;
         // Argument 1 has 16 bits for the attribute: a larger id would address another attribute.
         constexpr int32_t kInvalidMibAttribute = KT62_DME_FAILURE(1);
         if (attr_id > 0xFFFF) return kInvalidMibAttribute;
@@ -250,7 +250,7 @@ public:
     int32_t Reset(uint8_t kind) override {
         if (!write_allowed_) return KT62_E_READ_ONLY;
         if (kind != 1) return KT62_E_BAD_ARGUMENT;
-        if (units_[0].sg_fd < 0) return KT62_E_NOT_SUPPORTED;
+        if (!kt::fileio::IsOpenDescriptor(units_[0].sg_fd)) return KT62_E_NOT_SUPPORTED;
         int what = SG_SCSI_RESET_HOST;
         const int e = CurrentTransport().Ioctl(units_[0].sg_fd, SG_SCSI_RESET, &what);
         // The units may come back formatted differently, and the others enabled or gone.
@@ -265,7 +265,7 @@ public:
 
     void Close() override {
         Transport& t = CurrentTransport();
-        if (bsg_fd_ >= 0) t.Close(bsg_fd_);
+        if (kt::fileio::IsOpenDescriptor(bsg_fd_)) t.Close(bsg_fd_);
         bsg_fd_ = -1;
         for (UnitLink& unit : units_) Forget(unit);
     }
@@ -303,7 +303,7 @@ private:
     QueryOutcome Query(const QueryRequest& q, uint8_t* din = nullptr, uint32_t din_len = 0,
                        const uint8_t* dout = nullptr, uint32_t dout_len = 0) {
         QueryOutcome out;
-        if (bsg_fd_ < 0) {
+        if (!kt::fileio::IsOpenDescriptor(bsg_fd_)) {
             out.result = KT62_E_NOT_SUPPORTED;
             return out;
         }
@@ -323,7 +323,7 @@ private:
     // On `fd`, the unit's SCSI generic node or its block device.
     static int32_t Scsi(const UnitLink& unit, int fd, const Cdb& cdb, size_t cdb_len, int direction,
                         uint8_t* data, uint32_t data_len) {
-        if (fd < 0) return KT62_E_NOT_SUPPORTED;
+        if (!kt::fileio::IsOpenDescriptor(fd)) return KT62_E_NOT_SUPPORTED;
         ScsiOutcome out;
         for (int tries = 0; tries < 2; ++tries) {
             std::array<uint8_t, kSenseBytes> sense{};
@@ -364,7 +364,7 @@ private:
             if (u.present && !u.nodes.sg_node.empty()) {
                 const int fd = CurrentTransport().Open(
                     u.nodes.sg_node.c_str(), (write_allowed_ ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_CLOEXEC);
-                if (fd < 0) {
+                if (!kt::fileio::IsOpenDescriptor(fd)) {
                     Complain(u.who + ": " + u.nodes.sg_node + ": " + ErrnoText(-fd));
                     return ErrnoResult(-fd);
                 }
@@ -389,7 +389,7 @@ private:
     void Forget(UnitLink& unit) {
         Transport& t = CurrentTransport();
         for (int* fd : {&unit.sg_fd, &unit.exclusive_fd, &unit.read_fd}) {
-            if (*fd >= 0) t.Close(*fd);
+            if (kt::fileio::IsOpenDescriptor(*fd)) t.Close(*fd);
             *fd = -1;
         }
         unit.blocks = unit.block_bytes = 0;
@@ -412,7 +412,7 @@ private:
     // Where this cannot be told (no single block device, no mount table) the write is refused too.
     // Read from files only, so that a refused write sends nothing to the kernel.
     static int32_t CheckNotMounted(const UnitLink& unit) {
-        if (unit.exclusive_fd >= 0) return KT62_OK;
+        if (kt::fileio::IsOpenDescriptor(unit.exclusive_fd)) return KT62_OK;
         const HostNodes& n = unit.nodes;
         if (n.block_node.empty())
             return Refuse(unit, "whether the unit is mounted cannot be told: " +
@@ -433,11 +433,11 @@ private:
     // The exclusive open fails while anything the kernel knows uses the unit; it stays held until
     // the handle closes, so that nothing mounts the unit meanwhile.
     static int32_t ClaimUnit(UnitLink& unit) {
-        if (unit.exclusive_fd >= 0) return KT62_OK;
+        if (kt::fileio::IsOpenDescriptor(unit.exclusive_fd)) return KT62_OK;
         const std::string& block = unit.nodes.block_node;
         // Opened for writing: the writes go through this node (DataNode).
         const int fd = CurrentTransport().Open(block.c_str(), O_RDWR | O_EXCL | O_NONBLOCK | O_CLOEXEC);
-        if (fd >= 0) {
+        if (kt::fileio::IsOpenDescriptor(fd)) {
             unit.exclusive_fd = fd;
             return KT62_OK;
         }
@@ -452,14 +452,15 @@ private:
     // A write has claimed the block device by now (a unit without one is refused); a unit whose
     // block device cannot be opened for reading is read through the generic node.
     static int DataNode(UnitLink& unit) {
-        if (unit.exclusive_fd >= 0) return unit.exclusive_fd;
+        if (kt::fileio::IsOpenDescriptor(unit.exclusive_fd)) return unit.exclusive_fd;
         if (unit.nodes.block_node.empty()) return unit.sg_fd;
         if (unit.read_fd == -1) {
             unit.read_fd =
                 CurrentTransport().Open(unit.nodes.block_node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-            if (unit.read_fd < 0) unit.read_fd = -2;  // not tried again on this handle
+            if (!kt::fileio::IsOpenDescriptor(unit.read_fd))
+                unit.read_fd = -2;  // not tried again on this handle
         }
-        return unit.read_fd >= 0 ? unit.read_fd : unit.sg_fd;
+        return kt::fileio::IsOpenDescriptor(unit.read_fd) ? unit.read_fd : unit.sg_fd;
     }
 
     // On the block device the kernel maps the caller's pages into one request, which it cannot

@@ -1,0 +1,54 @@
+// kt6200-prog as an operator runs it: each command's exit status and what it says.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+constexpr const char* kLayout =
+    "[[unit]]\nlun = 0\nsize = \"rest\"\n[[unit]]\nlun = 1\nsize = \"2MiB\"\nboot = \"A\"\n"
+    "[[image]]\nfile = \"a.img\"\nlun = 1\n";
+
+TEST(Prog, ExitStatusAndWhatItSays) {
+    const kt::test::TempDir dir;
+    setenv("KT62_EMULATOR",
+           dir.Write("p.json", R"({"programmers": [{"ufs": {"raw_capacity_bytes": 1073741824}},
+               {"ufs": {"raw_capacity_bytes": 1073741824}, "faults": [{"call": "kt62ScsiWrite10Unit", "result": 4}]}]})")
+               .c_str(),
+           1);
+    dir.Write("a.img", std::string(8192, 'a'));
+    dir.Write("job.toml", kLayout);
+    dir.Write("large.toml", std::string(kLayout) + "[[unit]]\nlun = 2\nsize = \"2GiB\"\n");
+    dir.Write("lock.toml", std::string("lock_configuration = true\n") + kLayout);
+    dir.Write("bad.toml", "[[unit]]\nlun = 0\nsise = \"rest\"\n");
+    struct Case {
+        std::string args;
+        int status;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"plan job.toml --programmer 1", 0, "4 MiB        1024 x 4 KiB"},
+        {"plan large.toml", 1, "unit 2"},
+        {"plan job.toml --programmer 7", 1, "programmer 7 cannot be opened"},
+        {"plan bad.toml", 2, "bad.toml:3:1"},
+        {"run job.toml --programmers 0", 0, "programmer 0: verify: ok"},
+        {"run job.toml", 1, "1          EMU0000000000001   EMU-UFS21-1G       failed   images"},
+        {"run lock.toml", 2, "--confirm-lock"},
+        {"run", 2, "JOB is required"},
+    };
+    for (const Case& c : cases) {
+        const std::string out = dir.Path() + "/out.txt";
+        const int got = std::system(
+            ("cd " + dir.Path() + " && " KT6200_PROG " " + c.args + " >" + out + " 2>&1").c_str());
+        const std::string said = kt::test::TempDir::Read(out);
+        EXPECT_EQ(WIFEXITED(got) ? WEXITSTATUS(got) : -1, c.status) << c.args << ": " << said;
+        EXPECT_NE(said.find(c.says), std::string::npos) << c.args << ": " << said;
+    }
+    unsetenv("KT62_EMULATOR");
+}
+
+}  // namespace
