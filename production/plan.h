@@ -117,5 +117,8 @@ PlanOrRefusal MakePlan(const Layout& layout, const DeviceFacts& facts);
 // The plan as text: the allocation unit, a table (unit | memory | boot | asked | alloc units |
 // granted | blocks) with totals, the WriteBooster buffer, and the descriptor's bytes in hex.
 std::string RenderPlan(const Plan& plan);
+// One unit's cells of that table, in its column order, for a front end that draws a table of its own.
+inline constexpr int kPlanColumns = 7;
+std::array<std::string, kPlanColumns> PlanCells(const UnitPlan& unit);
 
 }  // namespace kt::production

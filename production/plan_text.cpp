@@ -1,6 +1,7 @@
 // The plan as an operator reads it before anything is written.
 #include "production/plan.h"
 
+#include <array>
 #include <cstdio>
 #include <iterator>
 
@@ -41,13 +42,8 @@ std::string Row(const std::string& unit, const std::string& memory, const std::s
 }
 
 std::string UnitRow(const UnitPlan& p) {
-    const UnitRequest& u = p.request;
-    const char* boot = u.boot == BootRole::A ? "A" : u.boot == BootRole::B ? "B" : "-";
-    return Row(std::to_string(u.lun),
-               ufs::FieldMeaning("bMemoryType", static_cast<std::uint8_t>(u.memory_type), 0), boot,
-               u.rest ? "rest" : SizeText(u.size_bytes), std::to_string(p.alloc_units),
-               SizeText(p.granted_bytes),
-               std::to_string(p.blocks) + " x " + SizeText(std::uint64_t{1} << u.block_exponent));
+    const std::array<std::string, kPlanColumns> c = PlanCells(p);
+    return Row(c[0], c[1], c[2], c[3], c[4], c[5], c[6]);
 }
 
 std::string HexDump(const std::vector<std::uint8_t>& bytes) {
@@ -65,6 +61,18 @@ std::string HexDump(const std::vector<std::uint8_t>& bytes) {
 }
 
 }  // namespace
+
+std::array<std::string, kPlanColumns> PlanCells(const UnitPlan& unit) {
+    const UnitRequest& u = unit.request;
+    const char* boot = u.boot == BootRole::A ? "A" : u.boot == BootRole::B ? "B" : "-";
+    return {std::to_string(u.lun),
+            ufs::FieldMeaning("bMemoryType", static_cast<std::uint8_t>(u.memory_type), 0),
+            boot,
+            u.rest ? "rest" : SizeText(u.size_bytes),
+            std::to_string(unit.alloc_units),
+            SizeText(unit.granted_bytes),
+            std::to_string(unit.blocks) + " x " + SizeText(std::uint64_t{1} << u.block_exponent)};
+}
 
 std::string RenderPlan(const Plan& plan) {
     const DeviceFacts& f = plan.facts;

@@ -4,9 +4,11 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QMenu>
+#include <QPushButton>
 #include <QThread>
 #include <memory>
 
+#include "common/control_ids.h"
 #include "frontends/qt/decode_window.h"
 #include "handlers/ufs/descriptor_view.h"
 
@@ -19,6 +21,20 @@ Desktop::Desktop(std::string exe_path) : logic_(port_, std::move(exe_path)) {
     pane->setContextMenuPolicy(Qt::CustomContextMenu);
     QObject::connect(pane, &QWidget::customContextMenuRequested, pane,
                      [this](const QPoint& at) { ShowPaneMenu(at); });
+    // Beside About under Help: the dialog's template has no room for a button of its own.
+    QMenu* help = dialog_.HelpButton()->menu();
+    auto* production = new QAction(QStringLiteral("Production..."), help);
+    help->insertAction(dialog_.AboutAction(), production);
+    QObject::connect(production, &QAction::triggered, &dialog_, [this] { (void)OpenProductionWindow(); });
+}
+
+ProductionWindow& Desktop::OpenProductionWindow() {
+    if (!production_)
+        production_ =
+            new ProductionWindow(&dialog_, logic_, [this] { return port_.ListSelection(IDC_COMBO_DEVICE); });
+    production_->show();
+    production_->raise();
+    return *production_;
 }
 
 void Desktop::ShowPaneMenu(const QPoint& at) {
@@ -48,6 +64,8 @@ Desktop::~Desktop() {
     // stop and keep serving its requests until it has ended. The window
     // sends nothing more meanwhile.
     dialog_.SetMessageSink(nullptr);
+    // A production run stops at its programmers' next chunks, before the logic it uses goes.
+    delete production_.data();
     logic_.CancelTransfer();
     while (logic_.TransferRunning()) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);

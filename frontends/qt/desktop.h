@@ -3,10 +3,12 @@
 #pragma once
 
 #include <QPoint>
+#include <QPointer>
 #include <string>
 
 #include "dialog/KT6200DemoDlg.h"
 #include "frontends/qt/main_dialog.h"
+#include "frontends/qt/production_window.h"
 #include "frontends/qt/qt_ui_port.h"
 
 namespace kt::qt {
@@ -29,6 +31,8 @@ public:
     MainDialog& Dialog() { return dialog_; }
     QtUiPort& Port() { return port_; }
     CKT6200DemoDlg& Logic() { return logic_; }
+    // The Production window (Help menu), made on first use and kept with its job while hidden.
+    ProductionWindow& OpenProductionWindow();
 
 private:
     // The pane's own menu, with Decode after a descriptor read.
@@ -38,6 +42,7 @@ private:
     MainDialog dialog_;
     QtUiPort port_{dialog_};
     CKT6200DemoDlg logic_;
+    QPointer<ProductionWindow> production_;
 };
 
 }  // namespace kt::qt
