@@ -45,7 +45,6 @@ Document Decode(std::string_view bytes) {
     if (le || bytes.starts_with("\xFE\xFF")) {
         doc.encoding = le ? Encoding::Utf16Le : Encoding::Utf16Be;
         std::u16string units;
-        units.reserve(bytes.size() / 2);
         std::size_t i = 2;
         for (; i + 1 < bytes.size(); i += 2) {
             const auto lo = static_cast<unsigned char>(bytes[le ? i : i + 1]);

@@ -79,7 +79,6 @@ std::string Utf16BeToUtf8(std::span<const std::uint8_t> bytes) {
 std::u16string Utf8ToUtf16(std::string_view text, Unpaired unpaired) {
     const bool keep = unpaired == Unpaired::Keep;
     std::u16string out;
-    out.reserve(text.size());
     auto byte_at = [text](std::size_t k) { return static_cast<unsigned char>(text[k]); };
     auto cont = [&](std::size_t k) { return k < text.size() && (byte_at(k) & 0xC0) == 0x80; };
     std::size_t i = 0;

@@ -5,7 +5,6 @@ namespace kt::script {
 std::string JsonString(std::string_view text) {
     static constexpr char kHex[] = "0123456789abcdef";
     std::string out;
-    out.reserve(text.size() + 2);
     out += '"';
     for (const char ch : text) {
         const auto byte = static_cast<unsigned char>(ch);

@@ -5,12 +5,21 @@
 // fault rules, so none of that lives here.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include <kt62/apiKT6200.h>
 
 namespace kt62 {
+
+// A field of fixed size, as product answers have: the text, cut to fit, then zeros; full without
+// a terminating zero.
+inline void CopyPadded(const std::string& text, uint8_t* out, size_t size) {
+    std::fill_n(out, size, uint8_t{0});
+    std::copy_n(text.data(), std::min(text.size(), size), out);
+}
 
 // The UFS device behind an open handle. Calls arrive serialised, with arguments checked for null
 // pointers; results are those of the C functions.

@@ -4,19 +4,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "backend.h"
 #include "diag.h"
 #include "emu/programmer_state.h"
 
 namespace kt62::emu {
-namespace {
-
-void CopyPadded(const std::string& text, uint8_t* out, size_t size) {
-    // A field of fixed size, zero-padded, and full without a terminating zero.
-    std::fill_n(out, size, uint8_t{0});
-    std::copy_n(text.data(), std::min(text.size(), size), out);
-}
-
-}  // namespace
 
 Programmer::Programmer(int position, const ProgrammerProfile& profile, std::filesystem::path state_dir)
     : position_(position),

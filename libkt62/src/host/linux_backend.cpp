@@ -63,11 +63,6 @@ std::string CommandText(const Cdb& cdb) {
     }
 }
 
-void CopyPadded(const std::string& text, uint8_t* out, size_t size) {
-    std::fill_n(out, size, uint8_t{0});
-    std::copy_n(text.data(), std::min(text.size(), size), out);
-}
-
 // "3.1" from wSpecVersion 0x0310 (BCD: major, minor, version suffix).
 std::string SpecVersionText(uint16_t bcd) {
     const auto digit = [](unsigned v) { return static_cast<char>('0' + std::min(v, 9u)); };
