@@ -2,9 +2,11 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
+#include "frontends/prog/progress.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -52,3 +54,27 @@ TEST(Prog, ExitStatusAndWhatItSays) {
 }
 
 }  // namespace
+
+// The terminal view: each programmer's line redrawn in place, the cursor back over all of them,
+// and the last state always drawn however soon it comes.
+TEST(Prog, TheLiveViewEndsOnEachProgrammersLastState) {
+    char* text = nullptr;
+    size_t size = 0;
+    std::FILE* out = open_memstream(&text, &size);
+    {
+        kt::prog::LiveSink sink(out, {0, 2});
+        using kt::production::Outcome, kt::production::Step;
+        sink.StepStarted(0, Step::Images);
+        sink.Progress(0, 1, 2);
+        sink.StepEnded(0, {Step::Images, Outcome::Ok, ""});
+        sink.StepStarted(2, Step::Identify);
+        sink.StepEnded(2, {Step::Identify, Outcome::Failed, "no part"});
+    }
+    std::fclose(out);
+    const std::string drawn(text, size);
+    std::free(text);
+    const std::string last = drawn.substr(drawn.rfind("\x1b[2A") + 4);
+    EXPECT_EQ(last, "\r\x1b[Kprogrammer 0: images    ok\n\r\x1b[Kprogrammer 2: identify  failed: no part\n");
+    EXPECT_EQ(drawn.rfind("\r\x1b[Kprogrammer 0: images    \n\r\x1b[Kprogrammer 2: waiting", 0), 0u)
+        << "the first draw";
+}
