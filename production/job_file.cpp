@@ -13,6 +13,7 @@
 #include "fileio/file_access.h"
 #include "production/import.h"
 #include "production/job_names.h"
+#include "ufs/parameters.h"
 
 namespace kt::production {
 namespace {
@@ -270,6 +271,34 @@ void ReadWriteBooster(const Reader& r, const toml::table& t, Layout& layout) {
         wb.preserve_user_space = r.Bool(*n, "preserve_user_space");
 }
 
+// The flags a line sets on a part it hands on: each can be set again after a power cycle's reset or
+// cleared by the next owner. fPowerOnWPEn only ever sets (a reset clears it). Flags that cannot be
+// undone (fPermanentWPEn, fPermanentlyDisableFwUpdate), that start work the part must finish first
+// (purge, refresh, fDeviceInit) or that only some parts have (HPB) stay out of jobs.
+constexpr std::uint8_t kPowerOnWpEn = 0x03;
+constexpr std::uint8_t kJobFlags[] = {kPowerOnWpEn, 0x04, 0x05, 0x0E, 0x0F, 0x10};
+
+std::string JobFlagNames() {
+    std::string names;
+    for (const std::uint8_t idn : kJobFlags)
+        names += (names.empty() ? "" : ", ") + std::string(ufs::FlagName(idn));
+    return names;
+}
+
+void ReadFlags(const Reader& r, const toml::table& t, std::vector<FlagSetting>& flags) {
+    for (const auto& [key, node] : t) {
+        const std::string name(key.str());
+        const auto* idn = std::find_if(std::begin(kJobFlags), std::end(kJobFlags),
+                                       [&name](std::uint8_t f) { return name == ufs::FlagName(f); });
+        if (idn == std::end(kJobFlags))
+            r.Refuse(key.source(), "flags: " + name + " is not a flag a job sets (" + JobFlagNames() + ")");
+        const bool value = r.Bool(node, name);
+        if (*idn == kPowerOnWpEn && !value)
+            r.Refuse(node.source(), name + ": only a reset clears it; true is wanted");
+        flags.push_back({.idn = *idn, .value = value});
+    }
+}
+
 std::string Joined(const std::string& folder, const std::string& path) {
     return path.starts_with('/') || folder.empty() ? path : folder + "/" + path;
 }
@@ -372,7 +401,7 @@ void CheckImageFile(const Reader& r, const toml::table& t, const ImageEntry& ima
 
 Job ReadJob(const Reader& r, const toml::table& root, const std::string& folder, bool open_images) {
     r.OnlyKeys(root, {"expect", "device", "unit", "write_booster", "boot_lun_en", "layout_from",
-                      "lock_configuration", "image", "verify"});
+                      "lock_configuration", "image", "flags", "verify"});
     Job job;
     job.folder = folder;
     if (const auto* n = root.get("expect")) ReadExpect(r, r.Table(*n, "expect"), job.expect);
@@ -386,6 +415,7 @@ Job ReadJob(const Reader& r, const toml::table& root, const std::string& folder,
             if (open_images) CheckImageFile(r, *t, job.images.back(), job);
         }
     }
+    if (const auto* n = root.get("flags")) ReadFlags(r, r.Table(*n, "flags"), job.flags);
     if (const auto* n = root.get("verify"))
         job.verify = r.Choice(*n, "verify", &VerifyFromName, "read-back, hash, none");
     return job;

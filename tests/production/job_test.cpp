@@ -41,6 +41,9 @@ TEST(JobFile, TheDocumentedExampleIsReadWhole) {
     ASSERT_TRUE(job.images[1].sha256.has_value());
     EXPECT_EQ((*job.images[1].sha256)[0], 0xE3);
     EXPECT_EQ((*job.images[1].sha256)[31], 0x55);
+    ASSERT_EQ(job.flags.size(), 2U);
+    EXPECT_EQ(job.flags[0].idn, 0x04);  // fBackgroundOpsEn, by name before fPowerOnWPEn
+    EXPECT_TRUE(job.flags[1].value);
     EXPECT_EQ(job.verify, Verify::Hash);
     EXPECT_FALSE(job.lock);
 }
@@ -89,6 +92,8 @@ TEST(JobFile, BadInputIsRefusedAtItsLineAndColumn) {
         {"layout_from = \"p.xml\"\n" + unit1, "2:1: unit: the layout comes from layout_from already"},
         {"boot_lun_en = \"B\"\n" + unit1, "1:15: boot_lun_en: no unit is boot B"},
         {"[device]\nboot_enable = 1\n", "1:1: device: no [[unit]] to go with"},
+        {"[flags]\nfPurgeEnable = true\n", "2:1: flags: fPurgeEnable is not a flag a job sets"},
+        {"[flags]\nfPowerOnWPEn = false\n", "2:16: fPowerOnWPEn: only a reset clears it"},
     };
     for (const auto& c : cases) {
         const auto result = ParseJob(c.text, "job.toml");
