@@ -58,6 +58,62 @@ std::optional<std::uint16_t> ReadVersion(std::string_view text) {
                                       (static_cast<unsigned>(rest[1] - '0') << 4) | suffix);
 }
 
+// toml++ builds and tears down a dotted key's tables recursively: a key of some ten thousand parts
+// (a few pages of "k.k.k...") overflows the stack before any error comes back. The separators are
+// counted before the text reaches it; a job file has a handful.
+constexpr int kMostKeyDots = 256;
+
+// The last character of the string that opens at `i`: its closing quote, or the end of the line that
+// cuts a one-line string short (so that a broken string hides no later line from the count).
+std::size_t StringEnd(std::string_view text, std::size_t i) {
+    const char quote = text[i];
+    const bool basic = quote == '"';
+    const std::string triple(3, quote);
+    if (text.compare(i, 3, triple) == 0) {
+        for (std::size_t j = i + 3; j < text.size(); ++j) {
+            if (basic && text[j] == '\\') {
+                ++j;
+            } else if (text.compare(j, 3, triple) == 0) {
+                return j + 2;
+            }
+        }
+        return text.size();
+    }
+    for (std::size_t j = i + 1; j < text.size(); ++j) {
+        if (text[j] == '\n') return j - 1;
+        if (basic && text[j] == '\\' && j + 1 < text.size() && text[j + 1] != '\n') {
+            ++j;
+        } else if (text[j] == quote) {
+            return j;
+        }
+    }
+    return text.size();
+}
+
+// Where the dot past kMostKeyDots outside strings and comments is, if there is one.
+std::optional<std::size_t> TooManyKeyDots(std::string_view text) {
+    int dots = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '#') {
+            i = text.find('\n', i);
+            if (i == std::string_view::npos) break;
+        } else if (text[i] == '"' || text[i] == '\'') {
+            i = StringEnd(text, i);
+        } else if (text[i] == '.' && ++dots > kMostKeyDots) {
+            return i;
+        }
+    }
+    return std::nullopt;
+}
+
+// "NAME:LINE:COLUMN: " of the character at `at`.
+std::string Place(std::string_view name, std::string_view text, std::size_t at) {
+    const std::string_view before = text.substr(0, at);
+    const std::size_t line_start = before.rfind('\n') + 1;  // npos + 1 == 0
+    return std::string(name) + ":" + std::to_string(std::count(before.begin(), before.end(), '\n') + 1) +
+           ":" + std::to_string(at - line_start + 1) + ": ";
+}
+
 class Reader {
 public:
     explicit Reader(std::string_view name) : name_(name) {}
@@ -433,6 +489,10 @@ std::optional<std::uint64_t> ParseSize(std::string_view text) {
 
 std::variant<Job, std::string> ParseJob(std::string_view text, std::string_view name,
                                         const std::string& folder, bool open_images) {
+    if (const auto at = TooManyKeyDots(text)) {
+        return Place(name, text, *at) + "keys nest deeper than a job's (more than " +
+               std::to_string(kMostKeyDots) + " dots)";
+    }
     try {
         const toml::table root = toml::parse(text, name);
         return ReadJob(Reader(name), root, folder, open_images);
