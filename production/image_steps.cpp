@@ -13,6 +13,7 @@
 #include "production/job_file.h"
 #include "production/run_steps.h"
 #include "ufs/idn.h"
+#include "ufs/parameters.h"
 
 namespace kt::production {
 
@@ -185,6 +186,12 @@ Done CheckJob(PartRun& p) {
         if (const auto* refusal = std::get_if<Refusal>(&plan))
             return Failed("the layout does not fit the part: " + refusal->Text());
         p.plan = std::move(std::get<Plan>(plan));
+    }
+    for (const FlagSetting& flag : p.job.flags) {
+        if (p.facts.spec_version < ufs::FindFlag(flag.idn)->since) {
+            return Failed(std::string(ufs::FlagName(flag.idn)) + ": a UFS " +
+                          VersionText(p.facts.spec_version) + " part has no such flag");
+        }
     }
     if (!p.job.images.empty() && !p.buffers.Reserve(true))
         return Failed("no memory for the transfer buffers");

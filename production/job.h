@@ -85,6 +85,12 @@ struct ImageEntry {
     std::optional<std::array<std::uint8_t, 32>> sha256;  // of the file, when the job gives it
 };
 
+// A device flag the run sets (or clears) after the images, with bBootLunEn.
+struct FlagSetting {
+    std::uint8_t idn = 0;  // the flag's IDN
+    bool value = true;
+};
+
 enum class Verify : std::uint8_t {
     None,
     ReadBack,  // read the range back and compare it with the file
@@ -97,6 +103,7 @@ struct Job {
     std::optional<Layout> layout;  // absent: the part's configuration is left as it is
     bool lock = false;             // bConfigDescrLock after the run; also needs the command line's consent
     std::vector<ImageEntry> images;
+    std::vector<FlagSetting> flags;  // set in the order of their names
     Verify verify = Verify::ReadBack;
     std::string layout_from;            // the provisioning file the layout came from, "" if none
     std::vector<std::string> imported;  // what each of its values became, to show before a plan

@@ -13,6 +13,7 @@
 #include "fileio/file_access.h"
 #include "production/import.h"
 #include "production/job_names.h"
+#include "ufs/parameters.h"
 
 namespace kt::production {
 namespace {
@@ -55,6 +56,62 @@ std::optional<std::uint16_t> ReadVersion(std::string_view text) {
     const unsigned suffix = rest.size() == 4 ? static_cast<unsigned>(rest[3] - '0') : 0;
     return static_cast<std::uint16_t>(((major / 10) << 12) | ((major % 10) << 8) |
                                       (static_cast<unsigned>(rest[1] - '0') << 4) | suffix);
+}
+
+// toml++ builds and tears down a dotted key's tables recursively: a key of some ten thousand parts
+// (a few pages of "k.k.k...") overflows the stack before any error comes back. The separators are
+// counted before the text reaches it; a job file has a handful.
+constexpr int kMostKeyDots = 256;
+
+// The last character of the string that opens at `i`: its closing quote, or the end of the line that
+// cuts a one-line string short (so that a broken string hides no later line from the count).
+std::size_t StringEnd(std::string_view text, std::size_t i) {
+    const char quote = text[i];
+    const bool basic = quote == '"';
+    const std::string triple(3, quote);
+    if (text.compare(i, 3, triple) == 0) {
+        for (std::size_t j = i + 3; j < text.size(); ++j) {
+            if (basic && text[j] == '\\') {
+                ++j;
+            } else if (text.compare(j, 3, triple) == 0) {
+                return j + 2;
+            }
+        }
+        return text.size();
+    }
+    for (std::size_t j = i + 1; j < text.size(); ++j) {
+        if (text[j] == '\n') return j - 1;
+        if (basic && text[j] == '\\' && j + 1 < text.size() && text[j + 1] != '\n') {
+            ++j;
+        } else if (text[j] == quote) {
+            return j;
+        }
+    }
+    return text.size();
+}
+
+// Where the dot past kMostKeyDots outside strings and comments is, if there is one.
+std::optional<std::size_t> TooManyKeyDots(std::string_view text) {
+    int dots = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '#') {
+            i = text.find('\n', i);
+            if (i == std::string_view::npos) break;
+        } else if (text[i] == '"' || text[i] == '\'') {
+            i = StringEnd(text, i);
+        } else if (text[i] == '.' && ++dots > kMostKeyDots) {
+            return i;
+        }
+    }
+    return std::nullopt;
+}
+
+// "NAME:LINE:COLUMN: " of the character at `at`.
+std::string Place(std::string_view name, std::string_view text, std::size_t at) {
+    const std::string_view before = text.substr(0, at);
+    const std::size_t line_start = before.rfind('\n') + 1;  // npos + 1 == 0
+    return std::string(name) + ":" + std::to_string(std::count(before.begin(), before.end(), '\n') + 1) +
+           ":" + std::to_string(at - line_start + 1) + ": ";
 }
 
 class Reader {
@@ -270,6 +327,34 @@ void ReadWriteBooster(const Reader& r, const toml::table& t, Layout& layout) {
         wb.preserve_user_space = r.Bool(*n, "preserve_user_space");
 }
 
+// The flags a line sets on a part it hands on: each can be set again after a power cycle's reset or
+// cleared by the next owner. fPowerOnWPEn only ever sets (a reset clears it). Flags that cannot be
+// undone (fPermanentWPEn, fPermanentlyDisableFwUpdate), that start work the part must finish first
+// (purge, refresh, fDeviceInit) or that only some parts have (HPB) stay out of jobs.
+constexpr std::uint8_t kPowerOnWpEn = 0x03;
+constexpr std::uint8_t kJobFlags[] = {kPowerOnWpEn, 0x04, 0x05, 0x0E, 0x0F, 0x10};
+
+std::string JobFlagNames() {
+    std::string names;
+    for (const std::uint8_t idn : kJobFlags)
+        names += (names.empty() ? "" : ", ") + std::string(ufs::FlagName(idn));
+    return names;
+}
+
+void ReadFlags(const Reader& r, const toml::table& t, std::vector<FlagSetting>& flags) {
+    for (const auto& [key, node] : t) {
+        const std::string name(key.str());
+        const auto* idn = std::find_if(std::begin(kJobFlags), std::end(kJobFlags),
+                                       [&name](std::uint8_t f) { return name == ufs::FlagName(f); });
+        if (idn == std::end(kJobFlags))
+            r.Refuse(key.source(), "flags: " + name + " is not a flag a job sets (" + JobFlagNames() + ")");
+        const bool value = r.Bool(node, name);
+        if (*idn == kPowerOnWpEn && !value)
+            r.Refuse(node.source(), name + ": only a reset clears it; true is wanted");
+        flags.push_back({.idn = *idn, .value = value});
+    }
+}
+
 std::string Joined(const std::string& folder, const std::string& path) {
     return path.starts_with('/') || folder.empty() ? path : folder + "/" + path;
 }
@@ -372,7 +457,7 @@ void CheckImageFile(const Reader& r, const toml::table& t, const ImageEntry& ima
 
 Job ReadJob(const Reader& r, const toml::table& root, const std::string& folder, bool open_images) {
     r.OnlyKeys(root, {"expect", "device", "unit", "write_booster", "boot_lun_en", "layout_from",
-                      "lock_configuration", "image", "verify"});
+                      "lock_configuration", "image", "flags", "verify"});
     Job job;
     job.folder = folder;
     if (const auto* n = root.get("expect")) ReadExpect(r, r.Table(*n, "expect"), job.expect);
@@ -386,6 +471,7 @@ Job ReadJob(const Reader& r, const toml::table& root, const std::string& folder,
             if (open_images) CheckImageFile(r, *t, job.images.back(), job);
         }
     }
+    if (const auto* n = root.get("flags")) ReadFlags(r, r.Table(*n, "flags"), job.flags);
     if (const auto* n = root.get("verify"))
         job.verify = r.Choice(*n, "verify", &VerifyFromName, "read-back, hash, none");
     return job;
@@ -403,6 +489,10 @@ std::optional<std::uint64_t> ParseSize(std::string_view text) {
 
 std::variant<Job, std::string> ParseJob(std::string_view text, std::string_view name,
                                         const std::string& folder, bool open_images) {
+    if (const auto at = TooManyKeyDots(text)) {
+        return Place(name, text, *at) + "keys nest deeper than a job's (more than " +
+               std::to_string(kMostKeyDots) + " dots)";
+    }
     try {
         const toml::table root = toml::parse(text, name);
         return ReadJob(Reader(name), root, folder, open_images);

@@ -9,6 +9,7 @@
 #include "encoding/utf16.h"
 #include "production/run_steps.h"
 #include "ufs/idn.h"
+#include "ufs/parameters.h"
 
 namespace kt::production {
 namespace {
@@ -199,12 +200,33 @@ Done Compare(PartRun& p) {
 }
 
 Done ApplySettings(PartRun& p) {
-    if (!p.job.layout || !p.job.layout->boot_lun_en) return Skipped("the job sets nothing");
-    if (const std::int32_t r =
-            kt62UfsWriteAttribute(p.h, ufs::kAttrBootLunEn, 0, 0, *p.job.layout->boot_lun_en);
-        r != 0)
-        return Failed("bBootLunEn: " + CallFailed("kt62UfsWriteAttribute", r));
-    return {Outcome::Ok, "bBootLunEn " + std::to_string(*p.job.layout->boot_lun_en)};
+    const std::optional<std::uint8_t> boot_lun_en = p.job.layout ? p.job.layout->boot_lun_en : std::nullopt;
+    if (!boot_lun_en && p.job.flags.empty()) return Skipped("the job sets nothing");
+    std::string done;  // what is set so far, for the record of a failure half-way
+    if (boot_lun_en) {
+        if (const std::int32_t r = kt62UfsWriteAttribute(p.h, ufs::kAttrBootLunEn, 0, 0, *boot_lun_en);
+            r != 0)
+            return Failed("bBootLunEn: " + CallFailed("kt62UfsWriteAttribute", r));
+        done = "bBootLunEn " + std::to_string(*boot_lun_en);
+    }
+    for (const FlagSetting& flag : p.job.flags) {
+        const std::string name = ufs::FlagName(flag.idn);
+        const std::string before = done.empty() ? "" : done + "; ";
+        if (const std::int32_t r =
+                flag.value ? kt62UfsSetFlag(p.h, flag.idn) : kt62UfsClearFlag(p.h, flag.idn);
+            r != 0)
+            return Failed(before + name + ": " +
+                          CallFailed(flag.value ? "kt62UfsSetFlag" : "kt62UfsClearFlag", r));
+        // A part may take the request and keep its old value; only a read says what it holds.
+        std::uint8_t now = 0;
+        if (const std::int32_t r = kt62UfsReadFlag(p.h, flag.idn, &now); r != 0)
+            return Failed(before + name + ": " + CallFailed("kt62UfsReadFlag", r));
+        if ((now != 0) != flag.value)
+            return Failed(before + name + " reads " + std::to_string(now) + " after it was " +
+                          (flag.value ? "set" : "cleared"));
+        done = before + name + " " + (flag.value ? "1" : "0");
+    }
+    return {Outcome::Ok, done};
 }
 
 Done Lock(PartRun& p) {

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "production/job_file.h"
 #include "tests/production/doc_example.h"
@@ -41,6 +43,9 @@ TEST(JobFile, TheDocumentedExampleIsReadWhole) {
     ASSERT_TRUE(job.images[1].sha256.has_value());
     EXPECT_EQ((*job.images[1].sha256)[0], 0xE3);
     EXPECT_EQ((*job.images[1].sha256)[31], 0x55);
+    ASSERT_EQ(job.flags.size(), 2U);
+    EXPECT_EQ(job.flags[0].idn, 0x04);  // fBackgroundOpsEn, by name before fPowerOnWPEn
+    EXPECT_TRUE(job.flags[1].value);
     EXPECT_EQ(job.verify, Verify::Hash);
     EXPECT_FALSE(job.lock);
 }
@@ -65,6 +70,8 @@ TEST(JobFile, SizesAreBytesOrBinaryUnitsWithin64Bits) {
 
 TEST(JobFile, BadInputIsRefusedAtItsLineAndColumn) {
     const std::string unit1 = "[[unit]]\nlun = 1\nsize = \"4MiB\"\n";
+    std::string deep_key;  // what would take the parser's stack, were it longer
+    for (int i = 0; i < 257; ++i) deep_key += "k.";
     const struct {
         std::string text;
         const char* error;
@@ -89,6 +96,10 @@ TEST(JobFile, BadInputIsRefusedAtItsLineAndColumn) {
         {"layout_from = \"p.xml\"\n" + unit1, "2:1: unit: the layout comes from layout_from already"},
         {"boot_lun_en = \"B\"\n" + unit1, "1:15: boot_lun_en: no unit is boot B"},
         {"[device]\nboot_enable = 1\n", "1:1: device: no [[unit]] to go with"},
+        {"# a.b.c\ns = \"" + std::string(300, '.') + "\"\n" + deep_key + "k = 1\n",
+         "3:514: keys nest deeper than a job's"},
+        {"[flags]\nfPurgeEnable = true\n", "2:1: flags: fPurgeEnable is not a flag a job sets"},
+        {"[flags]\nfPowerOnWPEn = false\n", "2:16: fPowerOnWPEn: only a reset clears it"},
     };
     for (const auto& c : cases) {
         const auto result = ParseJob(c.text, "job.toml");
@@ -137,6 +148,35 @@ TEST(JobFile, EachImageIsOpenedAndMustFitTheSizeItsUnitAsksFor) {
         const std::string got = error != nullptr ? *error : "";
         EXPECT_EQ(*c.error == 0, error == nullptr) << c.image << ": " << got;
         EXPECT_NE(got.find(c.error), std::string::npos) << got;
+    }
+}
+
+// What is not a page of text never reaches the parser, whichever of the job's files it stands for.
+TEST(JobFile, WhatIsNotAFileOfTextIsRefusedWithoutBeingRead) {
+    const kt::test::TempDir dir;
+    const std::string d = dir.Path() + "/";
+    ASSERT_EQ(mkfifo((d + "fifo").c_str(), 0644), 0);
+    ASSERT_EQ(mkdir((d + "folder").c_str(), 0755), 0);
+    ASSERT_EQ(truncate(dir.Write("huge", "").c_str(), 1 << 21), 0);
+    ASSERT_EQ(symlink("huge", (d + "link").c_str()), 0);
+    dir.Write("from_fifo.toml", "layout_from = \"fifo\"\n");
+    dir.Write("image_fifo.toml", "[[image]]\nfile = \"fifo\"\nlun = 0\n");
+    const struct {
+        const char* job;
+        std::string error;
+    } cases[] = {
+        {"fifo", d + "fifo: not a regular file (a FIFO)"},
+        {"folder", d + "folder: not a regular file (a directory)"},
+        {"huge", d + "huge: larger than 1048576 bytes"},
+        {"link", d + "link: larger than 1048576 bytes"},
+        {"from_fifo.toml", "1:15: layout_from: " + d + "fifo: not a regular file (a FIFO)"},
+        {"image_fifo.toml", "2:8: file: fifo: not a regular file (a FIFO)"},
+    };
+    for (const auto& c : cases) {
+        const auto result = ReadJobFile(d + c.job);
+        const auto* error = std::get_if<std::string>(&result);
+        ASSERT_NE(error, nullptr) << c.job;
+        EXPECT_NE(error->find(c.error), std::string::npos) << *error;
     }
 }
 

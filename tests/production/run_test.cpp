@@ -21,6 +21,7 @@ namespace {
 
 constexpr std::uint64_t kMiB = std::uint64_t{1} << 20;
 constexpr std::uint32_t kBlock = 4096;
+constexpr std::uint8_t kBackgroundOpsEn = 0x04;
 
 struct NoSink : RunSink {
     void StepStarted(int, Step) override {}
@@ -64,6 +65,7 @@ Job BoardJob(const test::TempDir& dir) {
                unit(4, 4, MemoryType::Enhanced1)};
     l.boot_lun_en = 1;
     job.layout = l;
+    job.flags = {{.idn = kBackgroundOpsEn, .value = false}};  // on from power-on
     for (int lun = 0; lun < 5; ++lun) {
         const std::string name = "lu" + std::to_string(lun) + ".img";
         dir.Write(name, Pattern(lun, (lun + 1) * 64 * 1024));
@@ -124,6 +126,7 @@ TEST(Run, BoardJobOnThreePartsAtOnce) {
         EXPECT_TRUE(std::regex_match(j["ended"].get<std::string>(), iso));
         EXPECT_EQ(j["steps"].size(), std::size_t{kStepCount});
         EXPECT_EQ(j["steps"][2]["outcome"], "ok");
+        EXPECT_EQ(j["steps"][6]["detail"], "bBootLunEn 1; fBackgroundOpsEn 0");
         EXPECT_EQ(j["images"][4]["bytes"], 5 * 64 * 1024);
         EXPECT_EQ(j["bytes"], 15 * 64 * 1024);
 
@@ -215,6 +218,7 @@ TEST(Run, FaultAtEachStepEndsThePartThere) {
         {Step::Images, R"({"call": "kt62ScsiWrite10Unit", "match": {"lun": 2}, "result": -127997})"},
         {Step::Verify, R"({"call": "kt62ScsiRead10Unit", "match": {"lun": 2}, "result": 5})"},
         {Step::Settings, R"({"call": "kt62UfsWriteAttribute", "match": {"idn": 0}, "result": -6})"},
+        {Step::Settings, R"({"call": "kt62UfsClearFlag", "result": -6})"},
         {Step::Lock, R"({"call": "kt62UfsWriteAttribute", "match": {"idn": 11}, "result": -8})"},
     };
     for (const Case& c : cases) {
@@ -249,6 +253,8 @@ TEST(Run, RefusalsWriteNothing) {
          "do not fit"},
         {"missing image", Step::Check, [](Job& j) { j.images[2].path = "none.img"; }, "none.img"},
         {"image of another hash", Step::Check, [](Job& j) { j.images[0].sha256.emplace(); }, "SHA-256"},
+        {"flag a 2.1 part lacks", Step::Check, [](Job& j) { j.flags.push_back({.idn = 0x0E}); },
+         "fWriteBoosterEn: a UFS 2.1 part has no such flag"},
         {"another part", Step::Identify, [](Job& j) { j.expect.product_pattern = "OTHER-*"; }, "OTHER-*"},
         {"lock without consent", Step::Identify, [](Job& j) { j.lock = true; }, "--confirm-lock"},
     };
