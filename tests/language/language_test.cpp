@@ -64,6 +64,7 @@ TEST_F(SettingsFile, ReadsTheValueOfSectionSAndKeyKAsStringAndAsInteger) {
         {Utf16("[S]\r\nk=获取芯片信息\r\n", false), 512, "获取芯片信息", 0},
         {"[S]\nk=a\xFF\n", 512, "a\xEF\xBF\xBD", 0},  // no UTF-8: U+FFFD
         {"[S]\nk=a😀b", 3, "a", 0},
+        {"[S]\nk=a\U00010000b", 3, "a", 0},  // the lowest pair
         {"[S]\nk=a😀b", 4, "a😀", 0},
         {"[S]\nk=abc", 0, "", 0}};
     for (const auto& [file, buffer, text, number] : cases) {

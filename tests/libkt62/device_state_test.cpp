@@ -25,6 +25,7 @@ TEST_F(State, UnusableStateIsReportedAndRefusedNotDeleted) {
     const struct { const char* name; std::function<void()> damage; std::string file; const char* message; } cases[] = {
         {"garbage", [&] { std::ofstream(state) << "\x01\x02not json"; }, state, "not a valid state file"},
         {"bad lock", [&] { replace("\"11\": 0", "\"11\": 7"); }, state, "bConfigDescrLock holds 7"},
+        {"unknown attribute", [&] { replace("\"11\": 0", "\"250\": 0"); }, state, "attribute 250 is not a persistent attribute"},
         {"short configuration", [&] { replace("\"configuration_written\": \"90 ", "\"configuration_written\": \""); }, state, "not 144 bytes"},
         {"data deleted", [&] { fs::remove(data); }, data, "No such file or directory"},
         {"data cut", [&] { fs::resize_file(data, 4096); }, data, "4096 bytes where unit 0 holds"},
