@@ -14,6 +14,7 @@
 #include "production/run_steps.h"
 #include "ufs/idn.h"
 #include "ufs/parameters.h"
+#include "ufs/versions.h"
 
 namespace kt::production {
 
@@ -190,7 +191,7 @@ Done CheckJob(PartRun& p) {
     for (const FlagSetting& flag : p.job.flags) {
         if (p.facts.spec_version < ufs::FindFlag(flag.idn)->since) {
             return Failed(std::string(ufs::FlagName(flag.idn)) + ": a UFS " +
-                          VersionText(p.facts.spec_version) + " part has no such flag");
+                          ufs::VersionText(p.facts.spec_version) + " part has no such flag");
         }
     }
     if (!p.job.images.empty() && !p.buffers.Reserve(true))

@@ -10,6 +10,7 @@
 #include "production/run_steps.h"
 #include "ufs/idn.h"
 #include "ufs/parameters.h"
+#include "ufs/versions.h"
 
 namespace kt::production {
 namespace {
@@ -45,12 +46,6 @@ std::string CallFailed(const char* call, std::int32_t r) {
     return std::string(call) + " failed: " + kt62ResultName(r) + " (" + std::to_string(r) + ")";
 }
 
-std::string VersionText(std::uint16_t bcd) {
-    char text[16];
-    (void)std::snprintf(text, sizeof text, "%X.%X", bcd >> 8, (bcd >> 4) & 0xF);
-    return text;
-}
-
 std::string Mismatch(const Expected& expect, const DeviceFacts& facts, const std::string& product) {
     if (expect.manufacturer_id && *expect.manufacturer_id != facts.manufacturer_id)
         return "manufacturer ID " + Hex(facts.manufacturer_id, 4) + ", the job expects " +
@@ -59,9 +54,9 @@ std::string Mismatch(const Expected& expect, const DeviceFacts& facts, const std
         return "product \"" + product + "\" does not match \"" + expect.product_pattern + "\"";
     if ((expect.min_version && facts.spec_version < *expect.min_version) ||
         (expect.max_version && facts.spec_version > *expect.max_version))
-        return "UFS version " + VersionText(facts.spec_version) + " outside " +
-               (expect.min_version ? VersionText(*expect.min_version) : "any") + " to " +
-               (expect.max_version ? VersionText(*expect.max_version) : "any");
+        return "UFS version " + ufs::VersionText(facts.spec_version) + " outside " +
+               (expect.min_version ? ufs::VersionText(*expect.min_version) : "any") + " to " +
+               (expect.max_version ? ufs::VersionText(*expect.max_version) : "any");
     if (facts.raw_capacity * 512 < expect.min_raw_capacity_bytes)
         return "raw capacity " + std::to_string(facts.raw_capacity * 512) + " bytes, the job needs " +
                std::to_string(expect.min_raw_capacity_bytes);

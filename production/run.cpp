@@ -9,6 +9,7 @@
 
 #include "fileio/file_access.h"
 #include "production/run_steps.h"
+#include "ufs/versions.h"
 
 namespace kt::production {
 
@@ -84,7 +85,7 @@ std::string RecordJson(const DeviceRecord& record) {
         {"manufacturer", record.manufacturer},
         {"product", record.product},
         {"revision", record.revision},
-        {"ufs_version", record.spec_version != 0 ? VersionText(record.spec_version) : ""},
+        {"ufs_version", record.spec_version != 0 ? ufs::VersionText(record.spec_version) : ""},
         {"started", record.started},
         {"ended", record.ended},
         {"result", record.Ok() ? "ok"

@@ -69,8 +69,6 @@ std::int32_t ReadWholeDescriptor(KT62_HANDLE h, std::uint8_t idn, std::uint8_t i
                                  std::vector<std::uint8_t>& out);
 // "kt62UfsWriteDescriptor failed: KT62_QUERY_INVALID_VALUE (-6)"
 std::string CallFailed(const char* call, std::int32_t r);
-// "3.1" of a wSpecVersion.
-std::string VersionText(std::uint16_t bcd);
 
 // SHA-256 over what is handed to it, as lowercase hex.
 class Sha256 {
