@@ -3,7 +3,7 @@
 # cmp. Each programmer's part gets the same image written into unit 0 and read back and compared
 # (kt6200-prog run, a job without a layout, verify = "read-back"); the other side runs, for each
 # programmer at the same time, dd copying the image over that part's unit data file in place
-# (conv=notrunc, the chunk size as block size, no direct I/O, as the emulator's pread/pwrite)
+# (conv=notrunc, no direct I/O, as the emulator's pread/pwrite)
 # and then cmp comparing the file with the image. Both sides move the same bytes between the
 # same files through the same page cache: warm (a first run made and filled the unit files), no
 # fsync on either side, and a sync before each side so that neither pays for the other's dirty
@@ -11,14 +11,15 @@
 # whole run, start-up, identification and report included; its peak memory is the process's
 # maximum resident set (GNU time).
 #
-#   bench/production_bench.sh BUILD [ROUNDS] [MIB] [PROGRAMMERS]
+#   bench/production_bench.sh BUILD [ROUNDS] [MIB] [PROGRAMMERS] [DD_BS]
 #
-# Defaults: 3 rounds, a 1024 MiB image, 4 programmers.
+# Defaults: 3 rounds, a 1024 MiB image, 4 programmers, dd bs=32M.
 set -euo pipefail
-build="$(cd "${1:?usage: $0 BUILD [ROUNDS] [MIB] [PROGRAMMERS]}" && pwd)"
+build="$(cd "${1:?usage: $0 BUILD [ROUNDS] [MIB] [PROGRAMMERS] [DD_BS]}" && pwd)"
 rounds=${2:-3}
 mib=${3:-1024}
 count=${4:-4}
+bs=${5:-32M}
 prog="$build/bin/kt6200-prog"
 run=$(mktemp -d)
 trap 'rm -rf "$run"' EXIT
@@ -53,15 +54,16 @@ program() {
 # dd then cmp on each unit file, all programmers at once; any failure fails the run.
 dd_cmp() {
   # shellcheck disable=SC2016
-  timed bash -c 'bytes=$1; shift; pids=()
+  timed bash -c 'bytes=$1 bs=$2; shift 2; pids=()
     for f; do
-      (dd if=image.bin of="$f" bs=32M conv=notrunc status=none && cmp -n "$bytes" image.bin "$f") &
+      (dd if=image.bin of="$f" bs="$bs" conv=notrunc status=none && cmp -n "$bytes" image.bin "$f") &
       pids+=($!)
     done
-    for p in "${pids[@]}"; do wait "$p"; done' _ "$((mib << 20))" "${files[@]}"
+    for p in "${pids[@]}"; do wait "$p"; done' _ "$((mib << 20))" "$bs" "${files[@]}"
 }
 
 echo "machine: $(nproc) CPUs, $(free -g | awk '/^Mem:/ { print $2 }') GiB; load: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "$count programmers, $mib MiB each; dd bs=$bs"
 echo "preparing: a first run makes the unit files and fills them ..."
 program >/dev/null
 mapfile -t files < <(ls "$run"/profile.json.state/device*/lu0.g*.data)
