@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <future>
 #include <system_error>
+#include <utility>
 
 #include "encoding/big_endian.h"
 #include "handlers/transfer/transfer_rules.h"
@@ -241,8 +241,9 @@ struct ReadBack : Progress {
         const std::uint8_t* file = run.buffers[1];
         if (run.job.verify == Verify::Hash) {
             sha.Update(read, bytes);
-        } else if (const int error =
-                       ahead.valid() ? ahead.get() : image.file.ReadAt(run.buffers[1], bytes, offset);
+        } else if (const int error = std::exchange(ahead, false)
+                                         ? helper.Wait()
+                                         : image.file.ReadAt(run.buffers[1], bytes, offset);
                    error != 0) {
             failure = "the file cannot be read: " +
                       (error == kShortFile ? "it got shorter" : std::generic_category().message(error));
@@ -265,12 +266,8 @@ struct ReadBack : Progress {
         if (run.job.verify != Verify::ReadBack || offset >= size) return;
         const std::uint64_t chunk = std::uint64_t{ChunkSectors(image.block_size)} * image.block_size;
         const auto n = static_cast<std::size_t>(std::min(chunk, size - offset));
-        auto read = [this, n, at = offset] { return image.file.ReadAt(run.buffers[1], n, at); };
-        try {
-            ahead = std::async(std::launch::async, read);
-        } catch (const std::system_error&) {
-            ahead = std::async(std::launch::deferred, read);
-        }
+        helper.Start([this, n, at = offset] { return image.file.ReadAt(run.buffers[1], n, at); });
+        ahead = true;
     }
 
     CheckedImage& image;
@@ -278,7 +275,8 @@ struct ReadBack : Progress {
     std::atomic<int> running{1};
     std::optional<std::uint32_t> differs;
     Sha256 sha;
-    std::future<int> ahead;  // last: a read still running ends before the rest goes
+    bool ahead = false;   // the helper has the file's side of the next chunk
+    HelperThread helper;  // last: a read still running ends before the rest goes
 };
 
 }  // namespace
