@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <future>
 #include <system_error>
+#include <utility>
 
 #include "encoding/big_endian.h"
 #include "handlers/transfer/transfer_rules.h"
@@ -82,7 +82,7 @@ std::string UnitCapacity(PartRun& p, int lun, std::uint32_t& block_size, std::ui
 std::string FileSha256(const ImageFile& file, std::uint64_t size, std::uint8_t* buffer, std::string& why) {
     Sha256 sha;
     for (std::uint64_t at = 0; at < size;) {
-        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(kTransferBufferBytes, size - at));
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(kChunkBytes, size - at));
         if (const int error = file.ReadAt(buffer, n, at); error != 0) {
             why = error == kShortFile ? "the file got shorter" : std::generic_category().message(error);
             return "";
@@ -147,7 +147,7 @@ ChunkPlan PlanFor(PartRun& p, CheckedImage& image, Direction direction) {
     plan.first = image.entry->start_sector;
     plan.count = image.blocks;
     plan.sector_size = image.block_size;
-    plan.chunk_sectors = ChunkLimit(image.block_size);
+    plan.chunk_sectors = ChunkSectors(image.block_size);
     plan.file = direction == Direction::Write ? &image.file : nullptr;
     plan.path = image.path;
     plan.buffers[0] = p.buffers[0];
@@ -171,6 +171,11 @@ Done Unfinished(PartRun& p, const CheckedImage& image, const Progress& progress,
 }
 
 }  // namespace
+
+std::uint32_t ChunkSectors(std::uint32_t block_size) {
+    if (block_size == 0) return 0;
+    return std::min(ChunkLimit(block_size), std::max<std::uint32_t>(1, kChunkBytes / block_size));
+}
 
 std::int32_t ReadWholeDescriptor(KT62_HANDLE h, std::uint8_t idn, std::uint8_t index,
                                  std::vector<std::uint8_t>& out) {
@@ -244,8 +249,9 @@ struct ReadBack : Progress {
         const std::uint8_t* file = run.buffers[1];
         if (run.job.verify == Verify::Hash) {
             sha.Update(read, bytes);
-        } else if (const int error =
-                       ahead.valid() ? ahead.get() : image.file.ReadAt(run.buffers[1], bytes, offset);
+        } else if (const int error = std::exchange(ahead, false)
+                                         ? helper.Wait()
+                                         : image.file.ReadAt(run.buffers[1], bytes, offset);
                    error != 0) {
             failure = "the file cannot be read: " +
                       (error == kShortFile ? "it got shorter" : std::generic_category().message(error));
@@ -266,14 +272,10 @@ struct ReadBack : Progress {
     void ReadAhead() {
         const std::uint64_t size = std::uint64_t{image.blocks} * image.block_size;
         if (run.job.verify != Verify::ReadBack || offset >= size) return;
-        const std::uint64_t chunk = std::uint64_t{ChunkLimit(image.block_size)} * image.block_size;
+        const std::uint64_t chunk = std::uint64_t{ChunkSectors(image.block_size)} * image.block_size;
         const auto n = static_cast<std::size_t>(std::min(chunk, size - offset));
-        auto read = [this, n, at = offset] { return image.file.ReadAt(run.buffers[1], n, at); };
-        try {
-            ahead = std::async(std::launch::async, read);
-        } catch (const std::system_error&) {
-            ahead = std::async(std::launch::deferred, read);
-        }
+        helper.Start([this, n, at = offset] { return image.file.ReadAt(run.buffers[1], n, at); });
+        ahead = true;
     }
 
     CheckedImage& image;
@@ -281,7 +283,8 @@ struct ReadBack : Progress {
     std::atomic<int> running{1};
     std::optional<std::uint32_t> differs;
     Sha256 sha;
-    std::future<int> ahead;  // last: a read still running ends before the rest goes
+    bool ahead = false;   // the helper has the file's side of the next chunk
+    HelperThread helper;  // last: a read still running ends before the rest goes
 };
 
 }  // namespace

@@ -16,72 +16,6 @@
 namespace kt {
 namespace {
 
-// Runs the file's side of the chunks beside the device's, one job at a time,
-// on one thread for the whole transfer: a thread of its own for each chunk
-// costs its start on every chunk, and the file's side waits for it.
-class Helper {
-public:
-    Helper() = default;
-    Helper(const Helper&) = delete;
-    Helper& operator=(const Helper&) = delete;
-    // Finishes the job that is running, if any: it uses the caller's buffers.
-    ~Helper() {
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            stop_ = true;
-        }
-        wake_.notify_all();
-        if (thread_.joinable()) thread_.join();
-    }
-    // Starts job once the one before has been waited for; where no thread
-    // can be had, runs it at once.
-    void Start(std::function<int()> job) {
-        if (!thread_.joinable()) {
-            try {
-                thread_ = std::thread([this] { Serve(); });
-            } catch (const std::system_error&) {
-                result_ = job();
-                return;
-            }
-        }
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            job_ = std::move(job);
-            done_ = false;
-        }
-        wake_.notify_all();
-    }
-    int Wait() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        wake_.wait(lock, [this] { return done_; });
-        return result_;
-    }
-
-private:
-    void Serve() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        for (;;) {
-            wake_.wait(lock, [this] { return stop_ || job_; });
-            if (!job_) return;
-            const std::function<int()> job = std::exchange(job_, nullptr);
-            lock.unlock();
-            const int result = job();
-            lock.lock();
-            result_ = result;
-            done_ = true;
-            wake_.notify_all();
-        }
-    }
-
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::function<int()> job_;
-    bool done_ = true;
-    bool stop_ = false;
-    int result_ = 0;
-    std::thread thread_;
-};
-
 class Loop {
 public:
     Loop(const ChunkPlan& plan, ChunkSink& sink, const std::atomic<int>& running)
@@ -145,8 +79,8 @@ private:
     std::uint32_t remaining_;
     std::uint64_t offset_ = 0;  // of the chunk at next_ in the image file
     int retries_ = 0;
-    int current_ = 0;  // the buffer the device call uses
-    Helper helper_;    // last: it finishes its job before the rest goes
+    int current_ = 0;      // the buffer the device call uses
+    HelperThread helper_;  // last: it finishes its job before the rest goes
 };
 
 bool Loop::Read() {
@@ -224,6 +158,53 @@ bool Loop::Write() {
 }
 
 }  // namespace
+
+HelperThread::~HelperThread() {
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        stop_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable()) thread_.join();
+}
+
+void HelperThread::Start(std::function<int()> job) {
+    if (!thread_.joinable()) {
+        try {
+            thread_ = std::thread([this] { Serve(); });
+        } catch (const std::system_error&) {
+            result_ = job();
+            return;
+        }
+    }
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        job_ = std::move(job);
+        done_ = false;
+    }
+    wake_.notify_all();
+}
+
+int HelperThread::Wait() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    wake_.wait(lock, [this] { return done_; });
+    return result_;
+}
+
+void HelperThread::Serve() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [this] { return stop_ || job_; });
+        if (!job_) return;
+        const std::function<int()> job = std::exchange(job_, nullptr);
+        lock.unlock();
+        const int result = job();
+        lock.lock();
+        result_ = result;
+        done_ = true;
+        wake_.notify_all();
+    }
+}
 
 bool RunChunks(const ChunkPlan& plan, ChunkSink& sink, const std::atomic<int>& running) {
     Loop loop(plan, sink, running);

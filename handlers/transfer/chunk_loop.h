@@ -6,9 +6,13 @@
 #include <kt62/apiKT6200.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "handlers/transfer/image_file.h"
 #include "handlers/transfer/transfer_rules.h"
@@ -56,6 +60,34 @@ protected:
 // the other. Reading, the file is closed at the end, and a failed close is a
 // failure.
 bool RunChunks(const ChunkPlan& plan, ChunkSink& sink, const std::atomic<int>& running);
+
+// Runs the file's side of the chunks beside the device's, one job at a time,
+// on one thread for the whole transfer: a thread of its own for each chunk
+// costs its start on every chunk, and the file's side waits for it.
+class HelperThread {
+public:
+    HelperThread() = default;
+    HelperThread(const HelperThread&) = delete;
+    HelperThread& operator=(const HelperThread&) = delete;
+    // Finishes the job that is running, if any: it uses the caller's buffers.
+    ~HelperThread();
+    // Starts job once the one before has been waited for; where no thread
+    // can be had, runs it at once.
+    void Start(std::function<int()> job);
+    // The result of the job last started.
+    int Wait();
+
+private:
+    void Serve();
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::function<int()> job_;
+    bool done_ = true;
+    bool stop_ = false;
+    int result_ = 0;
+    std::thread thread_;
+};
 
 // The two transfer buffers, kept from one transfer to the next: a fresh
 // 32 MiB block costs its page faults and its zeroing on every transfer.

@@ -276,14 +276,14 @@ TEST(Run, StopEndsAtAChunkBoundary) {
     Emulator emu(Profile({"4.0"}));
     Job job = BoardJob(emu.dir);
     job.images = {{.path = "big.img", .lun = 0, .start_sector = 0, .sha256 = {}}};
-    emu.dir.Write("big.img", Pattern(0, 33 * kMiB));
+    emu.dir.Write("big.img", Pattern(0, kChunkBytes + kMiB));
     emu.sink.stop_after_chunk = true;
     emu.sink.running = &emu.running;
     const DeviceRecord r = emu.Run(job).at(0);
     ASSERT_NE(r.Ended(), nullptr);
     EXPECT_EQ(r.Ended()->step, Step::Images);
     EXPECT_EQ(r.Ended()->outcome, Outcome::Stopped);
-    EXPECT_EQ(r.failed_sector, 32 * kMiB / kBlock);
+    EXPECT_EQ(r.failed_sector, kChunkBytes / kBlock);
 }
 
 }  // namespace
