@@ -40,7 +40,8 @@ std::optional<std::int64_t> ParseInteger(std::string_view s) {
     std::int64_t value = 0;
     const char* end = s.data() + s.size();
     auto [ptr, ec] = std::from_chars(s.data(), end, value);
-    if (s.empty() || ec != std::errc() || ptr != end) return std::nullopt;
+    // An empty text is no number to from_chars either.
+    if (ec != std::errc() || ptr != end) return std::nullopt;
     return value;
 }
 

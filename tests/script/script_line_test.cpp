@@ -47,6 +47,8 @@ TEST(ParseLine, ReadsEveryVerbAndRefusesMalformedLines) {
         {"sleep", "! sleep takes one number of milliseconds"},
         {"sleep -5", "! bad number of milliseconds \"-5\""},
         {"sleep 100000000", "! bad number of milliseconds \"100000000\""},
+        {"sleep 99999999999999999999",
+         "! bad number of milliseconds \"99999999999999999999\""},  // past 64 bits
         {"wait 1 2", "! wait takes at most one number of milliseconds"},
         {"wait 1.5", "! bad number of milliseconds \"1.5\""},
         {"wait call 1 2", "! wait call takes at most one number of milliseconds"}};
