@@ -250,8 +250,6 @@ std::optional<ProfileError> SetLink(const UfsProfile& p, DeviceModel& m) {
         if (mode == 2 && gear > max_hs)
             return Error(key, "UFS " + std::string(m.layout->name) + " links run HS gears 1 to " +
                                   std::to_string(max_hs));
-        if (mode == 1 && gear > kMaxPwmGear)
-            return Error(key, "this device's PWM gears go from 1 to " + std::to_string(kMaxPwmGear));
     }
     return std::nullopt;
 }
